@@ -1,0 +1,469 @@
+#include "Asig.h"
+#include "AsigUtilities.h"
+#include "FFTHelper.h"
+
+namespace kalder
+{
+
+namespace
+{
+    constexpr int cacheTimerIntervalMs = 50;
+    constexpr int jobShutdownTimeoutMs = 10000;
+    constexpr int propertiesFormatVersion = 1;
+    constexpr const char* propertiesExtension = ".asig";
+
+    // Limits for properties read back from disk: anything outside is a damaged file.
+    constexpr int maxChannels = 64;
+    constexpr int minNfft = 64;
+    constexpr int maxNfft = 65536;
+    constexpr int maxSampleRate = 1000000;
+
+    // Power below this counts as silence in the average spectrum (-200 dB).
+    constexpr double powerFloor = 1.0e-20;
+
+    /** Accumulates the mean power of every bin; reported in dB. */
+    struct PowerAverage
+    {
+        explicit PowerAverage (int nFreqs) : sum (Eigen::VectorXd::Zero (nFreqs)) {}
+
+        void add (const CspecMatrix& frames)
+        {
+            sum += frames.cwiseAbs2().rowwise().sum().cast<double>();
+            count += frames.cols();
+        }
+
+        std::vector<float> getDecibels() const
+        {
+            std::vector<float> db ((size_t) sum.size());
+            for (Eigen::Index b = 0; b < sum.size(); ++b)
+                db[(size_t) b] = (float) (10.0 * std::log10 (juce::jmax (powerFloor, count > 0 ? sum[b] / (double) count : 0.0)));
+            return db;
+        }
+
+        Eigen::VectorXd sum;
+        juce::int64 count = 0;
+    };
+} // namespace
+
+/** Fills the back cache buffer with the window around a requested range. */
+class Asig::MemoryCachingThread : public juce::ThreadPoolJob
+{
+public:
+    MemoryCachingThread (AsigMemoryManager& m, juce::Range<int> r)
+        : juce::ThreadPoolJob ("Memory cache update"), manager (m), range (r)
+    {}
+
+    JobStatus runJob() override
+    {
+        manager.cache (range);
+        return jobHasFinished;
+    }
+
+private:
+    AsigMemoryManager& manager;
+    juce::Range<int> range;
+};
+
+//==============================================================================
+Asig::Asig()
+{
+    startTimer (cacheTimerIntervalMs);
+}
+
+Asig::Asig (const ParsedAudio& audio, const juce::File& directory, const juce::String& name) : Asig()
+{
+    setAudioFile (audio, directory, name);
+}
+
+Asig::~Asig()
+{
+    stopTimer();
+    cachingPool.removeAllJobs (true, jobShutdownTimeoutMs);
+    manager.reset();
+}
+
+juce::Result Asig::allocateMemoryManager (const juce::File& directory, const juce::String& name)
+{
+    cachingPool.removeAllJobs (true, jobShutdownTimeoutMs);
+    dataDirectory = directory;
+    dataName = juce::File::createLegalFileName (name).replaceCharacters ("*?", "__");
+    if (dataName.isEmpty())
+        return juce::Result::fail ("A frame store needs a name");
+
+    manager = std::make_unique<AsigMemoryManager> (dataDirectory, dataName);
+    manager->setProperties (numChannels, geometry.getNumFreqs(), numFrames);
+    return juce::Result::ok();
+}
+
+void Asig::initFFT()
+{
+    if (fft == nullptr || fft->getSize() != geometry.nfft)
+        fft = std::make_unique<RealFFT> (geometry.nfft);
+}
+
+juce::File Asig::getPropertiesFile() const
+{
+    return dataDirectory.getChildFile (dataName + propertiesExtension);
+}
+
+std::vector<juce::File> Asig::getDataFiles() const
+{
+    std::vector<juce::File> files;
+    if (manager != nullptr)
+        files = manager->getDataFiles();
+    if (getPropertiesFile().existsAsFile())
+        files.push_back (getPropertiesFile());
+    return files;
+}
+
+//==============================================================================
+juce::Result Asig::setAudioFile (const ParsedAudio& audio, const juce::File& directory, const juce::String& name)
+{
+    if (manager != nullptr)
+        manager->clearDataFiles();
+
+    const auto channels = audio.getNumChannels();
+    const auto rate = audio.getSampleRate();
+    if (channels <= 0 || channels > maxChannels)
+        return juce::Result::fail ("The audio has " + juce::String (channels) + " channels; from 1 to "
+                                   + juce::String (maxChannels) + " can be opened");
+    if (rate <= 0 || rate > maxSampleRate)
+        return juce::Result::fail ("The audio's sample rate of " + juce::String (rate) + " Hz is not supported");
+    if (audio.getNumSamples() <= 0)
+        return juce::Result::fail ("The audio is empty");
+
+    geometry = { FFTHelper::getNfftForSampleRate (rate) };
+    const auto frames = (juce::int64) geometry.getNumFramesForSamples (audio.getNumSamples());
+    if (frames > std::numeric_limits<int>::max() - AsigMemoryChunk::framesPerChunk)
+        return juce::Result::fail ("The audio is too long");
+
+    numChannels = channels;
+    sampleRate = rate;
+    numSamples = audio.getNumSamples();
+    numFrames = (int) frames;
+    averageLogSpectrum.clear();
+
+    if (auto r = allocateMemoryManager (directory, name); r.failed())
+        return r;
+
+    // Files of an earlier analysis under this name belong to other audio.
+    manager->clearDataFiles();
+
+    if (! dataDirectory.createDirectory())
+        return juce::Result::fail ("Cannot create the folder " + dataDirectory.getFullPathName());
+    return saveProperties (getPropertiesFile());
+}
+
+juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
+{
+    if (manager == nullptr || audio.getNumChannels() != numChannels || audio.getNumSamples() != numSamples)
+        return juce::Result::fail ("The frame store is not bound to this audio");
+
+    if (progress == nullptr)
+        progress = new Progress();
+    auto analysis = progress->addChild ({ 0.0f, 1.0f });
+
+    if (auto r = manager->createDataFiles(); r.failed())
+        return r;
+
+    initFFT();
+    const auto nfft = geometry.nfft;
+    const auto hop = geometry.getHop();
+    const auto nFreqs = geometry.getNumFreqs();
+    const auto window = AsigUtilities::getHanningWindow (nfft);
+    const auto numChunks = manager->getNumChunks();
+
+    analysis->setNumSteps (numChunks * numChannels);
+
+    RealFFT::Buffer time ((size_t) nfft), ccs ((size_t) nfft + 2);
+    std::vector<float> samples;
+    CspecMatrix block;
+    PowerAverage power (nFreqs);
+
+    for (int chunk = 0; chunk < numChunks; ++chunk)
+    {
+        const juce::Range<int> frames (chunk * AsigMemoryChunk::framesPerChunk,
+                                       juce::jmin (numFrames, (chunk + 1) * AsigMemoryChunk::framesPerChunk));
+
+        // The samples under frames [f0, f1) run from the first sample of f0 to the last of f1 - 1.
+        const auto first = geometry.getFirstSampleOfFrame (frames.getStart());
+        const auto length = (frames.getLength() - 1) * hop + nfft;
+        samples.resize ((size_t) length);
+        block.resize (nFreqs, frames.getLength());
+
+        for (int channel = 0; channel < numChannels; ++channel)
+        {
+            if (progress->isCancelled())
+            {
+                manager->clearDataFiles();
+                return juce::Result::fail ("Cancelled");
+            }
+
+            audio.readFrames (channel, first, length, samples.data());
+
+            for (int f = 0; f < frames.getLength(); ++f)
+            {
+                std::memcpy (time.data(), samples.data() + (size_t) f * (size_t) hop, sizeof (float) * (size_t) nfft);
+                AsigUtilities::applywindow (time.data(), window.data(), nfft);
+                fft->forward (time.data(), ccs.data());
+                std::memcpy (static_cast<void*> (block.col (f).data()), ccs.data(), sizeof (float) * (size_t) (2 * nFreqs));
+            }
+
+            power.add (block);
+            if (! manager->setCspecFrames (channel, frames, block))
+            {
+                manager->clearDataFiles();
+                return juce::Result::fail ("Cannot write the analysis to " + dataDirectory.getFullPathName()
+                                           + " (is the disk full?)");
+            }
+            analysis->advance();
+        }
+    }
+
+    manager->clearSelection();
+    averageLogSpectrum = power.getDecibels();
+    progress->finish();
+    return saveProperties (getPropertiesFile());
+}
+
+void Asig::calcAvLogSpec (Progress::Ptr progress)
+{
+    if (! isReady())
+        return;
+
+    PowerAverage power (geometry.getNumFreqs());
+    if (progress != nullptr)
+        progress->setNumSteps (manager->getNumChunks() * numChannels);
+
+    for (int chunk = 0; chunk < manager->getNumChunks(); ++chunk)
+    {
+        const juce::Range<int> frames (chunk * AsigMemoryChunk::framesPerChunk,
+                                       juce::jmin (numFrames, (chunk + 1) * AsigMemoryChunk::framesPerChunk));
+        for (int channel = 0; channel < numChannels; ++channel)
+        {
+            if (progress != nullptr && progress->isCancelled())
+                return;
+            power.add (manager->readCspecFromFile (channel, frames));
+            if (progress != nullptr)
+                progress->advance();
+        }
+    }
+    averageLogSpectrum = power.getDecibels();
+}
+
+//==============================================================================
+juce::Result Asig::saveProperties (const juce::File& file) const
+{
+    auto* obj = new juce::DynamicObject();
+    juce::var root (obj);
+    obj->setProperty ("formatVersion", propertiesFormatVersion);
+    obj->setProperty ("numChannels", numChannels);
+    obj->setProperty ("sampleRate", sampleRate);
+    obj->setProperty ("numSamples", numSamples);
+    obj->setProperty ("nfft", geometry.nfft);
+    obj->setProperty ("nFreqs", geometry.getNumFreqs());
+    obj->setProperty ("nFrames", numFrames);
+    obj->setProperty ("framesPerChunk", AsigMemoryChunk::framesPerChunk);
+
+    juce::Array<juce::var> spectrum;
+    for (auto v : averageLogSpectrum)
+        spectrum.add (v);
+    obj->setProperty ("averageLogSpectrum", spectrum);
+
+    juce::TemporaryFile temp (file);
+    if (! temp.getFile().replaceWithText (juce::JSON::toString (root, true)))
+        return juce::Result::fail ("Cannot write " + file.getFullPathName() + " (is the disk full?)");
+    if (! temp.overwriteTargetFileWithTemporary())
+        return juce::Result::fail ("Cannot replace " + file.getFullPathName());
+    return juce::Result::ok();
+}
+
+juce::Result Asig::openAsig (const juce::File& directory, const juce::String& name)
+{
+    auto storeName = name;
+    if (storeName.isEmpty())
+    {
+        const auto found = directory.findChildFiles (juce::File::findFiles, false, juce::String ("*") + propertiesExtension);
+        if (found.size() != 1)
+            return juce::Result::fail (found.isEmpty() ? "No frame store in " + directory.getFullPathName()
+                                                       : "More than one frame store in " + directory.getFullPathName());
+        storeName = found.getFirst().getFileNameWithoutExtension();
+    }
+
+    const auto propertiesFile = directory.getChildFile (storeName + propertiesExtension);
+    if (! propertiesFile.existsAsFile())
+        return juce::Result::fail ("No frame store named " + storeName + " in " + directory.getFullPathName());
+
+    juce::var props;
+    if (auto r = juce::JSON::parse (propertiesFile.loadFileAsString(), props); r.failed() || ! props.isObject())
+        return juce::Result::fail ("The frame store's properties in " + propertiesFile.getFullPathName() + " are damaged");
+
+    const int channels = props["numChannels"];
+    const int rate = props["sampleRate"];
+    const int nfft = props["nfft"];
+    const int freqs = props["nFreqs"];
+    const int frames = props["nFrames"];
+    const auto samples = (juce::int64) props["numSamples"];
+    const int version = props["formatVersion"];
+
+    const FrameGeometry g { nfft };
+    const bool sane = version >= 1 && version <= propertiesFormatVersion && channels > 0 && channels <= maxChannels && rate > 0
+                      && rate <= maxSampleRate && nfft >= minNfft && nfft <= maxNfft && g.isValid() && freqs == g.getNumFreqs()
+                      && samples > 0 && frames == g.getNumFramesForSamples (samples);
+    if (! sane)
+        return juce::Result::fail ("The frame store's properties in " + propertiesFile.getFullPathName()
+                                   + " are damaged or from a newer version");
+
+    geometry = g;
+    numChannels = channels;
+    sampleRate = rate;
+    numSamples = samples;
+    numFrames = frames;
+
+    if (auto r = allocateMemoryManager (directory, storeName); r.failed())
+        return r;
+    if (auto r = manager->openDataFiles(); r.failed())
+        return r;
+
+    initFFT();
+    manager->refreshCache();
+
+    averageLogSpectrum.clear();
+    if (const auto* spectrum = props["averageLogSpectrum"].getArray(); spectrum != nullptr && spectrum->size() == freqs)
+        for (const auto& v : *spectrum)
+            averageLogSpectrum.push_back ((float) v);
+    else
+        calcAvLogSpec();
+
+    return juce::Result::ok();
+}
+
+//==============================================================================
+CspecMatrix Asig::readFrames (int channel, juce::Range<int> frames, bool applyMask, bool flipMask, bool applySelectionVolume,
+                              bool)
+{
+    if (manager == nullptr || ! isReady())
+        return CspecMatrix::Zero (geometry.getNumFreqs(), juce::jmax (0, frames.getLength()));
+
+    const auto r = frames.getIntersectionWith ({ 0, numFrames });
+    if (r.isEmpty())
+        return {};
+
+    // When both cache buffers are busy the frames come from the data files: a read that
+    // came back empty would be heard as a dropout.
+    auto result = manager->getCspecFrames (channel, r, true, false);
+    if (result.size() == 0)
+        return result;
+
+    MaskMatrix gain;
+    if (applyMask)
+    {
+        gain = manager->getMaskFrames (channel, r, true, false);
+        if (gain.rows() != result.rows() || gain.cols() != result.cols())
+            return result;
+        if (flipMask)
+            gain = (1.0f - gain.array()).matrix();
+    }
+
+    if (applySelectionVolume && manager->hasSelection())
+    {
+        const auto v = selectionVolume.load();
+        const auto selection = manager->getSelection (r);
+        // Selected bins at v, the others at 1 - v.
+        const MaskMatrix selectionGain = (selection.array() * (2.0f * v - 1.0f) + (1.0f - v)).matrix();
+        if (applyMask)
+            gain = gain.cwiseProduct (selectionGain);
+        else
+            gain = selectionGain;
+    }
+
+    if (gain.size() == result.size())
+        result = result.cwiseProduct (gain.cast<std::complex<float>>());
+    return result;
+}
+
+CspecMatrix Asig::readMaskedFrames (int channel, juce::Range<int> frames)
+{
+    return readFrames (channel, frames, true, isFlipped(), true);
+}
+
+MaskMatrix Asig::getSelection (juce::Range<int> frames)
+{
+    if (manager == nullptr)
+        return {};
+    return manager->getSelection (frames);
+}
+
+AsigMemoryManager::SelectionBlock Asig::getSelection()
+{
+    if (manager == nullptr)
+        return {};
+    return manager->getSelection();
+}
+
+bool Asig::hasSelection (int) const noexcept
+{
+    return manager != nullptr && manager->hasSelection();
+}
+
+juce::Range<int> Asig::getEditedFrameRange() const
+{
+    return manager != nullptr ? manager->getEditedFrameRange() : juce::Range<int>();
+}
+
+bool Asig::setMask (int channel, juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
+{
+    return manager != nullptr && manager->setMaskFrames (channel, bins, frames, block);
+}
+
+bool Asig::setSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block, bool clearRestFirst)
+{
+    return manager != nullptr && manager->setSelection (bins, frames, block, clearRestFirst);
+}
+
+bool Asig::addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
+{
+    return manager != nullptr && manager->addToSelection (bins, frames, block);
+}
+
+void Asig::resetMaskAndSelection()
+{
+    if (manager == nullptr)
+        return;
+    for (int c = 0; c < numChannels; ++c)
+        manager->initMask (c);
+    manager->clearSelection();
+}
+
+//==============================================================================
+void Asig::setRequestedRange (juce::Range<int> frames)
+{
+    const juce::SpinLock::ScopedLockType sl (requestedRangeLock);
+    requestedRange = frames;
+}
+
+juce::Range<int> Asig::getRequestedRange() const
+{
+    const juce::SpinLock::ScopedLockType sl (requestedRangeLock);
+    return requestedRange;
+}
+
+void Asig::timerCallback()
+{
+    if (manager == nullptr || ! manager->isReady())
+        return;
+
+    const auto requested = getRequestedRange();
+    if (requested.isEmpty())
+        return;
+
+    const auto wanted = manager->calculateRangeToCache (requested);
+    if (wanted == manager->getFrontRange() || wanted == manager->getBackRange())
+        return;
+
+    cachingPool.removeAllJobs (false, 0);
+    if (cachingPool.getNumJobs() == 0)
+        cachingPool.addJob (new MemoryCachingThread (*manager, requested), true);
+}
+
+} // namespace kalder

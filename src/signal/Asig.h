@@ -1,0 +1,160 @@
+#pragma once
+
+#include "AsigMemoryManager.h"
+#include "FrameGeometry.h"
+#include "ParsedAudio.h"
+#include "RealFFT.h"
+
+#include "base/Progress.h"
+
+#include <juce_events/juce_events.h>
+
+namespace kalder
+{
+
+/**
+    The frame store of one track: the complex STFT frames of every channel, the mask
+    of every channel and the selection, on disk with a window of frames in memory.
+
+    A new track binds its decoded audio (the constructor or setAudioFile()) and then
+    analyses it (readAudio(), on a background thread). A saved track reopens its files
+    (openAsig()). The data files of a store are named after its data name and live in
+    its data directory:
+
+        <name>.asig            properties (JSON)
+        <name>-<i>.frames      complex frames of chunk i (written once, by the analysis)
+        <name>-<i>.mask        mask of chunk i (sparse: grows only where written)
+        <name>-<i>.selection   selection of chunk i (sparse)
+
+    Every reader goes through readFrames(); a store that is not ready reads as zero
+    frames and unit masks, and reads never fail or wait.
+
+    Threading: readers on any thread. Writes (masks, selection, flags, requested
+    range) from the message thread, or from one job at a time when no user interface
+    runs. readAudio() and openAsig() run before the store is shared with readers.
+    The store's timer (message thread) starts the caching job when the requested
+    range changes.
+*/
+class Asig : private juce::Timer
+{
+public:
+    /** An empty store; openAsig() or setAudioFile() gives it data. */
+    Asig();
+
+    /** A store for new audio, bound with setAudioFile(): properties are written, data
+        files are created by readAudio(). */
+    Asig (const ParsedAudio& audio, const juce::File& dataDirectory, const juce::String& dataName);
+
+    ~Asig() override;
+
+    //==============================================================================
+    /** Rebinds the store to new audio: deletes the store's existing data files, takes the
+        geometry from the audio and writes the properties file. */
+    juce::Result setAudioFile (const ParsedAudio& audio, const juce::File& dataDirectory, const juce::String& dataName);
+
+    /** Analyses the bound audio into the data files (Hann window, real FFT), reporting
+        through progress, and computes the average log spectrum. A cancelled progress
+        stops it: the data files are deleted and the result says "Cancelled". */
+    juce::Result readAudio (const ParsedAudio& audio, Progress::Ptr progress = nullptr);
+
+    /** Reopens a saved store from its data directory. With no name, the directory must
+        hold exactly one store. */
+    juce::Result openAsig (const juce::File& dataDirectory, const juce::String& dataName = {});
+
+    /** Writes the properties (geometry, source, average spectrum) to file, through a
+        temporary file. */
+    juce::Result saveProperties (const juce::File& file) const;
+
+    /** Computes the average log spectrum from the data files (used when a saved store
+        lacks it). */
+    void calcAvLogSpec (Progress::Ptr progress = nullptr);
+
+    //==============================================================================
+    bool isReady() const noexcept { return manager != nullptr && manager->isReady(); }
+
+    int getNumChannels() const noexcept { return numChannels; }
+    int getNumFreqs() const noexcept { return geometry.getNumFreqs(); }
+    int getNumFrames() const noexcept { return numFrames; }
+    int getSampleRate() const noexcept { return sampleRate; }
+    juce::int64 getNumSamples() const noexcept { return numSamples; }
+    const FrameGeometry& getGeometry() const noexcept { return geometry; }
+
+    /** The store's transform, ready once the store has data. */
+    const RealFFT* getFFT() const noexcept { return fft.get(); }
+
+    /** Mean power of every bin over all frames and channels, in dB (nFreqs values). */
+    const std::vector<float>& getAverageLogSpectrum() const noexcept { return averageLogSpectrum; }
+
+    juce::File getPropertiesFile() const;
+    std::vector<juce::File> getDataFiles() const;
+
+    AsigMemoryManager* getMemoryManager() noexcept { return manager.get(); }
+
+    //==============================================================================
+    /** The channel's frames over frames (clamped to the store), multiplied bin by bin by
+        the mask (or 1 - mask with flipMask) and, with applySelectionVolume and a
+        selection anywhere, by the selection gain: selected bins at the selection volume
+        v, the others at 1 - v. The last argument has no effect. */
+    CspecMatrix readFrames (int channel, juce::Range<int> frames, bool applyMask = true, bool flipMask = false,
+                            bool applySelectionVolume = true, bool unused = false);
+
+    /** readFrames() with this store's own flip setting. */
+    CspecMatrix readMaskedFrames (int channel, juce::Range<int> frames);
+
+    MaskMatrix getSelection (juce::Range<int> frames);
+    AsigMemoryManager::SelectionBlock getSelection();
+
+    /** Whether any bin is selected (the argument has no effect). */
+    bool hasSelection (int unused = 0) const noexcept;
+
+    /** The frames that hold mask edits (empty when the mask is all ones). */
+    juce::Range<int> getEditedFrameRange() const;
+
+    bool setMask (int channel, juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block);
+    bool setSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block, bool clearRestFirst);
+    bool addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block);
+    void resetMaskAndSelection();
+
+    void setFlip (bool shouldFlip) noexcept { flip = shouldFlip; }
+    bool isFlipped() const noexcept { return flip.load(); }
+
+    /** 0..1: the playback gain of selected bins (the others play at 1 - v). */
+    void setSelectionVolume (float v) noexcept { selectionVolume = juce::jlimit (0.0f, 1.0f, v); }
+    float getSelectionVolume() const noexcept { return selectionVolume.load(); }
+
+    /** The frames the user interface wants in memory; the store's timer caches them. */
+    void setRequestedRange (juce::Range<int> frames);
+    juce::Range<int> getRequestedRange() const;
+
+private:
+    class MemoryCachingThread;
+
+    void timerCallback() override;
+    juce::Result allocateMemoryManager (const juce::File& dataDirectory, const juce::String& dataName);
+    void initFFT();
+
+    std::unique_ptr<AsigMemoryManager> manager;
+    juce::File dataDirectory;
+    juce::String dataName;
+
+    FrameGeometry geometry;
+    int numChannels = 0;
+    int numFrames = 0;
+    int sampleRate = 0;
+    juce::int64 numSamples = 0;
+    std::unique_ptr<RealFFT> fft;
+    std::vector<float> averageLogSpectrum;
+
+    std::atomic<bool> flip { false };
+    std::atomic<float> selectionVolume { 0.5f };
+
+    mutable juce::SpinLock requestedRangeLock;
+    juce::Range<int> requestedRange;
+
+    juce::ThreadPool cachingPool { 1 };
+
+    JUCE_DECLARE_NON_COPYABLE (Asig)
+    JUCE_DECLARE_WEAK_REFERENCEABLE (Asig)
+};
+
+} // namespace kalder
