@@ -14,7 +14,7 @@ set(KALDER_JUCE_DEFINITIONS
     JUCE_USE_OGGVORBIS=1
     JUCE_DISPLAY_SPLASH_SCREEN=0
     JUCE_REPORT_APP_USAGE=0
-    JUCE_MODAL_LOOPS_PERMITTED=0)
+    JUCE_MODAL_LOOPS_PERMITTED=1)
 
 function(kalder_add_juce_library name)
     cmake_parse_arguments(ARG "" "" "MODULES;LINK" ${ARGN})

@@ -25,7 +25,7 @@ struct FrameGeometry
     static constexpr int overlap = 4;
 
     int getHop() const noexcept { return nfft / overlap; }
-    int getNumFreqs() const noexcept { return nfft / 2 + 1; }
+    int getNumFreqs() const noexcept { return nfft > 0 ? nfft / 2 + 1 : 0; }
     bool isValid() const noexcept { return nfft >= overlap && juce::isPowerOfTwo (nfft); }
 
     /** The first sample (possibly negative) that frame f analyses. */

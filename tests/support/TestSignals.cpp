@@ -64,7 +64,8 @@ juce::AudioBuffer<float> makeSine (int channels, int samples, double sampleRate,
     juce::AudioBuffer<float> b (channels, samples);
     for (int c = 0; c < channels; ++c)
         for (int i = 0; i < samples; ++i)
-            b.setSample (c, i, (float) (amplitude * std::sin (2.0 * juce::MathConstants<double>::pi * frequency * i / sampleRate)));
+            b.setSample (c, i,
+                         (float) (amplitude * std::sin (2.0 * juce::MathConstants<double>::pi * frequency * i / sampleRate)));
     return b;
 }
 
