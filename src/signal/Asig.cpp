@@ -28,7 +28,12 @@ namespace
 
         void add (const CspecMatrix& frames)
         {
-            sum += frames.cwiseAbs2().rowwise().sum().cast<double>();
+            // Column by column: contiguous and vectorised, summed in float over at most one
+            // chunk of frames before it is added in double precision.
+            Eigen::ArrayXf chunkSum = Eigen::ArrayXf::Zero (sum.size());
+            for (Eigen::Index f = 0; f < frames.cols(); ++f)
+                chunkSum += frames.col (f).array().abs2();
+            sum += chunkSum.cast<double>().matrix();
             count += frames.cols();
         }
 
@@ -203,8 +208,9 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
 
             for (int f = 0; f < frames.getLength(); ++f)
             {
-                std::memcpy (time.data(), samples.data() + (size_t) f * (size_t) hop, sizeof (float) * (size_t) nfft);
-                AsigUtilities::applywindow (time.data(), window.data(), nfft);
+                // Copy and window in one pass.
+                juce::FloatVectorOperations::multiply (time.data(), samples.data() + (size_t) f * (size_t) hop, window.data(),
+                                                       nfft);
                 fft->forward (time.data(), ccs.data());
                 std::memcpy (static_cast<void*> (block.col (f).data()), ccs.data(), sizeof (float) * (size_t) (2 * nFreqs));
             }
