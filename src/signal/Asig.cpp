@@ -227,6 +227,7 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
     }
 
     manager->clearSelection();
+    ++editGeneration;
     averageLogSpectrum = power.getDecibels();
     progress->finish();
     return saveProperties (getPropertiesFile());
@@ -333,6 +334,7 @@ juce::Result Asig::openAsig (const juce::File& directory, const juce::String& na
 
     initFFT();
     manager->refreshCache();
+    ++editGeneration;
 
     averageLogSpectrum.clear();
     if (const auto* spectrum = props["averageLogSpectrum"].getArray(); spectrum != nullptr && spectrum->size() == freqs)
@@ -419,21 +421,25 @@ juce::Range<int> Asig::getEditedFrameRange() const
 
 bool Asig::setMask (int channel, juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
 {
+    ++editGeneration;
     return manager != nullptr && manager->setMaskFrames (channel, bins, frames, block);
 }
 
 bool Asig::setSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block, bool clearRestFirst)
 {
+    ++editGeneration;
     return manager != nullptr && manager->setSelection (bins, frames, block, clearRestFirst);
 }
 
 bool Asig::addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
 {
+    ++editGeneration;
     return manager != nullptr && manager->addToSelection (bins, frames, block);
 }
 
 void Asig::resetMaskAndSelection()
 {
+    ++editGeneration;
     if (manager == nullptr)
         return;
     for (int c = 0; c < numChannels; ++c)

@@ -115,12 +115,25 @@ public:
     bool addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block);
     void resetMaskAndSelection();
 
-    void setFlip (bool shouldFlip) noexcept { flip = shouldFlip; }
+    void setFlip (bool shouldFlip) noexcept
+    {
+        if (flip.exchange (shouldFlip) != shouldFlip)
+            ++editGeneration;
+    }
     bool isFlipped() const noexcept { return flip.load(); }
 
     /** 0..1: the playback gain of selected bins (the others play at 1 - v). */
-    void setSelectionVolume (float v) noexcept { selectionVolume = juce::jlimit (0.0f, 1.0f, v); }
+    void setSelectionVolume (float v) noexcept
+    {
+        selectionVolume = juce::jlimit (0.0f, 1.0f, v);
+        ++editGeneration;
+    }
     float getSelectionVolume() const noexcept { return selectionVolume.load(); }
+
+    /** Changes whenever something that readFrames() returns may have changed (masks,
+        selection, flip, selection volume, new data): renderers compare it to drop what
+        they rendered before. */
+    juce::uint64 getEditGeneration() const noexcept { return editGeneration.load(); }
 
     /** The frames the user interface wants in memory; the store's timer caches them. */
     void setRequestedRange (juce::Range<int> frames);
@@ -146,6 +159,7 @@ private:
     std::vector<float> averageLogSpectrum;
 
     std::atomic<bool> flip { false };
+    std::atomic<juce::uint64> editGeneration { 0 };
     std::atomic<float> selectionVolume { 0.5f };
 
     mutable juce::SpinLock requestedRangeLock;

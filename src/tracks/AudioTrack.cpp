@@ -1,0 +1,190 @@
+#include "AudioTrack.h"
+
+namespace kalder
+{
+
+namespace
+{
+    /** Pan of p (0 = left, 1 = right) by the constant-power law. */
+    AudioTrack::PanGains panLaw (float p)
+    {
+        const auto angle = (double) juce::jlimit (0.0f, 1.0f, p) * juce::MathConstants<double>::halfPi;
+        // Snap the rounding residue of cos (pi / 2) to silence: hard pans are hard.
+        auto snap = [] (double g) { return (float) (std::abs (g) < 1.0e-9 ? 0.0 : g); };
+        return { snap (std::cos (angle)), snap (std::sin (angle)) };
+    }
+} // namespace
+
+AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree (TrackIds::track)
+{
+    tree.setProperty (TrackIds::name, name, nullptr);
+    tree.setProperty (TrackIds::volume, 1.0f, nullptr);
+    tree.setProperty (TrackIds::panL, 0.0f, nullptr);
+    tree.setProperty (TrackIds::panR, 1.0f, nullptr);
+    tree.setProperty (TrackIds::solo, false, nullptr);
+    tree.setProperty (TrackIds::mute, false, nullptr);
+    tree.setProperty (TrackIds::asigProgress, 0.0, nullptr);
+    tree.setProperty (TrackIds::pgramProgress, 0.0, nullptr);
+    for (const auto* id : { &TrackIds::volume, &TrackIds::panL, &TrackIds::panR, &TrackIds::solo, &TrackIds::mute })
+        updateMirrors (*id);
+    tree.addListener (this);
+}
+
+AudioTrack::~AudioTrack()
+{
+    tree.removeListener (this);
+    cancelPendingUpdate();
+    if (asigProgress != nullptr)
+        asigProgress->removeListener (this);
+}
+
+double AudioTrack::getLengthInSeconds() const noexcept
+{
+    return getSampleRate() > 0 ? (double) getNumSamples() / getSampleRate() : 0.0;
+}
+
+juce::Result AudioTrack::setAudio (std::unique_ptr<ParsedAudio> newAudio, const juce::File& folder, const juce::String& name,
+                                   int bits, const juce::File& rendered)
+{
+    if (newAudio == nullptr)
+        return juce::Result::fail ("No audio");
+
+    auto store = std::make_unique<Asig>();
+    if (auto r = store->setAudioFile (*newAudio, folder, name); r.failed())
+        return r;
+
+    storeReady = false;
+    asig = std::move (store);
+    audio = std::move (newAudio);
+    dataFolder = folder;
+    dataName = name;
+    bitsPerSample = bits;
+    renderedFile = rendered;
+    geometry = asig->getGeometry();
+
+    // A mono track sits in the centre of a stereo mix.
+    if (audio->getNumChannels() == 1)
+        tree.setProperty (TrackIds::panL, 0.5f, nullptr);
+    ++settingsGeneration;
+    return juce::Result::ok();
+}
+
+juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
+{
+    if (asig == nullptr || audio == nullptr)
+        return juce::Result::fail ("The track has no audio");
+
+    if (progress == nullptr)
+        progress = new Progress();
+    if (asigProgress != nullptr)
+        asigProgress->removeListener (this);
+    asigProgress = progress;
+    asigProgress->addListener (this);
+
+    auto result = asig->readAudio (*audio, progress->addChild ({ 0.0f, 1.0f }));
+    storeReady = result.wasOk() && asig->isReady();
+    ++settingsGeneration;
+    if (result.wasOk())
+        progress->finish();
+    return result;
+}
+
+bool AudioTrack::isPlayable() const
+{
+    return audio != nullptr && renderedFile.existsAsFile();
+}
+
+bool AudioTrack::hasEdits() const
+{
+    return storeReady.load() && ! asig->getEditedFrameRange().isEmpty();
+}
+
+//==============================================================================
+void AudioTrack::setVolume (float gain)
+{
+    tree.setProperty (TrackIds::volume, juce::jmax (0.0f, gain), nullptr);
+}
+
+void AudioTrack::setPan (int channel, float pan)
+{
+    tree.setProperty (channel == 0 ? TrackIds::panL : TrackIds::panR, juce::jlimit (0.0f, 1.0f, pan), nullptr);
+}
+
+void AudioTrack::setSolo (bool shouldSolo)
+{
+    tree.setProperty (TrackIds::solo, shouldSolo, nullptr);
+}
+
+void AudioTrack::setMute (bool shouldMute)
+{
+    tree.setProperty (TrackIds::mute, shouldMute, nullptr);
+}
+
+void AudioTrack::flip (bool shouldFlip)
+{
+    if (asig != nullptr)
+        asig->setFlip (shouldFlip);
+}
+
+AudioTrack::PanGains AudioTrack::getPanGains (int channel) const noexcept
+{
+    const auto c = juce::jlimit (0, 1, channel);
+    return { panGains[c][0].load(), panGains[c][1].load() };
+}
+
+juce::uint64 AudioTrack::getRenderGeneration() const noexcept
+{
+    return settingsGeneration.load() + (asig != nullptr ? asig->getEditGeneration() : 0);
+}
+
+void AudioTrack::updateMirrors (const juce::Identifier& property)
+{
+    if (property == TrackIds::volume)
+        volume = (float) tree[TrackIds::volume];
+    else if (property == TrackIds::solo)
+        soloed = (bool) tree[TrackIds::solo];
+    else if (property == TrackIds::mute)
+        muted = (bool) tree[TrackIds::mute];
+    else if (property == TrackIds::panL || (property == TrackIds::panR && getNumChannels() != 1))
+    {
+        // A mono track has only the first channel's pair: its second pan changes nothing.
+        const auto channel = property == TrackIds::panL ? 0 : 1;
+        const auto gains = panLaw ((float) tree[property]);
+        panGains[channel][0] = gains.left;
+        panGains[channel][1] = gains.right;
+    }
+    else
+        return;
+
+    ++settingsGeneration;
+}
+
+void AudioTrack::valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier& property)
+{
+    updateMirrors (property);
+}
+
+void AudioTrack::progressChanged (float value, Progress::Ptr)
+{
+    pendingAsigProgress = value;
+    triggerAsyncUpdate();
+}
+
+void AudioTrack::handleAsyncUpdate()
+{
+    const auto value = (double) pendingAsigProgress.load();
+    if (value >= 0.0 && (double) tree[TrackIds::asigProgress] != value)
+        tree.setProperty (TrackIds::asigProgress, value, nullptr);
+}
+
+void AudioTrack::deleteFiles()
+{
+    if (asig != nullptr)
+    {
+        for (const auto& f : asig->getDataFiles())
+            f.deleteFile();
+    }
+    renderedFile.deleteFile();
+}
+
+} // namespace kalder

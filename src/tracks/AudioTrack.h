@@ -1,0 +1,155 @@
+#pragma once
+
+#include "TrackIds.h"
+
+#include "base/Progress.h"
+#include "signal/Asig.h"
+#include "signal/ParsedAudio.h"
+
+#include <juce_events/juce_events.h>
+
+#include <atomic>
+
+namespace kalder
+{
+
+/**
+    One layer of a project: decoded audio, its frame store (Asig) and the mixer
+    settings of the layer, which live in a "TRACK" value tree.
+
+    Tracks are reference-counted: the mixer, jobs and views hold them. The tree is
+    written on the message thread; everything that renders (playback, bounce) reads
+    the settings through atomic mirrors of the tree (getVolume(), getPanGains(), ...),
+    never the tree itself.
+
+    Sound is rendered by TrackRenderer objects, one per consumer thread, so that
+    playback and a bounce never wait for each other.
+
+    Threading: setters and the tree on the message thread; the atomic getters, the
+    store and the decoded audio from any thread once the track is playable.
+    generateAsig() runs on a background thread before the track is shared with
+    renderers.
+*/
+class AudioTrack :
+    public juce::ReferenceCountedObject,
+    private juce::ValueTree::Listener,
+    private juce::AsyncUpdater,
+    private Progress::Listener
+{
+public:
+    using Ptr = juce::ReferenceCountedObjectPtr<AudioTrack>;
+
+    /** Where a track came from. */
+    enum class OriginId
+    {
+        master,
+        separation,
+        merge,
+        freeze,
+        selection
+    };
+
+    /** Output gains of one input channel. */
+    struct PanGains
+    {
+        float left = 1.0f, right = 1.0f;
+    };
+
+    /** The suffix of a track's rendered audio file. */
+    static constexpr const char* renderedFileSuffix = "-thumbnail.wav";
+
+    AudioTrack (const juce::String& name, OriginId origin);
+    ~AudioTrack() override;
+
+    //==============================================================================
+    /** Binds decoded audio to the track: the audio, the folder and name under which the
+        track keeps its data files, the bit depth of the source, and the rendered audio
+        file (a WAV holding the track's audio). The store is created but not analysed:
+        call generateAsig(). Until then the track plays from its decoded audio. */
+    juce::Result setAudio (std::unique_ptr<ParsedAudio> audio, const juce::File& dataFolder, const juce::String& dataName,
+                           int bitsPerSample, const juce::File& renderedAudioFile);
+
+    /** Analyses the audio into the store, reporting through progress. Call off the message
+        thread; "TrackAsigProgress" follows on the message thread. */
+    juce::Result generateAsig (Progress::Ptr progress = nullptr);
+
+    //==============================================================================
+    juce::ValueTree& getTree() noexcept { return tree; }
+    juce::String getName() const { return tree[TrackIds::name].toString(); }
+    OriginId getOrigin() const noexcept { return origin; }
+
+    Asig* getAsig() noexcept { return asig.get(); }
+    const ParsedAudio* getParsedAudio() const noexcept { return audio.get(); }
+    juce::File getAudioFile() const { return renderedFile; }
+
+    int getNumChannels() const noexcept { return audio != nullptr ? audio->getNumChannels() : 0; }
+    int getSampleRate() const noexcept { return audio != nullptr ? audio->getSampleRate() : 0; }
+    int getBitsPerSample() const noexcept { return bitsPerSample; }
+    juce::int64 getNumSamples() const noexcept { return audio != nullptr ? audio->getNumSamples() : 0; }
+    const FrameGeometry& getGeometry() const noexcept { return geometry; }
+    int getBufferSize() const noexcept { return geometry.getHop(); }
+    int getnFrames() const noexcept { return geometry.getNumFramesForSamples (getNumSamples()); }
+    int getNumBlocks() const noexcept { return geometry.getNumBlocksForSamples (getNumSamples()); }
+    double getLengthInSeconds() const noexcept;
+
+    /** True once the store has been analysed. */
+    bool isStoreReady() const noexcept { return storeReady.load(); }
+
+    /** True while the track has anything to play: decoded audio and its rendered file. */
+    bool isPlayable() const;
+
+    /** True when a mask of the store was edited. */
+    bool hasEdits() const;
+
+    //==============================================================================
+    // Settings. Setters write the tree (message thread); getters read atomic mirrors.
+
+    void setVolume (float gain);
+    void setPan (int channel, float pan);
+    void setSolo (bool shouldSolo);
+    void setMute (bool shouldMute);
+    void flip (bool shouldFlip);
+
+    float getVolume() const noexcept { return volume.load(); }
+    bool isSoloed() const noexcept { return soloed.load(); }
+    bool isMuted() const noexcept { return muted.load(); }
+
+    /** The output gains of input channel 0 or 1 (constant-power pan law). */
+    PanGains getPanGains (int channel) const noexcept;
+
+    /** Changes whenever anything that changes the track's sound changes: renderers and
+        the mixer's pre-rendered frames compare it to know when to render again. */
+    juce::uint64 getRenderGeneration() const noexcept;
+
+    /** Deletes the track's data files and rendered audio file. */
+    void deleteFiles();
+
+private:
+    void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
+    void handleAsyncUpdate() override;
+    void progressChanged (float value, Progress::Ptr source) override;
+    void updateMirrors (const juce::Identifier& property);
+
+    const OriginId origin;
+    juce::ValueTree tree;
+
+    std::unique_ptr<ParsedAudio> audio;
+    std::unique_ptr<Asig> asig;
+    juce::File dataFolder, renderedFile;
+    juce::String dataName;
+    int bitsPerSample = 0;
+    FrameGeometry geometry;
+
+    std::atomic<bool> storeReady { false };
+    std::atomic<float> volume { 1.0f };
+    std::atomic<bool> soloed { false }, muted { false };
+    std::atomic<float> panGains[2][2];
+    std::atomic<juce::uint64> settingsGeneration { 0 };
+
+    std::atomic<float> pendingAsigProgress { -1.0f };
+    Progress::Ptr asigProgress;
+
+    JUCE_DECLARE_NON_COPYABLE (AudioTrack)
+};
+
+} // namespace kalder

@@ -1,0 +1,374 @@
+#include "Mixer.h"
+
+namespace kalder
+{
+
+namespace
+{
+    // The pre-render thread rests this long when the ring is full and current.
+    constexpr int idleWaitMs = 1;
+    constexpr int threadStopTimeoutMs = 5000;
+} // namespace
+
+/** Keeps the ring of blocks after the play position mixed with the current settings. */
+class Mixer::PreRenderThread : public juce::Thread
+{
+public:
+    explicit PreRenderThread (Mixer& m) : juce::Thread ("Audio Frame Rendering"), mixer (m), session (m) {}
+
+    void run() override
+    {
+        while (! threadShouldExit())
+        {
+            if (! renderNextStaleBlock())
+                wait (idleWaitMs);
+        }
+    }
+
+private:
+    /** Mixes the nearest block ahead of the play position whose slot is missing or stale;
+        false when there was nothing to do. */
+    bool renderNextStaleBlock()
+    {
+        const auto state = mixer.getState();
+        const auto generation = mixer.computeGeneration (*state);
+        mixer.publishedGeneration = generation;
+
+        const auto total = mixer.getNumFrames();
+        if (state->master == nullptr || total <= 0)
+            return false;
+
+        auto frame = juce::jlimit (0, total, mixer.wantedFrame.load());
+        for (int k = 0; k < ringSize && frame < total; ++k, frame = mixer.getNextFrameInPlayOrder (frame))
+        {
+            auto& slot = mixer.ring[(size_t) (frame % ringSize)];
+            if (slot.status.load() == Slot::ready && slot.frame.load() == frame && slot.generation.load() == generation)
+                continue;
+
+            int expected = slot.status.load();
+            if (expected == Slot::writing || expected == Slot::reading
+                || ! slot.status.compare_exchange_strong (expected, Slot::writing))
+                continue;
+
+            mixer.mix (session, *state, frame, slot.buffer);
+            slot.frame = frame;
+            slot.generation = generation;
+            slot.status = Slot::ready;
+            return true;
+        }
+        return false;
+    }
+
+    Mixer& mixer;
+    RenderSession session;
+};
+
+//==============================================================================
+Mixer::RenderSession::RenderSession (Mixer& m) : mixer (m) {}
+
+void Mixer::RenderSession::renderFrame (int frame, juce::AudioBuffer<float>& out)
+{
+    const auto state = mixer.getState();
+    mixer.mix (*this, *state, frame, out);
+    mixer.updatePeaks (out);
+}
+
+//==============================================================================
+Mixer::Mixer() : tree (MixerIds::mixer), state (new State())
+{
+    tree.setProperty (MixerIds::volume, 1.0f, nullptr);
+    tree.addListener (this);
+    preRenderer = std::make_unique<PreRenderThread> (*this);
+    preRenderer->startThread();
+}
+
+Mixer::~Mixer()
+{
+    preRenderer->stopThread (threadStopTimeoutMs);
+    tree.removeListener (this);
+}
+
+Mixer::State::Ptr Mixer::getState() const
+{
+    const juce::SpinLock::ScopedLockType sl (stateLock);
+    return state;
+}
+
+void Mixer::publish (State::Ptr newState)
+{
+    newState->listGeneration = getState()->listGeneration + 1;
+    {
+        const juce::SpinLock::ScopedLockType sl (stateLock);
+        std::swap (state, newState);
+    }
+    listeners.call ([] (Listener& l) { l.trackListChanged(); });
+}
+
+void Mixer::resetRing()
+{
+    const auto channels = juce::jmax (1, numOutputs.load());
+    const auto hop = juce::jmax (1, frameLength.load());
+    for (auto& slot : ring)
+    {
+        // Take the slot from whoever holds it: the audio thread reads for a moment only,
+        // the pre-render thread mixes one block.
+        for (;;)
+        {
+            int expected = slot.status.load();
+            if (expected != Slot::writing && expected != Slot::reading
+                && slot.status.compare_exchange_strong (expected, Slot::writing))
+                break;
+            std::this_thread::yield();
+        }
+        slot.buffer.setSize (channels, hop);
+        slot.buffer.clear();
+        slot.frame = -1;
+        slot.status = Slot::empty;
+    }
+}
+
+//==============================================================================
+void Mixer::setMasterTrack (AudioTrack::Ptr track)
+{
+    State::Ptr s = new State();
+    s->master = track;
+    s->active = track;
+    if (track != nullptr)
+        s->tracks.add (track);
+
+    // The old mix stops before the geometry changes under it.
+    numFrames = 0;
+    publish (s);
+
+    numOutputs = track != nullptr ? juce::jmax (1, track->getNumChannels()) : 0;
+    frameLength = track != nullptr ? track->getBufferSize() : 0;
+    sampleRate = track != nullptr ? track->getSampleRate() : 0;
+    for (auto& p : peaks)
+        p = 0.0f;
+    resetRing();
+    wantedFrame = 0;
+    numFrames = track != nullptr ? track->getNumBlocks() : 0;
+}
+
+AudioTrack::Ptr Mixer::getMasterTrack() const
+{
+    return getState()->master;
+}
+
+void Mixer::addTrack (AudioTrack::Ptr track)
+{
+    if (track == nullptr)
+        return;
+    State::Ptr s = new State (*getState());
+    s->tracks.addIfNotAlreadyThere (track);
+    publish (s);
+}
+
+void Mixer::removeTrack (AudioTrack::Ptr track)
+{
+    State::Ptr s = new State (*getState());
+    s->tracks.removeObject (track);
+    if (s->active == track)
+        s->active = s->master;
+    publish (s);
+}
+
+void Mixer::setTrackPosition (AudioTrack::Ptr track, int index)
+{
+    State::Ptr s = new State (*getState());
+    const auto from = s->tracks.indexOf (track);
+    if (from < 0)
+        return;
+    s->tracks.move (from, juce::jlimit (0, s->tracks.size() - 1, index));
+    publish (s);
+}
+
+juce::ReferenceCountedArray<AudioTrack> Mixer::getAllTracks() const
+{
+    return getState()->tracks;
+}
+
+AudioTrack::Ptr Mixer::getTrack (const juce::String& name) const
+{
+    for (auto* t : getState()->tracks)
+        if (t->getName() == name)
+            return t;
+    return nullptr;
+}
+
+void Mixer::unsoloAllTracks()
+{
+    for (auto* t : getState()->tracks)
+        t->setSolo (false);
+}
+
+void Mixer::setActiveTrack (AudioTrack::Ptr track)
+{
+    State::Ptr s = new State (*getState());
+    s->active = track;
+    publish (s);
+}
+
+AudioTrack::Ptr Mixer::getActiveTrack() const
+{
+    return getState()->active;
+}
+
+void Mixer::setMasterGain (float gain)
+{
+    tree.setProperty (MixerIds::volume, juce::jmax (0.0f, gain), nullptr);
+}
+
+void Mixer::valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier& property)
+{
+    if (property == MixerIds::volume)
+    {
+        masterGain = (float) tree[MixerIds::volume];
+        ++settingsGeneration;
+    }
+}
+
+//==============================================================================
+juce::uint64 Mixer::computeGeneration (const State& s) const
+{
+    auto generation = settingsGeneration.load() + s.listGeneration;
+    for (auto* t : s.tracks)
+        generation += t->getRenderGeneration();
+    if (! s.tracks.contains (s.master.get()) && s.master != nullptr)
+        generation += s.master->getRenderGeneration();
+    // Which track is active decides what plays.
+    return generation + (juce::uint64) (juce::pointer_sized_int) s.active.get();
+}
+
+void Mixer::mix (RenderSession& session, const State& s, int frame, juce::AudioBuffer<float>& out)
+{
+    const auto channels = getNumOutputChannels();
+    const auto hop = getFrameLength();
+    out.clear();
+    if (s.master == nullptr || channels <= 0 || hop <= 0 || frame < 0 || frame >= getNumFrames())
+        return;
+
+    if (session.trackBlock.getNumChannels() != channels || session.trackBlock.getNumSamples() != hop)
+        session.trackBlock.setSize (channels, hop);
+
+    auto renderTrack = [&] (AudioTrack* track) -> juce::AudioBuffer<float>& {
+        auto& renderer = session.renderers[track];
+        if (renderer == nullptr)
+            renderer = std::make_unique<TrackRenderer> (track, channels);
+        renderer->renderBlock (frame, session.trackBlock);
+        return session.trackBlock;
+    };
+
+    const bool masterAlone = s.tracks.size() <= 1 || s.active == s.master;
+    if (masterAlone)
+    {
+        if (s.master->isPlayable())
+            out.makeCopyOf (renderTrack (s.master.get()), true);
+    }
+    else
+    {
+        bool anySolo = false;
+        for (auto* t : s.tracks)
+            anySolo = anySolo || t->isSoloed();
+
+        for (auto* t : s.tracks)
+        {
+            const bool plays = anySolo ? t->isSoloed() : ! t->isMuted();
+            if (! plays || ! t->isPlayable() || t->getBufferSize() != hop)
+                continue;
+            const auto& block = renderTrack (t);
+            for (int c = 0; c < channels; ++c)
+                out.addFrom (c, 0, block, c, 0, hop);
+        }
+    }
+
+    const auto gain = masterGain.load();
+    if (gain != 1.0f)
+        out.applyGain (gain);
+
+    // Forget renderers of tracks that left the mix.
+    for (auto it = session.renderers.begin(); it != session.renderers.end();)
+        it = s.tracks.contains (it->first) || it->first == s.master.get() ? std::next (it) : session.renderers.erase (it);
+}
+
+void Mixer::updatePeaks (const juce::AudioBuffer<float>& block) noexcept
+{
+    for (int c = 0; c < juce::jmin (maxMeteredChannels, block.getNumChannels()); ++c)
+    {
+        const auto peak = block.getMagnitude (c, 0, block.getNumSamples());
+        const auto stored = peaks[(size_t) c].load();
+        // A lower peak only halves the way down: meters fall smoothly.
+        peaks[(size_t) c] = peak < stored ? (peak + stored) * 0.5f : peak;
+    }
+}
+
+std::vector<float> Mixer::getLastPeak() const
+{
+    std::vector<float> result ((size_t) juce::jlimit (0, maxMeteredChannels, numOutputs.load()));
+    for (size_t c = 0; c < result.size(); ++c)
+        result[c] = peaks[c].load();
+    return result;
+}
+
+//==============================================================================
+bool Mixer::renderFrame (int frame, juce::AudioBuffer<float>& out) noexcept
+{
+    const auto hop = frameLength.load();
+    auto& slot = ring[(size_t) (juce::jmax (0, frame) % ringSize)];
+
+    int expected = Slot::ready;
+    if (frame >= 0 && slot.frame.load() == frame && slot.status.compare_exchange_strong (expected, Slot::reading))
+    {
+        const auto channels = juce::jmin (out.getNumChannels(), slot.buffer.getNumChannels());
+        for (int c = 0; c < channels; ++c)
+            out.copyFrom (c, 0, slot.buffer, c, 0, juce::jmin (hop, out.getNumSamples()));
+        for (int c = channels; c < out.getNumChannels(); ++c)
+            out.clear (c, 0, out.getNumSamples());
+        slot.status = Slot::ready;
+        wantedFrame = frame + 1;
+        updatePeaks (out);
+        return true;
+    }
+
+    out.clear();
+    wantedFrame = frame;
+    return false;
+}
+
+void Mixer::setLoop (juce::Range<int> frames, bool enabled) noexcept
+{
+    loopStart = frames.getStart();
+    loopEnd = frames.getEnd();
+    loopEnabled = enabled && ! frames.isEmpty();
+}
+
+int Mixer::getNextFrameInPlayOrder (int frame) const noexcept
+{
+    const auto next = frame + 1;
+    if (loopEnabled.load() && next >= loopEnd.load() && frame < loopEnd.load())
+        return juce::jlimit (0, juce::jmax (0, getNumFrames() - 1), loopStart.load());
+    return next;
+}
+
+bool Mixer::waitForRing (int frame, int timeoutMs)
+{
+    setPlayPosition (frame);
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    while (juce::Time::getMillisecondCounter() < deadline)
+    {
+        const auto generation = computeGeneration (*getState());
+        bool allReady = publishedGeneration.load() == generation;
+        auto f = frame;
+        for (int k = 0; allReady && k < ringSize && f < getNumFrames(); ++k, f = getNextFrameInPlayOrder (f))
+        {
+            const auto& slot = ring[(size_t) (f % ringSize)];
+            allReady = slot.status.load() == Slot::ready && slot.frame.load() == f && slot.generation.load() == generation;
+        }
+        if (allReady)
+            return true;
+        juce::Thread::sleep (1);
+    }
+    return false;
+}
+
+} // namespace kalder

@@ -1,0 +1,193 @@
+#pragma once
+
+#include "AudioTrack.h"
+#include "TrackRenderer.h"
+
+#include <juce_events/juce_events.h>
+
+#include <map>
+
+namespace kalder
+{
+
+/**
+    The owner of a project's tracks, and the place where they are summed.
+
+    Mixing follows these rules, block by block (a block is one hop of output samples):
+    with no tracks besides the master, or while the master is the active track, the
+    master plays alone; otherwise, when any track is soloed exactly the soloed tracks
+    play (a muted track that is soloed plays too), else every track that is not muted.
+    A track plays only while it is playable (its audio and rendered file exist). The
+    sum is scaled by the master gain ("MixerVolume").
+
+    The mix has the master track's channel count, so a bounce keeps the source's format;
+    a mono project plays on every device channel.
+
+    Playback: a pre-render thread keeps a ring of the next blocks after the play position
+    mixed ahead. The audio callback only copies a finished block out of the ring
+    (renderFrame()): no lock, no allocation, no file access. Any change that alters the
+    sound (a mask, the selection volume, volume, pan, solo, mute, the track list, the
+    master gain) changes the mix generation, and the pre-render thread mixes again the
+    blocks it had mixed under an older one, nearest first.
+
+    Bounces and exports mix through a RenderSession of their own, so they never wait for
+    playback and playback never leaves a track out of a bounced block.
+
+    Threading: the track list, the tree and the settings on the message thread;
+    renderFrame() on the audio thread; RenderSession on any one thread each.
+*/
+class Mixer : private juce::ValueTree::Listener
+{
+public:
+    /** Blocks mixed ahead of the play position. */
+    static constexpr int ringSize = 16;
+
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+        virtual void trackListChanged() = 0;
+    };
+
+    Mixer();
+    ~Mixer() override;
+
+    juce::ValueTree& getTree() noexcept { return tree; }
+
+    //==============================================================================
+    /** Replaces the project: the track becomes the master, the only track and the
+        active one. */
+    void setMasterTrack (AudioTrack::Ptr track);
+    AudioTrack::Ptr getMasterTrack() const;
+
+    void addTrack (AudioTrack::Ptr track);
+    void removeTrack (AudioTrack::Ptr track);
+
+    /** Moves a track to index, clamped to the list. */
+    void setTrackPosition (AudioTrack::Ptr track, int index);
+
+    juce::ReferenceCountedArray<AudioTrack> getAllTracks() const;
+    AudioTrack::Ptr getTrack (const juce::String& name) const;
+    void unsoloAllTracks();
+
+    void setActiveTrack (AudioTrack::Ptr track);
+    AudioTrack::Ptr getActiveTrack() const;
+
+    void setMasterGain (float gain);
+    float getMasterGain() const noexcept { return masterGain.load(); }
+
+    void addListener (Listener* l) { listeners.add (l); }
+    void removeListener (Listener* l) { listeners.remove (l); }
+
+    //==============================================================================
+    /** Output blocks of the project (ceil (samples / hop) of the master). */
+    int getNumFrames() const noexcept { return numFrames.load(); }
+    int getFrameLength() const noexcept { return frameLength.load(); }
+    int getNumOutputChannels() const noexcept { return numOutputs.load(); }
+    int getSampleRate() const noexcept { return sampleRate.load(); }
+
+    /** Per-channel peaks of the last mixed blocks. */
+    std::vector<float> getLastPeak() const;
+
+    //==============================================================================
+    /** A mix of its own, for one thread (a bounce, an export, a test). */
+    class RenderSession
+    {
+    public:
+        explicit RenderSession (Mixer& mixer);
+
+        /** Mixes block frame into out (output channels x hop). Blocks before 0 or after the
+            end are silent. */
+        void renderFrame (int frame, juce::AudioBuffer<float>& out);
+
+    private:
+        friend class Mixer;
+        Mixer& mixer;
+        std::map<AudioTrack*, std::unique_ptr<TrackRenderer>> renderers;
+        juce::AudioBuffer<float> trackBlock;
+    };
+
+    /** Audio thread: copies block frame from the ring into out (channels x hop at least)
+        and returns true, or clears out and returns false when that block is not mixed
+        yet. Tells the pre-render thread where playback is. Real-time safe. */
+    bool renderFrame (int frame, juce::AudioBuffer<float>& out) noexcept;
+
+    /** Where the pre-render thread should work (the next block playback will need). */
+    void setPlayPosition (int frame) noexcept { wantedFrame = frame; }
+
+    /** The loop playback follows, in blocks, so that the blocks after the loop's end
+        that are mixed ahead are those of its start. */
+    void setLoop (juce::Range<int> frames, bool enabled) noexcept;
+
+    /** The block that follows frame in playback order (the loop's start after its end). */
+    int getNextFrameInPlayOrder (int frame) const noexcept;
+
+    /** Waits (for tests and tools) until the ring holds the blocks from frame on, mixed
+        with the current settings; false after the timeout. */
+    bool waitForRing (int frame, int timeoutMs);
+
+    /** The mix generation the pre-render thread last saw. */
+    juce::uint64 getMixGeneration() const noexcept { return publishedGeneration.load(); }
+
+private:
+    class PreRenderThread;
+
+    /** Everything the mixing threads need, replaced as a whole on the message thread. */
+    struct State : juce::ReferenceCountedObject
+    {
+        using Ptr = juce::ReferenceCountedObjectPtr<State>;
+        AudioTrack::Ptr master, active;
+        juce::ReferenceCountedArray<AudioTrack> tracks;
+        juce::uint64 listGeneration = 0;
+    };
+
+    struct Slot
+    {
+        enum Status
+        {
+            empty,
+            writing,
+            ready,
+            reading
+        };
+        std::atomic<int> status { empty };
+        std::atomic<int> frame { -1 };
+        std::atomic<juce::uint64> generation { 0 };
+        juce::AudioBuffer<float> buffer;
+    };
+
+    void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
+    void publish (State::Ptr newState);
+    State::Ptr getState() const;
+    void mix (RenderSession& session, const State& state, int frame, juce::AudioBuffer<float>& out);
+    juce::uint64 computeGeneration (const State& state) const;
+    void updatePeaks (const juce::AudioBuffer<float>& block) noexcept;
+    void resetRing();
+
+    juce::ValueTree tree;
+    std::atomic<float> masterGain { 1.0f };
+    std::atomic<juce::uint64> settingsGeneration { 0 };
+
+    mutable juce::SpinLock stateLock;
+    State::Ptr state;
+
+    std::atomic<int> numFrames { 0 }, frameLength { 0 }, numOutputs { 0 }, sampleRate { 0 };
+
+    std::array<Slot, ringSize> ring;
+    std::atomic<int> wantedFrame { 0 };
+    std::atomic<bool> loopEnabled { false };
+    std::atomic<int> loopStart { 0 }, loopEnd { 0 };
+    std::atomic<juce::uint64> publishedGeneration { 0 };
+    std::unique_ptr<PreRenderThread> preRenderer;
+
+    /** Peaks of what was last played or rendered by a session (not of blocks mixed
+        ahead), per output channel. */
+    static constexpr int maxMeteredChannels = 8;
+    std::array<std::atomic<float>, maxMeteredChannels> peaks {};
+
+    juce::ListenerList<Listener> listeners;
+
+    JUCE_DECLARE_NON_COPYABLE (Mixer)
+};
+
+} // namespace kalder

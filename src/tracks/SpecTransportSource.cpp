@@ -1,0 +1,106 @@
+#include "SpecTransportSource.h"
+
+namespace kalder
+{
+
+SpecTransportSource::SpecTransportSource (Mixer& m) : mixer (m)
+{
+    setParameters();
+}
+
+void SpecTransportSource::setParameters()
+{
+    block.setSize (juce::jmax (1, mixer.getNumOutputChannels()), juce::jmax (1, mixer.getFrameLength()));
+    block.clear();
+    blockRead = blockLength = 0;
+    position = 0;
+    positionRequest = -1;
+}
+
+void SpecTransportSource::prepareToPlay (int, double)
+{
+    if (block.getNumChannels() != juce::jmax (1, mixer.getNumOutputChannels())
+        || block.getNumSamples() != juce::jmax (1, mixer.getFrameLength()))
+        setParameters();
+}
+
+void SpecTransportSource::start() noexcept
+{
+    mixer.setPlayPosition (position.load());
+    playing = true;
+}
+
+void SpecTransportSource::stop() noexcept
+{
+    playing = false;
+}
+
+void SpecTransportSource::setPosition (int frame) noexcept
+{
+    const auto clamped = juce::jlimit (0, juce::jmax (0, mixer.getNumFrames() - 1), frame);
+    positionRequest = clamped;
+    position = clamped;
+    mixer.setPlayPosition (clamped);
+}
+
+void SpecTransportSource::setLoop (juce::Range<int> frames, bool enabled) noexcept
+{
+    loopStart = frames.getStart();
+    loopEnd = frames.getEnd();
+    loopEnabled = enabled && ! frames.isEmpty();
+    mixer.setLoop (frames, enabled);
+}
+
+void SpecTransportSource::getNextAudioBlock (const juce::AudioSourceChannelInfo& info)
+{
+    auto& out = *info.buffer;
+    if (! playing.load() || block.getNumSamples() != mixer.getFrameLength() || mixer.getNumFrames() <= 0)
+    {
+        info.clearActiveBufferRegion();
+        return;
+    }
+
+    // A jump asked for by another thread: drop what is left of the current block.
+    if (const auto request = positionRequest.exchange (-1); request >= 0)
+        blockRead = blockLength = 0;
+
+    const auto mixChannels = block.getNumChannels();
+    int written = 0;
+    while (written < info.numSamples)
+    {
+        if (blockRead >= blockLength)
+        {
+            auto next = position.load();
+            if (loopEnabled.load() && next >= loopEnd.load())
+                next = juce::jlimit (0, mixer.getNumFrames() - 1, loopStart.load());
+            if (next >= mixer.getNumFrames())
+            {
+                // The end: stop, back at the start.
+                playing = false;
+                position = 0;
+                break;
+            }
+            if (! mixer.renderFrame (next, block))
+            {
+                underrunSamples += info.numSamples - written;
+                position = next;
+                break;
+            }
+            position = mixer.getNextFrameInPlayOrder (next);
+            blockRead = 0;
+            blockLength = block.getNumSamples();
+        }
+
+        const auto n = juce::jmin (info.numSamples - written, blockLength - blockRead);
+        for (int c = 0; c < out.getNumChannels(); ++c)
+            out.copyFrom (c, info.startSample + written, block, juce::jmin (c, mixChannels - 1), blockRead, n);
+        blockRead += n;
+        written += n;
+    }
+
+    if (written < info.numSamples)
+        for (int c = 0; c < out.getNumChannels(); ++c)
+            out.clear (c, info.startSample + written, info.numSamples - written);
+}
+
+} // namespace kalder

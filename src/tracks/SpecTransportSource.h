@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Mixer.h"
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+namespace kalder
+{
+
+/**
+    Plays the mix: an AudioSource that pulls mixed blocks (one hop each) from the
+    mixer's ring, in order, with an optional loop, at the project's sample rate.
+
+    The position is the next block to play. Device blocks of any size are filled from
+    consecutive blocks without gaps or repeats; a block that the mixer has not mixed yet
+    plays as silence and is played when it arrives (an underrun delays, it never skips).
+    At the end of the project playback stops and returns to the start; with the loop on,
+    playback jumps from the loop's end back to its start.
+
+    A mix with fewer channels than the device plays its last channel on the remaining
+    device channels, so a mono project sounds on both sides.
+
+    Threading: getNextAudioBlock() on the audio thread, real-time safe. start(), stop(),
+    setPosition(), setLoop() from any thread (atomics). setParameters() and
+    prepareToPlay() allocate: call them while stopped.
+*/
+class SpecTransportSource : public juce::AudioSource
+{
+public:
+    explicit SpecTransportSource (Mixer& mixer);
+
+    /** Takes the hop and channel count from the mixer (after the master track changed). */
+    void setParameters();
+
+    void prepareToPlay (int samplesPerBlockExpected, double sampleRate) override;
+    void releaseResources() override {}
+    void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
+
+    void start() noexcept;
+    void stop() noexcept;
+    bool isPlaying() const noexcept { return playing.load(); }
+
+    /** Moves playback to block frame (clamped to the project). */
+    void setPosition (int frame) noexcept;
+    int getPosition() const noexcept { return position.load(); }
+
+    /** The loop, in blocks [start, end). */
+    void setLoop (juce::Range<int> frames, bool enabled) noexcept;
+    bool isLooping() const noexcept { return loopEnabled.load(); }
+
+    /** Counts device samples that were due while the mix was not ready. */
+    juce::int64 getUnderrunSamples() const noexcept { return underrunSamples.load(); }
+
+private:
+    Mixer& mixer;
+    juce::AudioBuffer<float> block;
+    int blockRead = 0, blockLength = 0;
+    std::atomic<int> position { 0 };
+    std::atomic<int> positionRequest { -1 };
+    std::atomic<bool> playing { false }, loopEnabled { false };
+    std::atomic<int> loopStart { 0 }, loopEnd { 0 };
+    std::atomic<juce::int64> underrunSamples { 0 };
+};
+
+} // namespace kalder

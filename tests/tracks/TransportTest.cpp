@@ -1,0 +1,89 @@
+#include "support/TestSignals.h"
+#include "support/TestTracks.h"
+#include "tracks/SpecTransportSource.h"
+
+#include <gtest/gtest.h>
+
+using namespace kalder;
+
+namespace
+{
+/** Pulls device blocks of the given sizes (cycling) until the transport stops or limit
+    samples were pulled, waiting for the mixer before each block as a real device's
+    buffering would. */
+juce::AudioBuffer<float> pull (Mixer& mixer, SpecTransportSource& transport, std::vector<int> sizes, int limit,
+                               int deviceChannels = 2)
+{
+    juce::AudioBuffer<float> captured (deviceChannels, limit);
+    captured.clear();
+    juce::AudioBuffer<float> device (deviceChannels, *std::max_element (sizes.begin(), sizes.end()));
+    int done = 0;
+    for (size_t i = 0; transport.isPlaying() && done < limit; ++i)
+    {
+        const auto n = juce::jmin (sizes[i % sizes.size()], limit - done);
+        mixer.waitForRing (transport.getPosition(), 10000);
+        transport.getNextAudioBlock (juce::AudioSourceChannelInfo (&device, 0, n));
+        for (int c = 0; c < deviceChannels; ++c)
+            captured.copyFrom (c, done, device, c, 0, n);
+        done += n;
+    }
+    captured.setSize (deviceChannels, done, true);
+    return captured;
+}
+} // namespace
+
+TEST (SpecTransportSource, DeviceBlocksOfAnySizeGetEverySampleOnce)
+{
+    test::TemporaryDirectory dir;
+    const int rate = 22050;
+    const auto audio = test::makeNoise (2, rate + 500, 12);
+    auto track = test::makeTrack (dir.get(), "t", audio, rate);
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    SpecTransportSource transport (mixer);
+    transport.prepareToPlay (441, rate);
+
+    // Device blocks that are not multiples of the hop (512 here), of changing sizes.
+    transport.start();
+    const auto played = pull (mixer, transport, { 441, 1000, 17, 512, 2049 }, 10 * rate);
+
+    EXPECT_FALSE (transport.isPlaying());   // stopped at the end
+    EXPECT_EQ (transport.getPosition(), 0); // and went back to the start
+    EXPECT_EQ (transport.getUnderrunSamples(), 0);
+    ASSERT_GE (played.getNumSamples(), audio.getNumSamples());
+    for (int c = 0; c < 2; ++c)
+        EXPECT_GE (test::signalToErrorDb (audio.getReadPointer (c), played.getReadPointer (c), audio.getNumSamples()), 110.0)
+            << c;
+}
+
+TEST (SpecTransportSource, MonoPlaysOnBothSidesAndLoopsRepeatTheirRange)
+{
+    test::TemporaryDirectory dir;
+    const int rate = 8000;
+    const auto audio = test::makeNoise (1, rate, 2);
+    auto track = test::makeTrack (dir.get(), "t", audio, rate);
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    SpecTransportSource transport (mixer);
+    transport.prepareToPlay (300, rate);
+
+    const auto hop = mixer.getFrameLength();
+    transport.setLoop ({ 4, 7 }, true);
+    transport.setPosition (4);
+    transport.start();
+    const auto played = pull (mixer, transport, { 300 }, hop * 9);
+    transport.stop();
+
+    // Three passes over blocks 4 .. 6, on both device channels.
+    for (int pass = 0; pass < 3; ++pass)
+        for (int c = 0; c < 2; ++c)
+            EXPECT_GE (
+                test::signalToErrorDb (audio.getReadPointer (0, 4 * hop), played.getReadPointer (c, pass * 3 * hop), 3 * hop),
+                110.0)
+                << "pass " << pass << " channel " << c;
+
+    // Stopped: silence.
+    juce::AudioBuffer<float> device (2, 128);
+    transport.getNextAudioBlock (juce::AudioSourceChannelInfo (&device, 0, 128));
+    EXPECT_EQ (device.getMagnitude (0, 128), 0.0f);
+}
