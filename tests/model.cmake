@@ -2,6 +2,8 @@
 # so that they build while the rest of the audio engine is being written.
 add_executable(kalder_model_tests
     ${CMAKE_CURRENT_LIST_DIR}/app/AlertManagerTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tracks/LoopTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/tracks/PlayheadTest.cpp
 )
 target_link_libraries(kalder_model_tests PRIVATE kalder_test_support)
 target_compile_options(kalder_model_tests PRIVATE -Wall -Wextra)
