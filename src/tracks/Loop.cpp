@@ -83,11 +83,20 @@ juce::Range<juce::int64> Loop::getFrameRange (juce::int64 totalFrames) const noe
     return { Playhead::toFrame (area.getStart(), totalFrames), Playhead::toFrame (area.getEnd(), totalFrames) };
 }
 
+// ListenerList's iterator links itself into the list for the length of the call and
+// unlinks itself on the way out; GCC 12 mistakes that for a dangling pointer.
+#if defined(__GNUC__) && ! defined(__clang__) && __GNUC__ >= 12
+    #pragma GCC diagnostic push
+    #pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
 void Loop::notifyListeners()
 {
     JUCE_ASSERT_MESSAGE_THREAD
     listeners.call ([this] (Listener& listener) { listener.loopHasChanged (this); });
 }
+#if defined(__GNUC__) && ! defined(__clang__) && __GNUC__ >= 12
+    #pragma GCC diagnostic pop
+#endif
 
 //==============================================================================
 void Loop::addListener (Listener* listener)

@@ -187,6 +187,12 @@ void Playhead::removeUpdater (Updater* updater)
     updater->playhead = nullptr;
 }
 
+// ListenerList's iterator links itself into the list for the length of the call and
+// unlinks itself on the way out; GCC 12 mistakes that for a dangling pointer.
+#if defined(__GNUC__) && ! defined(__clang__) && __GNUC__ >= 12
+    #pragma GCC diagnostic push
+    #pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
 void Playhead::notifyListeners (void* source)
 {
     const auto p = getNormalisedPosition();
@@ -197,6 +203,9 @@ void Playhead::notifyListeners (void* source)
             listener.playheadMoved (p, source);
     });
 }
+#if defined(__GNUC__) && ! defined(__clang__) && __GNUC__ >= 12
+    #pragma GCC diagnostic pop
+#endif
 
 //==============================================================================
 double Playhead::toNormalised (juce::int64 frame, juce::int64 totalFrames) noexcept
