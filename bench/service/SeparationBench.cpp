@@ -1,0 +1,306 @@
+// Separation figures on generated songs (see docs/PERFORMANCE.md, "Separation"):
+//
+//   kalder_separation_bench quality [seconds]   SDR per module and stem: the estimate,
+//                                               the mixture as estimate (floor) and the
+//                                               oracle ratio mask (limit); stem sums
+//   kalder_separation_bench speed [seconds]     real-time factor per module, one thread
+//   kalder_separation_bench memory [minutes] [module]  peak resident memory for a long input
+//
+// Everything runs on the calling thread, so the figures are single-core figures.
+
+#include "SyntheticSong.h"
+#include "engines/SeparationEngine.h"
+#include "signal/AsigUtilities.h"
+#include "signal/FFTHelper.h"
+#include "signal/OverlapAddSynthesiser.h"
+
+#include <juce_events/juce_events.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <map>
+
+using namespace kalder;
+using namespace kalder::service;
+
+namespace
+{
+struct QuietProgress : EngineProgress
+{
+    void report (float, const juce::String&) override {}
+    bool shouldStop() const override { return false; }
+};
+
+struct Case
+{
+    const char* label;
+    Module module;
+    std::map<juce::String, juce::var> parameters;
+    bool guided = false;
+};
+
+std::vector<Case> allCases()
+{
+    return {
+        { "drums", Module::drums, {} },
+        { "vocals (automatic)", Module::vocals, { { "mode", "Automatic" }, { "reverbProcess", "WithTrack" } } },
+        { "vocals (guided)", Module::vocals, { { "mode", "Guided" }, { "reverbProcess", "WithTrack" } }, true },
+        { "pan (3 sources)", Module::pan, { { "nSources", 3 } } },
+        { "bass", Module::bass, {} },
+        { "all vocals", Module::allVocals, {} },
+        { "all vocals no gate", Module::allVocals, { { "gate", "false" } } },
+        { "four stems", Module::fourStems, {} },
+        { "other", Module::other, {} },
+    };
+}
+
+SeparationSpec makeSpec (const Case& c, const test::SyntheticSong& song)
+{
+    SeparationSpec spec;
+    spec.module = c.module;
+    for (const auto& [name, value] : c.parameters)
+        spec.parameters.set (juce::Identifier (name), value);
+    if (c.guided)
+    {
+        spec.pitchGuide = song.vocalMidi;
+        spec.guideStepSamples = song.guideStepSamples;
+    }
+    return spec;
+}
+
+/** The magnitude-ratio oracle on the engines' STFT: |S_target| / sum_k |S_k| per bin
+    and channel, applied to the mixture and resynthesised. */
+juce::AudioBuffer<float> oracle (const std::vector<const juce::AudioBuffer<float>*>& sources, int target, double sampleRate)
+{
+    const FrameGeometry g { FFTHelper::getNfftForSampleRate ((int) sampleRate) };
+    const auto nfft = g.nfft, hop = g.getHop(), bins = g.getNumFreqs();
+    const auto n = sources[0]->getNumSamples();
+    const auto frames = g.getNumFramesForSamples (n);
+    RealFFT fft (nfft);
+    const auto window = AsigUtilities::getHanningWindow (nfft);
+    RealFFT::Buffer time ((size_t) nfft), ccs ((size_t) nfft + 2);
+    juce::AudioBuffer<float> out (2, n);
+    out.clear();
+    std::vector<std::complex<float>> mixFrame ((size_t) bins);
+    std::vector<float> block ((size_t) hop);
+    for (int c = 0; c < 2; ++c)
+    {
+        OverlapAddSynthesiser synth (nfft);
+        for (int f = 0; f < frames; ++f)
+        {
+            std::vector<float> targetMag ((size_t) bins), totalMag ((size_t) bins, 1.0e-20f);
+            std::fill (mixFrame.begin(), mixFrame.end(), std::complex<float>());
+            for (size_t s = 0; s < sources.size(); ++s)
+            {
+                for (int i = 0; i < nfft; ++i)
+                {
+                    const auto at = (juce::int64) g.getFirstSampleOfFrame (f) + i;
+                    time.data()[i] = (at >= 0 && at < n) ? sources[s]->getSample (c, (int) at) * window[(size_t) i] : 0.0f;
+                }
+                fft.forward (time.data(), ccs.data());
+                for (int b = 0; b < bins; ++b)
+                {
+                    const std::complex<float> v (ccs.data()[2 * b], ccs.data()[2 * b + 1]);
+                    mixFrame[(size_t) b] += v;
+                    totalMag[(size_t) b] += std::abs (v);
+                    if ((int) s == target)
+                        targetMag[(size_t) b] = std::abs (v);
+                }
+            }
+            for (int b = 0; b < bins; ++b)
+                mixFrame[(size_t) b] *= targetMag[(size_t) b] / totalMag[(size_t) b];
+            synth.pushFrame (mixFrame.data(), block.data());
+            const auto start = (juce::int64) (f - 3) * hop;
+            for (int i = 0; i < hop; ++i)
+                if (start + i >= 0 && start + i < n)
+                    out.setSample (c, (int) (start + i), block[(size_t) i]);
+        }
+    }
+    return out;
+}
+
+double peakMemoryMb()
+{
+    rusage usage {};
+    getrusage (RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0; // kilobytes on Linux
+}
+
+int runQuality (double seconds)
+{
+    test::SongOptions options;
+    options.seconds = seconds;
+    const auto song = test::makeSong (options);
+    const auto mix = song.mix();
+    const auto other = song.other();
+    const juce::TemporaryFile tempDir;
+    const auto dir = tempDir.getFile();
+    dir.createDirectory();
+    const auto input = dir.getChildFile ("mix.wav");
+    test::writeWav (input, mix, song.sampleRate, 24);
+
+    // Ground truth per stem name and module; the oracle splits into the module's stems.
+    std::printf ("%-20s %-10s %9s %9s %9s %9s\n", "module", "stem", "estimate", "floor", "oracle", "gain");
+    const auto only = juce::SystemStats::getEnvironmentVariable ("KALDER_BENCH_ONLY", {});
+    for (const auto& c : allCases())
+    {
+        if (only.isNotEmpty() && ! juce::String (c.label).startsWith (only))
+            continue;
+        std::map<juce::String, juce::AudioBuffer<float>> truth;
+        const auto rest = [&] (std::initializer_list<const juce::AudioBuffer<float>*> minus) {
+            auto r = mix;
+            for (const auto* b : minus)
+                for (int ch = 0; ch < 2; ++ch)
+                    r.addFrom (ch, 0, *b, ch, 0, r.getNumSamples(), -1.0f);
+            return r;
+        };
+        switch (c.module)
+        {
+            case Module::drums:
+                truth = { { "drums", song.drums }, { "remainder", rest ({ &song.drums }) } };
+                break;
+            case Module::vocals:
+            case Module::allVocals:
+                truth = { { "vocals", song.vocals }, { "remainder", rest ({ &song.vocals }) } };
+                break;
+            case Module::bass:
+                truth = { { "bass", song.bass }, { "remainder", rest ({ &song.bass }) } };
+                break;
+            case Module::other:
+                truth = { { "other", other }, { "remainder", rest ({ &other }) } };
+                break;
+            case Module::fourStems:
+                truth = { { "vocals", song.vocals }, { "bass", song.bass }, { "drums", song.drums }, { "other", other } };
+                break;
+            case Module::pan:
+                truth = { { "source-1", song.leftChords },
+                          { "source-2", rest ({ &song.leftChords, &song.rightChords }) },
+                          { "source-3", song.rightChords } };
+                break;
+        }
+        std::vector<juce::String> names;
+        std::vector<const juce::AudioBuffer<float>*> refs;
+        for (const auto& [name, buffer] : truth)
+        {
+            names.push_back (name);
+            refs.push_back (&buffer);
+        }
+
+        QuietProgress progress;
+        std::vector<StemFile> stems;
+        const auto out = dir.getChildFile (juce::String (c.label).retainCharacters ("abcdefghijklmnopqrstuvwxyz"));
+        const auto result = runSeparation (makeSpec (c, song), input, out, progress, stems);
+        if (result.failed())
+        {
+            std::printf ("%-20s failed: %s\n", c.label, result.getErrorMessage().toRawUTF8());
+            return 1;
+        }
+        juce::AudioBuffer<float> sum (2, mix.getNumSamples());
+        sum.clear();
+        for (const auto& stem : stems)
+        {
+            const auto estimate = test::readAudio (stem.file);
+            for (int ch = 0; ch < 2; ++ch)
+                sum.addFrom (ch, 0, estimate, ch, 0, sum.getNumSamples());
+            const auto it = std::find (names.begin(), names.end(), stem.name);
+            if (it == names.end())
+                continue;
+            const auto index = (int) (it - names.begin());
+            const auto& reference = *refs[(size_t) index];
+            const auto sdr = test::sdrDb (reference, estimate);
+            const auto floor = test::sdrDb (reference, mix);
+            const auto limit = test::sdrDb (reference, oracle (refs, index, song.sampleRate));
+            std::printf ("%-20s %-10s %9.2f %9.2f %9.2f %9.2f\n", c.label, stem.name.toRawUTF8(), sdr, floor, limit, sdr - floor);
+        }
+        std::printf ("%-20s %-10s error of the stems' sum: %.1f dB below the input\n", c.label, "(sum)",
+                     test::sdrDb (test::readAudio (input), sum));
+        std::fflush (stdout);
+    }
+    return 0;
+}
+
+int runSpeed (double seconds)
+{
+    test::SongOptions options;
+    options.seconds = seconds;
+    const auto song = test::makeSong (options);
+    const juce::TemporaryFile tempDir;
+    const auto dir = tempDir.getFile();
+    dir.createDirectory();
+    const auto input = dir.getChildFile ("mix.wav");
+    test::writeWav (input, song.mix(), song.sampleRate, 16);
+    std::printf ("%-20s %10s %10s\n", "module", "seconds", "x realtime");
+    for (const auto& c : allCases())
+    {
+        QuietProgress progress;
+        std::vector<StemFile> stems;
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        const auto result = runSeparation (makeSpec (c, song), input, dir.getChildFile ("out"), progress, stems);
+        const auto elapsed = (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0;
+        std::printf ("%-20s %10.2f %10.1f%s\n", c.label, elapsed, seconds / elapsed, result.wasOk() ? "" : " (failed)");
+        std::fflush (stdout);
+    }
+    return 0;
+}
+
+int runMemory (double minutes, int moduleNumber)
+{
+    // A long input written block by block: a 20-second song repeated.
+    test::SongOptions options;
+    options.seconds = 20.0;
+    const juce::TemporaryFile tempDir;
+    const auto dir = tempDir.getFile();
+    dir.createDirectory();
+    const auto input = dir.getChildFile ("long.wav");
+    juce::int64 written = 0;
+    const auto total = (juce::int64) (minutes * 60.0 * options.sampleRate);
+    {
+        const auto song = test::makeSong (options);
+        const auto mix = song.mix();
+        auto stream = std::make_unique<juce::FileOutputStream> (input);
+        juce::WavAudioFormat wav;
+        std::unique_ptr<juce::AudioFormatWriter> writer (
+            wav.createWriterFor (stream.release(), options.sampleRate, 2, 16, {}, 0));
+        while (written < total)
+        {
+            const auto n = (int) std::min ((juce::int64) mix.getNumSamples(), total - written);
+            writer->writeFromAudioSampleBuffer (mix, 0, n);
+            written += n;
+        }
+    }
+    const auto before = peakMemoryMb();
+    SeparationSpec spec;
+    spec.module = (Module) moduleNumber;
+    QuietProgress progress;
+    std::vector<StemFile> stems;
+    const auto start = juce::Time::getMillisecondCounterHiRes();
+    const auto result = runSeparation (spec, input, dir.getChildFile ("out"), progress, stems);
+    const auto elapsed = (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0;
+    juce::int64 stemSamples = 0;
+    if (! stems.empty())
+    {
+        juce::AudioFormatManager formats;
+        formats.registerBasicFormats();
+        std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (stems[0].file));
+        stemSamples = reader != nullptr ? reader->lengthInSamples : 0;
+    }
+    std::printf (
+        "module %d, %.0f min stereo 44.1 kHz input: %s, %.1f s, peak resident memory %.0f MB (%.0f MB before separating), "
+        "stem length %lld of %lld samples\n",
+        moduleNumber, minutes, result.wasOk() ? "ok" : result.getErrorMessage().toRawUTF8(), elapsed, peakMemoryMb(), before,
+        (long long) stemSamples, (long long) total);
+    return result.wasOk() && stemSamples == total ? 0 : 1;
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    const juce::ScopedJuceInitialiser_GUI juce;
+    const juce::String mode = argc > 1 ? argv[1] : "quality";
+    if (mode == "speed")
+        return runSpeed (argc > 2 ? juce::String (argv[2]).getDoubleValue() : 300.0);
+    if (mode == "memory")
+        return runMemory (argc > 2 ? juce::String (argv[2]).getDoubleValue() : 60.0,
+                          argc > 3 ? juce::String (argv[3]).getIntValue() : 7);
+    return runQuality (argc > 2 ? juce::String (argv[2]).getDoubleValue() : 20.0);
+}

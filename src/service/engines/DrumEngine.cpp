@@ -1,0 +1,45 @@
+#include "DrumEngine.h"
+#include "HarmonicPercussiveSplitter.h"
+#include "MaskOperations.h"
+
+namespace kalder::service
+{
+namespace
+{
+    constexpr float margin = 2.0f;        // Driedger et al.'s separation factor
+    constexpr float residualShare = 0.7f; // of the residual given to the drums
+} // namespace
+
+DrumEngine::DrumEngine (bool smoothing) : stereoSmoothing (smoothing) {}
+
+int DrumEngine::getContextFrames (const FrameGeometry& geometry, double sampleRate) const
+{
+    return HarmonicPercussiveSplitter::getContextFrames (sampleRate / geometry.getHop());
+}
+
+void DrumEngine::separate (const SegmentSpectra& segment, StemSpectra& stems)
+{
+    const HarmonicPercussiveSplitter splitter (margin);
+    const auto drumMask = [&] (const MaskMatrix& magnitude) {
+        const auto parts = splitter.split (magnitude, segment);
+        return MaskMatrix (parts.percussive + residualShare * parts.residual);
+    };
+
+    if (stereoSmoothing || segment.getNumChannels() == 1)
+    {
+        MaskOperations::applySharedMasks (segment, { drumMask (segment.magnitude), MaskMatrix() }, stems);
+        return;
+    }
+
+    stems.assign (2, std::vector<CspecMatrix> ((size_t) segment.getNumChannels()));
+    for (int c = 0; c < segment.getNumChannels(); ++c)
+    {
+        const auto mask = drumMask (segment.channelMagnitudes[(size_t) c]);
+        stems[0][(size_t) c] = segment.channels[(size_t) c]
+                                   .middleCols (segment.coreBegin, segment.getNumCoreFrames())
+                                   .cwiseProduct (mask.middleCols (segment.coreBegin, segment.getNumCoreFrames())
+                                                      .cast<std::complex<float>>());
+    }
+}
+
+} // namespace kalder::service

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "StemEngine.h"
+
+namespace kalder::service
+{
+
+/**
+    The drums module: "drums" and "remainder".
+
+    Median-filter harmonic/percussive/residual decomposition with a margin of 2
+    (FitzGerald 2010; Driedger, Mueller and Disch 2014). Drums take the percussive part
+    and half of the residual (the noisy decay of cymbals and snares lives there; so do
+    vibrato and note onsets of pitched instruments, hence only half). With stereo
+    smoothing on, one mask computed from the channels' mean magnitude is applied to
+    every channel, so the drums keep the mixture's stereo image bin by bin; off, each
+    channel gets the mask of its own magnitude.
+
+    Threading: one per job, the job's thread.
+*/
+class DrumEngine : public StemEngine
+{
+public:
+    explicit DrumEngine (bool stereoSmoothing);
+
+    juce::StringArray getStemNames() const override { return { "drums", "remainder" }; }
+    int getResidualStem() const override { return 1; }
+    int getContextFrames (const FrameGeometry&, double sampleRate) const override;
+    void separate (const SegmentSpectra& segment, StemSpectra& stems) override;
+    juce::String getStageName() const override { return "Separating harmonic and percussive parts"; }
+
+private:
+    bool stereoSmoothing;
+};
+
+} // namespace kalder::service

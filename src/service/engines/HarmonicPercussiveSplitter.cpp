@@ -1,0 +1,41 @@
+#include "HarmonicPercussiveSplitter.h"
+#include "MaskOperations.h"
+
+namespace kalder::service
+{
+namespace
+{
+    // Median lengths: about 0.2 s along time (sustained partials survive it, drum hits
+    // do not) and about 250 Hz along frequency (wider than a partial's main lobe,
+    // narrower than a drum's broadband burst).
+    constexpr double harmonicSeconds = 0.2;
+    constexpr double percussiveHz = 250.0;
+} // namespace
+
+HarmonicPercussiveSplitter::HarmonicPercussiveSplitter (float m) : margin (juce::jmax (1.0f, m)) {}
+
+int HarmonicPercussiveSplitter::getContextFrames (double frameRate)
+{
+    return MaskOperations::oddLength (harmonicSeconds, frameRate) / 2 + 1;
+}
+
+HarmonicPercussiveSplitter::Masks HarmonicPercussiveSplitter::split (const MaskMatrix& magnitude,
+                                                                     const SegmentSpectra& segment) const
+{
+    const auto timeLength = MaskOperations::oddLength (harmonicSeconds, segment.getFrameRate());
+    const auto freqLength = MaskOperations::oddLength (percussiveHz, segment.getBinForFrequency (1.0));
+    const MaskMatrix h = MaskOperations::medianAlongTime (magnitude, timeLength);
+    const MaskMatrix p = MaskOperations::medianAlongFrequency (magnitude, freqLength);
+
+    Masks masks;
+    const auto h2 = h.array().square();
+    const auto p2 = p.array().square();
+    const auto b2 = margin * margin;
+    constexpr float tiny = 1.0e-12f; // keeps silent bins defined; they count as residual
+    masks.harmonic = (h2 / (h2 + b2 * p2 + tiny)).matrix();
+    masks.percussive = (p2 / (p2 + b2 * h2 + tiny)).matrix();
+    masks.residual = (1.0f - masks.harmonic.array() - masks.percussive.array()).max (0.0f).matrix();
+    return masks;
+}
+
+} // namespace kalder::service

@@ -1,0 +1,158 @@
+#include "MaskOperations.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kalder::service
+{
+
+MaskMatrix MaskOperations::medianAlongTime (const MaskMatrix& m, int length)
+{
+    const auto rows = (int) m.rows();
+    const auto cols = (int) m.cols();
+    const auto half = length / 2;
+    MaskMatrix out (rows, cols);
+    std::vector<float> window ((size_t) length);
+    for (int t = 0; t < cols; ++t)
+    {
+        const auto a = std::max (0, t - half);
+        const auto b = std::min (cols, t + half + 1);
+        const auto n = b - a;
+        for (int r = 0; r < rows; ++r)
+        {
+            for (int j = 0; j < n; ++j)
+                window[(size_t) j] = m (r, a + j);
+            std::nth_element (window.begin(), window.begin() + n / 2, window.begin() + n);
+            out (r, t) = window[(size_t) (n / 2)];
+        }
+    }
+    return out;
+}
+
+MaskMatrix MaskOperations::medianAlongFrequency (const MaskMatrix& m, int length)
+{
+    const auto rows = (int) m.rows();
+    const auto cols = (int) m.cols();
+    const auto half = length / 2;
+    MaskMatrix out (rows, cols);
+    std::vector<float> window ((size_t) length);
+    for (int t = 0; t < cols; ++t)
+    {
+        const auto* column = m.col (t).data();
+        for (int r = 0; r < rows; ++r)
+        {
+            const auto a = std::max (0, r - half);
+            const auto b = std::min (rows, r + half + 1);
+            const auto n = b - a;
+            std::copy (column + a, column + b, window.begin());
+            std::nth_element (window.begin(), window.begin() + n / 2, window.begin() + n);
+            out (r, t) = window[(size_t) (n / 2)];
+        }
+    }
+    return out;
+}
+
+MaskMatrix MaskOperations::averageAlongTime (const MaskMatrix& m, int length)
+{
+    const auto cols = (int) m.cols();
+    const auto half = length / 2;
+    MaskMatrix out (m.rows(), cols);
+    for (int t = 0; t < cols; ++t)
+    {
+        const auto a = std::max (0, t - half);
+        const auto b = std::min (cols, t + half + 1);
+        out.col (t) = m.middleCols (a, b - a).rowwise().mean();
+    }
+    return out;
+}
+
+std::vector<float> MaskOperations::bandWeights (const SegmentSpectra& segment, double lowHz, double highHz)
+{
+    std::vector<float> w ((size_t) segment.getNumFreqs());
+    for (int b = 0; b < segment.getNumFreqs(); ++b)
+    {
+        const auto hz = std::max (1.0, segment.getBinFrequency (b));
+        double v = 1.0;
+        if (hz < lowHz)
+            v = hz <= lowHz * 0.5 ? 0.0 : 0.5 - 0.5 * std::cos (juce::MathConstants<double>::pi * std::log2 (hz / (lowHz * 0.5)));
+        else if (hz > highHz)
+            v = hz >= highHz * 2.0 ? 0.0 : 0.5 + 0.5 * std::cos (juce::MathConstants<double>::pi * std::log2 (hz / highHz));
+        w[(size_t) b] = (float) v;
+    }
+    return w;
+}
+
+int MaskOperations::oddLength (double span, double unitsPerSecond)
+{
+    const auto n = std::max (3, (int) std::lround (span * unitsPerSecond));
+    return n | 1;
+}
+
+void MaskOperations::applySharedMasks (const SegmentSpectra& segment, const std::vector<MaskMatrix>& masks, StemSpectra& stems)
+{
+    const auto begin = segment.coreBegin;
+    const auto n = segment.getNumCoreFrames();
+    stems.resize (masks.size());
+    for (size_t s = 0; s < masks.size(); ++s)
+    {
+        stems[s].resize ((size_t) segment.getNumChannels());
+        if (masks[s].size() == 0)
+            continue; // the residual stem, computed by the separator
+        for (int c = 0; c < segment.getNumChannels(); ++c)
+            stems[s][(size_t) c] = segment.channels[(size_t) c].middleCols (begin, n).cwiseProduct (
+                masks[s].middleCols (begin, n).cast<std::complex<float>>());
+    }
+}
+
+std::vector<float> MaskOperations::gateFrames (const MaskMatrix& mask, const MaskMatrix& magnitude, float thresholdDb,
+                                               float floorDb, int nfft)
+{
+    const auto cols = (int) mask.cols();
+    std::vector<float> gate ((size_t) cols);
+    // Full-scale sine energy in one Hann-windowed frame: (N / 4)^2 in its peak bin,
+    // times about 1.5 over the main lobe; the absolute floor is relative to it.
+    const auto fullScale = 1.5 * std::pow (nfft / 4.0, 2.0);
+    const auto relative = std::pow (10.0, thresholdDb / 10.0);
+    const auto absolute = fullScale * std::pow (10.0, floorDb / 10.0);
+
+    // The threshold is relative to the stem's typical level: the median energy of its
+    // frames above the absolute floor, so bleed between phrases falls below it.
+    std::vector<double> energies ((size_t) cols), active;
+    for (int t = 0; t < cols; ++t)
+    {
+        energies[(size_t) t] = (double) mask.col (t).cwiseProduct (magnitude.col (t)).squaredNorm();
+        if (energies[(size_t) t] > absolute)
+            active.push_back (energies[(size_t) t]);
+    }
+    double typical = 0.0;
+    if (! active.empty())
+    {
+        std::nth_element (active.begin(), active.begin() + (long) active.size() / 2, active.end());
+        typical = active[active.size() / 2];
+    }
+    for (int t = 0; t < cols; ++t)
+        gate[(size_t) t] = (energies[(size_t) t] > relative * typical && energies[(size_t) t] > absolute) ? 1.0f : 0.0f;
+
+    // Open fast and close slowly: a frame stays open if any of the next two frames or
+    // the previous six is open (about 50 ms of attack look-ahead and 140 ms of hold at
+    // 44.1 kHz), then the edges are smoothed over three frames.
+    std::vector<float> held ((size_t) cols, 0.0f);
+    for (int t = 0; t < cols; ++t)
+        for (int j = std::max (0, t - 6); j <= std::min (cols - 1, t + 2); ++j)
+            if (gate[(size_t) j] > 0.0f)
+            {
+                held[(size_t) t] = 1.0f;
+                break;
+            }
+    for (int t = 0; t < cols; ++t)
+    {
+        float sum = 0.0f;
+        int n = 0;
+        for (int j = std::max (0, t - 1); j <= std::min (cols - 1, t + 1); ++j, ++n)
+            sum += held[(size_t) j];
+        gate[(size_t) t] = sum / (float) n;
+    }
+    return gate;
+}
+
+} // namespace kalder::service

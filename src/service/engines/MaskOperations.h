@@ -1,0 +1,44 @@
+#pragma once
+
+#include "SegmentSpectra.h"
+
+namespace kalder::service
+{
+
+/**
+    Small operations on magnitude spectrograms and masks shared by the engines:
+    median filters along time and frequency, smoothing, band weights, and applying
+    masks to a segment's channels.
+
+    Threading: pure functions, any thread.
+*/
+struct MaskOperations
+{
+    /** Median of each bin over `length` frames centred on each frame (length odd;
+        the window is shortened at the edges). */
+    static MaskMatrix medianAlongTime (const MaskMatrix& m, int length);
+
+    /** Median of each frame over `length` bins centred on each bin. */
+    static MaskMatrix medianAlongFrequency (const MaskMatrix& m, int length);
+
+    /** Moving average of each bin over `length` frames centred on each frame. */
+    static MaskMatrix averageAlongTime (const MaskMatrix& m, int length);
+
+    /** A weight per bin: 0 below lowHz, rising over an octave to 1, 1 up to highHz,
+        falling over an octave to 0 above it (raised-cosine edges). */
+    static std::vector<float> bandWeights (const SegmentSpectra& segment, double lowHz, double highHz);
+
+    /** An odd length of at least 3 for a span in seconds (frames) at frameRate. */
+    static int oddLength (double span, double unitsPerSecond);
+
+    /** stems[s][c] = mask[s] (shared by every channel) times channel c, core frames only. */
+    static void applySharedMasks (const SegmentSpectra& segment, const std::vector<MaskMatrix>& masks, StemSpectra& stems);
+
+    /** Per-frame gate 0..1 (attack/release smoothed) that closes where the stem's energy
+        (mask times magnitude) is more than thresholdDb below the stem's median frame
+        energy in the segment, or below an absolute floor (dB of a full-scale sine). */
+    static std::vector<float> gateFrames (const MaskMatrix& mask, const MaskMatrix& magnitude, float thresholdDb, float floorDb,
+                                          int nfft);
+};
+
+} // namespace kalder::service

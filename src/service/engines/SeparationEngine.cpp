@@ -1,0 +1,103 @@
+#include "SeparationEngine.h"
+#include "BlockSeparator.h"
+#include "DrumEngine.h"
+#include "EngineParameters.h"
+#include "LeadVocalEngine.h"
+#include "PanEngine.h"
+#include "StemModelEngine.h"
+
+#include <memory>
+
+namespace kalder::service
+{
+namespace
+{
+    // The pan module's source count range, as the application offers it.
+    constexpr int minPanSources = 3;
+    constexpr int maxPanSources = 7;
+    // A guide beyond a day of audio at 1 sample per step is no guide.
+    constexpr size_t maxGuideSteps = 1u << 28;
+
+    std::unique_ptr<StemEngine> createEngine (const SeparationSpec& spec, juce::Result& result)
+    {
+        EngineParameters params (spec);
+        std::unique_ptr<StemEngine> engine;
+        switch (spec.module)
+        {
+            case Module::drums:
+                engine = std::make_unique<DrumEngine> (params.getSwitch ("stereoSmoothing", true));
+                break;
+
+            case Module::vocals:
+            {
+                LeadVocalEngine::Settings s;
+                s.stereoSmoothing = params.getSwitch ("stereoSmoothing", true);
+                s.sourcePosition = params.getInt ("sourcePosition", 1, 0, 2);
+                s.narrow = params.getSwitch ("panPreProcess", true);
+                const auto reverb = params.getChoice ("reverbProcess", "WithVocal",
+                                                      { "WithTrack", "WithVocal", "SeparateTrack" });
+                s.reverb = reverb == "WithTrack"       ? LeadVocalEngine::Reverb::withTrack
+                           : reverb == "SeparateTrack" ? LeadVocalEngine::Reverb::separateTrack
+                                                       : LeadVocalEngine::Reverb::withVocal;
+                s.guided = params.getChoice ("mode", "Automatic", { "Automatic", "Guided" }) == "Guided";
+                s.vocalActivity = params.getNumber ("vocalActivity", 0.0f, 0.0f, 1.0f);
+                s.snareReduction = params.getSwitch ("snareRemoval", false);
+                s.advancedFiltering = params.getSwitch ("advancedFiltering", true);
+                s.backingTrack = params.getSwitch ("backingTrack", true);
+                if (s.guided)
+                {
+                    if (spec.pitchGuide.empty() || spec.guideStepSamples <= 0 || spec.pitchGuide.size() > maxGuideSteps)
+                    {
+                        result = juce::Result::fail ("A guided vocal separation needs a pitch guide");
+                        return nullptr;
+                    }
+                    s.pitchGuide = spec.pitchGuide;
+                    s.guideStepSamples = spec.guideStepSamples;
+                }
+                engine = std::make_unique<LeadVocalEngine> (std::move (s));
+                break;
+            }
+
+            case Module::pan:
+                engine = std::make_unique<PanEngine> (params.getInt ("nSources", 3, minPanSources, maxPanSources),
+                                                      params.getSwitch ("equalSpacing", true), params.getSwitch ("smear", false));
+                break;
+
+            case Module::allVocals:
+            case Module::fourStems:
+                engine = std::make_unique<StemModelEngine> (spec.module, params.getSwitch ("gate", true));
+                break;
+
+            case Module::bass:
+            case Module::other:
+                engine = std::make_unique<StemModelEngine> (spec.module, false);
+                break;
+
+            default:
+                result = juce::Result::fail ("Unknown separation module " + juce::String ((int) spec.module));
+                return nullptr;
+        }
+
+        if (params.getResult().failed())
+        {
+            result = params.getResult();
+            return nullptr;
+        }
+        return engine;
+    }
+} // namespace
+
+juce::Result runSeparation (const SeparationSpec& spec, const juce::File& input, const juce::File& outputDirectory,
+                            EngineProgress& progress, std::vector<StemFile>& stems)
+{
+    stems.clear();
+    auto result = juce::Result::ok();
+    auto engine = createEngine (spec, result);
+    if (engine == nullptr)
+        return result;
+
+    BlockSeparator separator (*engine, progress);
+    return separator.run (input, outputDirectory, stems);
+}
+
+} // namespace kalder::service

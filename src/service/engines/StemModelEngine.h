@@ -1,0 +1,51 @@
+#pragma once
+
+#include "SeparationEngine.h"
+#include "StemEngine.h"
+
+namespace kalder::service
+{
+
+/**
+    The modules that cut the mixture into drums, bass, vocals and other: "four stems",
+    "bass", "all vocals" and "other". They share one model and differ in which of its
+    sources they write.
+
+    The chain, per segment:
+    1. Drums: median-filter harmonic/percussive/residual masks with margin 2
+       (FitzGerald 2010; Driedger, Mueller and Disch 2014); drums are the percussive
+       part plus half the residual.
+    2. Bass: the bass line's pitch is tracked by harmonic summation on the harmonic
+       part below 1.5 kHz (30 to 300 Hz); a harmonic comb on that track, plus
+       everything below 80 Hz, takes what the drums left.
+    3. Vocals: the non-repeating foreground of REPET-SIM (Rafii and Pardo 2012) in the
+       voice band (150 Hz to 8 kHz) takes what drums and bass left. This keeps all
+       voices, lead and backing, since accompaniment repeats and singing does not.
+    4. Other: the rest, so the four masks sum to one.
+    5. Optional noise gate on the vocals (frames whose vocal energy is 25 dB below the
+       mixture's, or below -70 dBFS, hand their vocal part to other).
+    6. Multichannel Wiener refinement of the four sources (WienerRefiner).
+
+    Threading: one per job, the job's thread.
+*/
+class StemModelEngine : public StemEngine
+{
+public:
+    /** module is bass, allVocals, fourStems or other; gate applies to the vocals. */
+    StemModelEngine (Module module, bool gate);
+
+    juce::StringArray getStemNames() const override;
+    int getResidualStem() const override;
+    int getContextFrames (const FrameGeometry& geometry, double sampleRate) const override;
+    void separate (const SegmentSpectra& segment, StemSpectra& stems) override;
+    juce::String getStageName() const override;
+
+    /** The four masks (drums, bass, vocals, other) over all columns of a segment. */
+    std::vector<MaskMatrix> computeMasks (const SegmentSpectra& segment) const;
+
+private:
+    Module module;
+    bool gate;
+};
+
+} // namespace kalder::service

@@ -1,0 +1,146 @@
+// Bad input, bad requests, cancellation, formats and the streaming itself.
+
+#include "EngineTestHelpers.h"
+#include "engines/BlockSeparator.h"
+#include "engines/PanEngine.h"
+
+using namespace kalder;
+using namespace kalder::test;
+using service::Module;
+
+namespace
+{
+int countFiles (const juce::File& dir)
+{
+    return dir.getNumberOfChildFiles (juce::File::findFiles);
+}
+} // namespace
+
+TEST (EngineFailureTest, UnreadableInputFailsAndWritesNothing)
+{
+    TemporaryDirectory dir;
+    const auto corrupt = dir.get().getChildFile ("corrupt.wav");
+    juce::MemoryBlock noise;
+    juce::Random random (7);
+    for (int i = 0; i < 4096; ++i)
+        noise.append (&i, 1);
+    corrupt.replaceWithData (noise.getData(), noise.getSize());
+    const auto missing = dir.get().getChildFile ("missing.wav");
+
+    for (const auto& input : { corrupt, missing })
+    {
+        const auto out = dir.get().getChildFile ("out");
+        const auto s = separate (input, out, Module::fourStems);
+        EXPECT_TRUE (s.result.failed());
+        EXPECT_TRUE (s.stems.empty());
+        EXPECT_EQ (countFiles (out), 0);
+    }
+
+    // A WAV header that promises more data than the file holds reads as zeros, not a
+    // crash: truncation is the reader's business, the stems keep the header's length.
+    const auto song = makeSong ({ 1.0 });
+    const auto whole = dir.get().getChildFile ("whole.wav");
+    writeWav (whole, song.mix(), song.sampleRate, 16);
+    juce::MemoryBlock data;
+    whole.loadFileAsData (data);
+    const auto truncated = dir.get().getChildFile ("truncated.wav");
+    truncated.replaceWithData (data.getData(), data.getSize() / 2);
+    const auto s = separate (truncated, dir.get().getChildFile ("truncated-out"), Module::drums);
+    EXPECT_TRUE (s.result.wasOk());
+}
+
+TEST (EngineFailureTest, InvalidRequestsFailBeforeAnyWork)
+{
+    SongFixture fixture (SongOptions { 1.0 });
+    const auto expectFailure = [&] (Module module, std::map<juce::String, juce::var> parameters,
+                                    const SyntheticSong* guide = nullptr) {
+        const auto out = fixture.output ("out");
+        const auto s = separate (fixture.input, out, module, std::move (parameters), guide);
+        EXPECT_TRUE (s.result.failed());
+        EXPECT_EQ (countFiles (out), 0);
+    };
+    expectFailure (Module::pan, { { "nSources", 8 } });
+    expectFailure (Module::pan, { { "nSources", "two" } });
+    expectFailure (Module::vocals, { { "reverbProcess", "Somewhere" } });
+    expectFailure (Module::vocals, { { "vocalActivity", "2.0" } });
+    expectFailure (Module::vocals, { { "mode", "Guided" } }); // no pitch guide
+    expectFailure ((Module) 4, {});
+}
+
+TEST (EngineFailureTest, CancellationFailsAndLeavesNoStems)
+{
+    SongFixture fixture (SongOptions { 3.0 });
+    service::SeparationSpec spec;
+    spec.module = Module::fourStems;
+    RecordingProgress progress;
+    progress.stopAfter = 1;
+    std::vector<service::StemFile> stems;
+    const auto out = fixture.output ("cancelled");
+    const auto result = service::runSeparation (spec, fixture.input, out, progress, stems);
+    EXPECT_TRUE (result.failed());
+    EXPECT_TRUE (stems.empty());
+    EXPECT_EQ (countFiles (out), 0);
+}
+
+TEST (EngineFailureTest, StemsKeepTheInputFormatAndProgressAdvances)
+{
+    TemporaryDirectory dir;
+    SongOptions options { 1.5, 48000.0 };
+    const auto song = makeSong (options);
+    juce::AudioBuffer<float> mono (1, song.getNumSamples());
+    mono.copyFrom (0, 0, song.mix(), 0, 0, mono.getNumSamples());
+    const auto input = dir.get().getChildFile ("mono.wav");
+    writeWav (input, mono, 48000.0, 16);
+
+    service::SeparationSpec spec;
+    spec.module = Module::fourStems;
+    RecordingProgress progress;
+    std::vector<service::StemFile> stems;
+    ASSERT_TRUE (service::runSeparation (spec, input, dir.get().getChildFile ("out"), progress, stems).wasOk());
+    ASSERT_EQ (stems.size(), 4u);
+    juce::AudioBuffer<float> sum (1, mono.getNumSamples());
+    sum.clear();
+    for (const auto& stem : stems)
+    {
+        double rate = 0.0;
+        int bits = 0;
+        const auto audio = readAudio (stem.file, &rate, &bits);
+        EXPECT_EQ (rate, 48000.0);
+        EXPECT_EQ (bits, 16);
+        ASSERT_EQ (audio.getNumChannels(), 1);
+        ASSERT_EQ (audio.getNumSamples(), mono.getNumSamples());
+        sum.addFrom (0, 0, audio, 0, 0, sum.getNumSamples());
+    }
+    // 16-bit stems add up to the 16-bit input exactly: the residual takes the rounding.
+    EXPECT_GT (sdrDb (readAudio (input), sum), 200.0);
+
+    ASSERT_FALSE (progress.fractions.empty());
+    EXPECT_TRUE (std::is_sorted (progress.fractions.begin(), progress.fractions.end()));
+    EXPECT_EQ (progress.fractions.back(), 1.0f);
+    EXPECT_TRUE (progress.stages.contains ("Modelling drums, bass and repeating accompaniment (segment 1 of 1)"));
+}
+
+TEST (EngineFailureTest, SegmentBoundariesAreSeamless)
+{
+    // The pan engine's masks depend on each bin alone, so its result cannot depend on
+    // where the input is cut into segments: any seam, gap or overlap would show.
+    SongFixture fixture (SongOptions { 4.0 });
+    const auto runWithCore = [&] (double seconds, const juce::String& name) {
+        service::PanEngine engine (3, false, false);
+        RecordingProgress progress;
+        service::BlockSeparator separator (engine, progress);
+        separator.setCoreSeconds (seconds);
+        std::vector<service::StemFile> stems;
+        EXPECT_TRUE (separator.run (fixture.input, fixture.output (name), stems).wasOk());
+        return stems;
+    };
+    const auto whole = runWithCore (60.0, "whole");
+    const auto pieces = runWithCore (0.3, "pieces"); // 14 segments
+    ASSERT_EQ (whole.size(), pieces.size());
+    for (size_t i = 0; i < whole.size(); ++i)
+    {
+        const auto a = readAudio (whole[i].file), b = readAudio (pieces[i].file);
+        ASSERT_EQ (a.getNumSamples(), fixture.mix.getNumSamples());
+        EXPECT_GT (sdrDb (a, b), 100.0) << whole[i].name.toRawUTF8();
+    }
+}
