@@ -48,6 +48,9 @@ public:
     void setLoop (juce::Range<int> frames, bool enabled) noexcept;
     bool isLooping() const noexcept { return loopEnabled.load(); }
 
+    /** The project's sample rate. */
+    double getSampleRate() const noexcept { return (double) mixer.getSampleRate(); }
+
     /** Counts device samples that were due while the mix was not ready. */
     juce::int64 getUnderrunSamples() const noexcept { return underrunSamples.load(); }
 

@@ -104,9 +104,13 @@ TEST (AsigMemoryManager, SplittingARangeAgainstACache)
         EXPECT_TRUE (inside.isEmpty() || (r.contains (inside) && c.contains (inside)));
         EXPECT_TRUE (after.isEmpty() || (r.contains (after) && after.getStart() >= c.getEnd()));
         if (! before.isEmpty() && ! inside.isEmpty())
+        {
             EXPECT_EQ (before.getEnd(), inside.getStart());
+        }
         if (! inside.isEmpty() && ! after.isEmpty())
+        {
             EXPECT_EQ (inside.getEnd(), after.getStart());
+        }
     }
 }
 

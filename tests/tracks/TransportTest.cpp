@@ -1,6 +1,6 @@
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
-#include "tracks/SpecTransportSource.h"
+#include "tracks/ResamplingSpecTransportSource.h"
 
 #include <gtest/gtest.h>
 
@@ -86,4 +86,44 @@ TEST (SpecTransportSource, MonoPlaysOnBothSidesAndLoopsRepeatTheirRange)
     juce::AudioBuffer<float> device (2, 128);
     transport.getNextAudioBlock (juce::AudioSourceChannelInfo (&device, 0, 128));
     EXPECT_EQ (device.getMagnitude (0, 128), 0.0f);
+}
+
+TEST (ResamplingSpecTransportSource, ASineKeepsItsPitchAndLevelAtAnotherDeviceRate)
+{
+    test::TemporaryDirectory dir;
+    const int rate = 44100, deviceRate = 48000;
+    const double frequency = 1000.0;
+    auto track = test::makeTrack (dir.get(), "t", test::makeSine (2, rate * 2, rate, frequency, 0.5f), rate);
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    SpecTransportSource transport (mixer);
+    ResamplingSpecTransportSource resampled (transport, 2);
+    const int blockSize = 480;
+    transport.prepareToPlay (blockSize, deviceRate);
+    resampled.prepareToPlay (blockSize, deviceRate);
+    EXPECT_NEAR (resampled.getResamplingRatio(), 44100.0 / 48000.0, 1e-12);
+
+    transport.start();
+    const int total = deviceRate; // one second at the device's rate
+    juce::AudioBuffer<float> captured (2, total), device (2, blockSize);
+    for (int done = 0; done < total; done += blockSize)
+    {
+        mixer.waitForRing (transport.getPosition(), 10000);
+        resampled.getNextAudioBlock (juce::AudioSourceChannelInfo (&device, 0, blockSize));
+        captured.copyFrom (0, done, device, 0, 0, blockSize);
+    }
+    EXPECT_EQ (transport.getUnderrunSamples(), 0);
+
+    // Past the filter's settling: count rising zero crossings and measure the RMS level.
+    const int start = 4800, length = total - start;
+    const auto* x = captured.getReadPointer (0, start);
+    int crossings = 0;
+    for (int i = 1; i < length; ++i)
+        crossings += (x[i - 1] < 0.0f && x[i] >= 0.0f) ? 1 : 0;
+    const auto seconds = (double) length / deviceRate;
+    EXPECT_NEAR (crossings / seconds, frequency, 3.0);
+
+    const auto rmsDb = juce::Decibels::gainToDecibels ((double) captured.getRMSLevel (0, start, length));
+    const auto expectedDb = juce::Decibels::gainToDecibels (0.5 / std::sqrt (2.0));
+    EXPECT_NEAR (rmsDb, expectedDb, 0.1);
 }

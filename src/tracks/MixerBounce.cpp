@@ -1,0 +1,156 @@
+#include "MixerBounce.h"
+
+namespace kalder
+{
+
+namespace
+{
+    /** The wanted bit depth if the format offers it, else the nearest deeper one, else the
+        deepest it has. */
+    int chooseBitDepth (juce::AudioFormat& format, int wanted)
+    {
+        const auto depths = format.getPossibleBitDepths();
+        if (depths.contains (wanted))
+            return wanted;
+        int best = 0;
+        for (auto d : depths)
+            if (d > wanted && (best == 0 || d < best))
+                best = d;
+        if (best == 0)
+            for (auto d : depths)
+                best = juce::jmax (best, d);
+        return best;
+    }
+
+    struct OpenWriter
+    {
+        std::unique_ptr<juce::TemporaryFile> temp;
+        std::unique_ptr<juce::AudioFormatWriter> writer;
+    };
+
+    juce::Result openWriter (const juce::File& target, juce::AudioFormat& format, int sampleRate, int channels, int bits,
+                             const juce::StringPairArray& metadata, OpenWriter& result)
+    {
+        if (! target.getParentDirectory().createDirectory())
+            return juce::Result::fail ("Cannot create the folder " + target.getParentDirectory().getFullPathName());
+
+        result.temp = std::make_unique<juce::TemporaryFile> (target);
+        auto stream = std::make_unique<juce::FileOutputStream> (result.temp->getFile(), 16384);
+        if (stream->failedToOpen())
+            return juce::Result::fail ("Cannot write to " + target.getParentDirectory().getFullPathName());
+
+        result.writer.reset (format.createWriterFor (stream.get(), sampleRate, (unsigned int) channels,
+                                                     chooseBitDepth (format, bits), metadata, 0));
+        if (result.writer == nullptr)
+            return juce::Result::fail ("Cannot write " + juce::String (channels) + " channels at " + juce::String (sampleRate)
+                                       + " Hz as " + format.getFormatName());
+        stream.release(); // the writer owns it now
+        return juce::Result::ok();
+    }
+
+    juce::Result finish (OpenWriter& w, const juce::File& target)
+    {
+        w.writer.reset(); // flushes and closes the file
+        if (! w.temp->overwriteTargetFileWithTemporary())
+            return juce::Result::fail ("Cannot replace " + target.getFullPathName());
+        return juce::Result::ok();
+    }
+} // namespace
+
+juce::File MixerBounce::getOutputFile (const juce::File& target)
+{
+    return target.getFileExtension().isEmpty() ? target.withFileExtension (".wav") : target;
+}
+
+juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTarget, Progress::Ptr progress,
+                                     const juce::StringPairArray& metadata)
+{
+    const auto master = mixer.getMasterTrack();
+    if (master == nullptr)
+        return juce::Result::fail ("There is no track to bounce");
+    if (! master->isPlayable())
+        return juce::Result::fail ("The audio of " + master->getName() + " is missing");
+    if (! master->isStoreReady())
+        return juce::Result::fail (master->getName() + " is still being analysed");
+
+    const auto target = getOutputFile (requestedTarget);
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    auto* format = formats.findFormatForFileExtension (target.getFileExtension());
+    if (format == nullptr)
+        return juce::Result::fail ("Cannot write " + target.getFileExtension() + " files: use .wav, .aif, .aiff, .flac or .ogg");
+
+    const auto channels = mixer.getNumOutputChannels();
+    const auto hop = mixer.getFrameLength();
+    const auto numFrames = mixer.getNumFrames();
+    const auto numSamples = master->getNumSamples();
+
+    OpenWriter w;
+    if (auto r = openWriter (target, *format, master->getSampleRate(), channels, master->getBitsPerSample(), metadata, w);
+        r.failed())
+        return r;
+
+    if (progress == nullptr)
+        progress = new Progress();
+    progress->setNumSteps (numFrames);
+
+    Mixer::RenderSession session (mixer);
+    juce::AudioBuffer<float> block (channels, hop);
+    juce::int64 written = 0;
+
+    for (int frame = 0; frame < numFrames && written < numSamples && ! progress->isCancelled(); ++frame)
+    {
+        session.renderFrame (frame, block);
+        const auto n = (int) juce::jmin ((juce::int64) hop, numSamples - written);
+        if (! w.writer->writeFromAudioSampleBuffer (block, 0, n))
+            return juce::Result::fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
+        written += n;
+        progress->advance();
+    }
+
+    if (auto r = finish (w, target); r.failed())
+        return r;
+    progress->finish();
+    return juce::Result::ok();
+}
+
+juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& target, juce::Range<int> frames, int bits,
+                                       Progress::Ptr progress, const juce::StringPairArray& metadata)
+{
+    if (track == nullptr || ! track->isPlayable())
+        return juce::Result::fail ("The track has no audio to export");
+
+    juce::WavAudioFormat wav;
+    const auto channels = track->getNumChannels();
+    const auto hop = track->getBufferSize();
+    const auto range = frames.getIntersectionWith ({ 0, track->getNumBlocks() });
+
+    OpenWriter w;
+    if (auto r = openWriter (target, wav, track->getSampleRate(), channels, bits, metadata, w); r.failed())
+        return r;
+
+    if (progress == nullptr)
+        progress = new Progress();
+    progress->setNumSteps (range.getLength());
+
+    TrackRenderer renderer (track, channels);
+    juce::AudioBuffer<float> block (channels, hop);
+    for (int frame = range.getStart(); frame < range.getEnd(); ++frame)
+    {
+        if (progress->isCancelled())
+            return juce::Result::fail ("Cancelled");
+        renderer.renderRawBlock (frame, block);
+        // The last block of the track stops at its last sample.
+        const auto n = (int) juce::jmin ((juce::int64) hop, track->getNumSamples() - (juce::int64) frame * hop);
+        if (! w.writer->writeFromAudioSampleBuffer (block, 0, n))
+            return juce::Result::fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
+        progress->advance();
+    }
+
+    if (auto r = finish (w, target); r.failed())
+        return r;
+    progress->finish();
+    return juce::Result::ok();
+}
+
+} // namespace kalder

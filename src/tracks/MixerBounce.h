@@ -1,0 +1,41 @@
+#pragma once
+
+#include "Mixer.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+namespace kalder
+{
+
+/**
+    Writes audio files from the mixer: the mix as playback hears it, or one track.
+
+    The mix is written in the master track's format: its sample rate, its bit depth
+    (where the file format offers it, else the nearest deeper one), the mix's channel
+    count, and exactly as many samples as the opened file had. The file format follows
+    the extension (".wav", ".aif"/".aiff", ".flac", ".ogg"); a name without one gets
+    ".wav".
+
+    Files are written to a temporary file next to the target, which replaces the target
+    only when the writing ends: a failure (a full disk, an unwritable folder) leaves the
+    target as it was. Cancelling through the progress ends the file early: what was
+    written until then becomes a valid, shorter file.
+
+    Threading: any thread but the message thread for long files; the bounce mixes
+    through a render session of its own and never waits for playback.
+*/
+struct MixerBounce
+{
+    /** The file a bounce to target writes (".wav" added when there is no extension). */
+    static juce::File getOutputFile (const juce::File& target);
+
+    static juce::Result bounceMix (Mixer& mixer, const juce::File& target, Progress::Ptr progress = nullptr,
+                                   const juce::StringPairArray& metadata = {});
+
+    /** Writes blocks [frames) of a track, masked but before volume and pan, as WAV at the
+        track's sample rate and channel count. */
+    static juce::Result exportTrack (AudioTrack::Ptr track, const juce::File& target, juce::Range<int> frames, int bitsPerSample,
+                                     Progress::Ptr progress = nullptr, const juce::StringPairArray& metadata = {});
+};
+
+} // namespace kalder

@@ -1,0 +1,165 @@
+#include "tracks/MixerBounce.h"
+#include "support/TestSignals.h"
+#include "support/TestTracks.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace kalder;
+
+namespace
+{
+struct ReadBack
+{
+    juce::AudioBuffer<float> audio;
+    double sampleRate = 0;
+    int bits = 0;
+    juce::String format;
+};
+
+ReadBack readBack (const juce::File& file)
+{
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (file));
+    ReadBack r;
+    if (reader == nullptr)
+        return r;
+    r.audio.setSize ((int) reader->numChannels, (int) reader->lengthInSamples);
+    reader->read (&r.audio, 0, (int) reader->lengthInSamples, 0, true, true);
+    r.sampleRate = reader->sampleRate;
+    r.bits = (int) reader->bitsPerSample;
+    r.format = reader->getFormatName();
+    return r;
+}
+
+struct BounceProject
+{
+    BounceProject (int channels, int samples, int rate = 22050)
+        : audio (test::makeNoise (channels, samples, 17)),
+          master (test::makeTrack (dir.get().getChildFile ("m"), "m", audio, rate))
+    {
+        mixer.setMasterTrack (master);
+    }
+
+    test::TemporaryDirectory dir;
+    juce::AudioBuffer<float> audio;
+    AudioTrack::Ptr master;
+    Mixer mixer;
+};
+} // namespace
+
+TEST (MixerBounce, AnUneditedBounceIsTheInputExactlyInLengthAndFormat)
+{
+    BounceProject p (2, 22050 + 333);                         // not a multiple of the hop: a partial last block
+    const auto target = p.dir.get().getChildFile ("out/mix"); // no extension, missing folder
+    ASSERT_TRUE (MixerBounce::bounceMix (p.mixer, target).wasOk());
+
+    const auto file = p.dir.get().getChildFile ("out/mix.wav");
+    ASSERT_TRUE (file.existsAsFile());
+    const auto back = readBack (file);
+    EXPECT_EQ (back.format, "WAV file");
+    EXPECT_EQ (back.sampleRate, 22050.0);
+    EXPECT_EQ (back.bits, 32);
+    ASSERT_EQ (back.audio.getNumChannels(), 2);
+    ASSERT_EQ (back.audio.getNumSamples(), p.audio.getNumSamples());
+    for (int c = 0; c < 2; ++c)
+        EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (c), back.audio.getReadPointer (c), p.audio.getNumSamples()),
+                   110.0);
+
+    // AIFF by extension, mono stays mono.
+    BounceProject mono (1, 10000);
+    ASSERT_TRUE (MixerBounce::bounceMix (mono.mixer, mono.dir.get().getChildFile ("m.aiff")).wasOk());
+    const auto aiff = readBack (mono.dir.get().getChildFile ("m.aiff"));
+    EXPECT_EQ (aiff.format, "AIFF file");
+    EXPECT_EQ (aiff.audio.getNumChannels(), 1);
+    EXPECT_EQ (aiff.audio.getNumSamples(), 10000);
+}
+
+TEST (MixerBounce, AllMutedGivesSilenceOfTheFullLength)
+{
+    BounceProject p (2, 9000);
+    auto child = test::makeTrack (p.dir.get().getChildFile ("c"), "c", test::makeNoise (2, 9000, 3), 22050);
+    p.mixer.addTrack (child);
+    p.mixer.setActiveTrack (child);
+    p.master->setMute (true);
+    child->setMute (true);
+
+    ASSERT_TRUE (MixerBounce::bounceMix (p.mixer, p.dir.get().getChildFile ("silent.wav")).wasOk());
+    const auto back = readBack (p.dir.get().getChildFile ("silent.wav"));
+    EXPECT_EQ (back.audio.getNumSamples(), 9000);
+    EXPECT_EQ (back.audio.getMagnitude (0, back.audio.getNumSamples()), 0.0f);
+}
+
+TEST (MixerBounce, CancellingHalfwayLeavesAValidShorterFile)
+{
+    BounceProject p (2, 22050 * 2);
+    struct CancelAtHalf : Progress::Listener
+    {
+        void progressChanged (float v, Progress::Ptr source) override
+        {
+            if (v >= 0.5f)
+                source->cancel();
+        }
+    } canceller;
+    Progress::Ptr progress = new Progress();
+    progress->addListener (&canceller);
+
+    const auto file = p.dir.get().getChildFile ("half.wav");
+    ASSERT_TRUE (MixerBounce::bounceMix (p.mixer, file, progress).wasOk());
+    const auto back = readBack (file);
+    EXPECT_GT (back.audio.getNumSamples(), p.audio.getNumSamples() * 2 / 5);
+    EXPECT_LT (back.audio.getNumSamples(), p.audio.getNumSamples() * 3 / 5);
+    EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (0), back.audio.getReadPointer (0), back.audio.getNumSamples()),
+               110.0);
+}
+
+TEST (MixerBounce, FailuresLeaveTheTargetAsItWas)
+{
+    BounceProject p (1, 5000);
+    const auto existing = p.dir.get().getChildFile ("keep.wav");
+    ASSERT_TRUE (existing.replaceWithText ("previous content"));
+
+    EXPECT_TRUE (MixerBounce::bounceMix (p.mixer, p.dir.get().getChildFile ("x.mp4")).failed());
+    EXPECT_FALSE (p.dir.get().getChildFile ("x.mp4").exists());
+
+    // An unwritable folder.
+    const auto locked = p.dir.get().getChildFile ("locked");
+    ASSERT_TRUE (locked.createDirectory());
+    ASSERT_TRUE (locked.setReadOnly (true));
+    if (::geteuid() != 0) // root writes anywhere
+        EXPECT_TRUE (MixerBounce::bounceMix (p.mixer, locked.getChildFile ("a.wav")).failed());
+    locked.setReadOnly (false);
+
+    // A track that lost its audio file is not bounced; the old target stays.
+    p.master->getAudioFile().deleteFile();
+    EXPECT_TRUE (MixerBounce::bounceMix (p.mixer, existing).failed());
+    EXPECT_EQ (existing.loadFileAsString(), "previous content");
+
+    Mixer empty;
+    EXPECT_TRUE (MixerBounce::bounceMix (empty, existing).failed());
+}
+
+TEST (MixerBounce, TrackExportWritesTheMaskedTrackAndReplacesOnlyWhenComplete)
+{
+    BounceProject p (2, 22050);
+    auto* asig = p.master->getAsig();
+    ASSERT_TRUE (asig->setMask (1, { 0, asig->getNumFreqs() }, { 0, asig->getNumFrames() },
+                                MaskMatrix::Zero (asig->getNumFreqs(), asig->getNumFrames())));
+    p.master->setVolume (0.1f); // export ignores volume and pan
+
+    const auto file = p.dir.get().getChildFile ("track.wav");
+    ASSERT_TRUE (MixerBounce::exportTrack (p.master, file, { 0, p.master->getNumBlocks() }, 24).wasOk());
+    const auto back = readBack (file);
+    EXPECT_EQ (back.bits, 24);
+    ASSERT_EQ (back.audio.getNumSamples(), 22050);
+    EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (0), back.audio.getReadPointer (0), 22050), 80.0); // 24-bit
+    EXPECT_LT (back.audio.getMagnitude (1, 0, 22050), 1e-5f);
+
+    Progress::Ptr cancelled = new Progress();
+    cancelled->cancel();
+    ASSERT_TRUE (file.replaceWithText ("old"));
+    EXPECT_TRUE (MixerBounce::exportTrack (p.master, file, { 0, p.master->getNumBlocks() }, 24, cancelled).failed());
+    EXPECT_EQ (file.loadFileAsString(), "old");
+}
