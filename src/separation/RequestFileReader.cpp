@@ -4,6 +4,8 @@
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
+#include <FLAC/stream_decoder.h>
+
 namespace kalder::separation
 {
 
@@ -100,6 +102,46 @@ namespace
         return juce::Result::ok();
     }
 
+    /** Decodes a whole FLAC stream and checks it against the MD5 signature its header
+    carries. JUCE's reader skips damaged frames silently (they read as silence), so a
+    stream corrupted in the middle would otherwise be separated as if it were whole. */
+    juce::Result verifyFlacStream (const juce::File& file, juce::int64 expectedFrames)
+    {
+        struct Decoding
+        {
+            juce::int64 frames = 0;
+            bool damaged = false;
+        } decoding;
+
+        const auto write = [] (const FLAC__StreamDecoder*, const FLAC__Frame* frame, const FLAC__int32* const*, void* data) {
+            static_cast<Decoding*> (data)->frames += frame->header.blocksize;
+            return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+        };
+        const auto error = [] (const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* data) {
+            static_cast<Decoding*> (data)->damaged = true;
+        };
+
+        std::unique_ptr<FLAC__StreamDecoder, void (*) (FLAC__StreamDecoder*)> decoder (FLAC__stream_decoder_new(),
+                                                                                       &FLAC__stream_decoder_delete);
+        if (decoder == nullptr)
+            return juce::Result::fail ("Cannot check the FLAC stream");
+
+        FLAC__stream_decoder_set_md5_checking (decoder.get(), true);
+        if (FLAC__stream_decoder_init_file (decoder.get(), file.getFullPathName().toRawUTF8(), write, nullptr, error, &decoding)
+            != FLAC__STREAM_DECODER_INIT_STATUS_OK)
+            return juce::Result::fail ("Cannot check the FLAC stream");
+
+        const auto processed = FLAC__stream_decoder_process_until_end_of_stream (decoder.get());
+        const auto signatureMatches = FLAC__stream_decoder_finish (decoder.get());
+
+        if (! processed || decoding.damaged || ! signatureMatches)
+            return fail ("the FLAC stream is damaged");
+        if (decoding.frames != expectedFrames)
+            return fail ("the FLAC stream holds " + juce::String (decoding.frames) + " frames, not the "
+                         + juce::String (expectedFrames) + " its header announces");
+        return juce::Result::ok();
+    }
+
     juce::Result checkAudio (const SeparationRequest& request)
     {
         std::unique_ptr<juce::AudioFormat> format;
@@ -119,6 +161,10 @@ namespace
         if (reader->sampleRate != request.sampleRate || static_cast<int> (reader->numChannels) != request.numChannels
             || static_cast<int> (reader->bitsPerSample) != request.bitsPerSample || reader->lengthInSamples != request.numFrames)
             return fail ("the audio stream does not match the sample rate, channels, bit depth or length its header announces");
+
+        if (request.encoding == SeparationRequest::AudioEncoding::flac)
+
+            return verifyFlacStream (request.audioFile, request.numFrames);
 
         return juce::Result::ok();
     }

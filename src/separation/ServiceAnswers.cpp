@@ -7,7 +7,7 @@ namespace kalder::separation
 
 namespace
 {
-    const char* const unexpectedError = "An unexpected error occured.";
+    const char* const unexpectedError = "An unexpected error occurred.";
 
     juce::var makeObject()
     {

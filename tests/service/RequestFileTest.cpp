@@ -214,8 +214,9 @@ TEST (RequestFile, CorruptFieldsAreRefusedWithTheirReason)
     EXPECT_TRUE (errorWith ([&] (auto& b) { putInt (b, audio + 12, 9 | (16 << 16)); }).contains ("channels"));
     EXPECT_TRUE (errorWith ([&] (auto& b) { putInt (b, audio + 16, 8001); }).contains ("does not match"));
     EXPECT_TRUE (errorWith ([&] (auto& b) { putInt (b, audio + 8, 44100); }).contains ("does not match"));
-    // the stream itself: FLAC's "fLaC" marker damaged
+    // the stream itself: FLAC's "fLaC" marker damaged, and a byte in the middle of its frames
     EXPECT_TRUE (errorWith ([&] (auto& b) { b[audio + 32] = 'X'; }).contains ("not a readable"));
+    EXPECT_TRUE (errorWith ([&] (auto& b) { b[(audio + 32 + b.getSize()) / 2] ^= 0x55; }).contains ("damaged"));
 
     EXPECT_EQ (audioDir.findChildFiles (juce::File::findFiles, true).size(), 0);
     EXPECT_EQ (errorWith ([] (auto&) {}), "");

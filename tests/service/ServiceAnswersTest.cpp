@@ -40,7 +40,7 @@ TEST (ServiceAnswers, ClientReadsErrorsAndObjectsByTheProtocolsRules)
     // An error's message is "Message" for create, "message" for the others.
     EXPECT_EQ (ServiceAnswers::readCreateAnswer ("{\"errorCode\":3,\"Message\":\"no\"}", created).getErrorMessage(), "no");
     EXPECT_EQ (ServiceAnswers::readCreateAnswer ("{\"errorCode\":true,\"message\":\"no\"}", created).getErrorMessage(),
-               "An unexpected error occured.");
+               "An unexpected error occurred.");
     juce::String id;
     EXPECT_EQ (ServiceAnswers::readStartAnswer ("{\"errorCode\":1,\"message\":\"late\"}", id).getErrorMessage(), "late");
 
