@@ -141,6 +141,18 @@ namespace
             av_channel_layout_default (&dst, src.nb_channels);
     }
 
+    /** True for demuxers whose packet durations, less the skip and discard counts
+        they attach, add up to exactly what the decoder delivers. */
+    bool hasReliableDurations (const AVInputFormat& demuxer)
+    {
+        static const juce::StringArray reliable { "mov", "mp4", "m4a",  "3gp", "3g2",  "mj2", "mp3",
+                                                  "wav", "w64", "aiff", "caf", "flac", "au" };
+        for (const auto& name : juce::StringArray::fromTokens (demuxer.name, ",", {}))
+            if (reliable.contains (name))
+                return true;
+        return false;
+    }
+
     //==============================================================================
     class FFmpegReader final : public juce::AudioFormatReader
     {
@@ -355,12 +367,14 @@ namespace
             }
 
             // Durations count whole samples only when the stream's time base divides
-            // a sample period (MP4, Ogg, MP3 and WAV streams do; Matroska's
-            // millisecond clock does not): otherwise count by decoding.
+            // a sample period (Matroska's millisecond clock does not), and they mean
+            // the same thing only in some containers: MP4 and MP3 give whole frames
+            // and declare the padding apart, while Ogg shortens the last packet's
+            // duration and declares the padding as well. Elsewhere, count by decoding.
             const auto ticksPerSample = (juce::int64) stream->time_base.num * (juce::int64) sampleRate;
             const auto exactTimeBase = ticksPerSample > 0 && stream->time_base.den % ticksPerSample == 0;
 
-            if (durationsKnown && exactTimeBase && total > 0)
+            if (durationsKnown && exactTimeBase && total > 0 && hasReliableDurations (*state.format->iformat))
                 return total;
 
             return countByDecoding();

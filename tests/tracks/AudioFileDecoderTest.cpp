@@ -256,6 +256,7 @@ namespace
         ::testing::Values (FFmpegCase { "AacStereo44k", ".m4a", "-c:a aac -b:a 192k", 44100, 2, false, "FFmpeg file" },
                            FFmpegCase { "AacMono8k", ".m4a", "-c:a aac -b:a 48k", 8000, 1, false, "FFmpeg file" },
                            FFmpegCase { "Aac5ChannelsAt48k", ".m4a", "-c:a aac -b:a 384k", 48000, 5, false, "FFmpeg file" },
+                           FFmpegCase { "OpusInOgg", ".opus", "-c:a libopus -b:a 192k", 48000, 2, false, "FFmpeg file" },
                            FFmpegCase { "Alac24Bit96k", ".m4a", "-c:a alac -sample_fmt s32p", 96000, 2, true, "FFmpeg file" },
                            FFmpegCase { "FlacInMatroska", ".mka", "-c:a flac", 22050, 8, true, "FFmpeg file" },
                            FFmpegCase { "WavUnderAnUnknownName", ".dat", "-f wav -c:a pcm_s24le", 192000, 1, true,
