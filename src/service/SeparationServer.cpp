@@ -355,7 +355,12 @@ void SeparationServer::handleUpload (const httplib::Request& req, httplib::Respo
     }
 
     const auto length = getContentLength (req);
-    if (length.has_value() && (*length < 0 || *length > settings.maxUploadBytes))
+    if (length.has_value() && *length < 0)
+    {
+        refuseUnread (res, 400, "The Content-Length is not a number");
+        return;
+    }
+    if (length.has_value() && *length > settings.maxUploadBytes)
     {
         refuseUnread (res, 413,
                       "The request file is larger than the limit of " + juce::String (settings.maxUploadBytes) + " bytes");
@@ -371,7 +376,11 @@ void SeparationServer::handleUpload (const httplib::Request& req, httplib::Respo
 
     if (! job->moveState (SeparationJob::State::awaitingUpload, SeparationJob::State::uploading))
     {
-        refuseUnread (res, 409, "The request file of this separation has already been uploaded");
+        const auto status = job->getStatus();
+        refuseUnread (res, 409,
+                      status.state == SeparationJob::State::failed
+                          ? "The separation has failed: " + status.error
+                          : juce::String ("The request file of this separation has already been uploaded"));
         return;
     }
 
@@ -379,8 +388,9 @@ void SeparationServer::handleUpload (const httplib::Request& req, httplib::Respo
     bool tooLarge = false, writeFailed = false;
     bool readOk = false;
     {
+        job->getRequestFile().deleteFile(); // FileOutputStream appends; start from nothing
         juce::FileOutputStream out (job->getRequestFile());
-        writeFailed = out.failedToOpen() || ! out.truncate().wasOk();
+        writeFailed = out.failedToOpen();
         if (! writeFailed)
         {
             readOk = reader ([&] (const char* data, size_t size) {

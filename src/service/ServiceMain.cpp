@@ -2,6 +2,7 @@
 // output, logs one line per request, and runs until SIGINT or SIGTERM.
 
 #include "AccessToken.h"
+#include "DataDirectoryLock.h"
 #include "JobManager.h"
 #include "SeparationServer.h"
 #include "ServiceOptions.h"
@@ -55,6 +56,13 @@ int main (int argc, char** argv)
     if (! options.dataDirectory.createDirectory())
     {
         printLine (std::cerr, "kalder-separationd: cannot create " + options.dataDirectory.getFullPathName());
+        return 1;
+    }
+
+    const DataDirectoryLock claim (options.dataDirectory);
+    if (! claim.isHeld())
+    {
+        printLine (std::cerr, "kalder-separationd: another service is using " + options.dataDirectory.getFullPathName());
         return 1;
     }
 

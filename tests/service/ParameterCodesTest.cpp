@@ -28,33 +28,6 @@ TEST (ParameterCodes, CodesAreUniqueAcrossModulesAndNeverThePitchGuide)
     EXPECT_EQ (count, 1 + 9 + 3 + 1 + 1); // drums, vocals, pan, all vocals, four stems
 }
 
-TEST (ParameterCodes, TablesHoldTheApplicationsNamesAndDefaults)
-{
-    const auto vocal = ParameterCodes::getDefaults (1);
-    EXPECT_EQ (vocal.size(), 9);
-    EXPECT_EQ (vocal["stereoSmoothing"].toString(), "On");
-    EXPECT_TRUE (vocal["sourcePosition"].isInt());
-    EXPECT_EQ (static_cast<int> (vocal["sourcePosition"]), 1);
-    EXPECT_EQ (vocal["reverbProcess"].toString(), "WithVocal");
-    EXPECT_EQ (vocal["mode"].toString(), "Automatic");
-    EXPECT_EQ (vocal["vocalActivity"].toString(), "0.0");
-    EXPECT_EQ (vocal["snareRemoval"].toString(), "Off");
-
-    const auto pan = ParameterCodes::getDefaults (2);
-    EXPECT_EQ (static_cast<int> (pan["nSources"]), 3);
-    EXPECT_EQ (pan["smear"].toString(), "Off");
-
-    EXPECT_EQ (ParameterCodes::getDefaults (6)["gate"].toString(), "true");
-    EXPECT_EQ (ParameterCodes::getDefaults (7)["gate"].toString(), "true");
-    EXPECT_EQ (ParameterCodes::getDefaults (0)["stereoSmoothing"].toString(), "On");
-    EXPECT_EQ (ParameterCodes::getDefaults (5).size(), 0);
-    EXPECT_EQ (ParameterCodes::getDefaults (3).size(), 0);
-
-    EXPECT_FALSE (ParameterCodes::isKnownModule (4));
-    EXPECT_FALSE (ParameterCodes::isKnownModule (8));
-    EXPECT_TRUE (ParameterCodes::getParamCodes (4).isEmpty());
-}
-
 TEST (ParameterCodes, ValuesAreCheckedAndNormalised)
 {
     const auto nSources = *ParameterCodes::findByName (2, "nSources");

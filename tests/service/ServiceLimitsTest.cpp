@@ -98,6 +98,32 @@ TEST (ServiceLimits, OversizeUploadIsRefusedBeforeItsBodyIsRead)
     EXPECT_EQ (getStatus (service.upload (service.create().signedUrl, test::writeRequestFile (dir.get(), 5))), 200);
 }
 
+TEST (ServiceLimits, BrokenOffUploadCanBeRepeated)
+{
+    test::TemporaryDirectory dir;
+    test::ServiceUnderTest service;
+    const auto created = service.create();
+    const auto path = juce::String (test::ServiceUnderTest::pathOf (created.signedUrl));
+
+    {
+        // Announce 100000 bytes, send 10 and hang up.
+        juce::StreamingSocket socket;
+        ASSERT_TRUE (socket.connect ("127.0.0.1", service.getPort(), 2000));
+        const auto request = "PUT " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\nKSRQ012345";
+        socket.write (request.toRawUTF8(), static_cast<int> (request.getNumBytesAsUTF8()));
+        ASSERT_TRUE (service.waitForState (created.separationId, State::uploading));
+    }
+
+    ASSERT_TRUE (service.waitForState (created.separationId, State::awaitingUpload));
+    const auto job = service.getJobs().findJob (created.separationId);
+    EXPECT_FALSE (job->getRequestFile().exists());
+
+    const auto file = test::writeRequestFile (dir.get(), 2);
+    EXPECT_EQ (getStatus (service.upload (created.signedUrl, file)), 200);
+    EXPECT_EQ (job->getState(), State::uploaded);
+    EXPECT_EQ (job->getStatus().bytesReceived, file.getSize());
+}
+
 TEST (ServiceLimits, JsonBodiesAreBoundedInSizeAndDepth)
 {
     test::ServiceUnderTest service;

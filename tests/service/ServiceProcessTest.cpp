@@ -118,7 +118,7 @@ TEST (ServiceProcess, PrintsItsUrlFirstMakesItsTokenAndStopsOnSigterm)
     EXPECT_EQ (service.stop (SIGTERM, 10000), 0);
 }
 
-TEST (ServiceProcess, RefusesBadOptionsAndKeepsAnExistingToken)
+TEST (ServiceProcess, RefusesBadOptionsKeepsAnExistingTokenAndItsDataFolder)
 {
     kalder::test::TemporaryDirectory dir;
     {
@@ -136,6 +136,11 @@ TEST (ServiceProcess, RefusesBadOptionsAndKeepsAnExistingToken)
     httplib::Client client ("127.0.0.1", std::stoi (url.substr (std::string ("http://127.0.0.1:").size())));
     client.set_default_headers ({ { "Authorization", "0123456789abcdef0123456789abcdef" } });
     EXPECT_EQ (client.Get ("/api/separation/progress/" + std::string (32, 'a'))->status, 404); // past the token check
+
+    // A second service on the same data folder would take the first one's jobs for leftovers.
+    ServiceProcess second ({ "--data-dir", dir.get().getFullPathName().toStdString() });
+    EXPECT_EQ (second.readLine (10000), "");
+    EXPECT_EQ (second.stop (0, 10000), 1);
     EXPECT_EQ (service.stop (SIGINT, 10000), 0);
 }
 
