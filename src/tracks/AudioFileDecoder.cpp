@@ -50,9 +50,9 @@ namespace
     }
 
     /** Walks the chunks of a RIFF/RF64 (WAV) or FORM (AIFF) file and reports the first
-    one that claims more bytes than the file holds after it; JUCE's readers trust
-    those sizes and would allocate or read them. Returns an empty string when all
-    fit, or when the file is not one of these containers. */
+        one that claims more bytes than the file holds after it; JUCE's readers trust
+        those sizes and would allocate or read them. Returns an empty string when all
+        fit, or when the file is not one of these containers. */
     juce::String findOversizedChunk (const juce::File& file)
     {
         juce::FileInputStream in (file);
@@ -117,7 +117,7 @@ namespace
     }
 
     /** Lets the WAV writer write to a stream this code keeps: the writer deletes its
-    stream before anyone could ask it whether the last writes (the header) failed. */
+        stream before anyone could ask it whether the last writes (the header) failed. */
     class ForwardingOutputStream final : public juce::OutputStream
     {
     public:
@@ -194,7 +194,7 @@ namespace
     };
 
     /** Decodes everything reader announces into a temporary file beside target and
-    renames it over target when complete. */
+        renames it over target when complete. */
     Outcome writeWavFile (juce::AudioFormatReader& reader, const juce::File& source, const juce::File& target, Progress* progress,
                           DecodedAudioInfo& info, juce::Result& result)
     {
@@ -327,6 +327,7 @@ juce::Result AudioFileDecoder::decodeToWav (const juce::File& source, const juce
     auto formats = AudioFormats::createManager();
     auto result = juce::Result::fail (name + " is not an audio file in a format that can be read, or it is damaged.");
     auto firstSourceFailure = juce::Result::ok();
+    auto attemptProgress = progress;
 
     for (auto* format : *formats)
     {
@@ -341,7 +342,7 @@ juce::Result AudioFileDecoder::decodeToWav (const juce::File& source, const juce
         if (auto checked = checkFormat (source, *reader, format->isCompressed()); checked.failed())
             return checked;
 
-        const auto outcome = writeWavFile (*reader, source, wavTarget, progress.get(), info, result);
+        const auto outcome = writeWavFile (*reader, source, wavTarget, attemptProgress.get(), info, result);
         if (outcome == Outcome::written)
         {
             if (progress != nullptr)
@@ -355,6 +356,15 @@ juce::Result AudioFileDecoder::decodeToWav (const juce::File& source, const juce
 
         if (firstSourceFailure.wasOk())
             firstSourceFailure = result;
+
+        // The next attempt reports over what is left of the range, so that the
+        // progress keeps moving instead of waiting for the failed attempt's mark.
+        if (progress != nullptr)
+        {
+            const auto range = progress->getRange();
+            const auto done = range.isEmpty() ? 1.0f : (progress->getProgress() - range.getStart()) / range.getLength();
+            attemptProgress = progress->addChild ({ done, 1.0f });
+        }
     }
 
     return firstSourceFailure.failed() ? firstSourceFailure : result;

@@ -133,7 +133,7 @@ namespace
     }
 
     /** Copies src into dst, replacing a layout without channel order by the default
-    layout of its channel count (the resampler needs an order to map channels). */
+        layout of its channel count (the resampler needs an order to map channels). */
     void copyOrderedLayout (AVChannelLayout& dst, const AVChannelLayout& src)
     {
         av_channel_layout_uninit (&dst);
@@ -333,8 +333,8 @@ namespace
         }
 
         /** Reads every packet of the stream once and adds up their durations, less the
-        samples the container asks the decoder to skip or discard. Returns -1 when
-        the packets carry no durations: the length is then counted by decoding. */
+            samples the container asks the decoder to skip or discard. Returns -1 when
+            the packets carry no durations: the length is then counted by decoding. */
         juce::int64 scanLength()
         {
             auto* stream = state.format->streams[state.streamIndex];
@@ -493,7 +493,7 @@ namespace
         }
 
         /** Converts the decoded frame (or, with nullptr, what the resampler still
-        holds) into the queue. */
+            holds) into the queue. */
         bool convert (const AVFrame* frame)
         {
             const auto inSamples = frame != nullptr ? frame->nb_samples : 0;
@@ -516,7 +516,7 @@ namespace
         }
 
         /** Decodes until at least one sample is queued. Returns false at the end of the
-        stream or on an error after which nothing more can be decoded. */
+            stream or on an error after which nothing more can be decoded. */
         bool decodeMore()
         {
             while (fifoCount == 0)

@@ -357,8 +357,8 @@ namespace
     }
 
     //==============================================================================
-    /** A canonical 44-byte-header WAV file with the given header fields and
-    numFrames frames of zeros (or fewer bytes than announced when dataBytes says). */
+    /** A canonical 44-byte-header WAV file with the given header fields and numFrames
+        frames of zeros; a dataBytesOverride of 0 or more replaces the data chunk's size. */
     juce::MemoryBlock makeWav (int channels, juce::uint32 rate, int bits, juce::uint32 numFrames,
                                juce::int64 dataBytesOverride = -1)
     {

@@ -15,8 +15,8 @@ namespace
 {
 
     /** Reads random ranges (some reaching before the start or past the end) of every
-    channel and of one channel too many, and compares them with expected, which is
-    zero outside its samples. */
+        channel and of one channel too many, and compares them with expected, which is
+        zero outside its samples. */
     void expectRandomReadsMatch (const ParsedAudio& audio, const juce::AudioBuffer<float>& expected, int numReads)
     {
         juce::Random random (5);
