@@ -19,6 +19,12 @@ namespace
     const std::string releasePrefix = "/api/version/file/";
     constexpr size_t transferChunkBytes = 64 * 1024;
 
+    /** Text from the request, which may hold any bytes once httplib has decoded %-escapes. */
+    juce::String fromWire (const std::string& text)
+    {
+        return juce::String::fromUTF8 (text.data(), static_cast<int> (text.size()));
+    }
+
     void answer (httplib::Response& res, int status, const juce::var& body)
     {
         res.status = status;
@@ -50,7 +56,7 @@ namespace
 
     bool isChunked (const httplib::Request& req)
     {
-        return juce::String (req.get_header_value ("Transfer-Encoding")).containsIgnoreCase ("chunked");
+        return fromWire (req.get_header_value ("Transfer-Encoding")).containsIgnoreCase ("chunked");
     }
 
     /** Reads and drops a small body the request does not use (the pre-routing check has
@@ -288,9 +294,14 @@ void SeparationServer::registerRoutes()
     });
 
     server->set_logger ([this] (const httplib::Request& req, const httplib::Response& res) {
-        if (settings.log)
-            settings.log (nowText() + " " + juce::String (req.remote_addr) + " " + juce::String (req.method) + " "
-                          + juce::String (req.path) + " " + juce::String (res.status));
+        if (! settings.log)
+            return;
+        // A request line httplib could not parse (for example the rest of a body refused
+        // unread on a kept-alive connection) has no method or path.
+        const auto what = req.method.empty() ? juce::String ("(unreadable request)")
+                                             : fromWire (req.method) + " " + fromWire (req.path);
+        settings.log (nowText() + " " + (req.remote_addr.empty() ? juce::String ("-") : fromWire (req.remote_addr)) + " " + what
+                      + " " + juce::String (res.status));
     });
 
     using Req = const httplib::Request&;
@@ -343,7 +354,7 @@ void SeparationServer::handleCreate (const httplib::Request& req, httplib::Respo
 
 void SeparationServer::handleUpload (const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader)
 {
-    const auto id = juce::String (req.matches[1].str());
+    const auto id = fromWire (req.matches[1].str());
     if (! checkSignature (req, res, "PUT", "upload/" + id.toStdString()))
         return;
 
@@ -527,7 +538,7 @@ void SeparationServer::handleStart (const httplib::Request& req, httplib::Respon
 
 void SeparationServer::handleProgress (const httplib::Request& req, httplib::Response& res)
 {
-    const auto job = jobs.findJob (req.matches[1].str());
+    const auto job = jobs.findJob (fromWire (req.matches[1].str()));
     if (job == nullptr)
     {
         answerError (res, 404, "Unknown or expired separation id");
@@ -547,7 +558,7 @@ void SeparationServer::handleProgress (const httplib::Request& req, httplib::Res
 
 void SeparationServer::handleOutputFiles (const httplib::Request& req, httplib::Response& res)
 {
-    const auto job = jobs.findJob (req.matches[1].str());
+    const auto job = jobs.findJob (fromWire (req.matches[1].str()));
     if (job == nullptr)
     {
         answerError (res, 404, "Unknown or expired separation id");
@@ -583,8 +594,8 @@ void SeparationServer::handleOutputFiles (const httplib::Request& req, httplib::
 
 void SeparationServer::handleDownload (const httplib::Request& req, httplib::Response& res)
 {
-    const auto id = juce::String (req.matches[1].str());
-    const auto name = juce::URL::removeEscapeChars (req.matches[2].str());
+    const auto id = fromWire (req.matches[1].str());
+    const auto name = fromWire (req.matches[2].str()); // httplib has decoded the path
     if (! checkSignature (req, res, "GET", "download/" + id.toStdString() + "/" + name.toStdString()))
         return;
 
@@ -605,7 +616,7 @@ void SeparationServer::handleDownload (const httplib::Request& req, httplib::Res
 
 void SeparationServer::handleCancel (const httplib::Request& req, httplib::Response& res)
 {
-    const auto id = juce::String (req.matches[1].str());
+    const auto id = fromWire (req.matches[1].str());
     if (! jobs.cancel (id))
     {
         answerError (res, 404, "Unknown or expired separation id");
@@ -616,9 +627,9 @@ void SeparationServer::handleCancel (const httplib::Request& req, httplib::Respo
 
 void SeparationServer::handleLatestVersion (const httplib::Request& req, httplib::Response& res)
 {
-    const juce::String code (req.get_param_value ("code"));
-    const juce::String os (req.has_param ("os") ? req.get_param_value ("os") : std::string ("linux"));
-    const juce::String current (req.get_param_value ("version"));
+    const auto code = fromWire (req.get_param_value ("code"));
+    const auto os = req.has_param ("os") ? fromWire (req.get_param_value ("os")) : juce::String ("linux");
+    const auto current = fromWire (req.get_param_value ("version"));
     if (! isSafeToken (code, 32) || ! isSafeToken (os, 16))
     {
         answerError (res, 400, "Give the product \"code\" (and optionally \"os\" and \"version\")");
@@ -651,8 +662,9 @@ void SeparationServer::handleLatestVersion (const httplib::Request& req, httplib
 
 void SeparationServer::handleVersionDownload (const httplib::Request& req, httplib::Response& res)
 {
-    const juce::String code (req.get_param_value ("code")), version (req.get_param_value ("version")),
-        os (req.get_param_value ("os"));
+    const auto code = fromWire (req.get_param_value ("code"));
+    const auto version = fromWire (req.get_param_value ("version"));
+    const auto os = fromWire (req.get_param_value ("os"));
     if (! isSafeToken (code, 32) || ! isSafeToken (version, 32) || ! isSafeToken (os, 16))
     {
         answerError (res, 400, "Give the product \"code\", the \"version\" and the \"os\"");
@@ -680,7 +692,7 @@ void SeparationServer::handleVersionDownload (const httplib::Request& req, httpl
 
 void SeparationServer::handleReleaseFile (const httplib::Request& req, httplib::Response& res)
 {
-    const auto name = juce::String (req.matches[1].str());
+    const auto name = fromWire (req.matches[1].str());
     if (! checkSignature (req, res, "GET", "release/" + name.toStdString()))
         return;
 
