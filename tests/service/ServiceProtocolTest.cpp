@@ -539,6 +539,25 @@ TEST (ServiceProtocol, RealEnginesMakeTheDocumentedStems)
         expected.sort (false);
         EXPECT_EQ (names.joinIntoString (","), expected.joinIntoString (",")) << "module " << c.module;
     }
+
+    // A guided vocal separation follows the pitch guide the request file carries
+    // (the mixture's voice sits at 220 Hz, MIDI 57).
+    separation::RequestFileWriter writer (1, 1);
+    ASSERT_TRUE (writer.addParameter ("mode", "Guided").wasOk());
+    ASSERT_TRUE (writer.setPitchGuide (std::vector<float> (86, 57.0f), 512).wasOk());
+    const auto guided = dir.get().getChildFile ("guided.ksrq");
+    ASSERT_TRUE (
+        writer
+            .writeWithAudio (guided, test::makeMixture (22050, 2.0), 22050, 16, separation::SeparationRequest::AudioEncoding::wav)
+            .wasOk());
+
+    const auto created = service.create();
+    ASSERT_EQ (getStatus (service.upload (created.signedUrl, guided)), 200);
+    ASSERT_EQ (getStatus (service.start (created.separationId, "1", R"({"mode":"Guided"})", guided.getSize())), 200);
+    const auto progress = service.waitUntilDone (created.separationId, 300000);
+    ASSERT_TRUE (progress.done);
+    EXPECT_FALSE (progress.error.has_value()) << progress.error.value_or ("");
+    EXPECT_EQ (getOutputFiles (service, created.separationId).size(), 2);
 #else
     GTEST_SKIP() << "the separation engines are not part of this build yet";
 #endif
