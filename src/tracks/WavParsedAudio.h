@@ -20,8 +20,11 @@ namespace kalder
     Ownership: owns the mapping; the file must not be rewritten while an object
     maps it (replace it by renaming a new file over it, then create a new object).
 
-    Threading: one reading thread at a time (the reader's conversion state is not
-    shared, but the object is not synchronised).
+    Threading: reads keep no state between calls (JUCE's memory-mapped reader
+    converts straight from the mapping, and the channel table lives on the stack),
+    so any number of threads may read at once, and reads do not allocate for up
+    to 64 channels. A read may still wait for the disk when it touches pages of
+    the file that are not in memory yet.
 */
 class WavParsedAudio final : public ParsedAudio
 {

@@ -127,6 +127,18 @@ namespace
         const char* formatName;
     };
 
+    // Readable names in test output (and no printing of padding bytes).
+    std::string describe (const LosslessCase& c)
+    {
+        return std::string (c.extension + 1) + std::to_string (c.bits) + "Bit" + std::to_string (c.rate) + "Hz"
+               + std::to_string (c.channels) + "Channels";
+    }
+
+    [[maybe_unused]] void PrintTo (const LosslessCase& c, std::ostream* os)
+    {
+        *os << describe (c);
+    }
+
     class LosslessDecodeTest : public ::testing::TestWithParam<LosslessCase>
     {};
 
@@ -166,7 +178,8 @@ namespace
                                                  LosslessCase { ".aiff", 24, 48000, 3, 24, false, "AIFF file" },
                                                  LosslessCase { ".flac", 16, 44100, 6, 16, false, "FLAC file" },
                                                  LosslessCase { ".flac", 24, 96000, 2, 24, false, "FLAC file" },
-                                                 LosslessCase { ".flac", 16, 8000, 1, 16, false, "FLAC file" }));
+                                                 LosslessCase { ".flac", 16, 8000, 1, 16, false, "FLAC file" }),
+                              [] (const auto& info) { return describe (info.param); });
 
     //==============================================================================
     // Files that only FFmpeg opens. Lossless codecs must come out bit-exact with the
@@ -182,6 +195,11 @@ namespace
         bool lossless;
         const char* formatName;
     };
+
+    [[maybe_unused]] void PrintTo (const FFmpegCase& c, std::ostream* os)
+    {
+        *os << c.name;
+    }
 
     class FFmpegDecodeTest : public ::testing::TestWithParam<FFmpegCase>
     {};
@@ -575,7 +593,7 @@ namespace
 
     //==============================================================================
     // An existing target survives every failure unchanged.
-    class TargetFixture : public ::testing::Test
+    class DecodeTargetTest : public ::testing::Test
     {
     protected:
         void SetUp() override
@@ -612,7 +630,7 @@ namespace
         juce::Array<float> values;
     };
 
-    TEST_F (TargetFixture, CancellationLeavesThePreviousTarget)
+    TEST_F (DecodeTargetTest, CancellationLeavesThePreviousTarget)
     {
         Progress::Ptr progress = new Progress();
         CancellingListener listener (0.25f);
@@ -628,7 +646,7 @@ namespace
         expectPreviousTargetIntact();
     }
 
-    TEST_F (TargetFixture, ProgressAdvancesBlockByBlockToTheEnd)
+    TEST_F (DecodeTargetTest, ProgressAdvancesBlockByBlockToTheEnd)
     {
         Progress::Ptr progress = new Progress();
         CancellingListener listener (2.0f); // never cancels
@@ -644,7 +662,7 @@ namespace
         EXPECT_NE (fixture.target().loadFileAsString(), "previous audio");
     }
 
-    TEST_F (TargetFixture, UnwritableTargetsFailClearly)
+    TEST_F (DecodeTargetTest, UnwritableTargetsFailClearly)
     {
         DecodedAudioInfo info;
         // A folder that does not exist, and a "folder" that is a file.
@@ -666,7 +684,7 @@ namespace
         expectPreviousTargetIntact();
     }
 
-    TEST_F (TargetFixture, AFullDiskLeavesThePreviousTarget)
+    TEST_F (DecodeTargetTest, AFullDiskLeavesThePreviousTarget)
     {
         // A file-size limit makes writes fail the way a full disk does (EFBIG instead of
         // ENOSPC); the signal it raises is ignored so that the write returns an error.

@@ -17,9 +17,10 @@ namespace
     /** Reads random ranges (some reaching before the start or past the end) of every
         channel and of one channel too many, and compares them with expected, which is
         zero outside its samples. */
-    void expectRandomReadsMatch (const ParsedAudio& audio, const juce::AudioBuffer<float>& expected, int numReads)
+    void expectRandomReadsMatch (const ParsedAudio& audio, const juce::AudioBuffer<float>& expected, int numReads,
+                                 juce::int64 seed = 5)
     {
-        juce::Random random (5);
+        juce::Random random (seed);
         const auto length = expected.getNumSamples();
         std::vector<float> dest;
         for (int r = 0; r < numReads; ++r)
@@ -65,6 +66,20 @@ namespace
 
             expectRandomReadsMatch (*audio, test::readAudioFile (file), 200);
         }
+    }
+
+    // Playback, pre-rendering and bouncing read a track's audio from their own threads.
+    TEST (WavParsedAudioTest, ConcurrentReadersGetTheFile)
+    {
+        test::TemporaryDirectory temp;
+        const auto file = temp.get().getChildFile ("shared.wav");
+        ASSERT_TRUE (test::writeAudioFile (file, test::makeNoise (2, 200000, 4), 44100.0, 24));
+
+        juce::String error;
+        const auto audio = WavParsedAudio::open (file, error);
+        ASSERT_NE (audio, nullptr) << error;
+        const auto reference = test::readAudioFile (file);
+        test::runConcurrently (4, [&] (int thread) { expectRandomReadsMatch (*audio, reference, 300, 100 + thread); });
     }
 
     TEST (WavParsedAudioTest, RefusesWhatItCannotMap)
