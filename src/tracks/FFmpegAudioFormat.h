@@ -17,10 +17,11 @@ namespace kalder
     Readers it creates:
     - read from the juce::InputStream they are given (they own it), never from
       a path, so they also work on memory streams;
-    - report lengthInSamples from a scan of the container's packets made when the
-      reader opens (packet durations less the encoder delay and padding the
-      container declares), which is exact for MP4/M4A with edit lists, MP3 with
-      a LAME/Xing header, Ogg, FLAC and Matroska;
+    - know their length when they open: from a scan of the packets (durations
+      less the encoder delay and padding the container declares) for MP4/M4A,
+      MP3, WAV, AIFF, CAF and raw FLAC, which matches the declared length
+      (edit lists, LAME headers) to the sample; by decoding the stream once for
+      other containers (Ogg, Matroska), whose packet durations do not add up;
     - deliver float samples for codecs that decode to float (AAC, MP3, Vorbis,
       Opus) and left-justified 32-bit integers for integer codecs (ALAC, FLAC,
       PCM), with bitsPerSample giving the source's resolution;
