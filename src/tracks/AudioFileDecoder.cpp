@@ -334,7 +334,12 @@ juce::Result AudioFileDecoder::decodeToWav (const juce::File& source, const juce
         if (! format->canHandleFile (source))
             continue;
 
-        std::unique_ptr<juce::AudioFormatReader> reader (format->createReaderFor (source.createInputStream().release(), true));
+        // JUCE's readers dereference the stream they are given without a check.
+        auto stream = source.createInputStream();
+        if (stream == nullptr)
+            return juce::Result::fail (name + " cannot be read (no permission, or the file is locked).");
+
+        std::unique_ptr<juce::AudioFormatReader> reader (format->createReaderFor (stream.release(), true));
         if (reader == nullptr)
             continue;
 
