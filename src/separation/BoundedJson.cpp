@@ -3,14 +3,16 @@
 namespace kalder::separation
 {
 
-int BoundedJson::getNestingDepth (const juce::String& text)
+int BoundedJson::getNestingDepth (const char* utf8, size_t numBytes)
 {
+    // Byte by byte: every character that matters here is ASCII, and UTF-8 never uses
+    // ASCII bytes inside a multi-byte sequence, so no decoding is needed (or trusted).
     int depth = 0, deepest = 0;
     bool inString = false, escaped = false;
 
-    for (auto p = text.getCharPointer(); ! p.isEmpty(); ++p)
+    for (size_t i = 0; i < numBytes; ++i)
     {
-        const auto c = *p;
+        const auto c = utf8[i];
         if (inString)
         {
             if (escaped)
@@ -32,21 +34,32 @@ int BoundedJson::getNestingDepth (const juce::String& text)
     return deepest;
 }
 
-juce::Result BoundedJson::parse (const juce::String& text, juce::var& result, int maxBytes, int maxDepth)
+juce::Result BoundedJson::parseBytes (const void* data, size_t numBytes, juce::var& result, int maxBytes, int maxDepth)
 {
     result = juce::var();
-    if (static_cast<int> (text.getNumBytesAsUTF8()) > maxBytes)
+    const auto* utf8 = static_cast<const char*> (data);
+    if (numBytes > static_cast<size_t> (maxBytes))
         return juce::Result::fail ("The JSON body is longer than " + juce::String (maxBytes) + " bytes");
-    if (getNestingDepth (text) > maxDepth)
+    if (std::memchr (utf8, 0, numBytes) != nullptr || ! juce::CharPointer_UTF8::isValidString (utf8, static_cast<int> (numBytes)))
+        return juce::Result::fail ("The JSON body is not UTF-8 text");
+    if (getNestingDepth (utf8, numBytes) > maxDepth)
         return juce::Result::fail ("The JSON body nests deeper than " + juce::String (maxDepth) + " levels");
 
-    const auto parsed = juce::JSON::parse (text, result);
+    // Only now is the text safe to decode: JUCE walks UTF-8 by its lead bytes, and a
+    // malformed sequence would walk past the end.
+    const auto parsed = juce::JSON::parse (juce::String::fromUTF8 (utf8, static_cast<int> (numBytes)), result);
     if (parsed.failed())
     {
         result = juce::var();
         return juce::Result::fail ("The body is not valid JSON: " + parsed.getErrorMessage());
     }
     return juce::Result::ok();
+}
+
+juce::Result BoundedJson::parse (const juce::String& text, juce::var& result, int maxBytes, int maxDepth)
+{
+    const auto* utf8 = text.toRawUTF8();
+    return parseBytes (utf8, std::strlen (utf8), result, maxBytes, maxDepth);
 }
 
 juce::Result BoundedJson::parseObject (const juce::String& text, juce::var& result, int maxBytes, int maxDepth)

@@ -15,15 +15,19 @@ namespace kalder::separation
 class BoundedJson
 {
 public:
-    /** Parses text into result; fails when text has more than maxBytes UTF-8 bytes,
-        nests arrays and objects deeper than maxDepth, or is not JSON. */
+    /** Parses bytes received from elsewhere into result; fails when there are more than
+        maxBytes, they are not valid UTF-8 (or hold a zero byte), they nest arrays and
+        objects deeper than maxDepth, or they are not JSON. */
+    static juce::Result parseBytes (const void* data, size_t numBytes, juce::var& result, int maxBytes, int maxDepth);
+
+    /** The same for text already in a String. */
     static juce::Result parse (const juce::String& text, juce::var& result, int maxBytes, int maxDepth);
 
     /** Parses text that must be a JSON object (see parse). */
     static juce::Result parseObject (const juce::String& text, juce::var& result, int maxBytes, int maxDepth);
 
-    /** The deepest nesting of arrays and objects in text, ignoring brackets inside strings. */
-    static int getNestingDepth (const juce::String& text);
+    /** The deepest nesting of arrays and objects in UTF-8 text, ignoring brackets inside strings. */
+    static int getNestingDepth (const char* utf8, size_t numBytes);
 };
 
 } // namespace kalder::separation

@@ -19,10 +19,21 @@ namespace
     const std::string releasePrefix = "/api/version/file/";
     constexpr size_t transferChunkBytes = 64 * 1024;
 
-    /** Text from the request, which may hold any bytes once httplib has decoded %-escapes. */
+    /** Text from the request, which may hold any bytes once httplib has decoded %-escapes.
+    JUCE walks UTF-8 by its lead bytes, so malformed text could make it read past the
+    end: such text keeps its ASCII and has every other byte replaced by '?'. */
     juce::String fromWire (const std::string& text)
     {
-        return juce::String::fromUTF8 (text.data(), static_cast<int> (text.size()));
+        const auto size = static_cast<int> (juce::jmin (text.size(), static_cast<size_t> (1 << 20)));
+        if (std::memchr (text.data(), 0, static_cast<size_t> (size)) == nullptr
+            && juce::CharPointer_UTF8::isValidString (text.data(), size))
+            return juce::String::fromUTF8 (text.data(), size);
+
+        std::string ascii (text.data(), static_cast<size_t> (size));
+        for (auto& c : ascii)
+            if (static_cast<unsigned char> (c) >= 0x80 || c == 0)
+                c = '?';
+        return juce::String (ascii);
     }
 
     void answer (httplib::Response& res, int status, const juce::var& body)
@@ -485,11 +496,12 @@ void SeparationServer::handleStart (const httplib::Request& req, httplib::Respon
     }
 
     juce::var body;
-    if (auto r = separation::BoundedJson::parseObject (juce::String::fromUTF8 (text.data(), static_cast<int> (text.size())), body,
-                                                       maxJsonBytes, maxJsonDepth);
-        r.failed())
+    auto parsed = separation::BoundedJson::parseBytes (text.data(), text.size(), body, maxJsonBytes, maxJsonDepth);
+    if (parsed.wasOk() && body.getDynamicObject() == nullptr)
+        parsed = juce::Result::fail ("The JSON body is not an object");
+    if (parsed.failed())
     {
-        answerError (res, 400, r.getErrorMessage());
+        answerError (res, 400, parsed.getErrorMessage());
         return;
     }
 

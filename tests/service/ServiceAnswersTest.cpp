@@ -20,10 +20,19 @@ TEST (BoundedJson, RefusesDeepOrLargeTextBeforeParsing)
                      .contains ("longer"));
 
     // Brackets inside strings, escaped quotes included, are text, not nesting.
-    EXPECT_EQ (BoundedJson::getNestingDepth ("{\"x\":\"[[[\\\"{{{\"}"), 1);
+    const char* quoted = "{\"x\":\"[[[\\\"{{{\"}";
+    EXPECT_EQ (BoundedJson::getNestingDepth (quoted, std::strlen (quoted)), 1);
     EXPECT_TRUE (BoundedJson::parse ("{\"x\":\"[[[[[[[[[[\"}", v, 1000, 1).wasOk());
 
     EXPECT_TRUE (BoundedJson::parse ("{\"a\":", v, 1000, 8).failed());
+
+    // Malformed UTF-8 is refused before anything decodes it: a lead byte promising
+    // three more bytes at the very end would otherwise be followed past the buffer.
+    const char truncated[] = { '{', '"', 'a', '"', ':', '"', 'x', '"', '}', static_cast<char> (0xf0) };
+    EXPECT_TRUE (BoundedJson::parseBytes (truncated, sizeof (truncated), v, 1000, 8).getErrorMessage().contains ("UTF-8"));
+    EXPECT_TRUE (BoundedJson::parseBytes (truncated, sizeof (truncated) - 1, v, 1000, 8).wasOk());
+    const char withZero[] = { '{', '}', 0, '[' };
+    EXPECT_TRUE (BoundedJson::parseBytes (withZero, sizeof (withZero), v, 1000, 8).failed());
     EXPECT_TRUE (BoundedJson::parseObject ("[1]", v, 1000, 8).failed());
     EXPECT_TRUE (BoundedJson::parseObject ("", v, 1000, 8).failed());
 }

@@ -137,6 +137,10 @@ TEST (ServiceLimits, JsonBodiesAreBoundedInSizeAndDepth)
     EXPECT_EQ (getStatus (deep), 400);
     EXPECT_TRUE (test::memberOf (deep->body, "message").toString().contains ("deeper"));
 
+    const auto notText = client->Put ("/api/separation/start", std::string ("{\"separationId\":\"\xf0\x9f"), "application/json");
+    EXPECT_EQ (getStatus (notText), 400);
+    EXPECT_TRUE (test::memberOf (notText->body, "message").toString().contains ("UTF-8"));
+
     const auto chunked = client->Put (
         "/api/separation/start",
         [] (size_t, httplib::DataSink& sink) {
