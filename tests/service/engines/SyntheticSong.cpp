@@ -146,7 +146,7 @@ SyntheticSong makeSong (const SongOptions& options)
             midiPerSample[(size_t) (start + i)] = midi;
             const auto hz = midiToHz (midi);
             phase += twoPi * hz / sr;
-            const auto env = 0.2 * std::min (1.0, i / (0.02 * sr))
+            const auto env = 0.1 * std::min (1.0, i / (0.02 * sr))
                              * std::min (1.0, (noteLength - (int) (0.03 * sr) - i) / (0.02 * sr));
             double v = 0.0;
             for (int h = 1; h <= 30 && h * hz < 10000.0; ++h)
