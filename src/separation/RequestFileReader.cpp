@@ -103,8 +103,8 @@ namespace
     }
 
     /** Decodes a whole FLAC stream and checks it against the MD5 signature its header
-    carries. JUCE's reader skips damaged frames silently (they read as silence), so a
-    stream corrupted in the middle would otherwise be separated as if it were whole. */
+        carries. JUCE's reader skips damaged frames silently (they read as silence), so a
+        stream corrupted in the middle would otherwise be separated as if it were whole. */
     juce::Result verifyFlacStream (const juce::File& file, juce::int64 expectedFrames)
     {
         struct Decoding

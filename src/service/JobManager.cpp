@@ -14,7 +14,7 @@ namespace
     constexpr int idBytes = 16;
 
     /** The algorithm number a request names is the module number: one algorithm per module,
-    the vocal module's automatic and guided variants chosen by its "mode" parameter. */
+        the vocal module's automatic and guided variants chosen by its "mode" parameter. */
     std::optional<int> parseAlgorithm (const juce::String& text)
     {
         const auto t = text.trim();

@@ -20,8 +20,8 @@ namespace
     constexpr size_t transferChunkBytes = 64 * 1024;
 
     /** Text from the request, which may hold any bytes once httplib has decoded %-escapes.
-    JUCE walks UTF-8 by its lead bytes, so malformed text could make it read past the
-    end: such text keeps its ASCII and has every other byte replaced by '?'. */
+        JUCE walks UTF-8 by its lead bytes, so malformed text could make it read past the
+        end: such text keeps its ASCII and has every other byte replaced by '?'. */
     juce::String fromWire (const std::string& text)
     {
         const auto size = static_cast<int> (juce::jmin (text.size(), static_cast<size_t> (1 << 20)));
@@ -47,8 +47,9 @@ namespace
         answer (res, status, ServiceAnswers::makeError (message));
     }
 
-    /** Refuses a request without reading its body, and closes the connection so that the
-    unread body is never taken for a request. */
+    /** Refuses a request without reading its body. The answer asks the client to close the
+        connection; httplib itself keeps it open, so whatever the client still sends is read
+        as the next request line (at most 8 KiB) and refused. */
     void refuseUnread (httplib::Response& res, int status, const juce::String& message)
     {
         answerError (res, status, message);
@@ -71,8 +72,8 @@ namespace
     }
 
     /** Reads and drops a small body the request does not use (the pre-routing check has
-    bounded it), so that a kept-alive connection starts its next request in the right place.
-    A body-less POST without Content-Length, as curl -X POST sends it, is accepted. */
+        bounded it), so that a kept-alive connection starts its next request in the right place.
+        A body-less POST without Content-Length, as curl -X POST sends it, is accepted. */
     void discardBody (const httplib::Request& req, const httplib::ContentReader& reader)
     {
         const auto length = getContentLength (req);
