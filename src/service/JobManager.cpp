@@ -169,8 +169,14 @@ JobManager::StartOutcome JobManager::start (SeparationJob& job, const StartReque
 
     const auto request = job.getRequest();
     const auto failJob = [&] (const juce::String& message) {
+        // A concurrent start may have queued the job meanwhile; an invalid second start
+        // must not fail a job that a valid first one started.
+        if (! job.failFrom (State::uploaded, message))
+        {
+            error = "The separation cannot be started: it is " + SeparationJob::getStateName (job.getState());
+            return StartOutcome::refused;
+        }
         error = message;
-        job.fail (message);
         request.audioFile.deleteFile();
         return StartOutcome::jobFailed;
     };

@@ -45,6 +45,18 @@ void SeparationJob::fail (const juce::String& message)
     touch();
 }
 
+bool SeparationJob::failFrom (State from, const juce::String& message)
+{
+    const std::lock_guard<std::mutex> guard (lock);
+    if (status.state != from)
+        return false;
+    status.state = State::failed;
+    status.error = message;
+    status.event = "Failed";
+    touch();
+    return true;
+}
+
 void SeparationJob::finish (std::vector<StemFile> stems)
 {
     const std::lock_guard<std::mutex> guard (lock);

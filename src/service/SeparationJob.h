@@ -69,6 +69,8 @@ public:
 
     /** Ends the job as failed with a message, unless it already ended. */
     void fail (const juce::String& message);
+    /** Ends the job as failed only if it is in state from; false (and no change) otherwise. */
+    bool failFrom (State from, const juce::String& message);
     /** Ends a running job as done with its stems. */
     void finish (std::vector<StemFile> stems);
     /** Marks the job cancelled; an engine working on it stops at its next check. */

@@ -262,6 +262,41 @@ TEST (ServiceProtocol, ErrorAnswersAreClearAndFailOnlyTheirJob)
     EXPECT_FALSE (progress.error.has_value());
 }
 
+TEST (ServiceProtocol, AnInvalidSecondStartNeverFailsAStartedJob)
+{
+    test::TemporaryDirectory dir;
+    test::ServiceUnderTest::Options options;
+    options.maxQueued = 1000;
+    test::ServiceUnderTest service (options);
+    service.getEngine().release();
+    const auto file = test::writeRequestFile (dir.get(), 2);
+
+    // A valid and an invalid start race for each job: exactly one of them may win, and
+    // the invalid one may fail the job only when it came first.
+    for (int round = 0; round < 200; ++round)
+    {
+        const auto created = service.create();
+        ASSERT_EQ (getStatus (service.upload (created.signedUrl, file)), 200);
+
+        int statuses[2] = {};
+        test::runConcurrently (2, [&] (int i) {
+            statuses[i] = getStatus (service.start (created.separationId, "2", i == 0 ? "{}" : R"({"nSources":99})"));
+        });
+
+        const auto progress = service.waitUntilDone (created.separationId, 10000);
+        if (statuses[0] == 200)
+        {
+            EXPECT_EQ (statuses[1], 409) << "round " << round;
+            EXPECT_FALSE (progress.error.has_value()) << "round " << round << ": " << progress.error.value_or ("");
+        }
+        else
+        {
+            EXPECT_EQ (statuses[1], 400) << "round " << round;
+            EXPECT_TRUE (progress.error.has_value()) << "round " << round;
+        }
+    }
+}
+
 TEST (ServiceProtocol, CorruptRequestFileFailsItsJobOnly)
 {
     test::TemporaryDirectory dir;
