@@ -15,13 +15,13 @@ juce::Result ScriptedEngine::operator() (const service::SeparationSpec& spec, co
                                          const juce::File& outputDirectory, service::EngineProgress& progress,
                                          std::vector<service::StemFile>& stems)
 {
+    progress.report (0.25f, "Scripted stage"); // before it counts as started, so tests see it
     {
         std::unique_lock<std::mutex> guard (lock);
         lastSpec = spec;
         ++started;
         changed.notify_all();
     }
-    progress.report (0.25f, "Scripted stage");
 
     {
         std::unique_lock<std::mutex> guard (lock);
