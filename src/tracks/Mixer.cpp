@@ -38,21 +38,48 @@ private:
         if (state->master == nullptr || total <= 0)
             return false;
 
-        auto frame = juce::jlimit (0, total, mixer.wantedFrame.load());
-        for (int k = 0; k < ringSize && frame < total; ++k, frame = mixer.getNextFrameInPlayOrder (frame))
+        // The next blocks in play order; with a short loop they may repeat.
+        std::array<int, ringSize> window;
+        int count = 0;
+        for (auto frame = juce::jlimit (0, total, mixer.wantedFrame.load()); count < ringSize && frame < total;
+             frame = mixer.getNextFrameInPlayOrder (frame))
         {
-            auto& slot = mixer.ring[(size_t) (frame % ringSize)];
-            if (slot.status.load() == Slot::ready && slot.frame.load() == frame && slot.generation.load() == generation)
+            if (std::find (window.begin(), window.begin() + count, frame) != window.begin() + count)
+                break;
+            window[(size_t) count++] = frame;
+        }
+
+        for (int k = 0; k < count; ++k)
+        {
+            const auto frame = window[(size_t) k];
+            auto index = mixer.findSlot (frame);
+            if (index >= 0 && mixer.ring[(size_t) index].generation.load() == generation)
                 continue;
 
+            // A stale copy of this block is replaced; otherwise a slot holding no block of
+            // the window is taken.
+            if (index < 0)
+            {
+                for (int i = 0; i < ringSize && index < 0; ++i)
+                {
+                    const auto held = mixer.ring[(size_t) i].frame.load();
+                    if (std::find (window.begin(), window.begin() + count, held) == window.begin() + count)
+                        index = i;
+                }
+            }
+            if (index < 0)
+                continue;
+
+            auto& slot = mixer.ring[(size_t) index];
             int expected = slot.status.load();
             if (expected == Slot::writing || expected == Slot::reading
                 || ! slot.status.compare_exchange_strong (expected, Slot::writing))
                 continue;
 
+            slot.frame = -1;
             mixer.mix (session, *state, frame, slot.buffer);
-            slot.frame = frame;
             slot.generation = generation;
+            slot.frame = frame;
             slot.status = Slot::ready;
             return true;
         }
@@ -311,23 +338,36 @@ std::vector<float> Mixer::getLastPeak() const
 }
 
 //==============================================================================
+int Mixer::findSlot (int frame) const noexcept
+{
+    for (int i = 0; i < ringSize; ++i)
+        if (ring[(size_t) i].frame.load() == frame)
+            return i;
+    return -1;
+}
+
 bool Mixer::renderFrame (int frame, juce::AudioBuffer<float>& out) noexcept
 {
     const auto hop = frameLength.load();
-    auto& slot = ring[(size_t) (juce::jmax (0, frame) % ringSize)];
+    const auto index = frame >= 0 ? findSlot (frame) : -1;
 
     int expected = Slot::ready;
-    if (frame >= 0 && slot.frame.load() == frame && slot.status.compare_exchange_strong (expected, Slot::reading))
+    if (index >= 0 && ring[(size_t) index].status.compare_exchange_strong (expected, Slot::reading))
     {
-        const auto channels = juce::jmin (out.getNumChannels(), slot.buffer.getNumChannels());
-        for (int c = 0; c < channels; ++c)
-            out.copyFrom (c, 0, slot.buffer, c, 0, juce::jmin (hop, out.getNumSamples()));
-        for (int c = channels; c < out.getNumChannels(); ++c)
-            out.clear (c, 0, out.getNumSamples());
+        auto& slot = ring[(size_t) index];
+        if (slot.frame.load() == frame)
+        {
+            const auto channels = juce::jmin (out.getNumChannels(), slot.buffer.getNumChannels());
+            for (int c = 0; c < channels; ++c)
+                out.copyFrom (c, 0, slot.buffer, c, 0, juce::jmin (hop, out.getNumSamples()));
+            for (int c = channels; c < out.getNumChannels(); ++c)
+                out.clear (c, 0, out.getNumSamples());
+            slot.status = Slot::ready;
+            wantedFrame = getNextFrameInPlayOrder (frame);
+            updatePeaks (out);
+            return true;
+        }
         slot.status = Slot::ready;
-        wantedFrame = frame + 1;
-        updatePeaks (out);
-        return true;
     }
 
     out.clear();
@@ -361,8 +401,9 @@ bool Mixer::waitForRing (int frame, int timeoutMs)
         auto f = frame;
         for (int k = 0; allReady && k < ringSize && f < getNumFrames(); ++k, f = getNextFrameInPlayOrder (f))
         {
-            const auto& slot = ring[(size_t) (f % ringSize)];
-            allReady = slot.status.load() == Slot::ready && slot.frame.load() == f && slot.generation.load() == generation;
+            const auto index = findSlot (f);
+            allReady = index >= 0 && ring[(size_t) index].status.load() == Slot::ready
+                       && ring[(size_t) index].generation.load() == generation;
         }
         if (allReady)
             return true;

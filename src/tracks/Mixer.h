@@ -163,6 +163,8 @@ private:
     juce::uint64 computeGeneration (const State& state) const;
     void updatePeaks (const juce::AudioBuffer<float>& block) noexcept;
     void resetRing();
+    /** The slot that holds (or is being written with) frame, or -1. Real-time safe. */
+    int findSlot (int frame) const noexcept;
 
     juce::ValueTree tree;
     std::atomic<float> masterGain { 1.0f };

@@ -22,6 +22,24 @@ namespace
         return best;
     }
 
+    /** JUCE's writers truncate toward zero when they convert to integer samples, so a
+        sample a hair below its exact value would lose a step. Rounding to the writer's
+        grid first makes the conversion exact: an unedited 16-bit file comes back
+        bit for bit. */
+    void roundToIntegerGrid (juce::AudioBuffer<float>& block, int start, int length, int bitsPerSample)
+    {
+        if (bitsPerSample <= 0 || bitsPerSample >= 32)
+            return;
+        const auto scale = (float) (1 << (bitsPerSample - 1));
+        const auto top = (scale - 1.0f) / scale;
+        for (int c = 0; c < block.getNumChannels(); ++c)
+        {
+            auto* d = block.getWritePointer (c, start);
+            for (int i = 0; i < length; ++i)
+                d[i] = juce::jlimit (-1.0f, top, std::round (d[i] * scale) / scale);
+        }
+    }
+
     struct OpenWriter
     {
         std::unique_ptr<juce::TemporaryFile> temp;
@@ -63,7 +81,7 @@ juce::File MixerBounce::getOutputFile (const juce::File& target)
 }
 
 juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTarget, Progress::Ptr progress,
-                                     const juce::StringPairArray& metadata)
+                                     const juce::StringPairArray& metadata, juce::Range<juce::int64> range)
 {
     const auto master = mixer.getMasterTrack();
     if (master == nullptr)
@@ -90,21 +108,29 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
         r.failed())
         return r;
 
+    const auto wanted = range.isEmpty() ? juce::Range<juce::int64> (0, numSamples)
+                                        : range.getIntersectionWith ({ 0, numSamples });
+    const auto firstFrame = (int) (wanted.getStart() / hop);
+    const auto endFrame = juce::jmin (numFrames, (int) ((wanted.getEnd() + hop - 1) / hop));
+
     if (progress == nullptr)
         progress = new Progress();
-    progress->setNumSteps (numFrames);
+    progress->setNumSteps (endFrame - firstFrame);
 
     Mixer::RenderSession session (mixer);
     juce::AudioBuffer<float> block (channels, hop);
-    juce::int64 written = 0;
 
-    for (int frame = 0; frame < numFrames && written < numSamples && ! progress->isCancelled(); ++frame)
+    for (int frame = firstFrame; frame < endFrame && ! progress->isCancelled(); ++frame)
     {
         session.renderFrame (frame, block);
-        const auto n = (int) juce::jmin ((juce::int64) hop, numSamples - written);
-        if (! w.writer->writeFromAudioSampleBuffer (block, 0, n))
+        // The part of this block inside the wanted samples: all of it but at the ends.
+        const auto blockStart = (juce::int64) frame * hop;
+        const auto part = wanted.getIntersectionWith ({ blockStart, blockStart + hop });
+        if (! w.writer->isFloatingPoint())
+            roundToIntegerGrid (block, (int) (part.getStart() - blockStart), (int) part.getLength(),
+                                w.writer->getBitsPerSample());
+        if (! w.writer->writeFromAudioSampleBuffer (block, (int) (part.getStart() - blockStart), (int) part.getLength()))
             return juce::Result::fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
-        written += n;
         progress->advance();
     }
 
@@ -142,6 +168,8 @@ juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& 
         renderer.renderRawBlock (frame, block);
         // The last block of the track stops at its last sample.
         const auto n = (int) juce::jmin ((juce::int64) hop, track->getNumSamples() - (juce::int64) frame * hop);
+        if (! w.writer->isFloatingPoint())
+            roundToIntegerGrid (block, 0, n, w.writer->getBitsPerSample());
         if (! w.writer->writeFromAudioSampleBuffer (block, 0, n))
             return juce::Result::fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
         progress->advance();

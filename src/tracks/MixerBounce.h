@@ -29,8 +29,10 @@ struct MixerBounce
     /** The file a bounce to target writes (".wav" added when there is no extension). */
     static juce::File getOutputFile (const juce::File& target);
 
+    /** Bounces the mix, or only the samples of range when it is not empty (clamped to the
+        project). */
     static juce::Result bounceMix (Mixer& mixer, const juce::File& target, Progress::Ptr progress = nullptr,
-                                   const juce::StringPairArray& metadata = {});
+                                   const juce::StringPairArray& metadata = {}, juce::Range<juce::int64> range = {});
 
     /** Writes blocks [frames) of a track, masked but before volume and pan, as WAV at the
         track's sample rate and channel count. */

@@ -1,0 +1,200 @@
+// kalder-cli: the engine of Kalder Pro on the command line.
+//
+//   kalder-cli info IN
+//   kalder-cli bounce IN OUT [--gain G] [--pan P] [--start S --end E]
+//
+// A bounce opens IN as the master track, through the same decoding, analysis, masked
+// resynthesis and bounce as the application, and writes the mix to OUT in IN's format.
+#include "tracks/AudioFileDecoder.h"
+#include "tracks/MixerBounce.h"
+#include "tracks/TrackLoader.h"
+
+#include <juce_events/juce_events.h>
+
+#include <iostream>
+#include <unistd.h>
+
+using namespace kalder;
+
+namespace
+{
+constexpr const char* usage = R"(usage:
+  kalder-cli info IN
+      the format, channels, sample rate, length, FFT length, hop and frames of IN
+  kalder-cli bounce IN OUT [--gain G] [--pan P] [--start S --end E]
+      opens IN as the master track and writes the mix to OUT (format by extension:
+      .wav, .aif, .aiff, .flac, .ogg; .wav when there is none), at IN's sample rate,
+      bit depth and channel count
+        --gain G     master gain, linear (default 1)
+        --pan P      pan of the first channel, 0 = left .. 1 = right (stereo files)
+        --start S    first second to write (default 0)
+        --end E      last second to write (default: the end)
+  kalder-cli --help
+)";
+
+/** A progress bar on the terminal (only when it is one). */
+class TerminalProgress : public Progress::Listener
+{
+public:
+    explicit TerminalProgress (juce::String what) : label (std::move (what)), enabled (::isatty (STDERR_FILENO) != 0) {}
+    ~TerminalProgress() override
+    {
+        if (enabled && shown >= 0)
+            std::cerr << "\n";
+    }
+
+    void progressChanged (float value, Progress::Ptr) override
+    {
+        constexpr int width = 40;
+        const auto filled = juce::jlimit (0, width, (int) (value * width));
+        if (! enabled || filled == shown)
+            return;
+        shown = filled;
+        std::cerr << "\r" << label << " [" << std::string ((size_t) filled, '#') << std::string ((size_t) (width - filled), ' ')
+                  << "] " << (int) (value * 100.0f) << "%" << std::flush;
+    }
+
+private:
+    juce::String label;
+    bool enabled;
+    int shown = -1;
+};
+
+int fail (const juce::String& message)
+{
+    std::cerr << "kalder-cli: " << message << std::endl;
+    return 1;
+}
+
+/** A working folder for one run, removed afterwards. */
+struct WorkFolder
+{
+    WorkFolder()
+        : dir (juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kalder-cli", {}, false))
+    {}
+    ~WorkFolder() { dir.deleteRecursively(); }
+    juce::File dir;
+};
+
+AudioTrack::Ptr open (const juce::File& in, WorkFolder& work, juce::Result& result, DecodedAudioInfo& info)
+{
+    Progress::Ptr progress = new Progress();
+    TerminalProgress bar ("Opening " + in.getFileName());
+    progress->addListener (&bar);
+    auto track = TrackLoader::openTrack (in, work.dir, "master", AudioTrack::OriginId::master, progress, result, &info);
+    progress->removeListener (&bar);
+    return track;
+}
+
+int info (const juce::StringArray& args)
+{
+    if (args.size() != 1)
+        return fail ("info takes one file\n" + juce::String (usage));
+
+    const auto in = juce::File::getCurrentWorkingDirectory().getChildFile (args[0]);
+    WorkFolder work;
+    auto result = juce::Result::ok();
+    DecodedAudioInfo decoded;
+    auto track = open (in, work, result, decoded);
+    if (track == nullptr)
+        return fail (result.getErrorMessage());
+
+    const auto& g = track->getGeometry();
+    std::cout << "file:        " << in.getFullPathName() << "\n"
+              << "format:      " << decoded.formatName << "\n"
+              << "channels:    " << track->getNumChannels() << "\n"
+              << "sample rate: " << track->getSampleRate() << " Hz\n"
+              << "bit depth:   " << track->getBitsPerSample() << (decoded.isFloatingPoint ? " (float)" : "") << "\n"
+              << "length:      " << track->getNumSamples() << " samples (" << juce::String (track->getLengthInSeconds(), 3)
+              << " s)\n"
+              << "FFT length:  " << g.nfft << "\n"
+              << "hop:         " << g.getHop() << "\n"
+              << "frames:      " << track->getnFrames() << "\n";
+    return 0;
+}
+
+int bounce (const juce::StringArray& args)
+{
+    if (args.size() < 2)
+        return fail ("bounce takes IN and OUT\n" + juce::String (usage));
+
+    const auto cwd = juce::File::getCurrentWorkingDirectory();
+    const auto in = cwd.getChildFile (args[0]);
+    const auto out = cwd.getChildFile (args[1]);
+    float gain = 1.0f, pan = -1.0f;
+    double start = 0.0, end = -1.0;
+
+    for (int i = 2; i < args.size(); i += 2)
+    {
+        const auto& name = args[i];
+        if (i + 1 >= args.size())
+            return fail (name + " needs a value");
+        const auto& text = args[i + 1];
+        if (! text.containsOnly ("0123456789.-+eE") || text.isEmpty())
+            return fail (name + " needs a number, not \"" + text + "\"");
+        const auto value = text.getDoubleValue();
+        if (name == "--gain" && value >= 0.0)
+            gain = (float) value;
+        else if (name == "--pan" && value >= 0.0 && value <= 1.0)
+            pan = (float) value;
+        else if (name == "--start" && value >= 0.0)
+            start = value;
+        else if (name == "--end" && value >= 0.0)
+            end = value;
+        else
+            return fail ("unknown option or value out of range: " + name + " " + text);
+    }
+    if (end >= 0.0 && end <= start)
+        return fail ("--end must come after --start");
+
+    WorkFolder work;
+    auto result = juce::Result::ok();
+    DecodedAudioInfo decoded;
+    auto track = open (in, work, result, decoded);
+    if (track == nullptr)
+        return fail (result.getErrorMessage());
+
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    mixer.setMasterGain (gain);
+    if (pan >= 0.0f)
+        track->setPan (0, pan);
+
+    Progress::Ptr progress = new Progress();
+    TerminalProgress bar ("Bouncing " + out.getFileName());
+    progress->addListener (&bar);
+
+    const auto rate = (double) track->getSampleRate();
+    const juce::Range<juce::int64> range ((juce::int64) std::llround (start * rate),
+                                          end >= 0.0 ? (juce::int64) std::llround (end * rate) : track->getNumSamples());
+    result = MixerBounce::bounceMix (mixer, out, progress, {}, range);
+    progress->removeListener (&bar);
+
+    if (result.failed())
+        return fail (result.getErrorMessage());
+    std::cout << MixerBounce::getOutputFile (out).getFullPathName() << std::endl;
+    return 0;
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    const juce::ScopedJuceInitialiser_GUI juce;
+    juce::StringArray args;
+    for (int i = 1; i < argc; ++i)
+        args.add (juce::String::fromUTF8 (argv[i]));
+
+    if (args.isEmpty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help")
+    {
+        std::cout << usage;
+        return args.isEmpty() ? 2 : 0;
+    }
+
+    const auto command = args[0];
+    args.remove (0);
+    if (command == "info")
+        return info (args);
+    if (command == "bounce")
+        return bounce (args);
+    return fail ("unknown command \"" + command + "\"\n" + juce::String (usage));
+}
