@@ -5,10 +5,16 @@
 //                                               oracle ratio mask (limit); stem sums
 //   kalder_separation_bench speed [seconds]     real-time factor per module, one thread
 //   kalder_separation_bench memory [minutes] [module]  peak resident memory for a long input
+//   kalder_separation_bench pitch               raw pitch accuracy of the melody tracker
+//   kalder_separation_bench timeline [label]    vocal energy over time (leaks, dropouts)
 //
-// Everything runs on the calling thread, so the figures are single-core figures.
+// KALDER_BENCH_ONLY=<label prefix> limits quality to some modules. Everything runs on
+// the calling thread, so the figures are single-core figures.
 
 #include "SyntheticSong.h"
+#include "engines/BlockSeparator.h"
+#include "engines/PitchTracker.h"
+#include "engines/RepetitionModel.h"
 #include "engines/SeparationEngine.h"
 #include "signal/AsigUtilities.h"
 #include "signal/FFTHelper.h"
@@ -219,6 +225,110 @@ int runQuality (double seconds)
     return 0;
 }
 
+/** Energy over time of the song's voice, of a module's vocal stem and of its error, in
+    quarter seconds: where a vocal chain leaks or drops out. */
+int runTimeline (const juce::String& label)
+{
+    test::SongOptions options;
+    options.seconds = 8.0;
+    options.vocalRestFrom = 2.0;
+    options.vocalRestTo = 3.6;
+    const auto song = test::makeSong (options);
+    const juce::TemporaryFile tempDir;
+    const auto dir = tempDir.getFile();
+    dir.createDirectory();
+    const auto input = dir.getChildFile ("mix.wav");
+    test::writeWav (input, song.mix(), song.sampleRate, 24);
+    for (const auto& c : allCases())
+    {
+        if (! juce::String (c.label).startsWith (label))
+            continue;
+        QuietProgress progress;
+        std::vector<StemFile> stems;
+        if (runSeparation (makeSpec (c, song), input, dir.getChildFile ("out"), progress, stems).failed())
+            return 1;
+        for (const auto& stem : stems)
+        {
+            if (stem.name != "vocals")
+                continue;
+            const auto estimate = test::readAudio (stem.file);
+            const auto quarter = (int) (song.sampleRate / 4);
+            std::printf ("%s: time, voice, estimate, error (dB)\n", c.label);
+            for (int start = 0; start + quarter <= estimate.getNumSamples(); start += quarter)
+            {
+                juce::AudioBuffer<float> error (2, quarter);
+                for (int ch = 0; ch < 2; ++ch)
+                    for (int i = 0; i < quarter; ++i)
+                        error.setSample (ch, i, estimate.getSample (ch, start + i) - song.vocals.getSample (ch, start + i));
+                const auto db = [] (double e) { return 10.0 * std::log10 (e + 1.0e-12); };
+                std::printf ("%5.2f %7.1f %7.1f %7.1f\n", start / song.sampleRate,
+                             db (test::energy (song.vocals, start, quarter)), db (test::energy (estimate, start, quarter)),
+                             db (test::energy (error, 0, quarter)));
+            }
+        }
+    }
+    return 0;
+}
+
+/** Runs the melody tracker inside the block separator and records its pitch per frame. */
+struct MelodyProbe : StemEngine
+{
+    juce::StringArray getStemNames() const override { return { "probe" }; }
+    int getResidualStem() const override { return 0; }
+    int getContextFrames (const FrameGeometry& g, double sr) const override
+    {
+        return RepetitionModel::getContextFrames (sr / g.getHop());
+    }
+    juce::String getStageName() const override { return "probe"; }
+    void separate (const SegmentSpectra& segment, StemSpectra& stems) override
+    {
+        // The automatic lead-vocal chain's tracker, on the same foreground.
+        const MaskMatrix fg = RepetitionModel().estimateForeground (segment.magnitude, segment, 1.0f);
+        const auto track = PitchTracker (80.0, 1000.0, 10, 5000.0).track (segment.magnitude.cwiseProduct (fg), segment);
+        for (int t = segment.coreBegin; t < segment.coreEnd; ++t)
+            f0.push_back (track.f0[(size_t) t]);
+        stems.assign (1, std::vector<CspecMatrix> ((size_t) segment.getNumChannels()));
+    }
+    std::vector<float> f0;
+};
+
+/** Raw pitch accuracy of the melody tracker: frames within half a semitone of the
+    sung pitch, among the frames where the voice sings. */
+int runPitch()
+{
+    test::SongOptions options;
+    options.seconds = 12.0;
+    const auto song = test::makeSong (options);
+    const juce::TemporaryFile tempDir;
+    const auto dir = tempDir.getFile();
+    dir.createDirectory();
+    const auto input = dir.getChildFile ("mix.wav");
+    test::writeWav (input, song.mix(), song.sampleRate, 24);
+    MelodyProbe probe;
+    QuietProgress progress;
+    BlockSeparator separator (probe, progress);
+    std::vector<StemFile> stems;
+    separator.run (input, dir.getChildFile ("out"), stems);
+    int voiced = 0, right = 0, octave = 0;
+    const auto hop = FFTHelper::getNfftForSampleRate ((int) song.sampleRate) / 4;
+    for (size_t f = 0; f < probe.f0.size(); ++f)
+    {
+        const auto centre = ((juce::int64) f - 1) * hop;
+        const auto step = centre / song.guideStepSamples;
+        if (centre < 0 || step >= (juce::int64) song.vocalMidi.size() || song.vocalMidi[(size_t) step] < 0.0f
+            || probe.f0[f] <= 0.0f)
+            continue;
+        ++voiced;
+        const auto midi = 69.0 + 12.0 * std::log2 (probe.f0[f] / 440.0);
+        const auto error = std::abs (midi - song.vocalMidi[(size_t) step]);
+        right += error < 0.5 ? 1 : 0;
+        octave += std::abs (error - 12.0) < 0.5 ? 1 : 0;
+    }
+    std::printf ("raw pitch accuracy %.1f %% (%d of %d voiced frames), octave errors %.1f %%\n",
+                 100.0 * right / std::max (1, voiced), right, voiced, 100.0 * octave / std::max (1, voiced));
+    return 0;
+}
+
 int runSpeed (double seconds)
 {
     test::SongOptions options;
@@ -299,6 +409,10 @@ int main (int argc, char** argv)
     const juce::String mode = argc > 1 ? argv[1] : "quality";
     if (mode == "speed")
         return runSpeed (argc > 2 ? juce::String (argv[2]).getDoubleValue() : 300.0);
+    if (mode == "pitch")
+        return runPitch();
+    if (mode == "timeline")
+        return runTimeline (argc > 2 ? argv[2] : "all vocals");
     if (mode == "memory")
         return runMemory (argc > 2 ? juce::String (argv[2]).getDoubleValue() : 60.0,
                           argc > 3 ? juce::String (argv[3]).getIntValue() : 7);

@@ -7,7 +7,7 @@ namespace kalder::service
 namespace
 {
     constexpr float margin = 2.0f;        // Driedger et al.'s separation factor
-    constexpr float residualShare = 0.7f; // of the residual given to the drums
+    constexpr float residualShare = 0.5f; // of the residual given to the drums
 } // namespace
 
 DrumEngine::DrumEngine (bool smoothing) : stereoSmoothing (smoothing) {}
@@ -22,7 +22,7 @@ void DrumEngine::separate (const SegmentSpectra& segment, StemSpectra& stems)
     const HarmonicPercussiveSplitter splitter (margin);
     const auto drumMask = [&] (const MaskMatrix& magnitude) {
         const auto parts = splitter.split (magnitude, segment);
-        return MaskMatrix (parts.percussive + residualShare * parts.residual);
+        return HarmonicPercussiveSplitter::drumMask (parts, residualShare, segment);
     };
 
     if (stereoSmoothing || segment.getNumChannels() == 1)

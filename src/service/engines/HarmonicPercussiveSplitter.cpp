@@ -35,7 +35,17 @@ HarmonicPercussiveSplitter::Masks HarmonicPercussiveSplitter::split (const MaskM
     masks.harmonic = (h2 / (h2 + b2 * p2 + tiny)).matrix();
     masks.percussive = (p2 / (p2 + b2 * h2 + tiny)).matrix();
     masks.residual = (1.0f - masks.harmonic.array() - masks.percussive.array()).max (0.0f).matrix();
+    masks.transient = (1.0f - h.array() / (magnitude.array() + tiny)).max (0.0f).matrix();
     return masks;
+}
+
+MaskMatrix HarmonicPercussiveSplitter::drumMask (const Masks& masks, float residualShare, const SegmentSpectra& segment)
+{
+    constexpr double kickTopHz = 150.0; // above it the frequency median sees drums well
+    MaskMatrix mask = masks.percussive + residualShare * masks.residual;
+    for (int b = 0; b < mask.rows() && segment.getBinFrequency (b) < kickTopHz; ++b)
+        mask.row (b) = mask.row (b).cwiseMax (masks.transient.row (b));
+    return mask;
 }
 
 } // namespace kalder::service

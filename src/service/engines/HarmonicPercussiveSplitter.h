@@ -24,12 +24,21 @@ public:
     struct Masks
     {
         MaskMatrix harmonic, percussive, residual;
+
+        /** 1 - H / M, clipped: the share of each bin above its own time median. At low
+            frequencies, where a kick drum is too narrow-band for the frequency median
+            to see, this is the better percussive evidence. */
+        MaskMatrix transient;
     };
 
     /** margin >= 1; 1 gives two masks that sum to one and an empty residual. */
     explicit HarmonicPercussiveSplitter (float margin);
 
     Masks split (const MaskMatrix& magnitude, const SegmentSpectra& segment) const;
+
+    /** The drums' mask: percussive plus residualShare of the residual, and below
+        kickTopHz at least the transient share (a kick drum's energy). */
+    static MaskMatrix drumMask (const Masks& masks, float residualShare, const SegmentSpectra& segment);
 
     /** Context frames the time median needs on each side of a segment. */
     static int getContextFrames (double frameRate);

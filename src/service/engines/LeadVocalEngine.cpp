@@ -84,8 +84,7 @@ MaskMatrix LeadVocalEngine::vocalMask (const SegmentSpectra& segment, const Mask
 {
     const auto rows = (int) magnitude.rows();
     const auto cols = (int) magnitude.cols();
-    const auto background = RepetitionModel().estimateBackground (magnitude, segment);
-    MaskMatrix foreground = (1.0f - background.array() / (magnitude.array() + 1.0e-20f)).max (0.0f).matrix();
+    const MaskMatrix foreground = RepetitionModel().estimateForeground (magnitude, segment, 1.0f);
 
     MaskMatrix notPercussive = MaskMatrix::Ones (rows, cols);
     if (settings.snareReduction)

@@ -104,10 +104,23 @@ void MaskOperations::applySharedMasks (const SegmentSpectra& segment, const std:
     }
 }
 
-std::vector<float> MaskOperations::gateFrames (const MaskMatrix& mask, const MaskMatrix& magnitude, float thresholdDb,
-                                               float floorDb, int nfft)
+std::vector<double> MaskOperations::frameEnergies (const std::vector<CspecMatrix>& channels)
 {
-    const auto cols = (int) mask.cols();
+    std::vector<double> energies;
+    for (const auto& x : channels)
+    {
+        energies.resize ((size_t) x.cols(), 0.0);
+        for (int t = 0; t < x.cols(); ++t)
+            energies[(size_t) t] += (double) x.col (t).squaredNorm();
+    }
+    return energies;
+}
+
+std::vector<float> MaskOperations::gateFrames (const std::vector<double>& energies, const std::vector<double>& mixture,
+                                               float thresholdDb, float floorDb, int nfft)
+{
+    const auto cols = (int) energies.size();
+    jassert (mixture.size() == energies.size());
     std::vector<float> gate ((size_t) cols);
     // Full-scale sine energy in one Hann-windowed frame: (N / 4)^2 in its peak bin,
     // times about 1.5 over the main lobe; the absolute floor is relative to it.
@@ -115,30 +128,31 @@ std::vector<float> MaskOperations::gateFrames (const MaskMatrix& mask, const Mas
     const auto relative = std::pow (10.0, thresholdDb / 10.0);
     const auto absolute = fullScale * std::pow (10.0, floorDb / 10.0);
 
-    // The threshold is relative to the stem's typical level: the median energy of its
-    // frames above the absolute floor, so bleed between phrases falls below it.
-    std::vector<double> energies ((size_t) cols), active;
+    // Bleed arrives in bursts (a drum hit, a pluck) a frame or two long, so the gate
+    // compares levels averaged over about a quarter of a second (11 frames at
+    // 44.1 kHz; the frame count is what matters, the rate only scales it).
+    constexpr int levelFrames = 11;
     for (int t = 0; t < cols; ++t)
     {
-        energies[(size_t) t] = (double) mask.col (t).cwiseProduct (magnitude.col (t)).squaredNorm();
-        if (energies[(size_t) t] > absolute)
-            active.push_back (energies[(size_t) t]);
+        const auto a = std::max (0, t - levelFrames / 2);
+        const auto b = std::min (cols, t + levelFrames / 2 + 1);
+        double stem = 0.0, mix = 0.0;
+        for (int j = a; j < b; ++j)
+        {
+            stem += energies[(size_t) j];
+            mix += mixture[(size_t) j];
+        }
+        stem /= (double) (b - a);
+        mix /= (double) (b - a);
+        gate[(size_t) t] = (stem > relative * mix && stem > absolute) ? 1.0f : 0.0f;
     }
-    double typical = 0.0;
-    if (! active.empty())
-    {
-        std::nth_element (active.begin(), active.begin() + (long) active.size() / 2, active.end());
-        typical = active[active.size() / 2];
-    }
-    for (int t = 0; t < cols; ++t)
-        gate[(size_t) t] = (energies[(size_t) t] > relative * typical && energies[(size_t) t] > absolute) ? 1.0f : 0.0f;
 
     // Open fast and close slowly: a frame stays open if any of the next two frames or
-    // the previous six is open (about 50 ms of attack look-ahead and 140 ms of hold at
+    // the previous four is open (about 50 ms of attack look-ahead and 90 ms of hold at
     // 44.1 kHz), then the edges are smoothed over three frames.
     std::vector<float> held ((size_t) cols, 0.0f);
     for (int t = 0; t < cols; ++t)
-        for (int j = std::max (0, t - 6); j <= std::min (cols - 1, t + 2); ++j)
+        for (int j = std::max (0, t - 4); j <= std::min (cols - 1, t + 2); ++j)
             if (gate[(size_t) j] > 0.0f)
             {
                 held[(size_t) t] = 1.0f;

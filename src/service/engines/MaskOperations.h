@@ -34,11 +34,15 @@ struct MaskOperations
     /** stems[s][c] = mask[s] (shared by every channel) times channel c, core frames only. */
     static void applySharedMasks (const SegmentSpectra& segment, const std::vector<MaskMatrix>& masks, StemSpectra& stems);
 
-    /** Per-frame gate 0..1 (attack/release smoothed) that closes where the stem's energy
-        (mask times magnitude) is more than thresholdDb below the stem's median frame
-        energy in the segment, or below an absolute floor (dB of a full-scale sine). */
-    static std::vector<float> gateFrames (const MaskMatrix& mask, const MaskMatrix& magnitude, float thresholdDb, float floorDb,
-                                          int nfft);
+    /** Energy of each column, summed over channels. */
+    static std::vector<double> frameEnergies (const std::vector<CspecMatrix>& channels);
+
+    /** Per-frame gate 0..1 (attack/release smoothed) that closes where a stem's level
+        (frame energies averaged over a quarter second) is more than thresholdDb below
+        the mixture's, or below an absolute floor (dB of a full-scale sine in a frame
+        of nfft samples). */
+    static std::vector<float> gateFrames (const std::vector<double>& energies, const std::vector<double>& mixture,
+                                          float thresholdDb, float floorDb, int nfft);
 };
 
 } // namespace kalder::service

@@ -8,7 +8,8 @@ namespace kalder::service
 namespace
 {
     constexpr double centsPerStep = 10.0;
-    constexpr float harmonicWeightDecay = 0.8f;
+    constexpr float weightAlphaHz = 52.0f; // Klapuri (2006), for frames of about 93 ms
+    constexpr float weightBetaHz = 320.0f;
     constexpr float jumpCostPerStep = 0.004f;   // an octave (120 steps) costs about half a frame's best salience
     constexpr float silentFrameRatio = 1.0e-4f; // frames this far below the loudest are unvoiced
     constexpr double contextSeconds = 1.0;
@@ -69,16 +70,27 @@ PitchTracker::Track PitchTracker::track (const MaskMatrix& magnitude, const Segm
     std::vector<float> frameEnergy ((size_t) cols);
     for (int t = 0; t < cols; ++t)
     {
+        // Only spectral peaks count (Salamon and Gomez): the skirts of loud partials and
+        // noise between them would otherwise favour low candidates, whose dense
+        // harmonics collect them. Square-root compression keeps weak partials in play.
+        const auto* m = magnitude.col (t).data();
         for (int b = 0; b <= lastBin; ++b)
-            compressed[(size_t) b] = std::sqrt (magnitude (b, t)); // compression keeps weak harmonics in play
+        {
+            const auto isPeak = (b == 0 || m[b] >= m[b - 1]) && (b + 1 >= rows || m[b] >= m[b + 1]);
+            compressed[(size_t) b] = isPeak ? std::sqrt (m[b]) : 0.0f;
+        }
         compressed[(size_t) lastBin + 1] = 0.0f;
         frameEnergy[(size_t) t] = magnitude.col (t).head (lastBin + 1).squaredNorm();
 
         for (int k = 0; k < numCandidates; ++k)
         {
-            float sum = 0.0f, weight = 1.0f;
-            for (int h = 1; h <= numHarmonics; ++h, weight *= harmonicWeightDecay)
+            float sum = 0.0f;
+            const auto f0 = candidateHz[(size_t) k];
+            for (int h = 1; h <= numHarmonics; ++h)
             {
+                // Klapuri's weights (f0 + alpha) / (h f0 + beta): a low candidate's
+                // dense harmonics would otherwise collect every partial of the mix.
+                const auto weight = (f0 + weightAlphaHz) / ((float) h * f0 + weightBetaHz);
                 const auto pos = (float) segment.getBinForFrequency (h * (double) candidateHz[(size_t) k]);
                 if (pos >= (float) lastBin)
                     break;
@@ -87,6 +99,7 @@ PitchTracker::Track PitchTracker::track (const MaskMatrix& magnitude, const Segm
             }
             salience (k, t) = sum;
         }
+
         const auto peak = salience.col (t).maxCoeff();
         if (peak > 0.0f)
             salience.col (t) /= peak;

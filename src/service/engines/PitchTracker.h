@@ -10,7 +10,8 @@ namespace kalder::service
 
     Salience by harmonic summation (Klapuri 2006; Salamon and Gomez 2012): for each
     candidate f0 on a grid of 10-cent steps, the weighted sum of the compressed
-    magnitudes at its first harmonics (weight 0.8^(h - 1)). The track is the path
+    magnitudes at the spectral peaks on its first harmonics, weighted by
+    (f0 + 52) / (h f0 + 320) (Klapuri's weights for frames of about 93 ms). The track is the path
     through the per-frame normalised salience that maximises the summed salience minus
     a cost proportional to the pitch jump between frames, found exactly by dynamic
     programming (with an L1 distance transform, so each frame costs O(candidates)).

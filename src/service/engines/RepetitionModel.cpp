@@ -21,6 +21,12 @@ int RepetitionModel::getContextFrames (double frameRate)
     return (int) std::lround (contextSeconds * frameRate);
 }
 
+MaskMatrix RepetitionModel::estimateForeground (const MaskMatrix& magnitude, const SegmentSpectra& segment, float margin) const
+{
+    const auto background = estimateBackground (magnitude, segment);
+    return (1.0f - margin * background.array() / (magnitude.array() + 1.0e-20f)).max (0.0f).matrix();
+}
+
 MaskMatrix RepetitionModel::estimateBackground (const MaskMatrix& magnitude, const SegmentSpectra& segment) const
 {
     const auto rows = (int) magnitude.rows();

@@ -25,6 +25,12 @@ public:
     /** The background magnitude, no larger than magnitude anywhere. */
     MaskMatrix estimateBackground (const MaskMatrix& magnitude, const SegmentSpectra& segment) const;
 
+    /** The foreground's soft mask: the share of each bin's magnitude that the background
+        model leaves, (M - margin W) / M, clipped to 0..1. A margin above one ignores
+        the ordinary fluctuation of noisy repeating parts (drums with fresh noise per
+        hit) around their model. */
+    MaskMatrix estimateForeground (const MaskMatrix& magnitude, const SegmentSpectra& segment, float margin) const;
+
     /** Context frames wanted on each side of a segment (a few seconds of music to
         find repetitions in). */
     static int getContextFrames (double frameRate);

@@ -19,15 +19,20 @@ namespace
         numSources
     };
 
-    constexpr float margin = 2.0f;        // Driedger et al.'s separation factor
+    constexpr float margin = 3.0f;        // Driedger et al.'s separation factor: a wide residual
     constexpr float residualShare = 0.7f; // of the HPSS residual: cymbal and snare decays live there
-    constexpr double bassMinHz = 30.0, bassMaxHz = 300.0, bassTopHz = 1000.0;
+    constexpr double bassMinHz = 30.0, bassMaxHz = 300.0;
+    constexpr double bassTopHz = 600.0; // higher bass partials coincide with the chords' (consonance)
     constexpr int bassHarmonics = 6;
     constexpr double bassToothCents = 50.0; // half a semitone: bass vibrato is small
     constexpr double bassMinBins = 1.0;     // low partials lie only a few bins apart
     constexpr double subBassHz = 80.0;      // below this everything pitched is bass
     constexpr double voiceLowHz = 150.0, voiceHighHz = 8000.0;
-    constexpr float gateThresholdDb = -8.0f; // below the vocal's median frame: bleed between phrases
+    constexpr double melodyMinHz = 80.0, melodyMaxHz = 1000.0, melodyAnalysisHz = 5000.0;
+    constexpr int melodyHarmonics = 10;
+    constexpr double toothCents = 25.0;       // pitch movement within a frame and tracking error
+    constexpr double toothMinBins = 1.5;      // a Hann main lobe is +-2 bins
+    constexpr float gateThresholdDb = -12.0f; // vocals this far under the mix are bleed
     constexpr float gateFloorDb = -70.0f;
     constexpr int wienerIterations = 1;
 } // namespace
@@ -81,24 +86,27 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
     std::vector<MaskMatrix> masks ((size_t) numSources);
 
     const auto parts = HarmonicPercussiveSplitter (margin).split (magnitude, segment);
-    masks[drums] = parts.percussive + residualShare * parts.residual;
+    masks[drums] = HarmonicPercussiveSplitter::drumMask (parts, residualShare, segment);
 
     // Vocals: the non-repeating foreground in the voice band, from what the drums left.
     if (module != Module::bass)
     {
-        const auto background = RepetitionModel().estimateBackground (magnitude, segment);
-        const MaskMatrix foreground = (1.0f - background.array() / (magnitude.array() + 1.0e-20f)).max (0.0f).matrix();
+        const MaskMatrix foreground = RepetitionModel().estimateForeground (magnitude, segment, 1.0f);
         const auto band = MaskOperations::bandWeights (segment, voiceLowHz, voiceHighHz);
         const Eigen::Map<const Eigen::VectorXf> bandVector (band.data(), rows);
-        masks[vocals] = (1.0f - masks[drums].array()).matrix().cwiseProduct (foreground);
-        masks[vocals].array().colwise() *= bandVector.array();
-        if (gate)
-        {
-            const auto open = MaskOperations::gateFrames (masks[vocals], magnitude, gateThresholdDb, gateFloorDb,
-                                                          segment.geometry.nfft);
-            for (int t = 0; t < cols; ++t)
-                masks[vocals].col (t) *= open[(size_t) t];
-        }
+        MaskMatrix voiceBand = foreground;
+        voiceBand.array().colwise() *= bandVector.array();
+        // The residual (vibrato, transitions) goes to the voice where it does not repeat.
+        HarmonicPercussiveSplitter::Masks shared = parts;
+        shared.residual = parts.residual.cwiseProduct ((1.0f - voiceBand.array()).matrix());
+        masks[drums] = HarmonicPercussiveSplitter::drumMask (shared, residualShare, segment);
+        // The predominant melody's comb sharpens the foreground (geometric mean):
+        // singing is harmonic, the non-repeating rest of the mix mostly is not.
+        const auto melody = PitchTracker (melodyMinHz, melodyMaxHz, melodyHarmonics, melodyAnalysisHz)
+                                .track (magnitude.cwiseProduct (foreground), segment);
+        voiceBand = voiceBand.cwiseProduct (HarmonicCombMask::build (melody.f0, segment, voiceHighHz, toothCents, toothMinBins))
+                        .cwiseSqrt();
+        masks[vocals] = (1.0f - masks[drums].array()).matrix().cwiseProduct (voiceBand);
     }
     else
     {
@@ -123,6 +131,25 @@ void StemModelEngine::separate (const SegmentSpectra& segment, StemSpectra& stem
 {
     StemSpectra sources;
     WienerRefiner::refine (segment, computeMasks (segment), wienerIterations, sources);
+
+    if (gate && module != Module::bass)
+    {
+        // The gate acts on the refined vocals, whose level between phrases is the
+        // bleed it is meant to remove; what it closes goes to other.
+        std::vector<CspecMatrix> mixture;
+        for (const auto& x : segment.channels)
+            mixture.push_back (x.middleCols (segment.coreBegin, segment.getNumCoreFrames()));
+        const auto open = MaskOperations::gateFrames (MaskOperations::frameEnergies (sources[vocals]),
+                                                      MaskOperations::frameEnergies (mixture), gateThresholdDb, gateFloorDb,
+                                                      segment.geometry.nfft);
+        for (size_t c = 0; c < sources[vocals].size(); ++c)
+            for (int t = 0; t < segment.getNumCoreFrames(); ++t)
+            {
+                const auto closed = 1.0f - open[(size_t) t];
+                sources[other][c].col (t) += closed * sources[vocals][c].col (t);
+                sources[vocals][c].col (t) *= open[(size_t) t];
+            }
+    }
 
     stems.assign (2, {});
     switch (module)

@@ -22,9 +22,10 @@ namespace kalder::service
        voice band (150 Hz to 8 kHz) takes what drums and bass left. This keeps all
        voices, lead and backing, since accompaniment repeats and singing does not.
     4. Other: the rest, so the four masks sum to one.
-    5. Optional noise gate on the vocals (frames whose vocal energy is 25 dB below the
-       mixture's, or below -70 dBFS, hand their vocal part to other).
-    6. Multichannel Wiener refinement of the four sources (WienerRefiner).
+    5. Multichannel Wiener refinement of the four sources (WienerRefiner).
+    6. Optional noise gate on the refined vocals: where their level (averaged over a
+       quarter second) is more than 12 dB under the mixture's, or below -70 dBFS, the
+       vocal part goes to other (held open about 90 ms after the level drops).
 
     Threading: one per job, the job's thread.
 */

@@ -87,10 +87,10 @@ SyntheticSong makeSong (const SongOptions& options)
         for (int q = 0; q < 4; ++q)
             addTone (song.bass, barStart + q * bar / 4, bar / 4, midiToHz (bassLine[q]), 0.12, 1.0, 8, 0.6, sr, 1.0f, 1.0f);
         for (const auto note : leftChord[index % 2])
-            addTone (song.leftChords, barStart, bar, midiToHz (note), 0.035, 1.5, 6, 0.0, sr, 1.0f, 0.0f);
+            addTone (song.leftChords, barStart, bar, midiToHz (note), 0.07, 1.5, 6, 0.0, sr, 1.0f, 0.0f);
         for (int k = 0; k < 4; ++k) // a plucked part, four hits a bar
             for (const auto note : rightChord[index % 2])
-                addTone (song.rightChords, barStart + k * bar / 4, bar / 4, midiToHz (note), 0.04, 1.2, 6, 0.15, sr, 0.0f, 1.0f);
+                addTone (song.rightChords, barStart + k * bar / 4, bar / 4, midiToHz (note), 0.08, 1.2, 6, 0.15, sr, 0.0f, 1.0f);
 
         // Drums: kick on the beat, snare on the off-beat, hats every eighth of a bar.
         for (int i = 0; i < (int) (0.15 * sr) && barStart + i < n; ++i)
@@ -146,7 +146,7 @@ SyntheticSong makeSong (const SongOptions& options)
             midiPerSample[(size_t) (start + i)] = midi;
             const auto hz = midiToHz (midi);
             phase += twoPi * hz / sr;
-            const auto env = 0.1 * std::min (1.0, i / (0.02 * sr))
+            const auto env = 0.2 * std::min (1.0, i / (0.02 * sr))
                              * std::min (1.0, (noteLength - (int) (0.03 * sr) - i) / (0.02 * sr));
             double v = 0.0;
             for (int h = 1; h <= 30 && h * hz < 10000.0; ++h)
