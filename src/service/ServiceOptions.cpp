@@ -76,6 +76,11 @@ juce::Result ServiceOptions::parse (const juce::StringArray& arguments, ServiceO
             value = arguments[++i];
             hasValue = true;
         }
+        static const juce::StringArray known { "--host",          "--port",    "--data-dir",    "--token-file",
+                                               "--release-dir",   "--workers", "--max-queue",   "--max-jobs",
+                                               "--max-upload-mb", "--job-ttl", "--url-lifetime" };
+        if (! known.contains (name))
+            return juce::Result::fail ("Unknown option " + name);
         if (! hasValue)
             return juce::Result::fail ("The option " + name + " needs a value");
 

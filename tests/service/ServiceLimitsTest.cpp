@@ -271,4 +271,5 @@ TEST (ServiceLimits, OptionsHaveSafeDefaultsAndBounds)
                                                             { "--colour", "red" },
                                                             { "stray" } })
         EXPECT_TRUE (service::ServiceOptions::parse (bad, options).failed()) << bad.joinIntoString (" ");
+    EXPECT_EQ (service::ServiceOptions::parse ({ "--colour" }, options).getErrorMessage(), "Unknown option --colour");
 }
