@@ -386,7 +386,12 @@ CspecMatrix Asig::readFrames (int channel, juce::Range<int> frames, bool applyMa
     }
 
     if (gain.size() == result.size())
-        result = result.cwiseProduct (gain.cast<std::complex<float>>());
+    {
+        // A real gain scales both parts of each value: view the complex values as pairs of
+        // floats instead of multiplying complex by complex.
+        Eigen::Map<Eigen::ArrayXXf> parts (reinterpret_cast<float*> (result.data()), 2, result.size());
+        parts.rowwise() *= Eigen::Map<const Eigen::ArrayXf> (gain.data(), gain.size()).transpose();
+    }
     return result;
 }
 
