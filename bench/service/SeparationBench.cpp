@@ -8,7 +8,7 @@
 //   kalder_separation_bench pitch               raw pitch accuracy of the melody tracker
 //   kalder_separation_bench timeline [label]    vocal energy over time (leaks, dropouts)
 //
-// KALDER_BENCH_ONLY=<label prefix> limits quality to some modules. Everything runs on
+// KALDER_BENCH_ONLY=<label prefix> limits quality and speed to some modules. Everything runs on
 // the calling thread, so the figures are single-core figures.
 
 #include "SyntheticSong.h"
@@ -340,8 +340,11 @@ int runSpeed (double seconds)
     const auto input = dir.getChildFile ("mix.wav");
     test::writeWav (input, song.mix(), song.sampleRate, 16);
     std::printf ("%-20s %10s %10s\n", "module", "seconds", "x realtime");
+    const auto only = juce::SystemStats::getEnvironmentVariable ("KALDER_BENCH_ONLY", {});
     for (const auto& c : allCases())
     {
+        if (only.isNotEmpty() && ! juce::String (c.label).startsWith (only))
+            continue;
         QuietProgress progress;
         std::vector<StemFile> stems;
         const auto start = juce::Time::getMillisecondCounterHiRes();

@@ -27,7 +27,6 @@ namespace
     constexpr double reverbSeconds = 0.3;                 // energy envelope time constant of the tail
     constexpr float reverbLevel = 0.316f;                 // -10 dB below the direct vocal's envelope
     constexpr double voiceLowHz = 150.0, voiceHighHz = 8000.0;
-    constexpr int wienerIterations = 1;
 } // namespace
 
 LeadVocalEngine::LeadVocalEngine (Settings s) : settings (std::move (s)) {}
@@ -195,7 +194,7 @@ void LeadVocalEngine::separate (const SegmentSpectra& segment, StemSpectra& stem
     StemSpectra sources;
     if (settings.advancedFiltering && ! perChannel)
     {
-        WienerRefiner::refine (segment, sets[0], wienerIterations, sources);
+        WienerRefiner::refine (segment, sets[0], sources);
     }
     else
     {

@@ -6,25 +6,43 @@
 namespace kalder::service
 {
 
+namespace
+{
+    /** Running median of x[0, n) over a window of `length` centred on each element
+        (shortened at the edges), written to out with the given stride. The window is
+        kept sorted: each step removes one value and inserts one, a short memmove,
+        which is several times faster than selecting each median afresh. */
+    void runningMedian (const float* x, int n, int length, float* out, int outStride, std::vector<float>& window)
+    {
+        const auto half = length / 2;
+        window.clear();
+        for (int i = 0; i < std::min (n, half); ++i)
+            window.insert (std::upper_bound (window.begin(), window.end(), x[i]), x[i]);
+        for (int i = 0; i < n; ++i)
+        {
+            const auto incoming = i + half;
+            if (incoming < n)
+                window.insert (std::upper_bound (window.begin(), window.end(), x[incoming]), x[incoming]);
+            const auto outgoing = i - half - 1;
+            if (outgoing >= 0)
+                window.erase (std::lower_bound (window.begin(), window.end(), x[outgoing]));
+            out[(size_t) i * (size_t) outStride] = window[window.size() / 2];
+        }
+    }
+} // namespace
+
 MaskMatrix MaskOperations::medianAlongTime (const MaskMatrix& m, int length)
 {
     const auto rows = (int) m.rows();
     const auto cols = (int) m.cols();
-    const auto half = length / 2;
     MaskMatrix out (rows, cols);
-    std::vector<float> window ((size_t) length);
-    for (int t = 0; t < cols; ++t)
+    std::vector<float> row ((size_t) cols), window;
+    window.reserve ((size_t) length + 1);
+    for (int r = 0; r < rows; ++r)
     {
-        const auto a = std::max (0, t - half);
-        const auto b = std::min (cols, t + half + 1);
-        const auto n = b - a;
-        for (int r = 0; r < rows; ++r)
-        {
-            for (int j = 0; j < n; ++j)
-                window[(size_t) j] = m (r, a + j);
-            std::nth_element (window.begin(), window.begin() + n / 2, window.begin() + n);
-            out (r, t) = window[(size_t) (n / 2)];
-        }
+        for (int t = 0; t < cols; ++t)
+            row[(size_t) t] = m (r, t);
+        runningMedian (row.data(), cols, length, out.data() + r, rows, window);
     }
     return out;
 }
@@ -33,22 +51,11 @@ MaskMatrix MaskOperations::medianAlongFrequency (const MaskMatrix& m, int length
 {
     const auto rows = (int) m.rows();
     const auto cols = (int) m.cols();
-    const auto half = length / 2;
     MaskMatrix out (rows, cols);
-    std::vector<float> window ((size_t) length);
+    std::vector<float> window;
+    window.reserve ((size_t) length + 1);
     for (int t = 0; t < cols; ++t)
-    {
-        const auto* column = m.col (t).data();
-        for (int r = 0; r < rows; ++r)
-        {
-            const auto a = std::max (0, r - half);
-            const auto b = std::min (rows, r + half + 1);
-            const auto n = b - a;
-            std::copy (column + a, column + b, window.begin());
-            std::nth_element (window.begin(), window.begin() + n / 2, window.begin() + n);
-            out (r, t) = window[(size_t) (n / 2)];
-        }
-    }
+        runningMedian (m.col (t).data(), rows, length, out.col (t).data(), 1, window);
     return out;
 }
 

@@ -34,7 +34,6 @@ namespace
     constexpr double toothMinBins = 1.5;      // a Hann main lobe is +-2 bins
     constexpr float gateThresholdDb = -12.0f; // vocals this far under the mix are bleed
     constexpr float gateFloorDb = -70.0f;
-    constexpr int wienerIterations = 1;
 } // namespace
 
 StemModelEngine::StemModelEngine (Module m, bool g) : module (m), gate (g) {}
@@ -130,7 +129,7 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
 void StemModelEngine::separate (const SegmentSpectra& segment, StemSpectra& stems)
 {
     StemSpectra sources;
-    WienerRefiner::refine (segment, computeMasks (segment), wienerIterations, sources);
+    WienerRefiner::refine (segment, computeMasks (segment), sources);
 
     if (gate && module != Module::bass)
     {

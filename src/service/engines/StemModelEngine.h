@@ -12,15 +12,17 @@ namespace kalder::service
     sources they write.
 
     The chain, per segment:
-    1. Drums: median-filter harmonic/percussive/residual masks with margin 2
+    1. Drums: median-filter harmonic/percussive/residual masks with margin 3
        (FitzGerald 2010; Driedger, Mueller and Disch 2014); drums are the percussive
-       part plus half the residual.
-    2. Bass: the bass line's pitch is tracked by harmonic summation on the harmonic
-       part below 1.5 kHz (30 to 300 Hz); a harmonic comb on that track, plus
-       everything below 80 Hz, takes what the drums left.
-    3. Vocals: the non-repeating foreground of REPET-SIM (Rafii and Pardo 2012) in the
-       voice band (150 Hz to 8 kHz) takes what drums and bass left. This keeps all
-       voices, lead and backing, since accompaniment repeats and singing does not.
+       part, 0.7 of the residual where it is not vocal foreground, and below 150 Hz
+       at least the transient share (the kick).
+    2. Vocals: the non-repeating foreground of REPET-SIM (Rafii and Pardo 2012) in the
+       voice band (150 Hz to 8 kHz), sharpened by the comb of the predominant melody
+       (geometric mean), takes what the drums left. It keeps non-repeating harmonic
+       parts: lead and backing voices alike.
+    3. Bass: the bass line's pitch is tracked by harmonic summation on the harmonic
+       part (30 to 300 Hz); a harmonic comb on that track up to 600 Hz, plus everything
+       below 80 Hz, takes what drums and vocals left.
     4. Other: the rest, so the four masks sum to one.
     5. Multichannel Wiener refinement of the four sources (WienerRefiner).
     6. Optional noise gate on the refined vocals: where their level (averaged over a

@@ -17,10 +17,12 @@ namespace kalder::service
     multichannel Wiener filter
         s_j = v_j R_j (sum_k v_k R_k)^-1 x.
     The filters of all sources add up to the identity, so the estimates still add up
-    to the mixture. Repeating the estimate-and-filter step is one EM iteration.
+    to the mixture. This is one EM step; the PSDs and covariances come straight from
+    the masks and the mixture's second-order statistics, so the masked estimates are
+    never stored.
 
     Inputs that are not stereo are filtered channel by channel with scalar Wiener
-    gains v_j / sum_k v_k.
+    gains m_j^2 / sum_k m_k^2 (the PSDs' ratio, as the channel's power cancels).
 
     Threading: pure function, any thread.
 */
@@ -28,7 +30,7 @@ struct WienerRefiner
 {
     /** masks[j] is source j's initial mask, shared by all channels (nFreqs x all
         columns of the segment). Fills stems[j][c] with the core frames. */
-    static void refine (const SegmentSpectra& segment, const std::vector<MaskMatrix>& masks, int iterations, StemSpectra& stems);
+    static void refine (const SegmentSpectra& segment, const std::vector<MaskMatrix>& masks, StemSpectra& stems);
 };
 
 } // namespace kalder::service
