@@ -177,6 +177,14 @@ void AudioTrack::handleAsyncUpdate()
         tree.setProperty (TrackIds::asigProgress, value, nullptr);
 }
 
+bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
+{
+    for (auto* t = parentTrack; t != nullptr; t = t->getParentTrack())
+        if (t == ancestor)
+            return true;
+    return false;
+}
+
 void AudioTrack::deleteFiles()
 {
     if (asig != nullptr)

@@ -121,6 +121,18 @@ public:
         the mixer's pre-rendered frames compare it to know when to render again. */
     juce::uint64 getRenderGeneration() const noexcept;
 
+    /** The track this one was separated, frozen or moved from (null for the master). The
+        parent is not owned: the mixer keeps both alive. */
+    void setParentTrack (AudioTrack* parent) noexcept { parentTrack = parent; }
+    AudioTrack* getParentTrack() const noexcept { return parentTrack; }
+
+    /** True when ancestor is this track's parent, its parent's parent, and so on. */
+    bool isDescendantOf (const AudioTrack* ancestor) const noexcept;
+
+    /** A locked track cannot be merged or frozen. */
+    void setLocked (bool shouldLock) noexcept { locked = shouldLock; }
+    bool isLocked() const noexcept { return locked.load(); }
+
     /** Deletes the track's data files and rendered audio file. */
     void deleteFiles();
 
@@ -141,6 +153,8 @@ private:
     FrameGeometry geometry;
 
     std::atomic<bool> storeReady { false };
+    std::atomic<bool> locked { false };
+    AudioTrack* parentTrack = nullptr;
     std::atomic<float> volume { 1.0f };
     std::atomic<bool> soloed { false }, muted { false };
     std::atomic<float> panGains[2][2];

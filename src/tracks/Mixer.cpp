@@ -111,6 +111,7 @@ Mixer::Mixer() : tree (MixerIds::mixer), state (new State())
 
 Mixer::~Mixer()
 {
+    jobPool.removeAllJobs (true, threadStopTimeoutMs);
     preRenderer->stopThread (threadStopTimeoutMs);
     tree.removeListener (this);
 }
@@ -197,6 +198,23 @@ void Mixer::removeTrack (AudioTrack::Ptr track)
     s->tracks.removeObject (track);
     if (s->active == track)
         s->active = s->master;
+    publish (s);
+}
+
+void Mixer::replaceTracks (const juce::ReferenceCountedArray<AudioTrack>& removed, AudioTrack::Ptr added)
+{
+    State::Ptr s = new State (*getState());
+    auto index = s->tracks.size();
+    for (auto* t : removed)
+        index = juce::jmin (index, juce::jmax (0, s->tracks.indexOf (t)));
+    for (auto* t : removed)
+    {
+        s->tracks.removeObject (t);
+        if (s->active == t)
+            s->active = added != nullptr ? added : s->master;
+    }
+    if (added != nullptr)
+        s->tracks.insert (juce::jmin (index, s->tracks.size()), added);
     publish (s);
 }
 

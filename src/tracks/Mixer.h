@@ -63,6 +63,13 @@ public:
     void addTrack (AudioTrack::Ptr track);
     void removeTrack (AudioTrack::Ptr track);
 
+    /** Puts added where the first of removed was and takes every track of removed out,
+        in one change of the track list. */
+    void replaceTracks (const juce::ReferenceCountedArray<AudioTrack>& removed, AudioTrack::Ptr added);
+
+    /** The pool for jobs that change the track list (merges, freezes, imports). */
+    juce::ThreadPool& getJobPool() noexcept { return jobPool; }
+
     /** Moves a track to index, clamped to the list. */
     void setTrackPosition (AudioTrack::Ptr track, int index);
 
@@ -188,8 +195,10 @@ private:
     std::array<std::atomic<float>, maxMeteredChannels> peaks {};
 
     juce::ListenerList<Listener> listeners;
+    juce::ThreadPool jobPool { 1 };
 
     JUCE_DECLARE_NON_COPYABLE (Mixer)
+    JUCE_DECLARE_WEAK_REFERENCEABLE (Mixer)
 };
 
 } // namespace kalder

@@ -22,24 +22,6 @@ namespace
         return best;
     }
 
-    /** JUCE's writers truncate toward zero when they convert to integer samples, so a
-        sample a hair below its exact value would lose a step. Rounding to the writer's
-        grid first makes the conversion exact: an unedited 16-bit file comes back
-        bit for bit. */
-    void roundToIntegerGrid (juce::AudioBuffer<float>& block, int start, int length, int bitsPerSample)
-    {
-        if (bitsPerSample <= 0 || bitsPerSample >= 32)
-            return;
-        const auto scale = (float) (1 << (bitsPerSample - 1));
-        const auto top = (scale - 1.0f) / scale;
-        for (int c = 0; c < block.getNumChannels(); ++c)
-        {
-            auto* d = block.getWritePointer (c, start);
-            for (int i = 0; i < length; ++i)
-                d[i] = juce::jlimit (-1.0f, top, std::round (d[i] * scale) / scale);
-        }
-    }
-
     struct OpenWriter
     {
         std::unique_ptr<juce::TemporaryFile> temp;
@@ -74,6 +56,20 @@ namespace
         return juce::Result::ok();
     }
 } // namespace
+
+void MixerBounce::roundToIntegerGrid (juce::AudioBuffer<float>& block, int start, int length, int bitsPerSample)
+{
+    if (bitsPerSample <= 0 || bitsPerSample >= 32)
+        return;
+    const auto scale = (float) (1 << (bitsPerSample - 1));
+    const auto top = (scale - 1.0f) / scale;
+    for (int c = 0; c < block.getNumChannels(); ++c)
+    {
+        auto* d = block.getWritePointer (c, start);
+        for (int i = 0; i < length; ++i)
+            d[i] = juce::jlimit (-1.0f, top, std::round (d[i] * scale) / scale);
+    }
+}
 
 juce::File MixerBounce::getOutputFile (const juce::File& target)
 {

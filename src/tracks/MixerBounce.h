@@ -26,6 +26,11 @@ namespace kalder
 */
 struct MixerBounce
 {
+    /** Rounds samples to the grid of an integer format of bitsPerSample bits (nothing for
+        32 bits): JUCE's writers truncate toward zero, which would cost a step on samples
+        a hair below their exact value. */
+    static void roundToIntegerGrid (juce::AudioBuffer<float>& block, int start, int length, int bitsPerSample);
+
     /** The file a bounce to target writes (".wav" added when there is no extension). */
     static juce::File getOutputFile (const juce::File& target);
 

@@ -12,6 +12,32 @@ namespace
     constexpr float decodeShare = 0.2f;
 } // namespace
 
+AudioTrack::Ptr TrackLoader::openRenderedFile (const juce::File& rendered, const juce::File& dataFolder, const juce::String& name,
+                                               const juce::String& dataName, AudioTrack::OriginId origin, int bitsPerSample,
+                                               Progress::Ptr progress, juce::Result& result)
+{
+    juce::String error;
+    auto audio = WavParsedAudio::open (rendered, error);
+    if (audio == nullptr)
+    {
+        rendered.deleteFile();
+        result = juce::Result::fail (error);
+        return nullptr;
+    }
+
+    AudioTrack::Ptr track = new AudioTrack (name, origin);
+    result = track->setAudio (std::move (audio), dataFolder, dataName, bitsPerSample, rendered);
+    if (result.wasOk())
+        result = track->generateAsig (progress);
+
+    if (result.failed())
+    {
+        track->deleteFiles();
+        return nullptr;
+    }
+    return track;
+}
+
 AudioTrack::Ptr TrackLoader::openTrack (const juce::File& source, const juce::File& dataFolder, const juce::String& dataName,
                                         AudioTrack::OriginId origin, Progress::Ptr progress, juce::Result& result,
                                         DecodedAudioInfo* infoOut)
@@ -33,25 +59,10 @@ AudioTrack::Ptr TrackLoader::openTrack (const juce::File& source, const juce::Fi
     if (infoOut != nullptr)
         *infoOut = info;
 
-    juce::String error;
-    auto audio = WavParsedAudio::open (rendered, error);
-    if (audio == nullptr)
-    {
-        rendered.deleteFile();
-        result = juce::Result::fail (error);
+    auto track = openRenderedFile (rendered, dataFolder, source.getFileNameWithoutExtension(), dataName, origin,
+                                   info.bitsPerSample, progress->addChild ({ decodeShare, 1.0f }), result);
+    if (track == nullptr)
         return nullptr;
-    }
-
-    AudioTrack::Ptr track = new AudioTrack (source.getFileNameWithoutExtension(), origin);
-    result = track->setAudio (std::move (audio), dataFolder, dataName, info.bitsPerSample, rendered);
-    if (result.wasOk())
-        result = track->generateAsig (progress->addChild ({ decodeShare, 1.0f }));
-
-    if (result.failed())
-    {
-        track->deleteFiles();
-        return nullptr;
-    }
     progress->finish();
     return track;
 }

@@ -19,6 +19,12 @@ namespace kalder
 */
 struct TrackLoader
 {
+    /** Opens a rendered audio file that is already in place (a WAV in dataFolder named
+        <dataName>-thumbnail.wav) as a new, analysed track. */
+    static AudioTrack::Ptr openRenderedFile (const juce::File& rendered, const juce::File& dataFolder, const juce::String& name,
+                                             const juce::String& dataName, AudioTrack::OriginId origin, int bitsPerSample,
+                                             Progress::Ptr progress, juce::Result& result);
+
     static AudioTrack::Ptr openTrack (const juce::File& source, const juce::File& dataFolder, const juce::String& dataName,
                                       AudioTrack::OriginId origin, Progress::Ptr progress, juce::Result& result,
                                       DecodedAudioInfo* info = nullptr);
