@@ -217,6 +217,25 @@ int runQuality (double seconds)
             const auto floor = test::sdrDb (reference, mix);
             const auto limit = test::sdrDb (reference, oracle (refs, index, song.sampleRate));
             std::printf ("%-20s %-10s %9.2f %9.2f %9.2f %9.2f\n", c.label, stem.name.toRawUTF8(), sdr, floor, limit, sdr - floor);
+            if (juce::SystemStats::getEnvironmentVariable ("KALDER_BENCH_LEAKS", {}).isNotEmpty())
+            {
+                // What the estimate holds of each source, in dB of the stem's true energy.
+                const auto project = [&] (const juce::AudioBuffer<float>& source) {
+                    double dot = 0.0, norm = 0.0;
+                    for (int ch = 0; ch < 2; ++ch)
+                        for (int i = 0; i < source.getNumSamples(); ++i)
+                        {
+                            dot += (double) estimate.getSample (ch, i) * source.getSample (ch, i);
+                            norm += (double) source.getSample (ch, i) * source.getSample (ch, i);
+                        }
+                    return 10.0
+                           * std::log10 (dot * dot / norm / (test::energy (reference, 0, reference.getNumSamples()) + 1.0e-30)
+                                         + 1.0e-12);
+                };
+                std::printf ("    holds: vocals %.1f, bass %.1f, drums %.1f, left chords %.1f, right chords %.1f dB\n",
+                             project (song.vocals), project (song.bass), project (song.drums), project (song.leftChords),
+                             project (song.rightChords));
+            }
         }
         std::printf ("%-20s %-10s error of the stems' sum: %.1f dB below the input\n", c.label, "(sum)",
                      test::sdrDb (test::readAudio (input), sum));

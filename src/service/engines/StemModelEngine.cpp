@@ -1,4 +1,5 @@
 #include "StemModelEngine.h"
+#include "AzimuthAnalyser.h"
 #include "HarmonicCombMask.h"
 #include "HarmonicPercussiveSplitter.h"
 #include "MaskOperations.h"
@@ -26,7 +27,8 @@ namespace
     constexpr int bassHarmonics = 6;
     constexpr double bassToothCents = 50.0; // half a semitone: bass vibrato is small
     constexpr double bassMinBins = 1.0;     // low partials lie only a few bins apart
-    constexpr double subBassHz = 80.0;      // below this everything pitched is bass
+    constexpr double subBassHz = 80.0;
+    constexpr float bassCentreWidth = 0.2f; // Gaussian sigma on the 0..1 pan range      // below this everything pitched is bass
     constexpr double voiceLowHz = 150.0, voiceHighHz = 8000.0;
     constexpr double melodyMinHz = 80.0, melodyMaxHz = 1000.0, melodyAnalysisHz = 5000.0;
     constexpr int melodyHarmonics = 10;
@@ -120,6 +122,13 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
     for (int t = 0; t < cols; ++t)
         for (int b = 0; b < rows && segment.getBinFrequency (b) < subBassHz * 2.0; ++b)
             bassEvidence (b, t) = std::max (bassEvidence (b, t), subBass[(size_t) b]);
+    if (segment.getNumChannels() >= 2)
+    {
+        // Mixes keep the bass in the centre (low frequencies are mixed mono), so bins
+        // away from the centre (ADRess azimuth) are chords and pads, not bass.
+        const auto positions = AzimuthAnalyser::positions (segment);
+        bassEvidence.array() *= (-(positions.array() - 0.5f).square() / (2.0f * bassCentreWidth * bassCentreWidth)).exp();
+    }
     masks[bass] = (1.0f - masks[drums].array() - masks[vocals].array()).max (0.0f).matrix().cwiseProduct (bassEvidence);
 
     masks[other] = (1.0f - masks[drums].array() - masks[bass].array() - masks[vocals].array()).max (0.0f).matrix();

@@ -22,7 +22,9 @@ namespace kalder::service
        parts: lead and backing voices alike.
     3. Bass: the bass line's pitch is tracked by harmonic summation on the harmonic
        part (30 to 300 Hz); a harmonic comb on that track up to 600 Hz, plus everything
-       below 80 Hz, takes what drums and vocals left.
+       below 80 Hz, weighted towards the centre of the stereo field (ADRess azimuth,
+       Gaussian of sigma 0.2 of the pan range: mixes keep the bass centred), takes
+       what drums and vocals left.
     4. Other: the rest, so the four masks sum to one.
     5. Multichannel Wiener refinement of the four sources (WienerRefiner).
     6. Optional noise gate on the refined vocals: where their level (averaged over a
