@@ -32,6 +32,7 @@ AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree
 
 AudioTrack::~AudioTrack()
 {
+    stopTimer();
     tree.removeListener (this);
     cancelPendingUpdate();
     if (asigProgress != nullptr)
@@ -170,8 +171,63 @@ void AudioTrack::progressChanged (float value, Progress::Ptr)
     triggerAsyncUpdate();
 }
 
+namespace
+{
+    constexpr int meterIntervalMs = 50;
+    // Ticks a fresh peak is held before it decays.
+    constexpr int peakHoldTicks = 4;
+    // Decay per tick once held, and where the meter stops.
+    constexpr float peakDecay = 0.2f;
+    constexpr float silentPeak = 0.001f;
+    constexpr int ticksBeforeStopping = -11;
+} // namespace
+
+void AudioTrack::updatePeaks (const juce::AudioBuffer<float>& block) noexcept
+{
+    const auto channels = juce::jmin (maxMeteredChannels, block.getNumChannels());
+    for (int c = 0; c < channels; ++c)
+        peaks[(size_t) c] = juce::jmax (peaks[(size_t) c].load(), block.getMagnitude (c, 0, block.getNumSamples()));
+    numPeaks = channels;
+    peakCountdown = peakHoldTicks;
+    if (! meterRunning.exchange (true))
+        triggerAsyncUpdate();
+}
+
+std::vector<float> AudioTrack::getLastPeak() const
+{
+    std::vector<float> result ((size_t) numPeaks.load());
+    for (size_t c = 0; c < result.size(); ++c)
+        result[c] = peaks[c].load();
+    return result;
+}
+
+void AudioTrack::timerCallback()
+{
+    if (peakCountdown-- > 0)
+        return;
+
+    float loudest = 0.0f;
+    for (int c = 0; c < numPeaks.load(); ++c)
+    {
+        peaks[(size_t) c] = peaks[(size_t) c].load() * peakDecay;
+        loudest = juce::jmax (loudest, peaks[(size_t) c].load());
+    }
+
+    if (loudest < silentPeak && peakCountdown.load() <= ticksBeforeStopping)
+    {
+        numPeaks = 0;
+        for (auto& p : peaks)
+            p = 0.0f;
+        stopTimer();
+        meterRunning = false;
+    }
+}
+
 void AudioTrack::handleAsyncUpdate()
 {
+    if (meterRunning.load() && ! isTimerRunning())
+        startTimer (meterIntervalMs);
+
     const auto value = (double) pendingAsigProgress.load();
     if (value >= 0.0 && (double) tree[TrackIds::asigProgress] != value)
         tree.setProperty (TrackIds::asigProgress, value, nullptr);

@@ -34,6 +34,7 @@ class AudioTrack :
     public juce::ReferenceCountedObject,
     private juce::ValueTree::Listener,
     private juce::AsyncUpdater,
+    private juce::Timer,
     private Progress::Listener
 {
 public:
@@ -121,6 +122,13 @@ public:
         the mixer's pre-rendered frames compare it to know when to render again. */
     juce::uint64 getRenderGeneration() const noexcept;
 
+    /** Per-channel peaks of the track's latest rendered output, for meters: they rise
+        at once and, once rendering stops feeding them, fall by a factor of five a tick. */
+    std::vector<float> getLastPeak() const;
+
+    /** Called by renderers with each block they render (any thread, no allocation). */
+    void updatePeaks (const juce::AudioBuffer<float>& block) noexcept;
+
     /** The track this one was separated, frozen or moved from (null for the master). The
         parent is not owned: the mixer keeps both alive. */
     void setParentTrack (AudioTrack* parent) noexcept { parentTrack = parent; }
@@ -139,6 +147,7 @@ public:
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
     void handleAsyncUpdate() override;
+    void timerCallback() override;
     void progressChanged (float value, Progress::Ptr source) override;
     void updateMirrors (const juce::Identifier& property);
 
@@ -161,6 +170,12 @@ private:
     std::atomic<juce::uint64> settingsGeneration { 0 };
 
     std::atomic<float> pendingAsigProgress { -1.0f };
+
+    static constexpr int maxMeteredChannels = 8;
+    std::array<std::atomic<float>, maxMeteredChannels> peaks {};
+    std::atomic<int> numPeaks { 0 };
+    std::atomic<int> peakCountdown { 0 };
+    std::atomic<bool> meterRunning { false };
     Progress::Ptr asigProgress;
 
     JUCE_DECLARE_NON_COPYABLE (AudioTrack)

@@ -136,6 +136,35 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
     return juce::Result::ok();
 }
 
+juce::Result MixerBounce::exportAllTracks (Mixer& mixer, const juce::File& folder, int bitsPerSample, Progress::Ptr progress)
+{
+    const auto tracks = mixer.getAllTracks();
+    if (tracks.isEmpty())
+        return juce::Result::fail ("There are no tracks to export");
+    if (progress == nullptr)
+        progress = new Progress();
+
+    juce::StringArray used;
+    for (int i = 0; i < tracks.size(); ++i)
+    {
+        auto base = juce::File::createLegalFileName (tracks[i]->getName()).trim();
+        if (base.isEmpty())
+            base = "Track";
+        auto name = base;
+        for (int n = 2; used.contains (name, true); ++n)
+            name = base + " " + juce::String (n);
+        used.add (name);
+
+        auto part = progress->addChild ({ (float) i / (float) tracks.size(), (float) (i + 1) / (float) tracks.size() });
+        if (auto r = exportTrack (tracks[i], folder.getChildFile (name + ".wav"), { 0, tracks[i]->getNumBlocks() }, bitsPerSample,
+                                  part);
+            r.failed())
+            return r;
+    }
+    progress->finish();
+    return juce::Result::ok();
+}
+
 juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& target, juce::Range<int> frames, int bits,
                                        Progress::Ptr progress, const juce::StringPairArray& metadata)
 {

@@ -41,6 +41,11 @@ struct MixerBounce
 
     /** Writes blocks [frames) of a track, masked but before volume and pan, as WAV at the
         track's sample rate and channel count. */
+    /** Exports every track of the mixer, whole, into folder: one WAV per track named after
+        the track (numbered when names repeat). Stops at the first failure. */
+    static juce::Result exportAllTracks (Mixer& mixer, const juce::File& folder, int bitsPerSample,
+                                         Progress::Ptr progress = nullptr);
+
     static juce::Result exportTrack (AudioTrack::Ptr track, const juce::File& target, juce::Range<int> frames, int bitsPerSample,
                                      Progress::Ptr progress = nullptr, const juce::StringPairArray& metadata = {});
 };

@@ -121,6 +121,7 @@ void TrackRenderer::renderBlock (int block, juce::AudioBuffer<float>& dest)
         dest.copyFrom (0, 0, raw.getReadPointer (0), hop, share);
         for (int c = 1; c < channels; ++c)
             dest.addFrom (0, 0, raw, c, 0, hop, share);
+        track->updatePeaks (dest);
         return;
     }
 
@@ -141,6 +142,7 @@ void TrackRenderer::renderBlock (int block, juce::AudioBuffer<float>& dest)
         else
             dest.clear (c, 0, hop);
     }
+    track->updatePeaks (dest);
 }
 
 } // namespace kalder

@@ -163,3 +163,23 @@ TEST (MixerBounce, TrackExportWritesTheMaskedTrackAndReplacesOnlyWhenComplete)
     EXPECT_TRUE (MixerBounce::exportTrack (p.master, file, { 0, p.master->getNumBlocks() }, 24, cancelled).failed());
     EXPECT_EQ (file.loadFileAsString(), "old");
 }
+
+TEST (MixerBounce, ExportAllTracksWritesOneFilePerTrack)
+{
+    BounceProject p (2, 9000);
+    auto twin = test::makeTrack (p.dir.get().getChildFile ("twin"), "m", test::makeNoise (1, 7000, 8), 22050);
+    p.mixer.addTrack (twin);
+
+    const auto folder = p.dir.get().getChildFile ("stems");
+    ASSERT_TRUE (MixerBounce::exportAllTracks (p.mixer, folder, 24).wasOk());
+    const auto first = readBack (folder.getChildFile ("m.wav"));
+    const auto second = readBack (folder.getChildFile ("m 2.wav"));
+    EXPECT_EQ (first.audio.getNumChannels(), 2);
+    EXPECT_EQ (first.audio.getNumSamples(), 9000);
+    EXPECT_EQ (second.audio.getNumChannels(), 1);
+    EXPECT_EQ (second.audio.getNumSamples(), 7000);
+    EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (1), first.audio.getReadPointer (1), 9000), 80.0);
+
+    Mixer empty;
+    EXPECT_TRUE (MixerBounce::exportAllTracks (empty, folder, 24).failed());
+}

@@ -144,3 +144,35 @@ TEST (TrackRenderer, VolumeAndConstantPowerPan)
         EXPECT_NEAR (block.getSample (1, i), x[i] * 0.5f * 0.70710678f, 1e-5f);
     }
 }
+
+TEST (TrackRenderer, TrackMetersHoldThenFallAndStop)
+{
+    test::TemporaryDirectory dir;
+    auto track = test::makeTrack (dir.get(), "t", test::makeSine (1, 8000, 8000, 300.0, 0.8f), 8000);
+    ASSERT_NE (track, nullptr);
+    EXPECT_TRUE (track->getLastPeak().empty());
+
+    TrackRenderer renderer (track, 1);
+    juce::AudioBuffer<float> block (1, track->getBufferSize());
+    renderer.renderBlock (5, block);
+    const auto rendered = block.getMagnitude (0, 0, block.getNumSamples());
+    ASSERT_EQ (track->getLastPeak().size(), 1u);
+    EXPECT_FLOAT_EQ (track->getLastPeak()[0], rendered);
+
+    // Held for a few ticks, then down by factors of five, then gone.
+    auto* mm = juce::MessageManager::getInstance();
+    mm->runDispatchLoopUntil (100);
+    ASSERT_EQ (track->getLastPeak().size(), 1u);
+    EXPECT_FLOAT_EQ (track->getLastPeak()[0], rendered);
+
+    const auto deadline = juce::Time::getMillisecondCounter() + 5000;
+    bool fell = false;
+    while (! track->getLastPeak().empty() && juce::Time::getMillisecondCounter() < deadline)
+    {
+        mm->runDispatchLoopUntil (20);
+        const auto peak = track->getLastPeak();
+        fell = fell || (! peak.empty() && peak[0] < rendered * 0.25f);
+    }
+    EXPECT_TRUE (fell);
+    EXPECT_TRUE (track->getLastPeak().empty());
+}
