@@ -51,6 +51,7 @@ std::vector<Case> allCases()
         { "drums", Module::drums, {} },
         { "vocals (automatic)", Module::vocals, { { "mode", "Automatic" }, { "reverbProcess", "WithTrack" } } },
         { "vocals (guided)", Module::vocals, { { "mode", "Guided" }, { "reverbProcess", "WithTrack" } }, true },
+        { "vocals (defaults)", Module::vocals, {} }, // reverb "WithVocal": the dry test voice gains accompaniment
         { "pan (3 sources)", Module::pan, { { "nSources", 3 } } },
         { "bass", Module::bass, {} },
         { "all vocals", Module::allVocals, {} },

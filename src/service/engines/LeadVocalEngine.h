@@ -14,10 +14,12 @@ namespace kalder::service
     The chain, per segment:
     1. Foreground: the non-repeating part after REPET-SIM (Rafii and Pardo 2012).
     2. Pitch: Automatic mode tracks the predominant melody (80 Hz to 1 kHz) by
-       harmonic summation and dynamic programming on the foreground; Guided mode
-       takes the user's pitch guide instead.
-    3. A harmonic comb on the pitch (up to 10 kHz) times the foreground gives the
-       vocal mask; with snare reduction, also times one minus the percussive mask of a
+       harmonic summation and dynamic programming on the foreground magnitude; Guided
+       mode takes the user's pitch guide instead (no line: no vocal).
+    3. A harmonic comb on the pitch (25-cent teeth, up to 10 kHz) is the vocal mask;
+       a tracked melody's comb is also weighted by the square root of the foreground
+       (a guide is trusted, a tracker may have landed on an instrument). With snare
+       reduction, the mask is also multiplied by one minus the percussive mask of a
        median-filter HPSS with margin 2 (Driedger, Mueller and Disch 2014).
     4. Vocal detection (Automatic, sensitivity s > 0): frames where the vocal mask
        holds less than s / 5 of the mixture's energy in the voice band (averaged over
