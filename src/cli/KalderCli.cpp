@@ -78,6 +78,7 @@ struct WorkFolder
 
 AudioTrack::Ptr open (const juce::File& in, WorkFolder& work, juce::Result& result, DecodedAudioInfo& info)
 {
+    result = juce::Result::ok();
     Progress::Ptr progress = new Progress();
     TerminalProgress bar ("Opening " + in.getFileName());
     progress->addListener (&bar);
@@ -95,7 +96,7 @@ int info (const juce::StringArray& args)
     WorkFolder work;
     auto result = juce::Result::ok();
     DecodedAudioInfo decoded;
-    auto track = open (in, work, result, decoded);
+    const auto track = open (in, work, result, decoded);
     if (track == nullptr)
         return fail (result.getErrorMessage());
 

@@ -48,6 +48,16 @@ namespace
         return juce::Result::ok();
     }
 
+    /** Writes samples [start, start + length) of block, rounded to the file's grid. */
+    juce::Result writePart (OpenWriter& w, juce::AudioBuffer<float>& block, int start, int length, const juce::File& target)
+    {
+        if (! w.writer->isFloatingPoint())
+            MixerBounce::roundToIntegerGrid (block, start, length, w.writer->getBitsPerSample());
+        if (! w.writer->writeFromAudioSampleBuffer (block, start, length))
+            return juce::Result::fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
+        return juce::Result::ok();
+    }
+
     juce::Result finish (OpenWriter& w, const juce::File& target)
     {
         w.writer.reset(); // flushes and closes the file
@@ -122,11 +132,8 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
         // The part of this block inside the wanted samples: all of it but at the ends.
         const auto blockStart = (juce::int64) frame * hop;
         const auto part = wanted.getIntersectionWith ({ blockStart, blockStart + hop });
-        if (! w.writer->isFloatingPoint())
-            roundToIntegerGrid (block, (int) (part.getStart() - blockStart), (int) part.getLength(),
-                                w.writer->getBitsPerSample());
-        if (! w.writer->writeFromAudioSampleBuffer (block, (int) (part.getStart() - blockStart), (int) part.getLength()))
-            return juce::Result::fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
+        if (auto r = writePart (w, block, (int) (part.getStart() - blockStart), (int) part.getLength(), target); r.failed())
+            return r;
         progress->advance();
     }
 
@@ -193,10 +200,8 @@ juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& 
         renderer.renderRawBlock (frame, block);
         // The last block of the track stops at its last sample.
         const auto n = (int) juce::jmin ((juce::int64) hop, track->getNumSamples() - (juce::int64) frame * hop);
-        if (! w.writer->isFloatingPoint())
-            roundToIntegerGrid (block, 0, n, w.writer->getBitsPerSample());
-        if (! w.writer->writeFromAudioSampleBuffer (block, 0, n))
-            return juce::Result::fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
+        if (auto r = writePart (w, block, 0, n, target); r.failed())
+            return r;
         progress->advance();
     }
 
