@@ -329,7 +329,7 @@ int runPitch()
     BlockSeparator separator (probe, progress);
     std::vector<StemFile> stems;
     separator.run (input, dir.getChildFile ("out"), stems);
-    int voiced = 0, right = 0, octave = 0;
+    int voiced = 0, right = 0, octave = 0, above = 0;
     const auto hop = FFTHelper::getNfftForSampleRate ((int) song.sampleRate) / 4;
     for (size_t f = 0; f < probe.f0.size(); ++f)
     {
@@ -340,12 +340,15 @@ int runPitch()
             continue;
         ++voiced;
         const auto midi = 69.0 + 12.0 * std::log2 (probe.f0[f] / 440.0);
-        const auto error = std::abs (midi - song.vocalMidi[(size_t) step]);
+        const auto signedError = midi - song.vocalMidi[(size_t) step];
+        const auto error = std::abs (signedError);
+        above += std::abs (signedError - 12.0) < 0.5 ? 1 : 0;
         right += error < 0.5 ? 1 : 0;
         octave += std::abs (error - 12.0) < 0.5 ? 1 : 0;
     }
-    std::printf ("raw pitch accuracy %.1f %% (%d of %d voiced frames), octave errors %.1f %%\n",
-                 100.0 * right / std::max (1, voiced), right, voiced, 100.0 * octave / std::max (1, voiced));
+    std::printf ("raw pitch accuracy %.1f %% (%d of %d voiced frames), octave errors %.1f %% (%.1f %% an octave above)\n",
+                 100.0 * right / std::max (1, voiced), right, voiced, 100.0 * octave / std::max (1, voiced),
+                 100.0 * above / std::max (1, voiced));
     return 0;
 }
 
