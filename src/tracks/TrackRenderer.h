@@ -43,9 +43,9 @@ public:
 
 private:
     /** Frames read from the store at once when a frame is missing. */
-    static constexpr int readAhead = 8;
+    static constexpr int readAhead = 32;
     /** Inverse frames remembered per channel: read-ahead plus the overlap. */
-    static constexpr int cacheSize = 16;
+    static constexpr int cacheSize = 40;
 
     struct CachedFrame
     {
