@@ -281,8 +281,8 @@ juce::uint64 Mixer::computeGeneration (const State& s) const
         generation += t->getRenderGeneration();
     if (! s.tracks.contains (s.master.get()) && s.master != nullptr)
         generation += s.master->getRenderGeneration();
-    // Which track is active decides what plays.
-    return generation + (juce::uint64) (juce::pointer_sized_int) s.active.get();
+    // A change of the active track publishes a new list, so listGeneration covers it.
+    return generation;
 }
 
 void Mixer::mix (RenderSession& session, const State& s, int frame, juce::AudioBuffer<float>& out)
