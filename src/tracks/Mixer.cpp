@@ -276,12 +276,15 @@ void Mixer::valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier& 
 //==============================================================================
 juce::uint64 Mixer::computeGeneration (const State& s) const
 {
-    auto generation = settingsGeneration.load() + s.listGeneration;
+    // Every part only grows while the list stays the same, and a new list (which also
+    // comes with a change of the active track) raises the high half: the result never
+    // comes back to an earlier value, even when a track with a high count leaves.
+    constexpr int listShift = 32;
+    auto generation = (s.listGeneration << listShift) + settingsGeneration.load();
     for (auto* t : s.tracks)
         generation += t->getRenderGeneration();
     if (! s.tracks.contains (s.master.get()) && s.master != nullptr)
         generation += s.master->getRenderGeneration();
-    // A change of the active track publishes a new list, so listGeneration covers it.
     return generation;
 }
 
