@@ -21,7 +21,7 @@ namespace
     constexpr double toothMinBins = 1.5;  // a Hann main lobe is +-2 bins
     constexpr float margin = 2.0f;        // HPSS separation factor for snare reduction
     constexpr double activitySmoothingSeconds = 0.25;
-    constexpr float activityScale = 0.2f;                 // sensitivity s: frames where the vocal holds under s / 5 of the band
+    constexpr float activityScale = 0.5f;                 // sensitivity s: the comb must be at least s / 2 foreground
     constexpr float activityFade = 0.05f;                 // share over which the mask fades out
     constexpr float narrowWidth = 0.1f, wideWidth = 0.3f; // Gaussian sigma on the 0..1 pan range
     constexpr double reverbSeconds = 0.3;                 // energy envelope time constant of the tail
@@ -94,37 +94,20 @@ MaskMatrix LeadVocalEngine::vocalMask (const SegmentSpectra& segment, const Mask
     if (trackPitch)
         f0 = tracker.track (foregroundMagnitude, segment).f0;
 
-    // A guide is trusted: its comb alone says where the voice is. A tracked melody may
-    // have landed on an accompaniment part, so its comb is also weighted by the
-    // foreground (square root: a soft vote, not a veto).
+    // The comb alone says where the voice is. The foreground has done its work in
+    // steering the tracker; weighting the comb by it as well only takes partials
+    // from the voice where the accompaniment is loud (measured: 2 to 3 dB worse).
     MaskMatrix mask = HarmonicCombMask::build (f0, segment, combTopHz, toothCents, toothMinBins).cwiseProduct (notPercussive);
-    if (! settings.guided)
-        mask = mask.cwiseProduct (foreground.cwiseSqrt());
 
     if (! settings.guided && settings.vocalActivity > 0.0f)
     {
-        // Voicing evidence per frame: the share of the mixture's voice-band energy that
-        // the vocal mask holds; smoothed over a quarter second.
-        const auto band = MaskOperations::bandWeights (segment, voiceLowHz, voiceHighHz);
-        const Eigen::Map<const Eigen::VectorXf> weights (band.data(), rows);
-        std::vector<float> share ((size_t) cols);
-        for (int t = 0; t < cols; ++t)
-        {
-            const auto total = magnitude.col (t).cwiseProduct (weights).squaredNorm();
-            share[(size_t) t] = total > 0.0f
-                                    ? mask.col (t).cwiseProduct (magnitude.col (t)).cwiseProduct (weights).squaredNorm() / total
-                                    : 0.0f;
-        }
-        const auto length = MaskOperations::oddLength (activitySmoothingSeconds, segment.getFrameRate());
+        // Voicing: how much of the comb's energy is non-repeating foreground. A sung
+        // line is; an instrument the tracker fell on during a rest repeats.
+        const auto share = MaskOperations::foregroundShare (
+            mask, foreground, magnitude, MaskOperations::oddLength (activitySmoothingSeconds, segment.getFrameRate()));
         const auto threshold = settings.vocalActivity * activityScale;
         for (int t = 0; t < cols; ++t)
-        {
-            float sum = 0.0f;
-            int n = 0;
-            for (int j = std::max (0, t - length / 2); j <= std::min (cols - 1, t + length / 2); ++j, ++n)
-                sum += share[(size_t) j];
-            mask.col (t) *= juce::jlimit (0.0f, 1.0f, (sum / (float) n - threshold) / activityFade + 1.0f);
-        }
+            mask.col (t) *= juce::jlimit (0.0f, 1.0f, (share[(size_t) t] - threshold) / activityFade + 1.0f);
     }
 
     if (segment.getNumChannels() >= 2)

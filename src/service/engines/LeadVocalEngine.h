@@ -17,13 +17,12 @@ namespace kalder::service
        harmonic summation and dynamic programming on the foreground magnitude; Guided
        mode takes the user's pitch guide instead (no line: no vocal).
     3. A harmonic comb on the pitch (25-cent teeth, up to 10 kHz) is the vocal mask;
-       a tracked melody's comb is also weighted by the square root of the foreground
-       (a guide is trusted, a tracker may have landed on an instrument). With snare
-       reduction, the mask is also multiplied by one minus the percussive mask of a
-       median-filter HPSS with margin 2 (Driedger, Mueller and Disch 2014).
-    4. Vocal detection (Automatic, sensitivity s > 0): frames where the vocal mask
-       holds less than s / 5 of the mixture's energy in the voice band (averaged over
-       a quarter second) are not vocal; the mask fades out over 0.05 of that share.
+       with snare reduction, times one minus the percussive mask of a median-filter
+       HPSS with margin 2 (Driedger, Mueller and Disch 2014).
+    4. Vocal detection (Automatic, sensitivity s > 0): where less than s / 2 of the
+       comb's energy (averaged over a quarter second) is non-repeating foreground, the
+       tracked line is an instrument and the frame is not vocal; the mask fades out
+       over 0.05 of that share.
     5. Position: the mask is weighted by a Gaussian around the source position
        (left, centre, right) of the bin's azimuth (ADRess; see AzimuthAnalyser), narrow
        (sigma 0.1 of the pan range) for a narrow vocal, wide (0.3) otherwise.

@@ -111,6 +111,31 @@ void MaskOperations::applySharedMasks (const SegmentSpectra& segment, const std:
     }
 }
 
+std::vector<float> MaskOperations::foregroundShare (const MaskMatrix& mask, const MaskMatrix& foreground,
+                                                    const MaskMatrix& magnitude, int length)
+{
+    const auto cols = (int) mask.cols();
+    std::vector<double> held ((size_t) cols), all ((size_t) cols);
+    for (int t = 0; t < cols; ++t)
+    {
+        const Eigen::VectorXf part = mask.col (t).cwiseProduct (magnitude.col (t));
+        all[(size_t) t] = (double) part.squaredNorm();
+        held[(size_t) t] = (double) part.cwiseProduct (foreground.col (t)).squaredNorm();
+    }
+    std::vector<float> share ((size_t) cols);
+    for (int t = 0; t < cols; ++t)
+    {
+        double h = 0.0, a = 0.0;
+        for (int j = std::max (0, t - length / 2); j <= std::min (cols - 1, t + length / 2); ++j)
+        {
+            h += held[(size_t) j];
+            a += all[(size_t) j];
+        }
+        share[(size_t) t] = a > 0.0 ? (float) (h / a) : 0.0f;
+    }
+    return share;
+}
+
 std::vector<double> MaskOperations::frameEnergies (const std::vector<CspecMatrix>& channels)
 {
     std::vector<double> energies;

@@ -34,6 +34,12 @@ struct MaskOperations
     /** stems[s][c] = mask[s] (shared by every channel) times channel c, core frames only. */
     static void applySharedMasks (const SegmentSpectra& segment, const std::vector<MaskMatrix>& masks, StemSpectra& stems);
 
+    /** Per frame, the share of a mask's energy (mask times magnitude, squared) that is
+        also foreground (times foreground), averaged over `length` frames: near one for
+        a non-repeating part, near zero for a repeating one. */
+    static std::vector<float> foregroundShare (const MaskMatrix& mask, const MaskMatrix& foreground, const MaskMatrix& magnitude,
+                                               int length);
+
     /** Energy of each column, summed over channels. */
     static std::vector<double> frameEnergies (const std::vector<CspecMatrix>& channels);
 
