@@ -11,7 +11,9 @@ namespace kalder::service
     Median-filter harmonic/percussive/residual decomposition with a margin of 2
     (FitzGerald 2010; Driedger, Mueller and Disch 2014). Drums take the percussive part
     and half of the residual (the noisy decay of cymbals and snares lives there; so do
-    vibrato and note onsets of pitched instruments, hence only half). With stereo
+    vibrato and note onsets of pitched instruments, hence only half), and below 150 Hz
+    at least the share of each bin above its own time median (a kick drum is too
+    narrow-band for the frequency median to see). With stereo
     smoothing on, one mask computed from the channels' mean magnitude is applied to
     every channel, so the drums keep the mixture's stereo image bin by bin; off, each
     channel gets the mask of its own magnitude.

@@ -61,7 +61,7 @@ struct StemFile
 
     Works block by block with overlap, so memory stays bounded whatever the input's
     length; nothing is truncated. Returns a failed result (and writes no stems) when
-    the input cannot be read, the spec is invalid, a write fails or progress asks to
+    the input cannot be read, `spec` is invalid, a write fails or progress asks to
     stop.
 */
 juce::Result runSeparation (const SeparationSpec& spec, const juce::File& input, const juce::File& outputDirectory,
