@@ -8,7 +8,9 @@ namespace kalder::test
 {
 
 TemporaryDirectory::TemporaryDirectory()
-    : dir (juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kalder-test", {}, false))
+    // A unique name, not the first free one: test programs run in parallel, and two that
+    // looked for a free name at the same moment would share (and delete) one folder.
+    : dir (juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("kalder-test-" + juce::Uuid().toString()))
 {
     dir.createDirectory();
 }
