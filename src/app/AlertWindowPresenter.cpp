@@ -1,0 +1,66 @@
+#include "AlertWindowPresenter.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace kalder
+{
+
+namespace
+{
+    // Return values of the alert window's buttons; 0 is what a cancelled window gives.
+    enum ButtonResult
+    {
+        dismissedResult = 0,
+        yesResult,
+        noResult,
+        alternativeResult
+    };
+} // namespace
+
+void AlertWindowPresenter::dismissModals()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+}
+
+void AlertWindowPresenter::showWarning (const juce::String& title, const juce::String& message, const juce::String& link)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    auto* window = new juce::AlertWindow (title, link.isEmpty() ? message : message + "\n\n" + link,
+                                          juce::MessageBoxIconType::WarningIcon);
+    window->addButton ("OK", yesResult, juce::KeyPress (juce::KeyPress::returnKey), juce::KeyPress (juce::KeyPress::escapeKey));
+    window->enterModalState (true, nullptr, true);
+}
+
+void AlertWindowPresenter::askQuestion (const AlertManager::Question& question, AlertManager::AnswerCallback answer)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    auto* window = new juce::AlertWindow (question.title, question.text, juce::MessageBoxIconType::QuestionIcon);
+    window->addButton (question.yesLabel, yesResult, juce::KeyPress (juce::KeyPress::returnKey));
+    window->addButton (question.noLabel, noResult, juce::KeyPress (juce::KeyPress::escapeKey));
+    if (question.alternativeLabel.isNotEmpty())
+        window->addButton (question.alternativeLabel, alternativeResult);
+
+    window->enterModalState (true, juce::ModalCallbackFunction::create ([answer = std::move (answer)] (int result) {
+                                 if (! answer)
+                                     return;
+                                 switch (result)
+                                 {
+                                     case yesResult:
+                                         answer (AlertManager::Answer::yes);
+                                         break;
+                                     case noResult:
+                                         answer (AlertManager::Answer::no);
+                                         break;
+                                     case alternativeResult:
+                                         answer (AlertManager::Answer::alternative);
+                                         break;
+                                     default:
+                                         answer (AlertManager::Answer::dismissed);
+                                         break;
+                                 }
+                             }),
+                             true);
+}
+
+} // namespace kalder

@@ -1,0 +1,350 @@
+#include "MainContentComponent.h"
+#include "CommandIDs.h"
+#include "DirectoryManager.h"
+
+#include "tracks/NullAudioIODevice.h"
+#include "ui/KalderLookAndFeel.h"
+
+namespace kalder
+{
+
+namespace
+{
+    MainContentComponent* instance = nullptr;
+
+    constexpr int numOutputChannels = 2;   // stereo out; a mono project plays on both sides
+    constexpr int refreshIntervalMs = 33;  // about 30 updates a second for the playhead and time
+    constexpr int cachedFramesAhead = 256; // frames the store keeps in memory from the play position
+    constexpr int transportBarHeight = 44; // pixels
+    constexpr int trackRowHeight = 40;     // pixels, as the track list lays its rows out
+    constexpr int maxTrackListRows = 5;    // rows shown before the overview gets all the rest
+
+    const juce::String cannotOpenTitle { "Cannot open audio file" };
+
+    /** The commands that need a master track. */
+    const Command transportCommands[] = { Command::playPause,           Command::stop,          Command::backward,
+                                          Command::fastBackward,        Command::forward,       Command::fastForward,
+                                          Command::movePlayheadToStart, Command::playFromStart, Command::movePlayheadToEnd,
+                                          Command::toggleLoop };
+} // namespace
+
+MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::ApplicationCommandManager& c)
+    : mixer (m), alerts (a), commands (c), transport (mixer), resampled (transport, numOutputChannels), trackList (mixer)
+{
+    jassert (instance == nullptr);
+    instance = this;
+    setComponentID ("content");
+
+    transportBar.onPlayPause = [this] { playButtonClicked(); };
+    transportBar.onStop = [this] { stopButtonClicked(); };
+    transportBar.onToggleLoop = [this] { toggleLoop(); };
+    overview.onSeek = [this] (double normalised) { movePlayheadAbsolute (normalised * getLengthSeconds()); };
+
+    addAndMakeVisible (transportBar);
+    addAndMakeVisible (overview);
+    addAndMakeVisible (trackList);
+
+    loop.addListener (this);
+
+    AudioOutputSetup::openOutput (deviceManager, numOutputChannels);
+    deviceManager.addAudioCallback (&player);
+
+    // The working folders must exist before the first file is opened into them.
+    if (const auto folders = DirectoryManager::createFolders(); folders.failed())
+        alerts.displayWarningPopup ("Folder not available", folders.getErrorMessage());
+
+    setWantsKeyboardFocus (true);
+    setSize (1000, 640); // pixels: the first window on a new install
+    startTimer (refreshIntervalMs);
+}
+
+MainContentComponent::~MainContentComponent()
+{
+    stopTimer();
+    opening.reset();
+    chooser.reset();
+    transport.stop();
+    deviceManager.removeAudioCallback (&player);
+    player.setSource (nullptr);
+    deviceManager.closeAudioDevice(); // finishes the null device's capture file
+    loop.removeListener (this);
+    releaseRetiredTracks();
+    instance = nullptr;
+}
+
+MainContentComponent* MainContentComponent::getInstance() noexcept
+{
+    return instance;
+}
+
+//==============================================================================
+bool MainContentComponent::loadAudioFile (const juce::File& file)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (opening != nullptr)
+    {
+        alerts.displayWarningPopup ("Please wait", "Another file is still being opened.");
+        return false;
+    }
+    if (file.isDirectory())
+    {
+        alerts.displayWarningPopup (cannotOpenTitle, "\"" + file.getFileName() + "\" is a folder, not an audio file.");
+        return false;
+    }
+    if (! file.existsAsFile())
+    {
+        alerts.showPopupErrorMessage (AlertManager::ErrorType::FileNotFound);
+        return false;
+    }
+
+    stopButtonClicked();
+
+    // Each file gets a folder of its own, so that the track playing now keeps its files
+    // until the new one has replaced it.
+    const auto name = juce::File::createLegalFileName (file.getFileNameWithoutExtension());
+    const auto folder = DirectoryManager::getTempDir().getNonexistentChildFile (name.isNotEmpty() ? name : "track", {}, false);
+
+    opening = std::make_unique<OpenAudioFileThread> (file, folder);
+    opening->onFinished = [this] (OpenAudioFileThread& job) { openingFinished (job); };
+    opening->launchThread();
+    return true;
+}
+
+void MainContentComponent::openFileChooser()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    // FLAC and Ogg Vorbis open as well as the rest, so the chooser offers them too.
+    chooser = std::make_unique<juce::FileChooser> ("Select a Wave file to play...", juce::File(),
+                                                   "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a");
+    chooser->launchAsync (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
+                          [this] (const juce::FileChooser& fc) {
+                              if (const auto file = fc.getResult(); file != juce::File())
+                                  loadAudioFile (file);
+                          });
+}
+
+void MainContentComponent::openingFinished (OpenAudioFileThread& job)
+{
+    jassert (opening.get() == &job);
+    // This runs inside the job's own callback: it is deleted once that has returned.
+    auto* finished = opening.release();
+    juce::MessageManager::callAsync ([finished] { delete finished; });
+
+    if (auto track = job.getTrack(); track != nullptr)
+    {
+        setMasterTrack (track);
+        return;
+    }
+
+    job.getDataFolder().deleteRecursively();
+    if (! job.wasCancelled())
+        alerts.displayWarningPopup (cannotOpenTitle, "\"" + job.getSourceFile().getFileName()
+                                                         + "\" could not be opened: " + job.getResult().getErrorMessage());
+}
+
+void MainContentComponent::setMasterTrack (AudioTrack::Ptr track)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    transport.stop();
+    // Detach the transport from the audio thread while it is set up again.
+    player.setSource (nullptr);
+
+    if (auto old = mixer.getMasterTrack(); old != nullptr && old != track)
+        retiredTracks.add (old);
+
+    mixer.setMasterTrack (track);
+    transport.setParameters();
+    playhead.setTotalLength (mixer.getNumFrames());
+    playhead.setPosition (0);
+
+    loop.setLoopArea ({ 0.0f, 1.0f });
+    loopHasChanged (&loop); // the same area covers a new number of frames
+
+    player.setSource (&resampled);
+
+    overview.setAudioFile (track != nullptr ? track->getAudioFile() : juce::File());
+    trackList.refresh();
+    resized(); // the track list's height follows its rows
+    updateTransportCommands();
+    timerCallback();
+
+    if (onMasterTrackChanged)
+        onMasterTrackChanged();
+}
+
+void MainContentComponent::updateTransportCommands()
+{
+    const auto enabled = hasMasterTrack();
+    for (auto command : transportCommands)
+        CommandIDs::getInstance().enableCommand (command, enabled);
+    transportBar.setControlsEnabled (enabled);
+    commands.commandStatusChanged();
+}
+
+//==============================================================================
+void MainContentComponent::playButtonClicked()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (! hasMasterTrack())
+        return;
+    if (transport.isPlaying())
+        transport.stop();
+    else
+        transport.start();
+    transportBar.setPlaying (transport.isPlaying());
+}
+
+void MainContentComponent::stopButtonClicked()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    transport.stop();
+    transport.setPosition (0);
+    playhead.setPosition (0);
+    transportBar.setPlaying (false);
+    timerCallback();
+}
+
+void MainContentComponent::playFromStart()
+{
+    stopButtonClicked();
+    playButtonClicked();
+}
+
+void MainContentComponent::movePlayheadAbsolute (double seconds)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    const auto hop = mixer.getFrameLength();
+    const auto rate = mixer.getSampleRate();
+    if (hop <= 0 || rate <= 0)
+        return;
+    const auto frame = (int) std::floor (juce::jmax (0.0, seconds) * rate / hop);
+    transport.setPosition (frame);
+    playhead.setPosition (transport.getPosition());
+    timerCallback();
+}
+
+void MainContentComponent::movePlayheadRelative (double seconds)
+{
+    movePlayheadAbsolute (getPositionSeconds() + seconds);
+}
+
+void MainContentComponent::toggleLoop()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (hasMasterTrack())
+        loop.toggleLoop();
+}
+
+void MainContentComponent::loopHasChanged (Loop*)
+{
+    const auto frames = loop.getFrameRange (mixer.getNumFrames());
+    transport.setLoop ({ (int) frames.getStart(), (int) frames.getEnd() }, loop.isLoopEnabled());
+    overview.setLoop (loop.getLoopArea(), loop.isLoopEnabled());
+    transportBar.setLoopEnabled (loop.isLoopEnabled());
+}
+
+bool MainContentComponent::hasMasterTrack() const
+{
+    return mixer.getMasterTrack() != nullptr;
+}
+
+juce::String MainContentComponent::getMasterTrackName() const
+{
+    const auto master = mixer.getMasterTrack();
+    return master != nullptr ? master->getName() : juce::String();
+}
+
+double MainContentComponent::getPositionSeconds() const
+{
+    const auto rate = mixer.getSampleRate();
+    return rate > 0 ? (double) transport.getPosition() * mixer.getFrameLength() / rate : 0.0;
+}
+
+double MainContentComponent::getLengthSeconds() const
+{
+    const auto master = mixer.getMasterTrack();
+    return master != nullptr ? master->getLengthInSeconds() : 0.0;
+}
+
+//==============================================================================
+void MainContentComponent::timerCallback()
+{
+    transportBar.setPlaying (transport.isPlaying());
+    playhead.setPosition (transport.getPosition());
+    overview.setPlayheadPosition (hasMasterTrack() ? playhead.getNormalisedPosition() : 0.0);
+    transportBar.setTimes (juce::jmin (getPositionSeconds(), getLengthSeconds()), getLengthSeconds());
+    steerCache();
+    releaseRetiredTracks();
+}
+
+void MainContentComponent::steerCache()
+{
+    auto track = mixer.getActiveTrack();
+    if (track == nullptr)
+        track = mixer.getMasterTrack();
+    if (track == nullptr || track->getAsig() == nullptr)
+        return;
+    const auto frame = transport.getPosition();
+    track->getAsig()->setRequestedRange ({ frame, frame + cachedFramesAhead });
+}
+
+void MainContentComponent::releaseRetiredTracks()
+{
+    for (int i = retiredTracks.size(); --i >= 0;)
+    {
+        auto track = retiredTracks.getUnchecked (i);
+        if (track->getReferenceCount() > 2)
+            continue; // a job or a view holds it besides this list and this loop
+
+        const auto folder = track->getAudioFile().getParentDirectory();
+        track->deleteFiles();
+        if (folder.isAChildOf (DirectoryManager::getTempDir()))
+            folder.deleteRecursively();
+        retiredTracks.remove (i);
+    }
+}
+
+//==============================================================================
+bool MainContentComponent::isInterestedInFileDrag (const juce::StringArray&)
+{
+    // Every drop is answered: what cannot be opened gets an alert saying why.
+    return true;
+}
+
+void MainContentComponent::fileDragEnter (const juce::StringArray&, int, int)
+{
+    overview.setDropHighlight (true);
+}
+
+void MainContentComponent::fileDragExit (const juce::StringArray&)
+{
+    overview.setDropHighlight (false);
+}
+
+void MainContentComponent::filesDropped (const juce::StringArray& files, int, int)
+{
+    overview.setDropHighlight (false);
+    if (files.size() != 1)
+    {
+        alerts.displayWarningPopup (cannotOpenTitle, "Please drop one audio file at a time.");
+        return;
+    }
+    loadAudioFile (juce::File (files[0]));
+}
+
+//==============================================================================
+void MainContentComponent::resized()
+{
+    auto area = getLocalBounds();
+    transportBar.setBounds (area.removeFromTop (transportBarHeight));
+    const auto rows = juce::jlimit (1, maxTrackListRows, trackList.getNumRows());
+    trackList.setBounds (area.removeFromBottom (rows * trackRowHeight));
+    overview.setBounds (area);
+}
+
+void MainContentComponent::paint (juce::Graphics& g)
+{
+    g.fillAll (KalderLookAndFeel::Palette::background);
+}
+
+} // namespace kalder

@@ -1,0 +1,136 @@
+#pragma once
+
+#include "AlertManager.h"
+#include "OpenAudioFileThread.h"
+
+#include "tracks/Loop.h"
+#include "tracks/Mixer.h"
+#include "tracks/Playhead.h"
+#include "tracks/ResamplingSpecTransportSource.h"
+#include "ui/TrackListComponent.h"
+#include "ui/TransportComponent.h"
+#include "ui/WaveformOverviewComponent.h"
+
+#include <juce_audio_devices/juce_audio_devices.h>
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace kalder
+{
+
+/**
+    The main window's content: the transport bar, the waveform overview (the editor
+    area) and the track list; and behind them the audio output and playback.
+
+    It owns the audio device connection (the system's device, or the null device when
+    none opens), the playback transport and its resampler, the Playhead and the Loop.
+    Opening a file runs in an OpenAudioFileThread; when it succeeds the track becomes
+    the mixer's master, the transport is set up for it, the loop covers the whole
+    length and the playhead goes to the start. A file that cannot be opened leaves the
+    current project as it was and shows an alert.
+
+    One instance at a time (getInstance()), owned by the main window.
+
+    Threading: message thread only, except getNextAudioBlock() of the transport, which
+    the device's thread calls through the AudioSourcePlayer. The transport's source is
+    detached from the player while the master track changes, so the audio thread never
+    sees a transport being set up.
+*/
+class MainContentComponent :
+    public juce::Component,
+    public juce::FileDragAndDropTarget,
+    private juce::Timer,
+    private Loop::Listener
+{
+public:
+    MainContentComponent (Mixer& mixer, AlertManager& alerts, juce::ApplicationCommandManager& commands);
+    ~MainContentComponent() override;
+
+    /** The live instance, or nullptr. */
+    static MainContentComponent* getInstance() noexcept;
+
+    //==============================================================================
+    /** Opens an audio file as the new master track, off the message thread. Returns
+        false (after an alert) when the file is refused at once: missing, a folder, or
+        another file still opening. */
+    bool loadAudioFile (const juce::File& file);
+
+    /** Asks for a file with a file chooser, then opens it. */
+    void openFileChooser();
+
+    /** True while a file is being opened. */
+    bool isOpeningFile() const noexcept { return opening != nullptr; }
+
+    //==============================================================================
+    // Transport operations, as the commands and the buttons run them.
+    void playButtonClicked();
+    void stopButtonClicked();
+    void playFromStart();
+    /** Moves the playhead to a time in seconds (clamped to the project). */
+    void movePlayheadAbsolute (double seconds);
+    void movePlayheadRelative (double seconds);
+    void toggleLoop();
+
+    bool hasMasterTrack() const;
+    /** The master track's name, empty without one. */
+    juce::String getMasterTrackName() const;
+    bool isPlaying() const noexcept { return transport.isPlaying(); }
+    double getPositionSeconds() const;
+    double getLengthSeconds() const;
+
+    //==============================================================================
+    // What the panels show, for tests and the window.
+    SpecTransportSource& getTransport() noexcept { return transport; }
+    TransportComponent& getTransportBar() noexcept { return transportBar; }
+    TrackListComponent& getTrackList() noexcept { return trackList; }
+    WaveformOverviewComponent& getOverview() noexcept { return overview; }
+    Playhead& getPlayhead() noexcept { return playhead; }
+    Loop& getLoop() noexcept { return loop; }
+    juce::AudioDeviceManager& getDeviceManager() noexcept { return deviceManager; }
+
+    /** Called after the master track changed (the window shows the file's name). */
+    std::function<void()> onMasterTrackChanged;
+
+    //==============================================================================
+    bool isInterestedInFileDrag (const juce::StringArray& files) override;
+    void fileDragEnter (const juce::StringArray& files, int x, int y) override;
+    void fileDragExit (const juce::StringArray& files) override;
+    void filesDropped (const juce::StringArray& files, int x, int y) override;
+
+    void resized() override;
+    void paint (juce::Graphics&) override;
+
+private:
+    void timerCallback() override;
+    void loopHasChanged (Loop*) override;
+    void openingFinished (OpenAudioFileThread& job);
+    void setMasterTrack (AudioTrack::Ptr track);
+    void updateTransportCommands();
+    void steerCache();
+    void releaseRetiredTracks();
+
+    Mixer& mixer;
+    AlertManager& alerts;
+    juce::ApplicationCommandManager& commands;
+
+    juce::AudioDeviceManager deviceManager;
+    SpecTransportSource transport;
+    ResamplingSpecTransportSource resampled;
+    juce::AudioSourcePlayer player;
+
+    Playhead playhead;
+    Loop loop;
+
+    TransportComponent transportBar;
+    WaveformOverviewComponent overview;
+    TrackListComponent trackList;
+
+    std::unique_ptr<OpenAudioFileThread> opening;
+    std::unique_ptr<juce::FileChooser> chooser;
+
+    // Tracks replaced as master: their files are deleted once nothing else holds them.
+    juce::ReferenceCountedArray<AudioTrack> retiredTracks;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainContentComponent)
+};
+
+} // namespace kalder

@@ -1,0 +1,255 @@
+#include "TarnApplication.h"
+#include "CommandIDs.h"
+#include "DirectoryManager.h"
+
+namespace kalder
+{
+
+namespace
+{
+    constexpr int quitRetryDelayMs = 200; // time for cancelled modal windows to close
+
+    juce::KeyPress toKeyPress (const DefaultKey& key)
+    {
+        int modifiers = 0;
+        if ((key.modifiers & DefaultKey::shift) != 0)
+            modifiers |= juce::ModifierKeys::shiftModifier;
+        if ((key.modifiers & DefaultKey::alt) != 0)
+            modifiers |= juce::ModifierKeys::altModifier;
+        if ((key.modifiers & DefaultKey::command) != 0)
+            modifiers |= juce::ModifierKeys::commandModifier;
+
+        int code = 0;
+        switch (key.key)
+        {
+            case DefaultKey::Key::character:
+                code = (int) key.character;
+                break;
+            case DefaultKey::Key::space:
+                code = juce::KeyPress::spaceKey;
+                break;
+            case DefaultKey::Key::returnKey:
+                code = juce::KeyPress::returnKey;
+                break;
+            case DefaultKey::Key::backspace:
+                code = juce::KeyPress::backspaceKey;
+                break;
+            case DefaultKey::Key::deleteKey:
+                code = juce::KeyPress::deleteKey;
+                break;
+            case DefaultKey::Key::leftArrow:
+                code = juce::KeyPress::leftKey;
+                break;
+            case DefaultKey::Key::rightArrow:
+                code = juce::KeyPress::rightKey;
+                break;
+            case DefaultKey::Key::home:
+                code = juce::KeyPress::homeKey;
+                break;
+            case DefaultKey::Key::end:
+                code = juce::KeyPress::endKey;
+                break;
+        }
+        return juce::KeyPress (code, juce::ModifierKeys (modifiers), 0);
+    }
+} // namespace
+
+//==============================================================================
+/** Asks to quit again a moment after the open modal windows were told to close. */
+class TarnApplication::AsyncQuitRetrier : private juce::Timer
+{
+public:
+    AsyncQuitRetrier() { startTimer (quitRetryDelayMs); }
+
+private:
+    void timerCallback() override
+    {
+        stopTimer();
+        delete this;
+        if (auto* app = juce::JUCEApplication::getInstance())
+            app->systemRequestedQuit();
+    }
+};
+
+//==============================================================================
+TarnApplication::TarnApplication() = default;
+TarnApplication::~TarnApplication() = default;
+
+TarnApplication* TarnApplication::getApp()
+{
+    return dynamic_cast<TarnApplication*> (juce::JUCEApplication::getInstance());
+}
+
+const juce::String TarnApplication::getApplicationVersion()
+{
+    return "0.1.0";
+}
+
+bool TarnApplication::moreThanOneInstanceAllowed()
+{
+    // An instance with a data folder of its own (KALDER_HOME: tests, portable installs)
+    // shares nothing with the user's instance, so it may run beside it.
+    return juce::SystemStats::getEnvironmentVariable ("KALDER_HOME", {}).isNotEmpty();
+}
+
+void TarnApplication::initialise (const juce::String& commandLine)
+{
+    juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
+    alerts.setPresenter (&presenter);
+
+    settings = std::make_unique<SettingsManager> (DirectoryManager::getSettingsFile());
+    settingsInstance = std::make_unique<SettingsManager::ScopedInstance> (*settings);
+
+    startCommandLine = commandLine;
+    triggerAsyncUpdate();
+}
+
+void TarnApplication::handleAsyncUpdate()
+{
+    auto& registry = CommandIDs::getInstance();
+    registry.addStandardCommandIDs();
+    registry.enableCommand (Command::openAudioFile, true);
+    registry.enableCommand (Command::showMainWindow, true);
+
+    mainWindow = std::make_unique<MainWindow> (getApplicationName(), mixer, alerts, commandManager);
+    commandManager.registerAllCommandsForTarget (this);
+    mainWindow->setVisible (true);
+    mainWindow->toFront (true);
+    mainWindow->getContent().grabKeyboardFocus();
+
+    openFilesFromCommandLine();
+}
+
+juce::Array<juce::File> TarnApplication::getFilesFromCommandLine (const juce::String& commandLine)
+{
+    juce::StringArray arguments;
+    arguments.addTokens (commandLine, true);
+    juce::Array<juce::File> files;
+    for (auto argument : arguments)
+    {
+        argument = argument.unquoted();
+        if (argument.isEmpty() || argument.startsWithChar ('-'))
+            continue;
+        files.add (juce::File::getCurrentWorkingDirectory().getChildFile (argument));
+    }
+    return files;
+}
+
+void TarnApplication::openFilesFromCommandLine()
+{
+    const auto files = getFilesFromCommandLine (startCommandLine);
+    if (files.size() > 1)
+        alerts.displayWarningPopup ("Cannot open audio file", "Kalder Pro opens one audio file at a time.");
+    else if (files.size() == 1)
+        mainWindow->getContent().loadAudioFile (files.getFirst());
+}
+
+void TarnApplication::shutdown()
+{
+    cancelPendingUpdate();
+    mainWindow.reset();
+
+    // Until projects are saved, a track's working files end with the session.
+    if (auto master = mixer.getMasterTrack())
+    {
+        mixer.setMasterTrack (nullptr);
+        const auto folder = master->getAudioFile().getParentDirectory();
+        master->deleteFiles();
+        if (folder.isAChildOf (DirectoryManager::getTempDir()))
+            folder.deleteRecursively();
+    }
+
+    alerts.setPresenter (nullptr);
+    settingsInstance.reset();
+    settings.reset();
+    juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+}
+
+void TarnApplication::systemRequestedQuit()
+{
+    if (juce::ModalComponentManager::getInstance()->getNumModalComponents() > 0)
+    {
+        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        new AsyncQuitRetrier(); // deletes itself
+        return;
+    }
+    quit();
+}
+
+//==============================================================================
+void TarnApplication::getAllCommands (juce::Array<juce::CommandID>& commands)
+{
+    juce::JUCEApplication::getAllCommands (commands);
+    commands.addArray (CommandIDs::getInstance().getCommandList());
+}
+
+void TarnApplication::getCommandInfo (juce::CommandID commandID, juce::ApplicationCommandInfo& result)
+{
+    const auto category = CommandIDs::getCategoryOfId (commandID);
+    if (category < CommandTable::firstCategory || category > CommandTable::lastCategory)
+    {
+        juce::JUCEApplication::getCommandInfo (commandID, result);
+        return;
+    }
+
+    // No undo history exists yet: Undo and Redo stay disabled.
+    const auto info = CommandIDs::getInstance().getCommandInfo (commandID, {});
+    result.setInfo (info.shortName, info.description, info.categoryName, info.flags);
+    result.setActive (! info.disabled);
+    for (const auto& key : info.defaultKeys)
+        result.defaultKeypresses.add (toKeyPress (key));
+}
+
+bool TarnApplication::perform (const InvocationInfo& info)
+{
+    const auto* entry = CommandIDs::getInstance().findById (info.commandID);
+    if (entry == nullptr)
+        return juce::JUCEApplication::perform (info);
+    if (! entry->enabled || mainWindow == nullptr)
+        return false;
+
+    auto& content = mainWindow->getContent();
+    switch (entry->command)
+    {
+        case Command::openAudioFile:
+            content.openFileChooser();
+            return true;
+        case Command::showMainWindow:
+            mainWindow->toFront (true);
+            return true;
+        case Command::playPause:
+            content.playButtonClicked();
+            return true;
+        case Command::stop:
+            content.stopButtonClicked();
+            return true;
+        case Command::backward:
+            content.movePlayheadRelative (-shortSeekSeconds);
+            return true;
+        case Command::fastBackward:
+            content.movePlayheadRelative (-longSeekSeconds);
+            return true;
+        case Command::forward:
+            content.movePlayheadRelative (shortSeekSeconds);
+            return true;
+        case Command::fastForward:
+            content.movePlayheadRelative (longSeekSeconds);
+            return true;
+        case Command::movePlayheadToStart:
+            content.movePlayheadAbsolute (0.0);
+            return true;
+        case Command::playFromStart:
+            content.playFromStart();
+            return true;
+        case Command::movePlayheadToEnd:
+            content.movePlayheadAbsolute (content.getLengthSeconds());
+            return true;
+        case Command::toggleLoop:
+            content.toggleLoop();
+            return true;
+        default:
+            return false;
+    }
+}
+
+} // namespace kalder

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "AlertManager.h"
+#include "AlertWindowPresenter.h"
+#include "MainWindow.h"
+#include "SettingsManager.h"
+
+#include "tracks/Mixer.h"
+#include "ui/KalderLookAndFeel.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+namespace kalder
+{
+
+/**
+    The application object: it lives for the whole run and owns the long-lived
+    services (the command manager, the alert manager and its window presenter, the
+    settings, the mixer, the look-and-feel) and the main window.
+
+    Start-up finishes on the message loop: the command registry is filled, the main
+    window is created, every command is registered with the command manager, and a
+    file named on the command line is opened.
+
+    Commands: getAllCommands(), getCommandInfo() and perform() serve the command
+    registry (CommandIDs) and the framework's Quit. A command whose feature has not
+    been built stays disabled, shown greyed, rather than pretending to work.
+
+    Threading: message thread only.
+*/
+class TarnApplication : public juce::JUCEApplication, private juce::AsyncUpdater
+{
+public:
+    /** Seek steps of the Backward/Forward commands and their fast variants, in seconds. */
+    static constexpr double shortSeekSeconds = 1.0, longSeekSeconds = 10.0;
+
+    TarnApplication();
+    ~TarnApplication() override;
+
+    /** The running application object, or nullptr. */
+    static TarnApplication* getApp();
+
+    const juce::String getApplicationName() override { return "Kalder Pro"; }
+    const juce::String getApplicationVersion() override;
+    bool moreThanOneInstanceAllowed() override;
+    void anotherInstanceStarted (const juce::String&) override {}
+
+    void initialise (const juce::String& commandLine) override;
+    void shutdown() override;
+    void systemRequestedQuit() override;
+
+    void getAllCommands (juce::Array<juce::CommandID>& commands) override;
+    void getCommandInfo (juce::CommandID commandID, juce::ApplicationCommandInfo& result) override;
+    bool perform (const InvocationInfo& info) override;
+
+    //==============================================================================
+    Mixer& getMixer() noexcept { return mixer; }
+    AlertManager& getAlertManager() noexcept { return alerts; }
+    juce::ApplicationCommandManager& getCommandManager() noexcept { return commandManager; }
+
+    /** The main window, once start-up has finished. */
+    MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
+
+    /** The files a command line names (arguments that are not options), resolved
+        against the working folder. */
+    static juce::Array<juce::File> getFilesFromCommandLine (const juce::String& commandLine);
+
+private:
+    class AsyncQuitRetrier;
+
+    void handleAsyncUpdate() override;
+    void openFilesFromCommandLine();
+
+    juce::ApplicationCommandManager commandManager;
+    AlertManager alerts;
+    AlertWindowPresenter presenter;
+    Mixer mixer;
+    std::unique_ptr<SettingsManager> settings;
+    std::unique_ptr<SettingsManager::ScopedInstance> settingsInstance;
+    KalderLookAndFeel lookAndFeel;
+    std::unique_ptr<MainWindow> mainWindow;
+    juce::String startCommandLine;
+
+    JUCE_DECLARE_NON_COPYABLE (TarnApplication)
+};
+
+} // namespace kalder

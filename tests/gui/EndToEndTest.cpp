@@ -1,0 +1,180 @@
+#include "GuiTestSupport.h"
+
+#include "support/TestTracks.h"
+#include "tracks/AudioTestFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace kalder;
+using namespace kalder::test;
+
+namespace
+{
+constexpr int rate = 44100;
+constexpr int bytesPerCapturedFrame = 2 * 4; // the capture is stereo 32-bit float
+
+/** Runs a tool to the end and returns its output. */
+juce::String runTool (const juce::StringArray& command)
+{
+    juce::ChildProcess process;
+    if (! process.start (command))
+        return {};
+    auto output = process.readAllProcessOutput();
+    process.waitForProcessToFinish (10000);
+    return output;
+}
+
+/** Waits for a window whose title contains name; returns its X window id, or empty. */
+juce::String waitForWindow (const juce::String& name, int timeoutMs)
+{
+    juce::String id;
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    while (id.isEmpty() && juce::Time::getMillisecondCounter() < deadline)
+    {
+        id = runTool ({ "xdotool", "search", "--name", name }).trim().upToFirstOccurrenceOf ("\n", false, false);
+        if (id.isEmpty())
+            juce::Thread::sleep (50); // between polls of the X server
+    }
+    return id;
+}
+
+/** Waits (polling) until file is at least size bytes long. */
+bool waitForFileSize (const juce::File& file, juce::int64 size, int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    while (file.getSize() < size)
+    {
+        if (juce::Time::getMillisecondCounter() > deadline)
+            return false;
+        juce::Thread::sleep (20); // between polls of the file
+    }
+    return true;
+}
+
+/** The highest normalised correlation of reference with recorded shifted by up to
+    maxLag samples after start. */
+double bestCorrelation (const float* reference, int length, const float* recorded, int recordedLength, int start, int maxLag)
+{
+    double best = 0.0;
+    for (int lag = -maxLag; lag <= maxLag; ++lag)
+    {
+        const auto offset = start + lag;
+        if (offset < 0 || offset + length > recordedLength)
+            continue;
+        double xy = 0.0, xx = 0.0, yy = 0.0;
+        for (int i = 0; i < length; ++i)
+        {
+            xy += (double) reference[i] * recorded[offset + i];
+            xx += (double) reference[i] * reference[i];
+            yy += (double) recorded[offset + i] * recorded[offset + i];
+        }
+        if (xx > 0.0 && yy > 0.0)
+            best = juce::jmax (best, xy / std::sqrt (xx * yy));
+    }
+    return best;
+}
+
+/** Sets an environment variable for the lifetime of this object. */
+struct ScopedEnvironment
+{
+    ScopedEnvironment (const char* n, const juce::String& value) : name (n)
+    {
+        if (const char* old = std::getenv (n))
+            previous = old;
+        hadValue = std::getenv (n) != nullptr;
+        if (value.isEmpty())
+            ::unsetenv (n);
+        else
+            ::setenv (n, value.toRawUTF8(), 1);
+    }
+    ~ScopedEnvironment()
+    {
+        if (hadValue)
+            ::setenv (name, previous.toRawUTF8(), 1);
+        else
+            ::unsetenv (name);
+    }
+    const char* name;
+    juce::String previous;
+    bool hadValue = false;
+};
+} // namespace
+
+TEST (EndToEnd, WithoutADisplaySaysHowToRunAndFails)
+{
+    ScopedEnvironment noDisplay ("DISPLAY", {});
+    juce::ChildProcess process;
+    ASSERT_TRUE (process.start (juce::StringArray { KALDER_APP_PATH }));
+    const auto output = process.readAllProcessOutput();
+    ASSERT_TRUE (process.waitForProcessToFinish (10000));
+    EXPECT_NE (process.getExitCode(), 0u);
+    EXPECT_TRUE (output.contains ("xvfb-run ./kalder run")) << output;
+    EXPECT_EQ (output.trim().indexOfChar ('\n'), -1) << "one line: " << output;
+}
+
+TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
+{
+    TemporaryDirectory dir;
+    const auto capture = dir.get().getChildFile ("capture.wav");
+    const auto song = dir.get().getChildFile ("e2esong.wav");
+    const auto source = makeSweep (2, 2 * rate, rate, 200.0, 4000.0); // two seconds
+    ASSERT_TRUE (writeWav (song, source, rate));
+
+    ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+    ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
+    ScopedEnvironment captureTo ("KALDER_AUDIO_CAPTURE", capture.getFullPathName());
+
+    juce::ChildProcess app;
+    ASSERT_TRUE (app.start (juce::StringArray { KALDER_APP_PATH, song.getFullPathName() }, 0));
+
+    // The title names the song once it is open and playable.
+    const auto window = waitForWindow ("Kalder Pro - e2esong", 30000);
+    ASSERT_TRUE (window.isNotEmpty()) << "the window never showed the opened song";
+    ASSERT_TRUE (waitForFileSize (capture, 1, 5000));
+
+    const auto sizeAtSpace = capture.getSize();
+    // As a user would: bring the window to the front, then press Space.
+    runTool ({ "xdotool", "windowfocus", "--sync", window });
+    runTool ({ "xdotool", "key", "space" });
+
+    // Half-way through, keep a picture of the window as the test's artifact.
+    const auto perSecond = (juce::int64) rate * bytesPerCapturedFrame;
+    ASSERT_TRUE (waitForFileSize (capture, sizeAtSpace + perSecond, 15000));
+    const juce::File artifacts (KALDER_GUI_ARTIFACTS_DIR);
+    artifacts.createDirectory();
+    const auto screenshot = artifacts.getChildFile ("main-window.png");
+    screenshot.deleteFile();
+    runTool ({ "import", "-window", "root", screenshot.getFullPathName() });
+    EXPECT_GT (screenshot.getSize(), 0);
+
+    // Past the end of the song (plus slack for the resampler), then quit with Ctrl+Q.
+    ASSERT_TRUE (waitForFileSize (capture, sizeAtSpace + perSecond * 5 / 2, 15000));
+    // A key press can be lost while X focus moves; ask again while the process runs.
+    bool exited = false;
+    constexpr int quitAttempts = 5, quitWaitMs = 3000;
+    for (int attempt = 0; attempt < quitAttempts && ! exited; ++attempt)
+    {
+        runTool ({ "xdotool", "windowfocus", "--sync", window });
+        runTool ({ "xdotool", "key", "ctrl+q" });
+        exited = app.waitForProcessToFinish (quitWaitMs);
+    }
+    if (! exited)
+        app.kill();
+    ASSERT_TRUE (exited) << "the application did not quit";
+    EXPECT_EQ (app.getExitCode(), 0u);
+
+    // The capture holds the song, from its first sound on.
+    const auto recorded = readAudioFile (capture);
+    ASSERT_EQ (recorded.getNumChannels(), 2);
+    int first = 0;
+    while (first < recorded.getNumSamples() && std::abs (recorded.getSample (0, first)) < 1.0e-4f)
+        ++first;
+    ASSERT_GE (recorded.getNumSamples() - first, source.getNumSamples()) << "the song did not play to the end";
+    for (int c = 0; c < 2; ++c)
+        EXPECT_GT (bestCorrelation (source.getReadPointer (c), source.getNumSamples(), recorded.getReadPointer (c),
+                                    recorded.getNumSamples(), first, 64), // 64: samples of slack around the first sound
+                   0.99)
+            << "channel " << c;
+}

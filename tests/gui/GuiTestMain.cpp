@@ -1,0 +1,80 @@
+#include "app/DisplayCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <juce_events/juce_events.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+/** Starts a virtual display of our own and points DISPLAY at it. Xvfb picks a free
+    display number itself and reports it through a pipe, so test programs that start
+    at the same moment never race for a number. Returns the server's process id, or -1. */
+pid_t startVirtualDisplay()
+{
+    int fds[2];
+    if (::pipe (fds) != 0)
+        return -1;
+
+    const pid_t pid = ::fork();
+    if (pid == 0)
+    {
+        ::close (fds[0]);
+        const auto fd = std::to_string (fds[1]);
+        ::execlp ("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", (char*) nullptr);
+        ::_exit (127); // 127: the shell's "command not found"
+    }
+    ::close (fds[1]);
+
+    std::string number;
+    char c;
+    while (::read (fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close (fds[0]);
+
+    if (pid < 0 || number.empty())
+        return -1;
+    ::setenv ("DISPLAY", (":" + number).c_str(), 1);
+    return pid;
+}
+} // namespace
+
+// The GUI tests need a display. Without one they start a virtual display of their own,
+// so that ctest works the same on a desktop and on a server. Listing the tests (at build
+// time) needs no display.
+int main (int argc, char** argv)
+{
+    bool listing = false;
+    for (int i = 1; i < argc; ++i)
+        listing = listing || std::strncmp (argv[i], "--gtest_list_tests", 18) == 0; // 18: the flag's length
+
+    pid_t server = -1;
+    if (! listing && ! kalder::DisplayCheck::isDisplayAvailable())
+    {
+        server = startVirtualDisplay();
+        if (server < 0)
+        {
+            std::fprintf (stderr, "kalder_gui_tests: no display, and Xvfb could not be started\n");
+            return 1;
+        }
+    }
+
+    ::testing::InitGoogleTest (&argc, argv);
+    int result = 0;
+    {
+        const juce::ScopedJuceInitialiser_GUI juce;
+        result = RUN_ALL_TESTS();
+    }
+
+    if (server > 0)
+    {
+        ::kill (server, SIGTERM);
+        ::waitpid (server, nullptr, 0);
+    }
+    return result;
+}

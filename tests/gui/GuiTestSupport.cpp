@@ -1,0 +1,77 @@
+#include "GuiTestSupport.h"
+
+#include "app/CommandIDs.h"
+
+#include <cstdlib>
+
+namespace kalder::test
+{
+
+namespace
+{
+    juce::JUCEApplicationBase* noApplication()
+    {
+        return nullptr;
+    }
+} // namespace
+
+bool waitUntil (const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+    while (! condition())
+    {
+        if (juce::Time::getMillisecondCounterHiRes() > deadline)
+            return false;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (5); // ms per pump
+    }
+    return true;
+}
+
+juce::Component* findModalWindow (const juce::String& name)
+{
+    auto* modal = juce::ModalComponentManager::getInstance();
+    for (int i = 0; i < modal->getNumModalComponents(); ++i)
+        if (auto* c = modal->getModalComponent (i); c != nullptr && c->getName() == name)
+            return c;
+    return nullptr;
+}
+
+ApplicationFixture::ApplicationFixture (const juce::String& commandLine)
+{
+    ::setenv ("KALDER_HOME", dir.get().getFullPathName().toRawUTF8(), 1);
+    ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
+    ::unsetenv ("KALDER_AUDIO_CAPTURE");
+
+    // The framework allows an application object only in a standalone program.
+    juce::JUCEApplicationBase::createInstance = &noApplication;
+    application = std::make_unique<TarnApplication>();
+    application->initialise (commandLine);
+    waitUntil ([this] { return application->getMainWindow() != nullptr; }, 10000);
+}
+
+ApplicationFixture::~ApplicationFixture()
+{
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    waitUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }, 5000);
+    application->shutdown();
+    application.reset();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (20); // deletions posted on the way out
+    ::unsetenv ("KALDER_HOME");
+}
+
+bool ApplicationFixture::invoke (Command command)
+{
+    return application->getCommandManager().invokeDirectly (CommandIDs::getInstance().getId (command), false);
+}
+
+bool ApplicationFixture::waitForMaster (const juce::String& name, int timeoutMs)
+{
+    return waitUntil (
+        [&] {
+            auto master = application->getMixer().getMasterTrack();
+            return master != nullptr && master->getName() == name && ! content().isOpeningFile();
+        },
+        timeoutMs);
+}
+
+} // namespace kalder::test

@@ -1,0 +1,245 @@
+#include "GuiTestSupport.h"
+
+#include "app/CommandIDs.h"
+#include "app/DirectoryManager.h"
+#include "support/TestTracks.h"
+
+#include <gtest/gtest.h>
+
+using namespace kalder;
+using namespace kalder::test;
+
+namespace
+{
+constexpr int rate = 44100;
+
+/** Two seconds of stereo: a loud first second (peak 0.8), a quiet second (peak 0.1). */
+juce::AudioBuffer<float> makeTwoLevelSong()
+{
+    auto audio = makeSine (2, 2 * rate, rate, 441.0, 0.8f);
+    for (int c = 0; c < 2; ++c)
+        audio.applyGain (c, rate, rate, 0.125f);
+    return audio;
+}
+
+juce::File writeSong (const juce::File& folder, const juce::String& name, const juce::AudioBuffer<float>& audio)
+{
+    const auto file = folder.getChildFile (name);
+    EXPECT_TRUE (writeWav (file, audio, rate));
+    return file;
+}
+
+juce::Component* findChild (juce::Component& parent, const juce::String& id)
+{
+    return parent.findChildWithID (id);
+}
+
+/** Waits for an alert titled title, then closes it. */
+bool waitForAlert (const juce::String& title)
+{
+    const auto shown = waitUntil ([&] { return findModalWindow (title) != nullptr; }, 10000);
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    waitUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }, 5000);
+    return shown;
+}
+} // namespace
+
+TEST (MainWindow, EmptyWindowInvitesADropAndOnlyOpeningCanRun)
+{
+    ApplicationFixture fixture;
+    ASSERT_NE (fixture.app().getMainWindow(), nullptr);
+    EXPECT_TRUE (fixture.window().isVisible());
+    EXPECT_EQ (fixture.window().getName(), "Kalder Pro");
+    EXPECT_TRUE (fixture.content().getOverview().isShowingDropHint());
+    EXPECT_EQ (fixture.content().getTrackList().getNumRows(), 0);
+
+    // Nothing to play: the transport commands are disabled and do nothing.
+    EXPECT_FALSE (fixture.invoke (Command::playPause));
+    EXPECT_FALSE (fixture.content().isPlaying());
+
+    // The keys of the table reach the commands: Space plays, Ctrl+Shift+N opens.
+    auto* keys = fixture.app().getCommandManager().getKeyMappings();
+    EXPECT_EQ (keys->findCommandForKeyPress (juce::KeyPress (juce::KeyPress::spaceKey)),
+               CommandIDs::getInstance().getId (Command::playPause));
+    EXPECT_EQ (keys->findCommandForKeyPress (
+                   juce::KeyPress ('n', juce::ModifierKeys::commandModifier | juce::ModifierKeys::shiftModifier, 0)),
+               CommandIDs::getInstance().getId (Command::openAudioFile));
+    EXPECT_TRUE (CommandIDs::getInstance().isEnabled (Command::openAudioFile));
+}
+
+TEST (MainWindow, FileOnTheCommandLineBecomesThePlayableMaster)
+{
+    TemporaryDirectory songs;
+    const auto audio = makeTwoLevelSong();
+    const auto song = writeSong (songs.get(), "song.wav", audio);
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("song"));
+
+    auto& content = fixture.content();
+    auto master = fixture.app().getMixer().getMasterTrack();
+    EXPECT_EQ (master->getNumSamples(), audio.getNumSamples());
+    EXPECT_TRUE (master->isStoreReady());
+    EXPECT_EQ (fixture.window().getName(), "Kalder Pro - song");
+
+    // The panels show the track.
+    ASSERT_EQ (content.getTrackList().getNumRows(), 1);
+    auto* name = dynamic_cast<juce::Label*> (findChild (*content.getTrackList().getRow (0), "name"));
+    ASSERT_NE (name, nullptr);
+    EXPECT_EQ (name->getText(), "song");
+    EXPECT_FALSE (content.getOverview().isShowingDropHint());
+    EXPECT_EQ (content.getTransportBar().getTimeText(), "0:00.0 / 0:02.0");
+    EXPECT_EQ (content.getLoop().getLoopArea(), juce::Range<float> (0.0f, 1.0f));
+
+    // The overview outlines the file: loud first half, quiet second half.
+    ASSERT_TRUE (waitUntil ([&] { return ! content.getOverview().getSummary().isEmpty(); }, 10000));
+    const auto& summary = content.getOverview().getSummary();
+    const auto n = summary.getNumBuckets();
+    auto outline = [&] (int from, int to) {
+        auto range = summary.getBucket (from);
+        for (int b = from + 1; b < to; ++b)
+            range = range.getUnionWith (summary.getBucket (b));
+        return range;
+    };
+    const auto loud = outline (n / 8, 3 * n / 8), quiet = outline (5 * n / 8, 7 * n / 8);
+    EXPECT_NEAR (loud.getEnd(), 0.8f, 0.01f);
+    EXPECT_NEAR (loud.getStart(), -0.8f, 0.01f);
+    EXPECT_NEAR (quiet.getEnd(), 0.1f, 0.01f);
+    EXPECT_NEAR (quiet.getStart(), -0.1f, 0.01f);
+
+    // Play through the command manager: the transport runs and the bar follows.
+    ASSERT_TRUE (fixture.invoke (Command::playPause));
+    ASSERT_TRUE (waitUntil ([&] { return content.getTransport().getPosition() > 4; }, 10000));
+    EXPECT_TRUE (content.isPlaying());
+    EXPECT_TRUE (waitUntil ([&] { return content.getTransportBar().isShowingPlaying(); }, 2000));
+    EXPECT_TRUE (waitUntil ([&] { return content.getTransportBar().getTimeText() != "0:00.0 / 0:02.0"; }, 2000));
+
+    // Pause keeps the position.
+    ASSERT_TRUE (fixture.invoke (Command::playPause));
+    EXPECT_FALSE (content.isPlaying());
+    const auto paused = content.getTransport().getPosition();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // ms: some audio callbacks
+    EXPECT_EQ (content.getTransport().getPosition(), paused);
+    EXPECT_TRUE (waitUntil ([&] { return ! content.getTransportBar().isShowingPlaying(); }, 2000));
+
+    // Space, as the window's key listener receives it, resumes.
+    EXPECT_TRUE (
+        fixture.app().getCommandManager().getKeyMappings()->keyPressed (juce::KeyPress (juce::KeyPress::spaceKey), &content));
+    EXPECT_TRUE (waitUntil ([&] { return content.isPlaying(); }, 2000));
+
+    // Stop returns to the start; End goes to the last block.
+    ASSERT_TRUE (fixture.invoke (Command::stop));
+    EXPECT_FALSE (content.isPlaying());
+    EXPECT_EQ (content.getTransport().getPosition(), 0);
+    ASSERT_TRUE (fixture.invoke (Command::movePlayheadToEnd));
+    EXPECT_EQ (content.getTransport().getPosition(), fixture.app().getMixer().getNumFrames() - 1);
+    EXPECT_GT (content.getPlayhead().getNormalisedPosition(), 0.98);
+
+    // The loop command turns looping on over the whole file.
+    ASSERT_TRUE (fixture.invoke (Command::toggleLoop));
+    EXPECT_TRUE (content.getLoop().isLoopEnabled());
+    EXPECT_TRUE (content.getTransport().isLooping());
+}
+
+TEST (MainWindow, BadInputGivesAnAlertAndKeepsTheProject)
+{
+    TemporaryDirectory songs;
+    const auto song = writeSong (songs.get(), "keep.wav", makeTwoLevelSong());
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("keep"));
+    auto& content = fixture.content();
+    const auto master = fixture.app().getMixer().getMasterTrack();
+    const auto workingFolders = DirectoryManager::getTempDir().getNumberOfChildFiles (juce::File::findDirectories);
+
+    // Not audio at all: the opening fails off the message thread, then an alert says so.
+    const auto text = songs.get().getChildFile ("notes.wav");
+    ASSERT_TRUE (text.replaceWithText ("these are not samples"));
+    EXPECT_TRUE (content.loadAudioFile (text));
+    EXPECT_TRUE (waitForAlert ("Cannot open audio file"));
+    EXPECT_TRUE (waitUntil ([&] { return ! content.isOpeningFile(); }, 10000));
+
+    // A folder, a missing file and two files at once are refused with an alert.
+    EXPECT_FALSE (content.loadAudioFile (songs.get()));
+    EXPECT_TRUE (waitForAlert ("Cannot open audio file"));
+    EXPECT_FALSE (content.loadAudioFile (songs.get().getChildFile ("missing.wav")));
+    EXPECT_TRUE (waitForAlert ("File not found."));
+    content.filesDropped ({ song.getFullPathName(), text.getFullPathName() }, 10, 10);
+    EXPECT_TRUE (waitForAlert ("Cannot open audio file"));
+
+    // The project is untouched, and the failed attempt left no working folder behind.
+    EXPECT_EQ (fixture.app().getMixer().getMasterTrack(), master);
+    EXPECT_TRUE (master->isPlayable());
+    EXPECT_EQ (content.getTrackList().getNumRows(), 1);
+    EXPECT_EQ (DirectoryManager::getTempDir().getNumberOfChildFiles (juce::File::findDirectories), workingFolders);
+    ASSERT_TRUE (fixture.invoke (Command::playPause));
+    EXPECT_TRUE (content.isPlaying());
+}
+
+TEST (MainWindow, DroppedFileOpensWithoutBlockingAndReplacesTheMaster)
+{
+    TemporaryDirectory songs;
+    const auto first = writeSong (songs.get(), "first.wav", makeTwoLevelSong());
+    constexpr int longSeconds = 30; // long enough that opening takes a while
+    const auto second = writeSong (songs.get(), "second.wav", makeNoise (2, longSeconds * rate, 5, 0.3f));
+    ApplicationFixture fixture ("\"" + first.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("first"));
+    auto& content = fixture.content();
+    const auto firstFolder = fixture.app().getMixer().getMasterTrack()->getAudioFile().getParentDirectory();
+    ASSERT_TRUE (firstFolder.isDirectory());
+
+    content.filesDropped ({ second.getFullPathName() }, 10, 10);
+    ASSERT_TRUE (content.isOpeningFile());
+
+    // While it opens the message loop keeps running and the progress window shows.
+    bool messageHandled = false;
+    juce::MessageManager::callAsync ([&] { messageHandled = true; });
+    ASSERT_TRUE (waitUntil ([&] { return messageHandled; }, 2000));
+    EXPECT_EQ (fixture.app().getMixer().getMasterTrack()->getName(), "first");
+    EXPECT_TRUE (waitUntil ([] { return findModalWindow ("Opening audio file") != nullptr; }, 2000));
+
+    ASSERT_TRUE (fixture.waitForMaster ("second"));
+    EXPECT_EQ (fixture.app().getMixer().getMasterTrack()->getNumSamples(), longSeconds * rate);
+    ASSERT_EQ (content.getTrackList().getNumRows(), 1);
+    EXPECT_EQ (dynamic_cast<juce::Label*> (findChild (*content.getTrackList().getRow (0), "name"))->getText(), "second");
+    EXPECT_EQ (fixture.window().getName(), "Kalder Pro - second");
+    EXPECT_EQ (content.getTransportBar().getTimeText(), "0:00.0 / 0:30.0");
+
+    // The replaced track's working files go once nothing holds it any more.
+    EXPECT_TRUE (waitUntil ([&] { return ! firstFolder.exists(); }, 10000));
+}
+
+TEST (MainWindow, TrackRowControlsWriteTheTrackAndFollowIt)
+{
+    TemporaryDirectory songs;
+    const auto song = writeSong (songs.get(), "row.wav", makeTwoLevelSong());
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("row"));
+    auto track = fixture.app().getMixer().getMasterTrack();
+    auto& row = *fixture.content().getTrackList().getRow (0);
+    auto* volume = dynamic_cast<juce::Slider*> (findChild (row, "volume"));
+    auto* pan = dynamic_cast<juce::Slider*> (findChild (row, "pan"));
+    auto* solo = dynamic_cast<juce::Button*> (findChild (row, "solo"));
+    auto* mute = dynamic_cast<juce::Button*> (findChild (row, "mute"));
+    ASSERT_TRUE (volume != nullptr && pan != nullptr && solo != nullptr && mute != nullptr);
+
+    volume->setValue (-6.0, juce::sendNotificationSync);
+    EXPECT_NEAR (track->getVolume(), juce::Decibels::decibelsToGain (-6.0f), 1.0e-4f);
+    volume->setValue (TrackListComponent::minVolumeDb, juce::sendNotificationSync);
+    EXPECT_EQ (track->getVolume(), 0.0f);
+
+    // Hard left: both channels of the stereo track end up on the left.
+    pan->setValue (-1.0, juce::sendNotificationSync);
+    EXPECT_NEAR (track->getPanGains (0).right, 0.0f, 1.0e-6f);
+    EXPECT_NEAR (track->getPanGains (1).right, 0.0f, 1.0e-6f);
+    EXPECT_NEAR (track->getPanGains (1).left, 1.0f, 1.0e-6f);
+
+    solo->triggerClick();
+    EXPECT_TRUE (waitUntil ([&] { return track->isSoloed(); }, 2000));
+    mute->triggerClick();
+    EXPECT_TRUE (waitUntil ([&] { return track->isMuted(); }, 2000));
+
+    // A change made elsewhere shows in the row.
+    track->setMute (false);
+    track->setVolume (1.0f);
+    EXPECT_FALSE (mute->getToggleState());
+    EXPECT_NEAR (volume->getValue(), 0.0, 1.0e-9);
+}
