@@ -1,6 +1,7 @@
 #include "MainContentComponent.h"
 #include "CommandIDs.h"
 #include "DirectoryManager.h"
+#include "SettingsManager.h"
 
 #include "tracks/NullAudioIODevice.h"
 #include "ui/KalderLookAndFeel.h"
@@ -99,6 +100,47 @@ bool MainContentComponent::loadAudioFile (const juce::File& file)
 
     stopButtonClicked();
 
+    if (file.hasFileExtension (".mp3") && SettingsManager::getInstance().getLowQualityWarning())
+    {
+        askLowQualityQuestion (file);
+        return true;
+    }
+    startOpening (file);
+    return true;
+}
+
+void MainContentComponent::askLowQualityQuestion (const juce::File& file)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    enum Answer
+    {
+        cancelAnswer = 0, // also what a window closed from outside gives
+        openAnswer,
+        openAndStopAskingAnswer
+    };
+
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    auto* window = new juce::AlertWindow (lowQualityTitle, SettingsIds::lowQualityWarningText,
+                                          juce::MessageBoxIconType::WarningIcon);
+    window->addButton ("Open", openAnswer, juce::KeyPress (juce::KeyPress::returnKey));
+    window->addButton (dontShowAgainText, openAndStopAskingAnswer);
+    window->addButton ("Cancel", cancelAnswer, juce::KeyPress (juce::KeyPress::escapeKey));
+
+    juce::Component::SafePointer<MainContentComponent> safeThis (this);
+    window->enterModalState (true, juce::ModalCallbackFunction::create ([safeThis, file] (int answer) {
+                                 if (answer == openAndStopAskingAnswer)
+                                     SettingsManager::getInstance().setLowQualityWarning (false);
+                                 if (safeThis != nullptr && answer != cancelAnswer && safeThis->opening == nullptr)
+                                     safeThis->startOpening (file);
+                             }),
+                             true);
+}
+
+void MainContentComponent::startOpening (const juce::File& file)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    jassert (opening == nullptr);
+
     // Each file gets a folder of its own, so that the track playing now keeps its files
     // until the new one has replaced it.
     const auto name = juce::File::createLegalFileName (file.getFileNameWithoutExtension());
@@ -107,7 +149,6 @@ bool MainContentComponent::loadAudioFile (const juce::File& file)
     opening = std::make_unique<OpenAudioFileThread> (file, folder);
     opening->onFinished = [this] (OpenAudioFileThread& job) { openingFinished (job); };
     opening->launchThread();
-    return true;
 }
 
 void MainContentComponent::openFileChooser()

@@ -51,8 +51,13 @@ public:
     //==============================================================================
     /** Opens an audio file as the new master track, off the message thread. Returns
         false (after an alert) when the file is refused at once: missing, a folder, or
-        another file still opening. */
+        another file still opening. An ".mp3" file, while the "lowQualityWarning"
+        setting is on, is opened only after the user has answered the question titled
+        lowQualityTitle. */
     bool loadAudioFile (const juce::File& file);
+
+    static constexpr const char* lowQualityTitle = "Low Quality Audio";
+    static constexpr const char* dontShowAgainText = "Don't show again";
 
     /** Asks for a file with a file chooser, then opens it. */
     void openFileChooser();
@@ -102,6 +107,8 @@ public:
 private:
     void timerCallback() override;
     void loopHasChanged (Loop*) override;
+    void askLowQualityQuestion (const juce::File& file);
+    void startOpening (const juce::File& file);
     void openingFinished (OpenAudioFileThread& job);
     void setMasterTrack (AudioTrack::Ptr track);
     void updateTransportCommands();

@@ -2,6 +2,7 @@
 
 #include "app/CommandIDs.h"
 #include "app/DirectoryManager.h"
+#include "app/SettingsManager.h"
 #include "support/TestTracks.h"
 
 #include <gtest/gtest.h>
@@ -242,4 +243,54 @@ TEST (MainWindow, TrackRowControlsWriteTheTrackAndFollowIt)
     track->setVolume (1.0f);
     EXPECT_FALSE (mute->getToggleState());
     EXPECT_NEAR (volume->getValue(), 0.0, 1.0e-9);
+}
+
+TEST (MainWindow, CompressedFileAsksFirstAndDontShowAgainSilencesTheQuestion)
+{
+    ApplicationFixture fixture;
+    auto& content = fixture.content();
+    TemporaryDirectory songs;
+    // Not a real MP3: the question comes before any decoding, and the failure after it
+    // shows that the file was (or was not) opened.
+    const auto mp3 = songs.get().getChildFile ("lossy.mp3");
+    ASSERT_TRUE (mp3.replaceWithText ("not an mp3 either"));
+
+    auto clickButton = [] (const juce::String& text) {
+        auto* window = dynamic_cast<juce::AlertWindow*> (findModalWindow (MainContentComponent::lowQualityTitle));
+        if (window == nullptr)
+            return false;
+        for (auto* child : window->getChildren())
+            if (auto* button = dynamic_cast<juce::Button*> (child); button != nullptr && button->getButtonText() == text)
+            {
+                button->triggerClick();
+                return true;
+            }
+        return false;
+    };
+
+    // Cancel: nothing is opened.
+    ASSERT_TRUE (content.loadAudioFile (mp3));
+    ASSERT_TRUE (waitUntil ([] { return findModalWindow (MainContentComponent::lowQualityTitle) != nullptr; }, 5000));
+    EXPECT_FALSE (content.isOpeningFile());
+    ASSERT_TRUE (clickButton ("Cancel"));
+    ASSERT_TRUE (waitUntil ([] { return findModalWindow (MainContentComponent::lowQualityTitle) == nullptr; }, 5000));
+    EXPECT_FALSE (content.isOpeningFile());
+    EXPECT_TRUE (SettingsManager::getInstance().getLowQualityWarning());
+
+    // "Don't show again": the file is opened (and fails), and the setting is stored off.
+    ASSERT_TRUE (content.loadAudioFile (mp3));
+    ASSERT_TRUE (waitUntil ([] { return findModalWindow (MainContentComponent::lowQualityTitle) != nullptr; }, 5000));
+    ASSERT_TRUE (clickButton (MainContentComponent::dontShowAgainText));
+    EXPECT_TRUE (waitUntil ([] { return findModalWindow ("Cannot open audio file") != nullptr; }, 10000));
+    EXPECT_FALSE (SettingsManager::getInstance().getLowQualityWarning());
+    const auto stored = juce::JSON::parse (DirectoryManager::getSettingsFile());
+    EXPECT_FALSE ((bool) stored["lowQualityWarning"]);
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    ASSERT_TRUE (waitUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }, 5000));
+
+    // The next MP3 opens at once.
+    ASSERT_TRUE (content.loadAudioFile (mp3));
+    EXPECT_TRUE (content.isOpeningFile());
+    EXPECT_EQ (findModalWindow (MainContentComponent::lowQualityTitle), nullptr);
+    EXPECT_TRUE (waitUntil ([&] { return ! content.isOpeningFile(); }, 10000));
 }
