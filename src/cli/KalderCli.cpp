@@ -69,8 +69,10 @@ int fail (const juce::String& message)
 /** A working folder for one run, removed afterwards. */
 struct WorkFolder
 {
+    // A unique name, not the first free one: two runs started at the same moment would
+    // otherwise share one folder, and the first to finish would delete it under the other.
     WorkFolder()
-        : dir (juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kalder-cli", {}, false))
+        : dir (juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("kalder-cli-" + juce::Uuid().toString()))
     {}
     ~WorkFolder() { dir.deleteRecursively(); }
     juce::File dir;
