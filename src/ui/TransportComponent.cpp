@@ -122,9 +122,12 @@ void TransportComponent::setTimes (double positionSeconds, double lengthSeconds)
 
 void TransportComponent::setControlsEnabled (bool shouldBeEnabled)
 {
-    playButton.setEnabled (shouldBeEnabled);
-    stopButton.setEnabled (shouldBeEnabled);
-    loopButton.setEnabled (shouldBeEnabled);
+    constexpr float disabledAlpha = 0.35f; // greyed, as the menus show disabled commands
+    for (auto* b : { &playButton, &stopButton, &loopButton })
+    {
+        b->setEnabled (shouldBeEnabled);
+        b->setAlpha (shouldBeEnabled ? 1.0f : disabledAlpha);
+    }
 }
 
 juce::String TransportComponent::formatTime (double seconds)
