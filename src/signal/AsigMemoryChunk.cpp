@@ -1,19 +1,8 @@
 #include "AsigMemoryChunk.h"
+#include "RangeUtilities.h"
 
 namespace kalder
 {
-
-namespace
-{
-    juce::Range<int> unionOf (juce::Range<int> a, juce::Range<int> b)
-    {
-        if (a.isEmpty())
-            return b;
-        if (b.isEmpty())
-            return a;
-        return a.getUnionWith (b);
-    }
-} // namespace
 
 AsigMemoryChunk::AsigMemoryChunk (juce::File cspec, juce::File mask, juce::File selection, int channels, int freqs, int numFrames,
                                   juce::Range<int> range)

@@ -1,4 +1,5 @@
 #include "AsigMemoryManager.h"
+#include "RangeUtilities.h"
 
 namespace kalder
 {
@@ -10,14 +11,6 @@ namespace
     constexpr int jobShutdownTimeoutMs = 10000;
     constexpr int cacheAttempts = 4;
 
-    juce::Range<int> unionOf (juce::Range<int> a, juce::Range<int> b)
-    {
-        if (a.isEmpty())
-            return b;
-        if (b.isEmpty())
-            return a;
-        return a.getUnionWith (b);
-    }
 } // namespace
 
 /** Swaps the refilled back buffer to the front. */
