@@ -1,6 +1,8 @@
 // The STFT analysis and the masked read, each beside its lower bound measured in
 // the same run:
 //   Analysis/...            Asig::readAudio of a stereo 44.1 kHz buffer into data files
+//   AnalysisInMemory/...    the same with the data files in memory (tmpfs)
+//                           (user_ms: user-mode CPU time, the computing without the writes)
 //   FftwStftOnly/...        the same windows and FFTs with FFTW, results thrown away
 //   FftwStftAndWrite/...    the same plus writing the same bytes sequentially to disk
 //   MaskedRead*/...         Asig::readFrames frame by frame (mask edited, selection set)
@@ -12,6 +14,7 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace kalder;
@@ -42,6 +45,21 @@ const ParsedAudioBuffer& song (int seconds)
     return *s;
 }
 
+/** User-mode CPU time of the process: the computing without the kernel's share (the
+    writes), to compare the analysis's STFT stage with FFTW's. */
+double userSeconds()
+{
+    rusage usage {};
+    getrusage (RUSAGE_SELF, &usage);
+    return (double) usage.ru_utime.tv_sec + 1.0e-6 * (double) usage.ru_utime.tv_usec;
+}
+
+/** Reports the user time per iteration since start as "user_ms". */
+void reportUserTime (benchmark::State& state, double start)
+{
+    state.counters["user_ms"] = benchmark::Counter ((userSeconds() - start) * 1000.0, benchmark::Counter::kAvgIterations);
+}
+
 juce::File benchFolder()
 {
     auto dir = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("kalder-bench");
@@ -49,20 +67,41 @@ juce::File benchFolder()
     return dir;
 }
 
-void Analysis (benchmark::State& state)
+void analyse (benchmark::State& state, const juce::File& dir)
 {
     const auto& audio = song ((int) state.range (0));
-    const auto dir = benchFolder().getChildFile ("analysis");
+    double user = 0.0;
     for (auto _ : state)
     {
+        const auto start = userSeconds();
         Asig asig (audio, dir, "bench");
         if (asig.readAudio (audio).failed())
             state.SkipWithError ("analysis failed");
+        user += userSeconds() - start;
         state.PauseTiming();
         dir.deleteRecursively();
         state.ResumeTiming();
     }
+    state.counters["user_ms"] = benchmark::Counter (user * 1000.0, benchmark::Counter::kAvgIterations);
     state.SetItemsProcessed (state.iterations() * audio.getNumSamples() * audio.getNumChannels());
+}
+
+void Analysis (benchmark::State& state)
+{
+    analyse (state, benchFolder().getChildFile ("analysis"));
+}
+
+/** The analysis with its files in memory (tmpfs): the STFT stage with writes that cost a
+    copy, to set beside FftwStftOnly. */
+void AnalysisInMemory (benchmark::State& state)
+{
+    const juce::File shm ("/dev/shm");
+    if (! shm.isDirectory())
+    {
+        state.SkipWithError ("no /dev/shm");
+        return;
+    }
+    analyse (state, shm.getChildFile ("kalder-bench-analysis"));
 }
 
 /** Window + FFT of every frame of every channel; writes the bins when fd >= 0. */
@@ -115,8 +154,10 @@ void fftwStft (const ParsedAudio& audio, int fd)
 void FftwStftOnly (benchmark::State& state)
 {
     const auto& audio = song ((int) state.range (0));
+    const auto start = userSeconds();
     for (auto _ : state)
         fftwStft (audio, -1);
+    reportUserTime (state, start);
     state.SetItemsProcessed (state.iterations() * audio.getNumSamples() * audio.getNumChannels());
 }
 
@@ -201,6 +242,7 @@ void MaskMultiplyOnly (benchmark::State& state)
 } // namespace
 
 BENCHMARK (Analysis)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
+BENCHMARK (AnalysisInMemory)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
 BENCHMARK (FftwStftOnly)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
 BENCHMARK (FftwStftAndWrite)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
 BENCHMARK (MaskedReadCached)->Unit (benchmark::kMillisecond)->UseRealTime();

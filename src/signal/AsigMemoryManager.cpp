@@ -214,13 +214,22 @@ CspecMatrix AsigMemoryManager::readCspecFromFile (int channel, juce::Range<int> 
     if (r.isEmpty() || ! isValidChannel (channel))
         return {};
 
-    CspecMatrix result = CspecMatrix::Zero (nFreqs, r.getLength());
+    CspecMatrix result;
     const_cast<AsigMemoryManager*> (this)->forEachChunkPart (r, [&] (AsigMemoryChunk& chunk, juce::Range<int> part) {
-        const auto block = chunk.readComplexFrames (channel, part);
+        auto block = chunk.readComplexFrames (channel, part);
+        if (part == r && block.rows() == nFreqs && block.cols() == part.getLength())
+        {
+            result = std::move (block); // all in one chunk: no copy
+            return true;
+        }
+        if (result.size() == 0)
+            result = CspecMatrix::Zero (nFreqs, r.getLength());
         if (block.rows() == nFreqs && block.cols() == part.getLength())
             result.middleCols (part.getStart() - r.getStart(), part.getLength()) = block;
         return true;
     });
+    if (result.size() == 0)
+        result = CspecMatrix::Zero (nFreqs, r.getLength());
     return result;
 }
 
@@ -230,16 +239,28 @@ MaskMatrix AsigMemoryManager::readMaskFromFile (int channel, juce::Range<int> fr
     if (r.isEmpty() || ! isValidChannel (channel))
         return MaskMatrix (nFreqs, 0);
 
-    MaskMatrix result = MaskMatrix::Ones (nFreqs, r.getLength());
+    MaskMatrix result;
     const_cast<AsigMemoryManager*> (this)->forEachChunkPart (r, [&] (AsigMemoryChunk& chunk, juce::Range<int> part) {
         if (chunk.getMaskLevel (channel) >= AsigMemoryChunk::editedMaskLevel)
         {
-            const auto block = chunk.readMaskFrames (channel, part);
+            auto block = chunk.readMaskFrames (channel, part);
             if (block.rows() == nFreqs && block.cols() == part.getLength())
+            {
+                if (part == r)
+                {
+                    result = std::move (block); // all in one chunk: no copy
+                    return true;
+                }
+                if (result.size() == 0)
+                    result = MaskMatrix::Ones (nFreqs, r.getLength());
                 result.middleCols (part.getStart() - r.getStart(), part.getLength()) = block;
+            }
         }
         return true;
     });
+    // Parts never edited are ones.
+    if (result.size() == 0)
+        result = MaskMatrix::Ones (nFreqs, r.getLength());
     return result;
 }
 

@@ -1,6 +1,7 @@
 #include "TrackDataFile.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -72,22 +73,27 @@ juce::int64 TrackDataFile::offsetOf (int channel, int frame, int bin) const noex
 
 bool TrackDataFile::readBytes (juce::int64 offset, void* dest, size_t numBytes) const
 {
+    auto* out = static_cast<char*> (dest);
     ScopedDescriptor fd (file, O_RDONLY);
     if (! fd.isOpen())
+    {
+        std::memset (out, 0, numBytes);
         return false;
+    }
 
-    auto* out = static_cast<char*> (dest);
     while (numBytes > 0)
     {
         const auto got = ::pread (fd.get(), out, numBytes, (off_t) offset);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
-            break; // the rest lies beyond the end of the file: it stays zero
+            break;
         out += got;
         offset += got;
         numBytes -= (size_t) got;
     }
+    // What lies beyond the end of the file (or could not be read) reads as zeros.
+    std::memset (out, 0, numBytes);
     return true;
 }
 
@@ -97,7 +103,7 @@ MaskMatrix TrackDataFile::readFrames (int channel, juce::Range<int> range) const
     if (type != ValueType::real || r.isEmpty() || ! juce::isPositiveAndBelow (channel, channels) || rows == 0)
         return {};
 
-    MaskMatrix m = MaskMatrix::Zero (rows, r.getLength());
+    MaskMatrix m (rows, r.getLength()); // readBytes() writes every value
     readBytes (offsetOf (channel, r.getStart(), 0), m.data(), (size_t) m.size() * valueSize);
     return m;
 }
@@ -108,7 +114,7 @@ CspecMatrix TrackDataFile::readComplexFrames (int channel, juce::Range<int> rang
     if (type != ValueType::complex || r.isEmpty() || ! juce::isPositiveAndBelow (channel, channels) || rows == 0)
         return {};
 
-    CspecMatrix m = CspecMatrix::Zero (rows, r.getLength());
+    CspecMatrix m (rows, r.getLength()); // readBytes() writes every value
     readBytes (offsetOf (channel, r.getStart(), 0), m.data(), (size_t) m.size() * valueSize);
     return m;
 }

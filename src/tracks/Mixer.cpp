@@ -91,7 +91,7 @@ private:
 };
 
 //==============================================================================
-Mixer::RenderSession::RenderSession (Mixer& m) : mixer (m) {}
+Mixer::RenderSession::RenderSession (Mixer& m, Synthesis how) : mixer (m), synthesis (how) {}
 
 void Mixer::RenderSession::renderFrame (int frame, juce::AudioBuffer<float>& out)
 {
@@ -210,7 +210,7 @@ void Mixer::replaceTracks (const juce::ReferenceCountedArray<AudioTrack>& remove
     for (auto* t : removed)
     {
         s->tracks.removeObject (t);
-        if (s->active == t)
+        if (s->active.get() == t)
             s->active = added != nullptr ? added : s->master;
     }
     if (added != nullptr)
@@ -299,19 +299,13 @@ void Mixer::mix (RenderSession& session, const State& s, int frame, juce::AudioB
     if (session.trackBlock.getNumChannels() != channels || session.trackBlock.getNumSamples() != hop)
         session.trackBlock.setSize (channels, hop);
 
-    auto renderTrack = [&] (AudioTrack* track) -> juce::AudioBuffer<float>& {
-        auto& renderer = session.renderers[track];
-        if (renderer == nullptr)
-            renderer = std::make_unique<TrackRenderer> (track, channels);
-        renderer->renderBlock (frame, session.trackBlock);
-        return session.trackBlock;
-    };
-
+    // The tracks heard in this block.
+    juce::Array<AudioTrack*> playing;
     const bool masterAlone = s.tracks.size() <= 1 || s.active == s.master;
     if (masterAlone)
     {
         if (s.master->isPlayable())
-            out.makeCopyOf (renderTrack (s.master.get()), true);
+            playing.add (s.master.get());
     }
     else
     {
@@ -322,13 +316,35 @@ void Mixer::mix (RenderSession& session, const State& s, int frame, juce::AudioB
         for (auto* t : s.tracks)
         {
             const bool plays = anySolo ? t->isSoloed() : ! t->isMuted();
-            if (! plays || ! t->isPlayable() || t->getBufferSize() != hop)
-                continue;
-            const auto& block = renderTrack (t);
-            for (int c = 0; c < channels; ++c)
-                out.addFrom (c, 0, block, c, 0, hop);
+            if (plays && t->isPlayable() && t->getBufferSize() == hop)
+                playing.add (t);
         }
     }
+
+    // Summed before synthesis where the session allows it, else one by one.
+    juce::Array<AudioTrack*> summed;
+    if (session.synthesis == RenderSession::Synthesis::summedSpectra && ! playing.isEmpty())
+    {
+        if (session.spectralMix == nullptr)
+            session.spectralMix = std::make_unique<SpectralMixSynthesiser> (s.master->getGeometry(), channels);
+        for (auto* t : playing)
+            if (session.spectralMix->canSum (*t))
+                summed.add (t);
+    }
+
+    for (auto* t : playing)
+    {
+        if (summed.contains (t))
+            continue;
+        auto& renderer = session.renderers[t];
+        if (renderer == nullptr)
+            renderer = std::make_unique<TrackRenderer> (t, channels);
+        renderer->renderBlock (frame, session.trackBlock);
+        for (int c = 0; c < channels; ++c)
+            out.addFrom (c, 0, session.trackBlock, c, 0, hop);
+    }
+    if (! summed.isEmpty())
+        session.spectralMix->addBlock (frame, summed, out);
 
     const auto gain = masterGain.load();
     if (gain != 1.0f)

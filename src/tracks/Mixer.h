@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioTrack.h"
+#include "SpectralMixSynthesiser.h"
 #include "TrackRenderer.h"
 
 #include <juce_events/juce_events.h>
@@ -101,7 +102,16 @@ public:
     class RenderSession
     {
     public:
-        explicit RenderSession (Mixer& mixer);
+        enum class Synthesis
+        {
+            /** Each track is synthesised on its own and feeds its meters (playback). */
+            perTrack,
+            /** Tracks' spectra are summed and synthesised once per output channel: the
+                same sound, much faster, best read in order, no per-track meters (bounces). */
+            summedSpectra
+        };
+
+        explicit RenderSession (Mixer& mixer, Synthesis synthesis = Synthesis::perTrack);
 
         /** Mixes block frame into out (output channels x hop). Blocks before 0 or after the
             end are silent. */
@@ -110,7 +120,9 @@ public:
     private:
         friend class Mixer;
         Mixer& mixer;
+        const Synthesis synthesis;
         std::map<AudioTrack*, std::unique_ptr<TrackRenderer>> renderers;
+        std::unique_ptr<SpectralMixSynthesiser> spectralMix;
         juce::AudioBuffer<float> trackBlock;
     };
 

@@ -123,7 +123,7 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
         progress = new Progress();
     progress->setNumSteps (endFrame - firstFrame);
 
-    Mixer::RenderSession session (mixer);
+    Mixer::RenderSession session (mixer, Mixer::RenderSession::Synthesis::summedSpectra);
     juce::AudioBuffer<float> block (channels, hop);
 
     for (int frame = firstFrame; frame < endFrame && ! progress->isCancelled(); ++frame)

@@ -106,41 +106,39 @@ void TrackRenderer::renderRawBlock (int block, juce::AudioBuffer<float>& dest)
         dest.copyFrom (c, 0, raw, c, 0, geometry.getHop());
 }
 
+float TrackRenderer::getOutputGain (const AudioTrack& track, int numOutputs, int output, int channel) noexcept
+{
+    const auto channels = track.getNumChannels();
+    if (! juce::isPositiveAndBelow (channel, channels) || ! juce::isPositiveAndBelow (output, juce::jmax (1, numOutputs)))
+        return 0.0f;
+
+    const auto gain = track.getVolume();
+    // A mono mix has nothing to pan: the channels' average.
+    if (numOutputs <= 1)
+        return gain / (float) channels;
+
+    // Channels 0 and 1 go through their pan gains; any further channels pass straight.
+    if (output < 2)
+    {
+        if (channel >= 2)
+            return 0.0f;
+        const auto pan = track.getPanGains (channel);
+        return gain * (output == 0 ? pan.left : pan.right);
+    }
+    return output == channel ? gain : 0.0f;
+}
+
 void TrackRenderer::renderBlock (int block, juce::AudioBuffer<float>& dest)
 {
     const auto hop = geometry.getHop();
     renderChannels (block, raw);
 
-    const auto gain = track->getVolume();
-    const auto channels = track->getNumChannels();
-
-    if (numOutputs == 1)
+    for (int o = 0; o < numOutputs; ++o)
     {
-        // A mono mix has nothing to pan: the channels' average.
-        const auto share = gain / (float) juce::jmax (1, channels);
-        dest.copyFrom (0, 0, raw.getReadPointer (0), hop, share);
-        for (int c = 1; c < channels; ++c)
-            dest.addFrom (0, 0, raw, c, 0, hop, share);
-        track->updatePeaks (dest);
-        return;
-    }
-
-    // Channels 0 and 1 go through their pan gains; any further channels pass straight.
-    const auto pan0 = track->getPanGains (0);
-    dest.copyFrom (0, 0, raw.getReadPointer (0), hop, gain * pan0.left);
-    dest.copyFrom (1, 0, raw.getReadPointer (0), hop, gain * pan0.right);
-    if (channels > 1)
-    {
-        const auto pan1 = track->getPanGains (1);
-        dest.addFrom (0, 0, raw, 1, 0, hop, gain * pan1.left);
-        dest.addFrom (1, 0, raw, 1, 0, hop, gain * pan1.right);
-    }
-    for (int c = 2; c < numOutputs; ++c)
-    {
-        if (c < channels)
-            dest.copyFrom (c, 0, raw.getReadPointer (c), hop, gain);
-        else
-            dest.clear (c, 0, hop);
+        dest.clear (o, 0, hop);
+        for (int c = 0; c < track->getNumChannels(); ++c)
+            if (const auto g = getOutputGain (*track, numOutputs, o, c); g != 0.0f)
+                dest.addFrom (o, 0, raw, c, 0, hop, g);
     }
     track->updatePeaks (dest);
 }

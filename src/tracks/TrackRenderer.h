@@ -37,6 +37,11 @@ public:
         track are silent. */
     void renderBlock (int block, juce::AudioBuffer<float>& dest);
 
+    /** The factor by which input channel of track reaches output of a mix of numOutputs
+        channels: volume and pan law in one number (0 where the channel does not reach
+        that output). */
+    static float getOutputGain (const AudioTrack& track, int numOutputs, int output, int channel) noexcept;
+
     /** The track's block before volume and pan, one channel per track channel (for
         exports). */
     void renderRawBlock (int block, juce::AudioBuffer<float>& dest);

@@ -210,3 +210,131 @@ TEST (Mixer, TheRingFollowsEveryEdit)
     EXPECT_FALSE (p.mixer.renderFrame (10 + Mixer::ringSize + 3, fromRing));
     EXPECT_EQ (fromRing.getMagnitude (0, fromRing.getNumSamples()), 0.0f);
 }
+
+namespace
+{
+/** Blocks of a mix rendered in the given order, concatenated by block number. */
+juce::AudioBuffer<float> renderBlocks (Mixer& mixer, Mixer::RenderSession::Synthesis how, const std::vector<int>& order)
+{
+    Mixer::RenderSession session (mixer, how);
+    const auto hop = mixer.getFrameLength();
+    juce::AudioBuffer<float> all (mixer.getNumOutputChannels(), mixer.getNumFrames() * hop), block (all.getNumChannels(), hop);
+    all.clear();
+    for (auto b : order)
+    {
+        session.renderFrame (b, block);
+        for (int ch = 0; ch < all.getNumChannels(); ++ch)
+            all.copyFrom (ch, b * hop, block, ch, 0, hop);
+    }
+    return all;
+}
+
+std::vector<int> inOrder (int from, int to)
+{
+    std::vector<int> v;
+    for (int b = from; b < to; ++b)
+        v.push_back (b);
+    return v;
+}
+
+double worstChannelDb (const juce::AudioBuffer<float>& expected, const juce::AudioBuffer<float>& actual, int from, int to)
+{
+    auto worst = 1000.0;
+    for (int ch = 0; ch < expected.getNumChannels(); ++ch)
+        worst = juce::jmin (
+            worst, test::signalToErrorDb (expected.getReadPointer (ch, from), actual.getReadPointer (ch, from), to - from));
+    return worst;
+}
+} // namespace
+
+TEST (Mixer, SummedSpectraSoundLikeTracksSynthesisedOneByOne)
+{
+    Project p;
+    using Synthesis = Mixer::RenderSession::Synthesis;
+
+    // Edits of every kind the summed path must honour: masks, a flip, a selection at
+    // half volume, volume and pan per channel, a mute.
+    auto* asig = p.a->getAsig();
+    const auto frames = asig->getNumFrames();
+    asig->setMask (0, { 10, 200 }, { 5, frames - 5 }, MaskMatrix::Constant (190, frames - 10, 0.25f));
+    asig->setMask (1, { 0, 60 }, { 0, frames }, MaskMatrix::Zero (60, frames));
+    p.b->getAsig()->setMask (1, { 30, 90 }, { 0, 20 }, MaskMatrix::Constant (60, 20, 0.5f));
+    p.b->getAsig()->setFlip (true);
+    p.c->getAsig()->setSelection ({ 40, 120 }, { 3, 30 }, MaskMatrix::Ones (80, 27), true);
+    p.c->getAsig()->setSelectionVolume (0.5f);
+    p.a->setVolume (0.7f);
+    p.a->setPan (0, -0.6f);
+    p.b->setPan (1, 0.9f);
+    p.master->setMute (true);
+
+    // And a track whose store is not analysed yet, which plays its decoded audio.
+    auto raw = test::makeTrack (p.dir.get().getChildFile ("raw"), "raw", test::makeNoise (2, rate, 9), rate, false);
+    ASSERT_NE (raw, nullptr);
+    p.mixer.addTrack (raw);
+
+    const auto blocks = p.mixer.getNumFrames();
+    const auto total = blocks * p.mixer.getFrameLength();
+    const auto oneByOne = renderBlocks (p.mixer, Synthesis::perTrack, inOrder (0, blocks));
+    ASSERT_GT (oneByOne.getMagnitude (0, total), 0.1f);
+    EXPECT_GE (worstChannelDb (oneByOne, renderBlocks (p.mixer, Synthesis::summedSpectra, inOrder (0, blocks)), 0, total), 110.0);
+
+    // Out of order and with jumps: each jump starts the overlap again.
+    std::vector<int> jumping { 7, 3, 4, 5, 20, 0, 1, blocks - 1, 6, 2 };
+    const auto summed = renderBlocks (p.mixer, Synthesis::summedSpectra, jumping);
+    const auto hop = p.mixer.getFrameLength();
+    for (auto b : jumping)
+        EXPECT_GE (worstChannelDb (oneByOne, summed, b * hop, (b + 1) * hop), 110.0) << "block " << b;
+}
+
+TEST (Mixer, SummedSpectraFollowAChangeMidRender)
+{
+    Project p;
+    using Synthesis = Mixer::RenderSession::Synthesis;
+    const auto hop = p.mixer.getFrameLength();
+    const auto blocks = p.mixer.getNumFrames();
+
+    Mixer::RenderSession session (p.mixer, Synthesis::summedSpectra);
+    juce::AudioBuffer<float> block (2, hop);
+    for (int b = 0; b < 10; ++b)
+        session.renderFrame (b, block);
+
+    // A new volume and a new mask after block 9: once the overlap has passed (the
+    // three frames already pushed), blocks sound as a fresh render with the change.
+    p.b->setVolume (0.2f);
+    p.c->getAsig()->setMask (0, { 0, 100 }, { 0, blocks + 3 }, MaskMatrix::Zero (100, blocks + 3));
+    juce::AudioBuffer<float> after (2, blocks * hop);
+    after.clear();
+    for (int b = 10; b < blocks; ++b)
+    {
+        session.renderFrame (b, block);
+        for (int ch = 0; ch < 2; ++ch)
+            after.copyFrom (ch, b * hop, block, ch, 0, hop);
+    }
+    const auto expected = renderBlocks (p.mixer, Synthesis::perTrack, inOrder (0, blocks));
+    EXPECT_GE (worstChannelDb (expected, after, 13 * hop, blocks * hop), 110.0);
+    // Before the overlap has passed it is still partly the old sound.
+    EXPECT_LT (worstChannelDb (expected, after, 10 * hop, 11 * hop), 60.0);
+}
+
+TEST (Mixer, SummedSpectraOfAMonoProject)
+{
+    test::TemporaryDirectory dir;
+    auto master = test::makeTrack (dir.get().getChildFile ("m"), "m", test::makeNoise (1, rate, 3), rate);
+    auto stereo = test::makeTrack (dir.get().getChildFile ("s"), "s", test::makeNoise (2, rate, 4), rate);
+    ASSERT_NE (master, nullptr);
+    ASSERT_NE (stereo, nullptr);
+    Mixer mixer;
+    mixer.setMasterTrack (master);
+    mixer.addTrack (stereo);
+    mixer.setActiveTrack (stereo);
+    stereo->setVolume (0.5f);
+    stereo->getAsig()->setMask (1, { 0, 300 }, { 0, 10 }, MaskMatrix::Zero (300, 10));
+
+    using Synthesis = Mixer::RenderSession::Synthesis;
+    const auto blocks = mixer.getNumFrames();
+    const auto oneByOne = renderBlocks (mixer, Synthesis::perTrack, inOrder (0, blocks));
+    EXPECT_EQ (oneByOne.getNumChannels(), 1);
+    EXPECT_GE (worstChannelDb (oneByOne, renderBlocks (mixer, Synthesis::summedSpectra, inOrder (0, blocks)), 0,
+                               blocks * mixer.getFrameLength()),
+               110.0);
+}
