@@ -48,6 +48,51 @@ namespace
         Eigen::VectorXd sum;
         juce::int64 count = 0;
     };
+
+    /** Windows and transforms frames of one channel of audio, with buffers kept from one
+        call to the next. */
+    class FrameTransformer
+    {
+    public:
+        FrameTransformer (const FrameGeometry& g, const RealFFT& f)
+            : geometry (g),
+              fft (f),
+              window (AsigUtilities::getHanningWindow (g.nfft)),
+              time ((size_t) g.nfft),
+              ccs ((size_t) g.nfft + 2)
+        {}
+
+        /** block becomes nFreqs x frames.getLength(): the spectra of those frames. */
+        void transform (const ParsedAudio& audio, int channel, juce::Range<int> frames, CspecMatrix& block)
+        {
+            const auto nfft = geometry.nfft;
+            const auto hop = geometry.getHop();
+            const auto nFreqs = geometry.getNumFreqs();
+
+            // The samples under frames [f0, f1) run from the first sample of f0 to the last of f1 - 1.
+            const auto first = geometry.getFirstSampleOfFrame (frames.getStart());
+            const auto length = (frames.getLength() - 1) * hop + nfft;
+            samples.resize ((size_t) length);
+            block.resize (nFreqs, frames.getLength());
+            audio.readFrames (channel, first, length, samples.data());
+
+            for (int f = 0; f < frames.getLength(); ++f)
+            {
+                // Copy and window in one pass.
+                juce::FloatVectorOperations::multiply (time.data(), samples.data() + (size_t) f * (size_t) hop, window.data(),
+                                                       nfft);
+                fft.forward (time.data(), ccs.data());
+                std::memcpy (static_cast<void*> (block.col (f).data()), ccs.data(), sizeof (float) * (size_t) (2 * nFreqs));
+            }
+        }
+
+    private:
+        const FrameGeometry geometry;
+        const RealFFT& fft;
+        const std::vector<float> window;
+        RealFFT::Buffer time, ccs;
+        std::vector<float> samples;
+    };
 } // namespace
 
 /** Fills the back cache buffer with the window around a requested range. */
@@ -172,29 +217,18 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
         return r;
 
     initFFT();
-    const auto nfft = geometry.nfft;
-    const auto hop = geometry.getHop();
-    const auto nFreqs = geometry.getNumFreqs();
-    const auto window = AsigUtilities::getHanningWindow (nfft);
     const auto numChunks = manager->getNumChunks();
 
     analysis->setNumSteps (numChunks * numChannels);
 
-    RealFFT::Buffer time ((size_t) nfft), ccs ((size_t) nfft + 2);
-    std::vector<float> samples;
+    FrameTransformer transformer (geometry, *fft);
     CspecMatrix block;
-    PowerAverage power (nFreqs);
+    PowerAverage power (geometry.getNumFreqs());
 
     for (int chunk = 0; chunk < numChunks; ++chunk)
     {
         const juce::Range<int> frames (chunk * AsigMemoryChunk::framesPerChunk,
                                        juce::jmin (numFrames, (chunk + 1) * AsigMemoryChunk::framesPerChunk));
-
-        // The samples under frames [f0, f1) run from the first sample of f0 to the last of f1 - 1.
-        const auto first = geometry.getFirstSampleOfFrame (frames.getStart());
-        const auto length = (frames.getLength() - 1) * hop + nfft;
-        samples.resize ((size_t) length);
-        block.resize (nFreqs, frames.getLength());
 
         for (int channel = 0; channel < numChannels; ++channel)
         {
@@ -204,17 +238,7 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
                 return juce::Result::fail ("Cancelled");
             }
 
-            audio.readFrames (channel, first, length, samples.data());
-
-            for (int f = 0; f < frames.getLength(); ++f)
-            {
-                // Copy and window in one pass.
-                juce::FloatVectorOperations::multiply (time.data(), samples.data() + (size_t) f * (size_t) hop, window.data(),
-                                                       nfft);
-                fft->forward (time.data(), ccs.data());
-                std::memcpy (static_cast<void*> (block.col (f).data()), ccs.data(), sizeof (float) * (size_t) (2 * nFreqs));
-            }
-
+            transformer.transform (audio, channel, frames, block);
             power.add (block);
             if (! manager->setCspecFrames (channel, frames, block))
             {
@@ -231,6 +255,30 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
     averageLogSpectrum = power.getDecibels();
     progress->finish();
     return saveProperties (getPropertiesFile());
+}
+
+juce::Result Asig::reanalyseFrames (const ParsedAudio& audio, juce::Range<int> frames)
+{
+    if (! isReady() || audio.getNumChannels() != numChannels || audio.getNumSamples() != numSamples)
+        return juce::Result::fail ("The frame store is not bound to this audio");
+
+    const auto r = frames.getIntersectionWith ({ 0, numFrames });
+    initFFT();
+    FrameTransformer transformer (geometry, *fft);
+    CspecMatrix block;
+    for (auto start = r.getStart(); start < r.getEnd(); start += AsigMemoryChunk::framesPerChunk)
+    {
+        const juce::Range<int> part (start, juce::jmin (r.getEnd(), start + AsigMemoryChunk::framesPerChunk));
+        for (int channel = 0; channel < numChannels; ++channel)
+        {
+            transformer.transform (audio, channel, part, block);
+            if (! manager->setCspecFrames (channel, part, block))
+                return juce::Result::fail ("Cannot write the analysis to " + dataDirectory.getFullPathName()
+                                           + " (is the disk full?)");
+        }
+    }
+    ++editGeneration;
+    return juce::Result::ok();
 }
 
 void Asig::calcAvLogSpec (Progress::Ptr progress)

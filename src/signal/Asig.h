@@ -57,6 +57,11 @@ public:
         stops it: the data files are deleted and the result says "Cancelled". */
     juce::Result readAudio (const ParsedAudio& audio, Progress::Ptr progress = nullptr);
 
+    /** Analyses frames of audio again (audio that changed under them, such as samples
+        that were silenced), keeping masks and selections. The audio must have the bound
+        geometry and length. Readers may run meanwhile; they see each frame old or new. */
+    juce::Result reanalyseFrames (const ParsedAudio& audio, juce::Range<int> frames);
+
     /** Reopens a saved store from its data directory. With no name, the directory must
         hold exactly one store. */
     juce::Result openAsig (const juce::File& dataDirectory, const juce::String& dataName = {});

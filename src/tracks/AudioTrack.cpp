@@ -1,4 +1,5 @@
 #include "AudioTrack.h"
+#include "WavParsedAudio.h"
 
 namespace kalder
 {
@@ -13,9 +14,50 @@ namespace
         auto snap = [] (double g) { return (float) (std::abs (g) < 1.0e-9 ? 0.0 : g); };
         return { snap (std::cos (angle)), snap (std::sin (angle)) };
     }
+
+    /** Rewrites a track's rendered WAV file with samples [silent) set to zero, through a
+        temporary file that replaces it only when complete. audio is the file's content. */
+    juce::Result rewriteSilenced (const juce::File& rendered, const ParsedAudio& audio, juce::Range<juce::int64> silent)
+    {
+        juce::WavAudioFormat wav;
+        int bits = 32;
+        if (std::unique_ptr<juce::AudioFormatReader> header {
+                wav.createReaderFor (rendered.createInputStream().release(), true) })
+            bits = (int) header->bitsPerSample;
+
+        juce::TemporaryFile temp (rendered);
+        auto stream = std::make_unique<juce::FileOutputStream> (temp.getFile());
+        if (stream->failedToOpen())
+            return juce::Result::fail ("Cannot write to " + rendered.getParentDirectory().getFullPathName());
+        std::unique_ptr<juce::AudioFormatWriter> writer (
+            wav.createWriterFor (stream.get(), audio.getSampleRate(), (unsigned int) audio.getNumChannels(), bits, {}, 0));
+        if (writer == nullptr)
+            return juce::Result::fail ("Cannot write " + rendered.getFullPathName());
+        stream.release(); // the writer owns it now
+
+        constexpr int samplesPerPass = 1 << 16;
+        juce::AudioBuffer<float> buffer (audio.getNumChannels(), samplesPerPass);
+        for (juce::int64 start = 0; start < audio.getNumSamples(); start += samplesPerPass)
+        {
+            const auto n = (int) juce::jmin ((juce::int64) samplesPerPass, audio.getNumSamples() - start);
+            for (int c = 0; c < audio.getNumChannels(); ++c)
+                audio.readFrames (c, start, n, buffer.getWritePointer (c));
+            const auto quiet = silent.getIntersectionWith ({ start, start + n });
+            if (! quiet.isEmpty())
+                for (int c = 0; c < audio.getNumChannels(); ++c)
+                    buffer.clear (c, (int) (quiet.getStart() - start), (int) quiet.getLength());
+            if (! writer->writeFromAudioSampleBuffer (buffer, 0, n))
+                return juce::Result::fail ("Cannot write " + rendered.getFullPathName() + " (is the disk full?)");
+        }
+
+        writer.reset(); // flushes and closes the file
+        if (! temp.overwriteTargetFileWithTemporary())
+            return juce::Result::fail ("Cannot replace " + rendered.getFullPathName());
+        return juce::Result::ok();
+    }
 } // namespace
 
-AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree (TrackIds::track)
+AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree (TrackIds::track), content (new Content())
 {
     tree.setProperty (TrackIds::name, name, nullptr);
     tree.setProperty (TrackIds::volume, 1.0f, nullptr);
@@ -55,24 +97,46 @@ juce::Result AudioTrack::setAudio (std::unique_ptr<ParsedAudio> newAudio, const 
         return r;
 
     storeReady = false;
-    asig = std::move (store);
-    audio = std::move (newAudio);
+    geometry = store->getGeometry();
+    numChannels = newAudio->getNumChannels();
+    sampleRate = newAudio->getSampleRate();
+    numSamples = newAudio->getNumSamples();
+    Content::Ptr c = new Content();
+    c->audio = std::move (newAudio);
+    c->asig = std::move (store);
+    setContent (c);
     dataFolder = folder;
     dataName = name;
     bitsPerSample = bits;
     renderedFile = rendered;
-    geometry = asig->getGeometry();
 
     // A mono track sits in the centre of a stereo mix.
-    if (audio->getNumChannels() == 1)
+    if (numChannels.load() == 1)
         tree.setProperty (TrackIds::panL, 0.5f, nullptr);
     ++settingsGeneration;
     return juce::Result::ok();
 }
 
+AudioTrack::Content::Ptr AudioTrack::getContent() const
+{
+    const juce::SpinLock::ScopedLockType sl (contentLock);
+    return content;
+}
+
+void AudioTrack::setContent (Content::Ptr newContent)
+{
+    {
+        const juce::SpinLock::ScopedLockType sl (contentLock);
+        std::swap (content, newContent);
+    }
+    // The old content is released here, outside the lock (unless a renderer holds it).
+}
+
 juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
 {
-    if (asig == nullptr || audio == nullptr)
+    const auto c = getContent();
+    auto* asig = c->asig.get();
+    if (asig == nullptr || c->audio == nullptr)
         return juce::Result::fail ("The track has no audio");
 
     if (progress == nullptr)
@@ -82,7 +146,7 @@ juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
     asigProgress = progress;
     asigProgress->addListener (this);
 
-    auto result = asig->readAudio (*audio, progress->addChild ({ 0.0f, 1.0f }));
+    auto result = asig->readAudio (*c->audio, progress->addChild ({ 0.0f, 1.0f }));
     storeReady = result.wasOk() && asig->isReady();
     ++settingsGeneration;
     if (result.wasOk())
@@ -90,14 +154,81 @@ juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
     return result;
 }
 
+juce::Result AudioTrack::setAsig (std::unique_ptr<Asig> newStore)
+{
+    const auto old = getContent();
+    if (old->audio == nullptr)
+        return juce::Result::fail ("The track has no audio");
+    if (newStore != nullptr && newStore->isReady()
+        && (newStore->getGeometry().nfft != geometry.nfft || newStore->getNumChannels() != getNumChannels()
+            || newStore->getNumFrames() != getnFrames()))
+    {
+        jassertfalse; // a store of other audio
+        return juce::Result::fail ("The store does not belong to the audio of " + getName());
+    }
+
+    const bool ready = newStore != nullptr && newStore->isReady();
+    // The render generation must never return to a value it had: the new store counts
+    // its edits from its own start.
+    const auto oldEdits = old->asig != nullptr ? old->asig->getEditGeneration() : 0;
+    Content::Ptr c = new Content();
+    c->audio = old->audio;
+    c->asig = std::move (newStore);
+    storeReady = false; // renderers that look now play the decoded audio until the swap
+    setContent (c);
+    storeReady = ready;
+    settingsGeneration += oldEdits + 1;
+
+    if (ready && (double) tree[TrackIds::asigProgress] < 1.0)
+        tree.setProperty (TrackIds::asigProgress, 1.0, nullptr);
+    return juce::Result::ok();
+}
+
+juce::Result AudioTrack::silenceFrames (juce::Range<int> blocks)
+{
+    const juce::ScopedLock sl (rewriteLock);
+    const auto old = getContent();
+    if (old->audio == nullptr || ! renderedFile.existsAsFile())
+        return juce::Result::fail ("The audio of " + getName() + " is missing");
+
+    const auto hop = (juce::int64) geometry.getHop();
+    const auto silent = juce::Range<juce::int64> ((juce::int64) blocks.getStart() * hop, (juce::int64) blocks.getEnd() * hop)
+                            .getIntersectionWith ({ 0, getNumSamples() });
+    if (silent.isEmpty())
+        return juce::Result::ok();
+
+    if (auto r = rewriteSilenced (renderedFile, *old->audio, silent); r.failed())
+        return r;
+
+    juce::String error;
+    std::shared_ptr<const ParsedAudio> rewritten = WavParsedAudio::open (renderedFile, error);
+    if (rewritten == nullptr)
+        return juce::Result::fail (error);
+
+    // The frames that hear the silenced samples: frame f covers blocks f - 3 .. f.
+    if (old->asig != nullptr && storeReady.load())
+    {
+        const juce::Range<int> frames (blocks.getStart(), blocks.getEnd() + FrameGeometry::overlap - 1);
+        if (auto r = old->asig->reanalyseFrames (*rewritten, frames); r.failed())
+            return r;
+    }
+
+    Content::Ptr c = new Content();
+    c->audio = std::move (rewritten);
+    c->asig = old->asig;
+    setContent (c);
+    ++settingsGeneration;
+    return juce::Result::ok();
+}
+
 bool AudioTrack::isPlayable() const
 {
-    return audio != nullptr && renderedFile.existsAsFile();
+    return getContent()->audio != nullptr && renderedFile.existsAsFile();
 }
 
 bool AudioTrack::hasEdits() const
 {
-    return storeReady.load() && ! asig->getEditedFrameRange().isEmpty();
+    return storeReady.load() && ! getAsig()->getEditedFrameRange().isEmpty();
 }
 
 //==============================================================================
@@ -123,7 +254,7 @@ void AudioTrack::setMute (bool shouldMute)
 
 void AudioTrack::flip (bool shouldFlip)
 {
-    if (asig != nullptr)
+    if (auto* asig = getAsig())
         asig->setFlip (shouldFlip);
 }
 
@@ -135,6 +266,7 @@ AudioTrack::PanGains AudioTrack::getPanGains (int channel) const noexcept
 
 juce::uint64 AudioTrack::getRenderGeneration() const noexcept
 {
+    const auto* asig = getAsig();
     return settingsGeneration.load() + (asig != nullptr ? asig->getEditGeneration() : 0);
 }
 
@@ -243,7 +375,7 @@ bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
 
 void AudioTrack::deleteFiles()
 {
-    if (asig != nullptr)
+    if (auto* asig = getAsig())
     {
         for (const auto& f : asig->getDataFiles())
             f.deleteFile();

@@ -25,8 +25,8 @@ namespace kalder
     Sound is rendered by TrackRenderer objects, one per consumer thread, so that
     playback and a bounce never wait for each other.
 
-    Threading: setters and the tree on the message thread; the atomic getters, the
-    store and the decoded audio from any thread once the track is playable.
+    Threading: setters and the tree on the message thread; the atomic getters and the
+    content (getContent()) from any thread once the track is playable.
     generateAsig() runs on a background thread before the track is shared with
     renderers.
 */
@@ -56,6 +56,17 @@ public:
         float left = 1.0f, right = 1.0f;
     };
 
+    /** What the track sounds like: its decoded audio and its store, replaced as a whole
+        (setAsig(), silenceFrames()). Renderers hold the content they started a block
+        with, so a replacement never pulls the audio or the store from under them; the
+        old content goes when its last holder lets it go. */
+    struct Content : juce::ReferenceCountedObject
+    {
+        using Ptr = juce::ReferenceCountedObjectPtr<Content>;
+        std::shared_ptr<const ParsedAudio> audio;
+        std::shared_ptr<Asig> asig;
+    };
+
     /** The suffix of a track's rendered audio file. */
     static constexpr const char* renderedFileSuffix = "-thumbnail.wav";
 
@@ -74,19 +85,37 @@ public:
         thread; "TrackAsigProgress" follows on the message thread. */
     juce::Result generateAsig (Progress::Ptr progress = nullptr);
 
+    /** Installs another store for the same audio (an edit history's snapshot, a store
+        reopened from its files): the geometry and channel count must match. A ready
+        store makes the track editable at once ("TrackAsigProgress" becomes 1); a store
+        that is not ready leaves the progress as it was and the track plays its decoded
+        audio. Message thread. */
+    juce::Result setAsig (std::unique_ptr<Asig> newStore);
+
+    /** Silences output blocks [blocks.start, blocks.end) (hops of samples): the rendered
+        audio file is rewritten through a temporary file that replaces it only when
+        complete, and the frames that hear those samples are analysed again; masks and
+        selections stay. Renderers already running finish their block with the old
+        sound. Any thread but the audio thread; one call at a time per track. */
+    juce::Result silenceFrames (juce::Range<int> blocks);
+
     //==============================================================================
     juce::ValueTree& getTree() noexcept { return tree; }
     juce::String getName() const { return tree[TrackIds::name].toString(); }
     OriginId getOrigin() const noexcept { return origin; }
 
-    Asig* getAsig() noexcept { return asig.get(); }
-    const ParsedAudio* getParsedAudio() const noexcept { return audio.get(); }
+    /** The current content (any thread but the audio thread: it takes a spin lock). */
+    Content::Ptr getContent() const;
+
+    /** The current store. On the message thread, where contents are replaced, it stays
+        valid until the next replacement; other threads hold getContent() instead. */
+    Asig* getAsig() const noexcept { return getContent()->asig.get(); }
     juce::File getAudioFile() const { return renderedFile; }
 
-    int getNumChannels() const noexcept { return audio != nullptr ? audio->getNumChannels() : 0; }
-    int getSampleRate() const noexcept { return audio != nullptr ? audio->getSampleRate() : 0; }
+    int getNumChannels() const noexcept { return numChannels.load(); }
+    int getSampleRate() const noexcept { return sampleRate.load(); }
     int getBitsPerSample() const noexcept { return bitsPerSample; }
-    juce::int64 getNumSamples() const noexcept { return audio != nullptr ? audio->getNumSamples() : 0; }
+    juce::int64 getNumSamples() const noexcept { return numSamples.load(); }
     const FrameGeometry& getGeometry() const noexcept { return geometry; }
     int getBufferSize() const noexcept { return geometry.getHop(); }
     int getnFrames() const noexcept { return geometry.getNumFramesForSamples (getNumSamples()); }
@@ -154,8 +183,13 @@ private:
     const OriginId origin;
     juce::ValueTree tree;
 
-    std::unique_ptr<ParsedAudio> audio;
-    std::unique_ptr<Asig> asig;
+    void setContent (Content::Ptr newContent);
+
+    mutable juce::SpinLock contentLock;
+    Content::Ptr content;
+    std::atomic<int> numChannels { 0 }, sampleRate { 0 };
+    std::atomic<juce::int64> numSamples { 0 };
+    juce::CriticalSection rewriteLock; // one silenceFrames() at a time
     juce::File dataFolder, renderedFile;
     juce::String dataName;
     int bitsPerSample = 0;

@@ -31,7 +31,8 @@ void SpectralMixSynthesiser::sumFrames (int firstFrame, const juce::Array<AudioT
     for (auto* track : tracks)
     {
         summedGenerations.push_back (track->getRenderGeneration());
-        auto* asig = track->getAsig();
+        const auto content = track->getContent(); // held while its store is read
+        auto* asig = content->asig.get();
         const auto frames = summedFrames.getIntersectionWith ({ 0, track->getnFrames() });
         if (asig == nullptr || frames.isEmpty())
             continue;

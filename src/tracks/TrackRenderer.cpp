@@ -25,7 +25,7 @@ TrackRenderer::TrackRenderer (AudioTrack::Ptr t, int outputs)
 
 void TrackRenderer::fillCache (int channel, int firstFrame)
 {
-    auto* asig = track->getAsig();
+    auto* asig = content->asig.get();
     const auto frames = juce::Range<int> (firstFrame, firstFrame + readAhead).getIntersectionWith ({ 0, track->getnFrames() });
     const auto masked = asig->readFrames (channel, frames, true, asig->isFlipped(), true);
     const auto nFreqs = geometry.getNumFreqs();
@@ -64,11 +64,14 @@ void TrackRenderer::renderChannels (int block, juce::AudioBuffer<float>& out)
     if (block < 0 || block >= track->getNumBlocks())
         return;
 
-    if (! track->isStoreReady())
+    // The content this block is made of, held until the next block.
+    content = track->getContent();
+    if (! track->isStoreReady() || content->asig == nullptr)
     {
         // Not analysed yet: the decoded audio is the unedited track.
-        for (int c = 0; c < channels; ++c)
-            track->getParsedAudio()->readFrames (c, (juce::int64) block * hop, hop, out.getWritePointer (c));
+        if (content->audio != nullptr)
+            for (int c = 0; c < channels; ++c)
+                content->audio->readFrames (c, (juce::int64) block * hop, hop, out.getWritePointer (c));
         cachedFromStore = false;
         return;
     }

@@ -63,6 +63,7 @@ private:
     void renderChannels (int block, juce::AudioBuffer<float>& raw);
 
     AudioTrack::Ptr track;
+    AudioTrack::Content::Ptr content;
     const int numOutputs;
     const FrameGeometry geometry;
     RealFFT fft;

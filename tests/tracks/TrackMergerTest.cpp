@@ -123,7 +123,7 @@ TEST (TrackMerger, MergedTrackHoldsTheSumAndTakesThePlaceOfTheMergedOnes)
     for (int c = 0; c < 2; ++c)
     {
         expected.addFrom (c, 0, sa, c, 0, sa.getNumSamples());
-        merged->getParsedAudio()->readFrames (c, 0, got.getNumSamples(), got.getWritePointer (c));
+        merged->getContent()->audio->readFrames (c, 0, got.getNumSamples(), got.getWritePointer (c));
         EXPECT_GE (test::signalToErrorDb (expected.getReadPointer (c), got.getReadPointer (c), got.getNumSamples()), 120.0);
     }
     EXPECT_TRUE (presenter.titles.isEmpty());

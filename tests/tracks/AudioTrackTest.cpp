@@ -1,0 +1,192 @@
+#include "support/TestSignals.h"
+#include "support/TestTracks.h"
+#include "tracks/TrackRenderer.h"
+
+#include <gtest/gtest.h>
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <thread>
+
+using namespace kalder;
+
+namespace
+{
+constexpr int rate = 22050;
+
+juce::AudioBuffer<float> readWav (const juce::File& file)
+{
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatReader> reader (wav.createReaderFor (file.createInputStream().release(), true));
+    if (reader == nullptr)
+        return {};
+    juce::AudioBuffer<float> b ((int) reader->numChannels, (int) reader->lengthInSamples);
+    reader->read (&b, 0, b.getNumSamples(), 0, true, true);
+    return b;
+}
+
+/** Every block of a track through a renderer of its own, before volume and pan. */
+juce::AudioBuffer<float> renderTrack (AudioTrack::Ptr track)
+{
+    TrackRenderer renderer (track, track->getNumChannels());
+    const auto hop = track->getBufferSize();
+    juce::AudioBuffer<float> all (track->getNumChannels(), track->getNumBlocks() * hop), block (all.getNumChannels(), hop);
+    for (int b = 0; b < track->getNumBlocks(); ++b)
+    {
+        renderer.renderRawBlock (b, block);
+        for (int c = 0; c < all.getNumChannels(); ++c)
+            all.copyFrom (c, b * hop, block, c, 0, hop);
+    }
+    all.setSize (all.getNumChannels(), (int) track->getNumSamples(), true);
+    return all;
+}
+
+double worstChannelDb (const juce::AudioBuffer<float>& expected, const juce::AudioBuffer<float>& actual)
+{
+    auto worst = 1000.0;
+    for (int c = 0; c < expected.getNumChannels(); ++c)
+        worst = juce::jmin (
+            worst, test::signalToErrorDb (expected.getReadPointer (c), actual.getReadPointer (c), expected.getNumSamples()));
+    return worst;
+}
+
+void halveBand (AudioTrack& track)
+{
+    auto* asig = track.getAsig();
+    asig->setMask (0, { 50, 300 }, { 0, asig->getNumFrames() }, MaskMatrix::Constant (250, asig->getNumFrames(), 0.5f));
+}
+} // namespace
+
+TEST (AudioTrack, SilenceFramesSilencesTheBlocksAndKeepsTheRestAndTheEdits)
+{
+    test::TemporaryDirectory dir;
+    const auto audio = test::makeNoise (2, 3 * rate + 123, 5);
+    auto track = test::makeTrack (dir.get().getChildFile ("t"), "t", audio, rate);
+    ASSERT_NE (track, nullptr);
+    halveBand (*track);
+    const auto hop = track->getBufferSize();
+    const auto generation = track->getRenderGeneration();
+
+    // A renderer made before the change keeps working through it.
+    TrackRenderer early (track, 2);
+    juce::AudioBuffer<float> block (2, hop);
+    early.renderRawBlock (12, block);
+
+    ASSERT_TRUE (track->silenceFrames ({ 10, 20 }).wasOk());
+    EXPECT_GT (track->getRenderGeneration(), generation);
+    EXPECT_TRUE (track->hasEdits());
+
+    // The rendered file: zeros over the blocks, the rest exactly as it was.
+    auto expected = audio;
+    for (int c = 0; c < 2; ++c)
+        expected.clear (c, 10 * hop, 10 * hop);
+    const auto file = readWav (track->getAudioFile());
+    ASSERT_EQ (file.getNumSamples(), audio.getNumSamples());
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < audio.getNumSamples(); ++i)
+            ASSERT_EQ (file.getSample (c, i), expected.getSample (c, i)) << c << " " << i;
+
+    // The store was analysed again under the kept mask: the track sounds like a track
+    // made from the silenced audio with the same edit.
+    auto reference = test::makeTrack (dir.get().getChildFile ("r"), "r", expected, rate);
+    ASSERT_NE (reference, nullptr);
+    halveBand (*reference);
+    EXPECT_GE (worstChannelDb (renderTrack (reference), renderTrack (track)), 110.0);
+
+    early.renderRawBlock (12, block);
+    EXPECT_LT (block.getMagnitude (0, hop), 1.0e-4f); // inside the silence: only the mask's tails
+}
+
+TEST (AudioTrack, SilenceFramesClampsItsRangeAndReportsAMissingFile)
+{
+    test::TemporaryDirectory dir;
+    const auto audio = test::makeNoise (1, rate, 6);
+    auto track = test::makeTrack (dir.get().getChildFile ("t"), "t", audio, rate);
+    ASSERT_NE (track, nullptr);
+    const auto hop = track->getBufferSize();
+
+    EXPECT_TRUE (track->silenceFrames ({ 1000, 2000 }).wasOk()); // past the end: nothing
+    EXPECT_TRUE (track->silenceFrames ({ 3, 3 }).wasOk());
+    const auto untouched = readWav (track->getAudioFile());
+    ASSERT_EQ (untouched.getNumSamples(), audio.getNumSamples());
+    for (int i = 0; i < audio.getNumSamples(); ++i)
+        ASSERT_EQ (untouched.getSample (0, i), audio.getSample (0, i)) << i;
+
+    ASSERT_TRUE (track->silenceFrames ({ -4, 2 }).wasOk()); // clamped at the start
+    const auto file = readWav (track->getAudioFile());
+    EXPECT_EQ (file.getMagnitude (0, 0, 2 * hop), 0.0f);
+    EXPECT_EQ (file.getSample (0, 2 * hop), audio.getSample (0, 2 * hop));
+    EXPECT_EQ (file.getNumSamples(), audio.getNumSamples());
+
+    track->getAudioFile().deleteFile();
+    const auto r = track->silenceFrames ({ 0, 1 });
+    EXPECT_TRUE (r.failed());
+    EXPECT_TRUE (r.getErrorMessage().contains ("missing"));
+    EXPECT_FALSE (track->getAudioFile().existsAsFile());
+}
+
+TEST (AudioTrack, SilencingWhileAnotherThreadRendersIsSafe)
+{
+    test::TemporaryDirectory dir;
+    const auto audio = test::makeNoise (2, 2 * rate, 7);
+    auto track = test::makeTrack (dir.get().getChildFile ("t"), "t", audio, rate);
+    ASSERT_NE (track, nullptr);
+
+    std::atomic<bool> stop { false };
+    std::thread renderer ([&] {
+        TrackRenderer r (track, 2);
+        juce::AudioBuffer<float> block (2, track->getBufferSize());
+        for (int b = 0; ! stop.load(); b = (b + 7) % track->getNumBlocks())
+            r.renderBlock (b, block);
+    });
+    for (int k = 0; k < 8; ++k)
+        EXPECT_TRUE (track->silenceFrames ({ 4 * k, 4 * k + 2 }).wasOk());
+    stop = true;
+    renderer.join();
+
+    auto expected = audio;
+    const auto hop = track->getBufferSize();
+    for (int k = 0; k < 8; ++k)
+        for (int c = 0; c < 2; ++c)
+            expected.clear (c, 4 * k * hop, 2 * hop);
+    EXPECT_GE (worstChannelDb (expected, renderTrack (track)), 110.0);
+}
+
+TEST (AudioTrack, SetAsigTakesOnlyAStoreOfItsOwnAudio)
+{
+    test::TemporaryDirectory dir;
+    const auto audio = test::makeNoise (2, rate, 8);
+    auto track = test::makeTrack (dir.get().getChildFile ("t"), "t", audio, rate);
+    ASSERT_NE (track, nullptr);
+    halveBand (*track);
+    const auto edited = renderTrack (track);
+    track->getTree().setProperty (TrackIds::asigProgress, 0.5, nullptr);
+
+    // A store that is not ready: the track plays its decoded audio, progress unchanged.
+    auto generation = track->getRenderGeneration();
+    ASSERT_TRUE (track->setAsig (std::make_unique<Asig>()).wasOk());
+    EXPECT_FALSE (track->isStoreReady());
+    EXPECT_GT (track->getRenderGeneration(), generation);
+    EXPECT_EQ ((double) track->getTree()[TrackIds::asigProgress], 0.5);
+    EXPECT_GE (worstChannelDb (audio, renderTrack (track)), 110.0);
+
+    // The same track's store reopened from its files: edits and all, and ready.
+    auto reopened = std::make_unique<Asig>();
+    ASSERT_TRUE (reopened->openAsig (dir.get().getChildFile ("t"), "t").wasOk());
+    generation = track->getRenderGeneration();
+    ASSERT_TRUE (track->setAsig (std::move (reopened)).wasOk());
+    EXPECT_TRUE (track->isStoreReady());
+    EXPECT_GT (track->getRenderGeneration(), generation);
+    EXPECT_EQ ((double) track->getTree()[TrackIds::asigProgress], 1.0);
+    EXPECT_GE (worstChannelDb (edited, renderTrack (track)), 110.0);
+
+    // A store of other audio is refused and the track keeps its own.
+    auto other = test::makeTrack (dir.get().getChildFile ("o"), "o", test::makeNoise (2, rate / 2, 9), rate);
+    ASSERT_NE (other, nullptr);
+    auto foreign = std::make_unique<Asig>();
+    ASSERT_TRUE (foreign->openAsig (dir.get().getChildFile ("o"), "o").wasOk());
+#if ! JUCE_DEBUG
+    EXPECT_TRUE (track->setAsig (std::move (foreign)).failed());
+    EXPECT_GE (worstChannelDb (edited, renderTrack (track)), 110.0);
+#endif
+}
