@@ -3,6 +3,8 @@
 //   Analysis/...            Asig::readAudio of a stereo 44.1 kHz buffer into data files
 //   AnalysisInMemory/...    the same with the data files in memory (tmpfs)
 //                           (user_ms: user-mode CPU time, the computing without the writes)
+//   AnalysisStftStage/...   the analysis's own transform (FrameTransformer) step by step,
+//                           frames kept in memory and not written: the STFT stage alone
 //   FftwStftOnly/...        the same windows and FFTs with FFTW, results thrown away
 //   FftwStftAndWrite/...    the same plus writing the same bytes sequentially to disk
 //   MaskedRead*/...         Asig::readFrames frame by frame (mask edited, selection set)
@@ -10,6 +12,7 @@
 #include "signal/Asig.h"
 #include "signal/AsigUtilities.h"
 #include "signal/FFTHelper.h"
+#include "signal/FrameTransformer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -102,6 +105,31 @@ void AnalysisInMemory (benchmark::State& state)
         return;
     }
     analyse (state, shm.getChildFile ("kalder-bench-analysis"));
+}
+
+void AnalysisStftStage (benchmark::State& state)
+{
+    const auto& audio = song ((int) state.range (0));
+    const FrameGeometry g { FFTHelper::getNfftForSampleRate (audio.getSampleRate()) };
+    const auto frames = g.getNumFramesForSamples (audio.getNumSamples());
+    RealFFT fft (g.nfft);
+    const auto start = userSeconds();
+    for (auto _ : state)
+    {
+        FrameTransformer transformer (g, fft);
+        CspecMatrix block;
+        for (int first = 0; first < frames; first += Asig::framesPerAnalysisStep)
+        {
+            const juce::Range<int> chunk (first, juce::jmin (frames, first + Asig::framesPerAnalysisStep));
+            for (int c = 0; c < audio.getNumChannels(); ++c)
+            {
+                transformer.transform (audio, c, chunk, block);
+                benchmark::DoNotOptimize (block.data());
+            }
+        }
+    }
+    reportUserTime (state, start);
+    state.SetItemsProcessed (state.iterations() * audio.getNumSamples() * audio.getNumChannels());
 }
 
 /** Window + FFT of every frame of every channel; writes the bins when fd >= 0. */
@@ -243,6 +271,7 @@ void MaskMultiplyOnly (benchmark::State& state)
 
 BENCHMARK (Analysis)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
 BENCHMARK (AnalysisInMemory)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
+BENCHMARK (AnalysisStftStage)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
 BENCHMARK (FftwStftOnly)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
 BENCHMARK (FftwStftAndWrite)->Arg (300)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
 BENCHMARK (MaskedReadCached)->Unit (benchmark::kMillisecond)->UseRealTime();

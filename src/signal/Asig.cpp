@@ -1,6 +1,7 @@
 #include "Asig.h"
 #include "AsigUtilities.h"
 #include "FFTHelper.h"
+#include "FrameTransformer.h"
 
 namespace kalder
 {
@@ -49,50 +50,6 @@ namespace
         juce::int64 count = 0;
     };
 
-    /** Windows and transforms frames of one channel of audio, with buffers kept from one
-        call to the next. */
-    class FrameTransformer
-    {
-    public:
-        FrameTransformer (const FrameGeometry& g, const RealFFT& f)
-            : geometry (g),
-              fft (f),
-              window (AsigUtilities::getHanningWindow (g.nfft)),
-              time ((size_t) g.nfft),
-              ccs ((size_t) g.nfft + 2)
-        {}
-
-        /** block becomes nFreqs x frames.getLength(): the spectra of those frames. */
-        void transform (const ParsedAudio& audio, int channel, juce::Range<int> frames, CspecMatrix& block)
-        {
-            const auto nfft = geometry.nfft;
-            const auto hop = geometry.getHop();
-            const auto nFreqs = geometry.getNumFreqs();
-
-            // The samples under frames [f0, f1) run from the first sample of f0 to the last of f1 - 1.
-            const auto first = geometry.getFirstSampleOfFrame (frames.getStart());
-            const auto length = (frames.getLength() - 1) * hop + nfft;
-            samples.resize ((size_t) length);
-            block.resize (nFreqs, frames.getLength());
-            audio.readFrames (channel, first, length, samples.data());
-
-            for (int f = 0; f < frames.getLength(); ++f)
-            {
-                // Copy and window in one pass.
-                juce::FloatVectorOperations::multiply (time.data(), samples.data() + (size_t) f * (size_t) hop, window.data(),
-                                                       nfft);
-                fft.forward (time.data(), ccs.data());
-                std::memcpy (static_cast<void*> (block.col (f).data()), ccs.data(), sizeof (float) * (size_t) (2 * nFreqs));
-            }
-        }
-
-    private:
-        const FrameGeometry geometry;
-        const RealFFT& fft;
-        const std::vector<float> window;
-        RealFFT::Buffer time, ccs;
-        std::vector<float> samples;
-    };
 } // namespace
 
 /** Fills the back cache buffer with the window around a requested range. */
@@ -238,13 +195,18 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
                 return juce::Result::fail ("Cancelled");
             }
 
-            transformer.transform (audio, channel, frames, block);
-            power.add (block);
-            if (! manager->setCspecFrames (channel, frames, block))
+            // A few frames at a time: the block stays in cache from the transform to the write.
+            for (auto start = frames.getStart(); start < frames.getEnd(); start += framesPerAnalysisStep)
             {
-                manager->clearDataFiles();
-                return juce::Result::fail ("Cannot write the analysis to " + dataDirectory.getFullPathName()
-                                           + " (is the disk full?)");
+                const juce::Range<int> step (start, juce::jmin (frames.getEnd(), start + framesPerAnalysisStep));
+                transformer.transform (audio, channel, step, block);
+                power.add (block);
+                if (! manager->setCspecFrames (channel, step, block))
+                {
+                    manager->clearDataFiles();
+                    return juce::Result::fail ("Cannot write the analysis to " + dataDirectory.getFullPathName()
+                                               + " (is the disk full?)");
+                }
             }
             analysis->advance();
         }
@@ -266,9 +228,9 @@ juce::Result Asig::reanalyseFrames (const ParsedAudio& audio, juce::Range<int> f
     initFFT();
     FrameTransformer transformer (geometry, *fft);
     CspecMatrix block;
-    for (auto start = r.getStart(); start < r.getEnd(); start += AsigMemoryChunk::framesPerChunk)
+    for (auto start = r.getStart(); start < r.getEnd(); start += framesPerAnalysisStep)
     {
-        const juce::Range<int> part (start, juce::jmin (r.getEnd(), start + AsigMemoryChunk::framesPerChunk));
+        const juce::Range<int> part (start, juce::jmin (r.getEnd(), start + framesPerAnalysisStep));
         for (int channel = 0; channel < numChannels; ++channel)
         {
             transformer.transform (audio, channel, part, block);

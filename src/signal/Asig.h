@@ -38,6 +38,10 @@ namespace kalder
 class Asig : private juce::Timer
 {
 public:
+    /** Frames the analysis transforms and writes at a time: few enough (1 MB) to stay in
+        cache between the transform and the write. */
+    static constexpr int framesPerAnalysisStep = 64;
+
     /** An empty store; openAsig() or setAudioFile() gives it data. */
     Asig();
 
