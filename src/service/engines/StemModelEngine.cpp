@@ -20,15 +20,14 @@ namespace
         numSources
     };
 
-    constexpr float margin = 3.0f;        // Driedger et al.'s separation factor: a wide residual
-    constexpr float residualShare = 0.7f; // of the HPSS residual: cymbal and snare decays live there
+    constexpr float margin = 3.0f; // Driedger et al.'s separation factor: a wide residual
     constexpr double bassMinHz = 30.0, bassMaxHz = 300.0;
     constexpr double bassTopHz = 600.0; // higher bass partials coincide with the chords' (consonance)
     constexpr int bassHarmonics = 6;
     constexpr double bassToothCents = 50.0; // half a semitone: bass vibrato is small
     constexpr double bassMinBins = 1.0;     // low partials lie only a few bins apart
-    constexpr double subBassHz = 80.0;
-    constexpr float bassCentreWidth = 0.2f; // Gaussian sigma on the 0..1 pan range      // below this everything pitched is bass
+    constexpr double subBassHz = 80.0;      // below this everything pitched is bass
+    constexpr float bassCentreWidth = 0.2f; // Gaussian sigma on the 0..1 pan range
     constexpr double voiceLowHz = 150.0, voiceHighHz = 8000.0;
     constexpr double melodyMinHz = 80.0, melodyMaxHz = 1000.0, melodyAnalysisHz = 5000.0;
     constexpr int melodyHarmonics = 10;
@@ -86,8 +85,13 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
     const auto cols = (int) magnitude.cols();
     std::vector<MaskMatrix> masks ((size_t) numSources);
 
+    // The residual (cymbal and snare decays, but also vibrato, glides and note onsets)
+    // is shared by the plain soft mask P^2 / (P^2 + H^2): its bins are decided by which
+    // median is larger, without the margin that made them residual.
     const auto parts = HarmonicPercussiveSplitter (margin).split (magnitude, segment);
-    masks[drums] = HarmonicPercussiveSplitter::drumMask (parts, residualShare, segment);
+    HarmonicPercussiveSplitter::Masks shared = parts;
+    shared.residual = parts.residual.cwiseProduct (parts.percussiveShare);
+    masks[drums] = HarmonicPercussiveSplitter::drumMask (shared, 1.0f, segment);
 
     // Vocals: the non-repeating foreground in the voice band, from what the drums left.
     if (module != Module::bass)
@@ -98,9 +102,8 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
         MaskMatrix voiceBand = foreground;
         voiceBand.array().colwise() *= bandVector.array();
         // The residual (vibrato, transitions) goes to the voice where it does not repeat.
-        HarmonicPercussiveSplitter::Masks shared = parts;
-        shared.residual = parts.residual.cwiseProduct ((1.0f - voiceBand.array()).matrix());
-        masks[drums] = HarmonicPercussiveSplitter::drumMask (shared, residualShare, segment);
+        shared.residual = shared.residual.cwiseProduct ((1.0f - voiceBand.array()).matrix());
+        masks[drums] = HarmonicPercussiveSplitter::drumMask (shared, 1.0f, segment);
         // The predominant melody's comb sharpens the foreground (geometric mean):
         // singing is harmonic, the non-repeating rest of the mix mostly is not.
         const auto melody = PitchTracker (melodyMinHz, melodyMaxHz, melodyHarmonics, melodyAnalysisHz)
