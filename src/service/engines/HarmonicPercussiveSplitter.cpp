@@ -35,6 +35,7 @@ HarmonicPercussiveSplitter::Masks HarmonicPercussiveSplitter::split (const MaskM
     masks.harmonic = (h2 / (h2 + b2 * p2 + tiny)).matrix();
     masks.percussive = (p2 / (p2 + b2 * h2 + tiny)).matrix();
     masks.residual = (1.0f - masks.harmonic.array() - masks.percussive.array()).max (0.0f).matrix();
+    masks.percussiveShare = (p2 / (h2 + p2 + tiny)).matrix();
     masks.transient = (1.0f - h.array() / (magnitude.array() + tiny)).max (0.0f).matrix();
     return masks;
 }

@@ -29,6 +29,10 @@ public:
             frequencies, where a kick drum is too narrow-band for the frequency median
             to see, this is the better percussive evidence. */
         MaskMatrix transient;
+
+        /** P^2 / (P^2 + H^2): the plain soft mask of the percussive part (margin 1),
+            which decides the residual's bins between the two. */
+        MaskMatrix percussiveShare;
     };
 
     /** margin >= 1; 1 gives two masks that sum to one and an empty residual. */

@@ -20,15 +20,15 @@ namespace
         numSources
     };
 
-    constexpr float margin = 3.0f;        // Driedger et al.'s separation factor: a wide residual
-    constexpr float residualShare = 0.7f; // of the HPSS residual: cymbal and snare decays live there
+    constexpr float margin = 3.0f; // Driedger et al.'s separation factor: a wide residual
     constexpr double bassMinHz = 30.0, bassMaxHz = 300.0;
     constexpr double bassTopHz = 600.0; // higher bass partials coincide with the chords' (consonance)
     constexpr int bassHarmonics = 6;
-    constexpr double bassToothCents = 50.0; // half a semitone: bass vibrato is small
-    constexpr double bassMinBins = 1.0;     // low partials lie only a few bins apart
-    constexpr double subBassHz = 80.0;
-    constexpr float bassCentreWidth = 0.2f; // Gaussian sigma on the 0..1 pan range      // below this everything pitched is bass
+    constexpr double bassToothCents = 50.0;  // half a semitone: bass vibrato is small
+    constexpr double bassMinBins = 1.0;      // low partials lie only a few bins apart
+    constexpr double subBassHz = 80.0;       // below this everything pitched is bass
+    constexpr float bassCentreWidth = 0.2f;  // Gaussian sigma on the 0..1 pan range
+    constexpr float voiceCentreWidth = 0.3f; // the lead vocal chain's Wide setting
     constexpr double voiceLowHz = 150.0, voiceHighHz = 8000.0;
     constexpr double melodyMinHz = 80.0, melodyMaxHz = 1000.0, melodyAnalysisHz = 5000.0;
     constexpr int melodyHarmonics = 10;
@@ -86,35 +86,23 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
     const auto cols = (int) magnitude.cols();
     std::vector<MaskMatrix> masks ((size_t) numSources);
 
+    // The residual (cymbal and snare decays, but also vibrato, glides and note onsets)
+    // is shared by the plain soft mask P^2 / (P^2 + H^2): its bins are decided by which
+    // median is larger, without the margin that made them residual.
     const auto parts = HarmonicPercussiveSplitter (margin).split (magnitude, segment);
-    masks[drums] = HarmonicPercussiveSplitter::drumMask (parts, residualShare, segment);
+    HarmonicPercussiveSplitter::Masks shared = parts;
+    shared.residual = parts.residual.cwiseProduct (parts.percussiveShare);
+    masks[drums] = HarmonicPercussiveSplitter::drumMask (shared, 1.0f, segment);
 
-    // Vocals: the non-repeating foreground in the voice band, from what the drums left.
-    if (module != Module::bass)
-    {
-        const MaskMatrix foreground = RepetitionModel().estimateForeground (magnitude, segment, 1.0f);
-        const auto band = MaskOperations::bandWeights (segment, voiceLowHz, voiceHighHz);
-        const Eigen::Map<const Eigen::VectorXf> bandVector (band.data(), rows);
-        MaskMatrix voiceBand = foreground;
-        voiceBand.array().colwise() *= bandVector.array();
-        // The residual (vibrato, transitions) goes to the voice where it does not repeat.
-        HarmonicPercussiveSplitter::Masks shared = parts;
-        shared.residual = parts.residual.cwiseProduct ((1.0f - voiceBand.array()).matrix());
-        masks[drums] = HarmonicPercussiveSplitter::drumMask (shared, residualShare, segment);
-        // The predominant melody's comb sharpens the foreground (geometric mean):
-        // singing is harmonic, the non-repeating rest of the mix mostly is not.
-        const auto melody = PitchTracker (melodyMinHz, melodyMaxHz, melodyHarmonics, melodyAnalysisHz)
-                                .track (magnitude.cwiseProduct (foreground), segment);
-        voiceBand = voiceBand.cwiseProduct (HarmonicCombMask::build (melody.f0, segment, voiceHighHz, toothCents, toothMinBins))
-                        .cwiseSqrt();
-        masks[vocals] = (1.0f - masks[drums].array()).matrix().cwiseProduct (voiceBand);
-    }
-    else
-    {
-        masks[vocals] = MaskMatrix::Zero (rows, cols);
-    }
+    // Distance from the centre of the stereo field (ADRess azimuth): bass and lead
+    // voice are mixed there.
+    const auto stereo = segment.getNumChannels() >= 2;
+    const MaskMatrix offCentre = stereo ? MaskMatrix ((AzimuthAnalyser::positions (segment).array() - 0.5f).square().matrix())
+                                        : MaskMatrix();
+    const auto centreWeight = [&] (float width) { return (-offCentre.array() / (2.0f * width * width)).exp(); };
 
-    // Bass: comb on the tracked bass line, and the sub-bass band, from what is left.
+    // Bass evidence: comb on the tracked bass line, and the sub-bass band. It comes
+    // first because the vocal chain leaves the bass line out.
     const MaskMatrix harmonicMagnitude = magnitude.cwiseProduct (parts.harmonic);
     const auto bassTrack = PitchTracker (bassMinHz, bassMaxHz, bassHarmonics, bassTopHz).track (harmonicMagnitude, segment);
     MaskMatrix bassEvidence = HarmonicCombMask::build (bassTrack.f0, segment, bassTopHz, bassToothCents, bassMinBins);
@@ -122,13 +110,45 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
     for (int t = 0; t < cols; ++t)
         for (int b = 0; b < rows && segment.getBinFrequency (b) < subBassHz * 2.0; ++b)
             bassEvidence (b, t) = std::max (bassEvidence (b, t), subBass[(size_t) b]);
-    if (segment.getNumChannels() >= 2)
+    // Mixes keep the bass in the centre (low frequencies are mixed mono), so bins away
+    // from it are chords and pads, not bass.
+    if (stereo)
+        bassEvidence.array() *= centreWeight (bassCentreWidth);
+
+    // Vocals, as the lead vocal chain finds them: the predominant melody, tracked on the
+    // non-repeating (REPET-SIM), non-percussive part, and a harmonic comb on it. The
+    // bass line is left out of both: it is modelled already, and without it the
+    // tracker has less to fall on while the voice rests. Bins far from the centre are
+    // weighted down as the lead chain's Wide setting does (backing voices stand beside
+    // the lead, chords and pads further out), which also keeps panned instruments the
+    // tracker falls on out of the vocals, so that the noise gate can close.
+    if (module != Module::bass)
     {
-        // Mixes keep the bass in the centre (low frequencies are mixed mono), so bins
-        // away from the centre (ADRess azimuth) are chords and pads, not bass.
-        const auto positions = AzimuthAnalyser::positions (segment);
-        bassEvidence.array() *= (-(positions.array() - 0.5f).square() / (2.0f * bassCentreWidth * bassCentreWidth)).exp();
+        const MaskMatrix foreground = RepetitionModel().estimateForeground (magnitude, segment, 1.0f);
+        const MaskMatrix notPercussive = (1.0f - parts.percussive.array()).matrix();
+        const MaskMatrix notBass = (1.0f - bassEvidence.array()).matrix();
+        const auto melody = PitchTracker (melodyMinHz, melodyMaxHz, melodyHarmonics, melodyAnalysisHz)
+                                .track (magnitude.cwiseProduct (foreground).cwiseProduct (notPercussive).cwiseProduct (notBass),
+                                        segment);
+        MaskMatrix voice = HarmonicCombMask::build (melody.f0, segment, voiceHighHz, toothCents, toothMinBins)
+                               .cwiseProduct (notPercussive)
+                               .cwiseProduct (notBass);
+        if (stereo)
+            voice.array() *= centreWeight (voiceCentreWidth);
+        const auto band = MaskOperations::bandWeights (segment, voiceLowHz, voiceHighHz);
+        voice.array().colwise() *= Eigen::Map<const Eigen::ArrayXf> (band.data(), rows);
+
+        // The residual on the voice's partials is its vibrato and glides, not drums.
+        shared.residual = shared.residual.cwiseProduct ((1.0f - voice.array()).matrix());
+        masks[drums] = HarmonicPercussiveSplitter::drumMask (shared, 1.0f, segment);
+        masks[vocals] = (1.0f - masks[drums].array()).matrix().cwiseProduct (voice);
     }
+    else
+    {
+        masks[vocals] = MaskMatrix::Zero (rows, cols);
+    }
+
+    // Bass from what drums and vocals left; other is the rest.
     masks[bass] = (1.0f - masks[drums].array() - masks[vocals].array()).max (0.0f).matrix().cwiseProduct (bassEvidence);
 
     masks[other] = (1.0f - masks[drums].array() - masks[bass].array() - masks[vocals].array()).max (0.0f).matrix();

@@ -52,6 +52,29 @@ protected:
 std::unique_ptr<SongFixture> EngineQualityTest::fixture;
 } // namespace
 
+// The vocal and other stems on a longer song. The voice walks a scale, so over 20 s
+// its notes recur often enough for the repetition model to count them as
+// accompaniment, as a chorus does in a real song: a vocal chain that leans on the
+// non-repeating foreground loses most of the voice here (1.2 dB, with the voice in
+// "other" and "other" at 1.7 dB) while it still reaches nearly 4 dB on the 6 s song.
+// The chains reach 4.5 and 4.3 dB; each stem must stay above 3.5 dB, the project's
+// 3 dB remainder gain plus half a decibel.
+TEST (EngineLongSongQualityTest, AllVocalsAndOtherKeepTheirStemsOnALongerSong)
+{
+    SongOptions options;
+    options.seconds = 20.0;
+    const SongFixture fixture (options);
+    const auto& song = fixture.song;
+
+    const auto all = separate (fixture.input, fixture.output ("all"), Module::allVocals);
+    ASSERT_TRUE (all.result.wasOk()) << all.result.getErrorMessage();
+    EXPECT_GT (sdrDb (song.vocals, all.stems.at ("vocals")), 3.5);
+
+    const auto other = separate (fixture.input, fixture.output ("other"), Module::other);
+    ASSERT_TRUE (other.result.wasOk()) << other.result.getErrorMessage();
+    EXPECT_GT (sdrDb (song.other(), other.stems.at ("other")), 3.5);
+}
+
 TEST_F (EngineQualityTest, DrumsAndBassAreSeparatedFromTheRest)
 {
     const auto& song = fixture->song;
@@ -75,7 +98,7 @@ TEST_F (EngineQualityTest, VocalModulesIsolateTheVoice)
 
     const auto all = separate (fixture->input, fixture->output ("all"), Module::allVocals);
     EXPECT_EQ (all.names, juce::StringArray ({ "vocals", "remainder" }));
-    expectAboveFloor (all, "vocals", song.vocals, 7.0, 2.4);
+    expectAboveFloor (all, "vocals", song.vocals, 7.6, 3.0);
 }
 
 TEST_F (EngineQualityTest, GuidedVocalsFollowTheGivenPitchLine)
@@ -123,10 +146,10 @@ TEST_F (EngineQualityTest, FourStemsSeparateAndAddUpToTheInput)
     const auto& song = fixture->song;
     const auto four = separate (fixture->input, fixture->output ("four"), Module::fourStems);
     EXPECT_EQ (four.names, juce::StringArray ({ "vocals", "bass", "drums", "other" }));
-    expectAboveFloor (four, "vocals", song.vocals, 7.0, 2.4);
+    expectAboveFloor (four, "vocals", song.vocals, 7.6, 3.0);
     expectAboveFloor (four, "bass", song.bass, 7.2, 3.9);
-    expectAboveFloor (four, "drums", song.drums, 8.8, 1.7);
-    expectAboveFloor (four, "other", song.other(), 5.6, 1.4);
+    expectAboveFloor (four, "drums", song.drums, 10.2, 3.0);
+    expectAboveFloor (four, "other", song.other(), 6.5, 2.3);
 
     juce::AudioBuffer<float> sum (2, fixture->mix.getNumSamples());
     sum.clear();
@@ -141,5 +164,5 @@ TEST_F (EngineQualityTest, FourStemsSeparateAndAddUpToTheInput)
 
     const auto other = separate (fixture->input, fixture->output ("other"), Module::other);
     EXPECT_EQ (other.names, juce::StringArray ({ "other", "remainder" }));
-    expectAboveFloor (other, "other", song.other(), 5.6, 1.4);
+    expectAboveFloor (other, "other", song.other(), 6.5, 2.3);
 }
