@@ -142,7 +142,7 @@ void fftwStft (const ParsedAudio& audio, int fd)
     const auto frames = g.getNumFramesForSamples (audio.getNumSamples());
     const auto& buffer = static_cast<const ParsedAudioBuffer&> (audio).getBuffer();
     std::vector<float> chunk;
-    constexpr int framesPerWrite = 1024;
+    constexpr int framesPerWrite = Asig::framesPerAnalysisStep; // cache-sized, as the analysis writes
     chunk.resize ((size_t) framesPerWrite * (size_t) (2 * g.getNumFreqs()));
     off_t offset = 0;
 
