@@ -134,6 +134,8 @@ void AudioTrack::setContent (Content::Ptr newContent)
 
 juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
 {
+    // Not while silenceFrames() rewrites the audio: the analysis would read the old one.
+    const juce::ScopedLock sl (rewriteLock);
     const auto c = getContent();
     auto* asig = c->asig.get();
     if (asig == nullptr || c->audio == nullptr)

@@ -96,7 +96,8 @@ public:
         audio file is rewritten through a temporary file that replaces it only when
         complete, and the frames that hear those samples are analysed again; masks and
         selections stay. Renderers already running finish their block with the old
-        sound. Any thread but the audio thread; one call at a time per track. */
+        sound. Waits for an analysis that is running (generateAsig()). Any thread but
+        the audio thread. */
     juce::Result silenceFrames (juce::Range<int> blocks);
 
     //==============================================================================
@@ -189,7 +190,7 @@ private:
     Content::Ptr content;
     std::atomic<int> numChannels { 0 }, sampleRate { 0 };
     std::atomic<juce::int64> numSamples { 0 };
-    juce::CriticalSection rewriteLock; // one silenceFrames() at a time
+    juce::CriticalSection rewriteLock; // one silenceFrames() or generateAsig() at a time
     juce::File dataFolder, renderedFile;
     juce::String dataName;
     int bitsPerSample = 0;

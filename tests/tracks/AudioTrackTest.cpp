@@ -190,3 +190,23 @@ TEST (AudioTrack, SetAsigTakesOnlyAStoreOfItsOwnAudio)
     EXPECT_GE (worstChannelDb (edited, renderTrack (track)), 110.0);
 #endif
 }
+
+TEST (AudioTrack, SilencingDuringTheAnalysisEndsInTheSilencedSound)
+{
+    test::TemporaryDirectory dir;
+    const auto audio = test::makeNoise (2, 20 * rate, 10);
+    auto track = test::makeTrack (dir.get().getChildFile ("t"), "t", audio, rate, false);
+    ASSERT_NE (track, nullptr);
+
+    std::thread analysis ([&] { EXPECT_TRUE (track->generateAsig().wasOk()); });
+    EXPECT_TRUE (track->silenceFrames ({ 5, 10 }).wasOk());
+    analysis.join();
+    ASSERT_TRUE (track->isStoreReady());
+
+    // Whichever came first, the store holds the silenced audio.
+    auto expected = audio;
+    const auto hop = track->getBufferSize();
+    for (int c = 0; c < 2; ++c)
+        expected.clear (c, 5 * hop, 5 * hop);
+    EXPECT_GE (worstChannelDb (expected, renderTrack (track)), 110.0);
+}
