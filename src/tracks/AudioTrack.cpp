@@ -318,9 +318,18 @@ namespace
 
 void AudioTrack::updatePeaks (const juce::AudioBuffer<float>& block) noexcept
 {
+    std::array<float, maxMeteredChannels> measured {};
     const auto channels = juce::jmin (maxMeteredChannels, block.getNumChannels());
     for (int c = 0; c < channels; ++c)
-        peaks[(size_t) c] = juce::jmax (peaks[(size_t) c].load(), block.getMagnitude (c, 0, block.getNumSamples()));
+        measured[(size_t) c] = block.getMagnitude (c, 0, block.getNumSamples());
+    updatePeaks (measured.data(), channels);
+}
+
+void AudioTrack::updatePeaks (const float* channelPeaks, int numChannels) noexcept
+{
+    const auto channels = juce::jlimit (0, maxMeteredChannels, numChannels);
+    for (int c = 0; c < channels; ++c)
+        peaks[(size_t) c] = juce::jmax (peaks[(size_t) c].load(), channelPeaks[c]);
     numPeaks = channels;
     peakCountdown = peakHoldTicks;
     if (! meterRunning.exchange (true))

@@ -159,6 +159,9 @@ public:
     /** Called by renderers with each block they render (any thread, no allocation). */
     void updatePeaks (const juce::AudioBuffer<float>& block) noexcept;
 
+    /** The same with the block's per-channel peaks already measured. */
+    void updatePeaks (const float* channelPeaks, int numChannels) noexcept;
+
     /** The track this one was separated, frozen or moved from (null for the master). The
         parent is not owned: the mixer keeps both alive. */
     void setParentTrack (AudioTrack* parent) noexcept { parentTrack = parent; }

@@ -8,13 +8,18 @@ namespace
     // The pre-render thread rests this long when the ring is full and current.
     constexpr int idleWaitMs = 1;
     constexpr int threadStopTimeoutMs = 5000;
+    // How often heard blocks hand their tracks' peaks to the meters.
+    constexpr int peakPublishingHz = 30;
 } // namespace
 
 /** Keeps the ring of blocks after the play position mixed with the current settings. */
 class Mixer::PreRenderThread : public juce::Thread
 {
 public:
-    explicit PreRenderThread (Mixer& m) : juce::Thread ("Audio Frame Rendering"), mixer (m), session (m) {}
+    explicit PreRenderThread (Mixer& m) : juce::Thread ("Audio Frame Rendering"), mixer (m), session (m)
+    {
+        session.deferTrackMeters = true;
+    }
 
     void run() override
     {
@@ -78,6 +83,7 @@ private:
 
             slot.frame = -1;
             mixer.mix (session, *state, frame, slot.buffer);
+            mixer.storeTrackPeaks (slot, session);
             slot.generation = generation;
             slot.frame = frame;
             slot.status = Slot::ready;
@@ -107,10 +113,13 @@ Mixer::Mixer() : tree (MixerIds::mixer), state (new State())
     tree.addListener (this);
     preRenderer = std::make_unique<PreRenderThread> (*this);
     preRenderer->startThread();
+    if (juce::MessageManager::getInstanceWithoutCreating() != nullptr)
+        startTimerHz (peakPublishingHz);
 }
 
 Mixer::~Mixer()
 {
+    stopTimer();
     jobPool.removeAllJobs (true, threadStopTimeoutMs);
     preRenderer->stopThread (threadStopTimeoutMs);
     tree.removeListener (this);
@@ -298,6 +307,7 @@ void Mixer::mix (RenderSession& session, const State& s, int frame, juce::AudioB
 
     if (session.trackBlock.getNumChannels() != channels || session.trackBlock.getNumSamples() != hop)
         session.trackBlock.setSize (channels, hop);
+    session.trackPeaks.clear();
 
     // The tracks heard in this block.
     juce::Array<AudioTrack*> playing;
@@ -338,8 +348,18 @@ void Mixer::mix (RenderSession& session, const State& s, int frame, juce::AudioB
             continue;
         auto& renderer = session.renderers[t];
         if (renderer == nullptr)
+        {
             renderer = std::make_unique<TrackRenderer> (t, channels);
+            renderer->setFeedsMeters (! session.deferTrackMeters);
+        }
         renderer->renderBlock (frame, session.trackBlock);
+        if (session.deferTrackMeters)
+        {
+            std::array<float, 2> peak {};
+            for (int c = 0; c < juce::jmin (2, channels); ++c)
+                peak[(size_t) c] = session.trackBlock.getMagnitude (c, 0, hop);
+            session.trackPeaks.emplace_back (t, peak);
+        }
         for (int c = 0; c < channels; ++c)
             out.addFrom (c, 0, session.trackBlock, c, 0, hop);
     }
@@ -364,6 +384,57 @@ void Mixer::updatePeaks (const juce::AudioBuffer<float>& block) noexcept
         // A lower peak only halves the way down: meters fall smoothly.
         peaks[(size_t) c] = peak < stored ? (peak + stored) * 0.5f : peak;
     }
+}
+
+void Mixer::storeTrackPeaks (Slot& slot, const RenderSession& session) noexcept
+{
+    const auto n = juce::jmin (maxMeteredTracks, (int) session.trackPeaks.size());
+    slot.peakSequence.fetch_add (1); // odd: being written
+    for (int i = 0; i < n; ++i)
+    {
+        slot.peakTracks[(size_t) i].store (session.trackPeaks[(size_t) i].first, std::memory_order_relaxed);
+        for (size_t c = 0; c < 2; ++c)
+            slot.trackPeaks[(size_t) i][c].store (session.trackPeaks[(size_t) i].second[c], std::memory_order_relaxed);
+    }
+    slot.numTrackPeaks.store (n, std::memory_order_relaxed);
+    slot.peakSequence.fetch_add (1); // even: complete
+}
+
+void Mixer::publishTrackPeaks()
+{
+    const auto frame = lastPlayedFrame.load();
+    if (frame < 0 || frame == lastPublishedFrame)
+        return;
+    const auto index = findSlot (frame);
+    if (index < 0)
+        return;
+    auto& slot = ring[(size_t) index];
+
+    std::array<std::pair<AudioTrack*, std::array<float, 2>>, maxMeteredTracks> read;
+    int n = 0;
+    bool consistent = false;
+    for (int attempt = 0; attempt < 4 && ! consistent; ++attempt)
+    {
+        const auto before = slot.peakSequence.load();
+        if ((before & 1) != 0)
+            continue;
+        n = slot.numTrackPeaks.load (std::memory_order_relaxed);
+        for (int i = 0; i < n; ++i)
+            read[(size_t) i] = { slot.peakTracks[(size_t) i].load (std::memory_order_relaxed),
+                                 { slot.trackPeaks[(size_t) i][0].load (std::memory_order_relaxed),
+                                   slot.trackPeaks[(size_t) i][1].load (std::memory_order_relaxed) } };
+        consistent = slot.peakSequence.load() == before && slot.frame.load() == frame;
+    }
+    if (! consistent)
+        return;
+
+    lastPublishedFrame = frame;
+    // Only tracks still in the project: a pointer of a removed track is never followed.
+    const auto s = getState();
+    for (int i = 0; i < n; ++i)
+        for (auto* t : s->tracks)
+            if (t == read[(size_t) i].first)
+                t->updatePeaks (read[(size_t) i].second.data(), juce::jlimit (1, 2, getNumOutputChannels()));
 }
 
 std::vector<float> Mixer::getLastPeak() const
@@ -401,6 +472,7 @@ bool Mixer::renderFrame (int frame, juce::AudioBuffer<float>& out) noexcept
                 out.clear (c, 0, out.getNumSamples());
             slot.status = Slot::ready;
             wantedFrame = getNextFrameInPlayOrder (frame);
+            lastPlayedFrame = frame;
             updatePeaks (out);
             return true;
         }

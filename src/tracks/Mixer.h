@@ -37,7 +37,7 @@ namespace kalder
     Threading: the track list, the tree and the settings on the message thread;
     renderFrame() on the audio thread; RenderSession on any one thread each.
 */
-class Mixer : private juce::ValueTree::Listener
+class Mixer : private juce::ValueTree::Listener, private juce::Timer
 {
 public:
     /** Blocks mixed ahead of the play position. */
@@ -97,6 +97,12 @@ public:
     /** Per-channel peaks of the last mixed blocks. */
     std::vector<float> getLastPeak() const;
 
+    /** Message thread: hands the tracks' peaks of the block playback last played to their
+        meters (a timer calls it while a message loop runs). Blocks are mixed ahead of the
+        sound; their tracks' peaks wait in the ring until the block is heard, so track
+        meters move with the sound, not ahead of it. */
+    void publishTrackPeaks();
+
     //==============================================================================
     /** A mix of its own, for one thread (a bounce, an export, a test). */
     class RenderSession
@@ -124,6 +130,10 @@ public:
         std::map<AudioTrack*, std::unique_ptr<TrackRenderer>> renderers;
         std::unique_ptr<SpectralMixSynthesiser> spectralMix;
         juce::AudioBuffer<float> trackBlock;
+        /** Tracks rendered one by one for the last block and their peaks, when the session
+            keeps them for later (playback) instead of feeding the meters at once. */
+        bool deferTrackMeters = false;
+        std::vector<std::pair<AudioTrack*, std::array<float, 2>>> trackPeaks;
     };
 
     /** Audio thread: copies block frame from the ring into out (channels x hop at least)
@@ -151,6 +161,9 @@ public:
 private:
     class PreRenderThread;
 
+    /** Tracks whose meters follow playback; more are not metered while playing. */
+    static constexpr int maxMeteredTracks = 64;
+
     /** Everything the mixing threads need, replaced as a whole on the message thread. */
     struct State : juce::ReferenceCountedObject
     {
@@ -173,9 +186,17 @@ private:
         std::atomic<int> frame { -1 };
         std::atomic<juce::uint64> generation { 0 };
         juce::AudioBuffer<float> buffer;
+
+        // The block's tracks and their peaks, under a sequence count (odd while written).
+        std::atomic<juce::uint32> peakSequence { 0 };
+        std::atomic<int> numTrackPeaks { 0 };
+        std::array<std::atomic<AudioTrack*>, maxMeteredTracks> peakTracks {};
+        std::array<std::array<std::atomic<float>, 2>, maxMeteredTracks> trackPeaks {};
     };
 
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
+    void timerCallback() override { publishTrackPeaks(); }
+    void storeTrackPeaks (Slot& slot, const RenderSession& session) noexcept;
     void publish (State::Ptr newState);
     State::Ptr getState() const;
     void mix (RenderSession& session, const State& state, int frame, juce::AudioBuffer<float>& out);
@@ -199,6 +220,8 @@ private:
     std::atomic<bool> loopEnabled { false };
     std::atomic<int> loopStart { 0 }, loopEnd { 0 };
     std::atomic<juce::uint64> publishedGeneration { 0 };
+    std::atomic<int> lastPlayedFrame { -1 };
+    int lastPublishedFrame = -1;
     std::unique_ptr<PreRenderThread> preRenderer;
 
     /** Peaks of what was last played or rendered by a session (not of blocks mixed

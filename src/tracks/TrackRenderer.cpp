@@ -143,7 +143,8 @@ void TrackRenderer::renderBlock (int block, juce::AudioBuffer<float>& dest)
             if (const auto g = getOutputGain (*track, numOutputs, o, c); g != 0.0f)
                 dest.addFrom (o, 0, raw, c, 0, hop, g);
     }
-    track->updatePeaks (dest);
+    if (feedsMeters)
+        track->updatePeaks (dest);
 }
 
 } // namespace kalder

@@ -32,6 +32,10 @@ public:
 
     AudioTrack& getTrack() noexcept { return *track; }
 
+    /** Whether renderBlock() feeds the track's meters (the default). Playback turns it
+        off: it renders ahead of the sound and feeds the meters when a block is heard. */
+    void setFeedsMeters (bool shouldFeed) noexcept { feedsMeters = shouldFeed; }
+
     /** Writes block b of the track, gain and pan applied, into dest's first hop samples of
         each output channel (dest must hold numOutputChannels x hop). Blocks outside the
         track are silent. */
@@ -64,6 +68,7 @@ private:
 
     AudioTrack::Ptr track;
     AudioTrack::Content::Ptr content;
+    bool feedsMeters = true;
     const int numOutputs;
     const FrameGeometry geometry;
     RealFFT fft;

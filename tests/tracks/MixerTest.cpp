@@ -338,3 +338,43 @@ TEST (Mixer, SummedSpectraOfAMonoProject)
                                blocks * mixer.getFrameLength()),
                110.0);
 }
+
+TEST (Mixer, TrackMetersFollowTheBlocksHeardNotTheBlocksMixedAhead)
+{
+    test::TemporaryDirectory dir;
+    // Silent for two seconds, then loud: the ring mixes the loud part while the silent
+    // part is still being heard.
+    auto audio = test::makeNoise (2, 4 * rate, 11);
+    for (int c = 0; c < 2; ++c)
+        audio.clear (c, 0, 2 * rate);
+    auto master = test::makeTrack (dir.get().getChildFile ("m"), "m", audio, rate);
+    ASSERT_NE (master, nullptr);
+    Mixer mixer;
+    mixer.setMasterTrack (master);
+    const auto hop = mixer.getFrameLength();
+    const auto firstLoud = 2 * rate / hop + 1; // the first block whose frames all hear the noise
+
+    juce::AudioBuffer<float> out (2, hop);
+    auto playUpTo = [&] (int last) {
+        for (int f = 0; f <= last; ++f)
+        {
+            ASSERT_TRUE (mixer.waitForRing (f, 10000));
+            ASSERT_TRUE (mixer.renderFrame (f, out));
+        }
+    };
+
+    // Heard: the last silent blocks; mixed ahead: loud ones.
+    playUpTo (firstLoud - 6);
+    mixer.publishTrackPeaks();
+    const auto quiet = master->getLastPeak();
+    ASSERT_EQ (quiet.size(), 2u);
+    EXPECT_LT (quiet[0], 1.0e-3f);
+    EXPECT_LT (quiet[1], 1.0e-3f);
+
+    playUpTo (firstLoud + 2);
+    mixer.publishTrackPeaks();
+    const auto loud = master->getLastPeak();
+    ASSERT_EQ (loud.size(), 2u);
+    EXPECT_GT (loud[0], 0.2f);
+    EXPECT_GT (loud[1], 0.2f);
+}
