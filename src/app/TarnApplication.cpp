@@ -108,8 +108,9 @@ void TarnApplication::handleAsyncUpdate()
 {
     auto& registry = CommandIDs::getInstance();
     registry.addStandardCommandIDs();
-    registry.enableCommand (Command::openAudioFile, true);
-    registry.enableCommand (Command::showMainWindow, true);
+    for (auto command :
+         { Command::openAudioFile, Command::showMainWindow, Command::settings, Command::about, Command::toggleAutoscroll })
+        registry.enableCommand (command, true);
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), mixer, alerts, commandManager);
     commandManager.registerAllCommandsForTarget (this);
@@ -165,15 +166,69 @@ void TarnApplication::shutdown()
     juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
 }
 
+void TarnApplication::setQuitAction (std::function<void()> action)
+{
+    quitAction = std::move (action);
+}
+
 void TarnApplication::systemRequestedQuit()
 {
-    if (juce::ModalComponentManager::getInstance()->getNumModalComponents() > 0)
+    JUCE_ASSERT_MESSAGE_THREAD
+    auto* modal = juce::ModalComponentManager::getInstance();
+    if (modal->getNumModalComponents() > 0)
     {
-        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        // The "Save changes?" question itself is among them: it is answered "dismissed"
+        // and asked again by the retry.
+        modal->cancelAllModalComponents();
         new AsyncQuitRetrier(); // deletes itself
         return;
     }
-    quit();
+    if (askingToSave)
+        return; // the question is on its way to the screen
+
+    if (mainWindow != nullptr && mainWindow->getContent().hasUnsavedChanges())
+    {
+        askToSaveThenQuit();
+        return;
+    }
+    finishQuit();
+}
+
+void TarnApplication::askToSaveThenQuit()
+{
+    askingToSave = true;
+    alerts.showYesNoBox (AlertManager::YesNoBoxType::SaveChanges, [this] (AlertManager::Answer answer) {
+        askingToSave = false;
+        switch (answer)
+        {
+            case AlertManager::Answer::yes:
+            {
+                const auto saved = mainWindow != nullptr ? mainWindow->getContent().saveCurrentProject() : juce::Result::ok();
+                if (saved.failed())
+                {
+                    alerts.displayWarningPopup ("Project not saved",
+                                                "Kalder Pro stays open so that nothing is lost. " + saved.getErrorMessage());
+                    return;
+                }
+                finishQuit();
+                return;
+            }
+            case AlertManager::Answer::no:
+                finishQuit();
+                return;
+            case AlertManager::Answer::alternative:
+            case AlertManager::Answer::dismissed:
+                return; // closed without an answer: stay
+        }
+    });
+}
+
+void TarnApplication::finishQuit()
+{
+    if (quitAction)
+        quitAction();
+    else
+        quit();
 }
 
 //==============================================================================
@@ -217,6 +272,19 @@ bool TarnApplication::perform (const InvocationInfo& info)
         case Command::showMainWindow:
             mainWindow->toFront (true);
             return true;
+        case Command::settings:
+            mainWindow->showSettingsWindow();
+            return true;
+        case Command::about:
+            mainWindow->showAboutWindow (getApplicationVersion());
+            return true;
+        case Command::toggleAutoscroll:
+        {
+            auto& settings = SettingsManager::getInstance();
+            if (auto result = settings.setAutoScroll (! settings.getAutoScroll()); result.failed())
+                alerts.displayWarningPopup ("Setting not saved", result.getErrorMessage());
+            return true;
+        }
         case Command::playPause:
             content.playButtonClicked();
             return true;

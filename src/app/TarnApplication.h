@@ -26,6 +26,13 @@ namespace kalder
     registry (CommandIDs) and the framework's Quit. A command whose feature has not
     been built stays disabled, shown greyed, rather than pretending to work.
 
+    Quitting (the Quit command, the window's close button, the system): open modal
+    windows (menus, dialogs, alerts) are closed first and the request is repeated a
+    moment later; then, when the open project has unsaved changes, the user is asked
+    "Save changes?". Saving quits once the project is saved; a save that fails says
+    why and keeps the application open, so nothing is lost; "Don't Save" quits; a
+    question closed without an answer keeps the application open.
+
     Threading: message thread only.
 */
 class TarnApplication : public juce::JUCEApplication, private juce::AsyncUpdater
@@ -61,6 +68,11 @@ public:
     /** The main window, once start-up has finished. */
     MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 
+    /** What happens once quitting has been confirmed. By default the message loop is
+        told to stop (JUCEApplication::quit()); a host that runs the application inside
+        a loop of its own (tests, benchmarks) puts its own action here. */
+    void setQuitAction (std::function<void()> action);
+
     /** The files a command line names (arguments that are not options), resolved
         against the working folder. */
     static juce::Array<juce::File> getFilesFromCommandLine (const juce::String& commandLine);
@@ -70,6 +82,8 @@ private:
 
     void handleAsyncUpdate() override;
     void openFilesFromCommandLine();
+    void askToSaveThenQuit();
+    void finishQuit();
 
     juce::ApplicationCommandManager commandManager;
     AlertManager alerts;
@@ -80,6 +94,8 @@ private:
     KalderLookAndFeel lookAndFeel;
     std::unique_ptr<MainWindow> mainWindow;
     juce::String startCommandLine;
+    std::function<void()> quitAction;
+    bool askingToSave = false;
 
     JUCE_DECLARE_NON_COPYABLE (TarnApplication)
 };
