@@ -73,6 +73,7 @@ MainContentComponent::~MainContentComponent()
     loop.removeListener (this);
     SettingsManager::getInstance().removeListener (this);
     releaseRetiredTracks();
+    waitForFileRemover(); // no working folder is left behind
     instance = nullptr;
 }
 
@@ -370,12 +371,30 @@ void MainContentComponent::releaseRetiredTracks()
         if (track->getReferenceCount() > 2)
             continue; // a job or a view holds it besides this list and this loop
 
+        // Unlinking a song's hundreds of megabytes of frames takes tens of milliseconds:
+        // the names are taken here, the files go on the remover's thread.
+        juce::Array<juce::File> files;
+        if (auto* asig = track->getAsig())
+            for (const auto& file : asig->getDataFiles())
+                files.add (file);
+        files.add (track->getAudioFile());
         const auto folder = track->getAudioFile().getParentDirectory();
-        track->deleteFiles();
-        if (folder.isAChildOf (DirectoryManager::getTempDir()))
-            folder.deleteRecursively();
+        const auto removeFolder = folder.isAChildOf (DirectoryManager::getTempDir());
         retiredTracks.remove (i);
+        fileRemover.addJob ([files, folder, removeFolder] {
+            for (const auto& file : files)
+                file.deleteFile();
+            if (removeFolder)
+                folder.deleteRecursively();
+        });
     }
+}
+
+void MainContentComponent::waitForFileRemover()
+{
+    constexpr int pollMs = 5, timeoutMs = 10000; // a removal takes tens of milliseconds
+    for (int waited = 0; fileRemover.getNumJobs() > 0 && waited < timeoutMs; waited += pollMs)
+        juce::Thread::sleep (pollMs);
 }
 
 void MainContentComponent::settingChanged (const juce::Identifier& group, const juce::Identifier& key)

@@ -142,6 +142,7 @@ private:
     void updateTransportCommands();
     void steerCache();
     void releaseRetiredTracks();
+    void waitForFileRemover();
 
     Mixer& mixer;
     AlertManager& alerts;
@@ -176,6 +177,7 @@ private:
 
     // Tracks replaced as master: their files are deleted once nothing else holds them.
     juce::ReferenceCountedArray<AudioTrack> retiredTracks;
+    juce::ThreadPool fileRemover { 1 }; // deletes retired tracks' files off the message thread
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainContentComponent)
 };
