@@ -330,7 +330,6 @@ int benchOpen (int runs, const juce::File& work)
     };
 
     std::vector<double> playable, stalls;
-    std::vector<double> stallTimes;
     {
         StallProbe probe;
         for (int i = 0; i < runs; ++i)
@@ -355,9 +354,8 @@ int benchOpen (int runs, const juce::File& work)
             pumpUntil ([] { return false; }, 200); // ms: the overview's outline and the first repaint
             playable.push_back (playableAt - start);
             stalls.push_back (probe.getLongest());
-            stallTimes.push_back (probe.getLongestAt());
             std::printf ("  run %d: playable after %.1f ms; longest stall %.2f ms at %.0f ms; %d probes\n", i, playableAt - start,
-                         probe.getLongest(), probe.getLongestAt(), probe.getProbes());
+                         probe.getLongest(), juce::jmax (0.0, probe.getLongestAt()), probe.getProbes());
         }
     }
 
