@@ -118,7 +118,16 @@ void TarnApplication::handleAsyncUpdate()
     mainWindow->toFront (true);
     mainWindow->getContent().grabKeyboardFocus();
 
-    openFilesFromCommandLine();
+    forwarder = std::make_unique<InstanceForwarder> (InstanceForwarder::getDefaultFifo(),
+                                                     [] (const juce::Array<juce::File>& files) {
+                                                         auto* app = getApp();
+                                                         if (app == nullptr || app->mainWindow == nullptr)
+                                                             return;
+                                                         app->mainWindow->toFront (true);
+                                                         app->openFiles (files);
+                                                     });
+
+    openFiles (getFilesFromCommandLine (startCommandLine));
 }
 
 juce::Array<juce::File> TarnApplication::getFilesFromCommandLine (const juce::String& commandLine)
@@ -136,9 +145,8 @@ juce::Array<juce::File> TarnApplication::getFilesFromCommandLine (const juce::St
     return files;
 }
 
-void TarnApplication::openFilesFromCommandLine()
+void TarnApplication::openFiles (const juce::Array<juce::File>& files)
 {
-    const auto files = getFilesFromCommandLine (startCommandLine);
     if (files.size() > 1)
         alerts.displayWarningPopup ("Cannot open audio file", "Kalder Pro opens one audio file at a time.");
     else if (files.size() == 1)
@@ -148,6 +156,7 @@ void TarnApplication::openFilesFromCommandLine()
 void TarnApplication::shutdown()
 {
     cancelPendingUpdate();
+    forwarder.reset();
     mainWindow.reset();
 
     // Until projects are saved, a track's working files end with the session.

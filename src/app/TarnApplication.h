@@ -2,6 +2,7 @@
 
 #include "AlertManager.h"
 #include "AlertWindowPresenter.h"
+#include "InstanceForwarder.h"
 #include "MainWindow.h"
 #include "SettingsManager.h"
 
@@ -20,7 +21,8 @@ namespace kalder
 
     Start-up finishes on the message loop: the command registry is filled, the main
     window is created, every command is registered with the command manager, and a
-    file named on the command line is opened.
+    file named on the command line is opened. From then on, files given to a second
+    start of the application (InstanceForwarder) open in this window.
 
     Commands: getAllCommands(), getCommandInfo() and perform() serve the command
     registry (CommandIDs) and the framework's Quit. A command whose feature has not
@@ -81,7 +83,7 @@ private:
     class AsyncQuitRetrier;
 
     void handleAsyncUpdate() override;
-    void openFilesFromCommandLine();
+    void openFiles (const juce::Array<juce::File>& files);
     void askToSaveThenQuit();
     void finishQuit();
 
@@ -93,6 +95,7 @@ private:
     std::unique_ptr<SettingsManager::ScopedInstance> settingsInstance;
     KalderLookAndFeel lookAndFeel;
     std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<InstanceForwarder> forwarder;
     juce::String startCommandLine;
     std::function<void()> quitAction;
     bool askingToSave = false;
