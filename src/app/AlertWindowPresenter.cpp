@@ -37,7 +37,10 @@ void AlertWindowPresenter::askQuestion (const AlertManager::Question& question, 
     JUCE_ASSERT_MESSAGE_THREAD
     auto* window = new juce::AlertWindow (question.title, question.text, juce::MessageBoxIconType::QuestionIcon);
     window->addButton (question.yesLabel, yesResult, juce::KeyPress (juce::KeyPress::returnKey));
-    window->addButton (question.noLabel, noResult, juce::KeyPress (juce::KeyPress::escapeKey));
+    // Escape closes the question without an answer (dismissed), never as "no": "no" to
+    // "Save changes?" discards the project.
+    window->addButton (question.noLabel, noResult);
+    window->setEscapeKeyCancels (true);
     if (question.alternativeLabel.isNotEmpty())
         window->addButton (question.alternativeLabel, alternativeResult);
 

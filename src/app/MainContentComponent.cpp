@@ -46,6 +46,8 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     addAndMakeVisible (trackList);
 
     loop.addListener (this);
+    playhead.setAutoScroll (SettingsManager::getInstance().getAutoScroll());
+    SettingsManager::getInstance().addListener (this);
 
     AudioOutputSetup::openOutput (deviceManager, numOutputChannels);
     deviceManager.addAudioCallback (&player);
@@ -69,7 +71,9 @@ MainContentComponent::~MainContentComponent()
     player.setSource (nullptr);
     deviceManager.closeAudioDevice(); // finishes the null device's capture file
     loop.removeListener (this);
+    SettingsManager::getInstance().removeListener (this);
     releaseRetiredTracks();
+    waitForFileRemover(); // no working folder is left behind
     instance = nullptr;
 }
 
@@ -187,6 +191,8 @@ void MainContentComponent::setMasterTrack (AudioTrack::Ptr track)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     transport.stop();
+    wasPlaying = false;
+    returnPosition = 0;
     // Detach the transport from the audio thread while it is set up again.
     player.setSource (nullptr);
 
@@ -229,17 +235,36 @@ void MainContentComponent::playButtonClicked()
     if (! hasMasterTrack())
         return;
     if (transport.isPlaying())
+    {
         transport.stop();
+        playbackStopped();
+    }
     else
+    {
+        returnPosition = transport.getPosition();
         transport.start();
+        wasPlaying = true;
+    }
     transportBar.setPlaying (transport.isPlaying());
+}
+
+void MainContentComponent::playbackStopped()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    wasPlaying = false;
+    if (SettingsManager::getInstance().getPlaybackMode() == SettingsIds::autoReturnPlayback)
+        transport.setPosition (returnPosition);
+    playhead.setPosition (transport.getPosition());
+    timerCallback();
 }
 
 void MainContentComponent::stopButtonClicked()
 {
     JUCE_ASSERT_MESSAGE_THREAD
     transport.stop();
+    wasPlaying = false;
     transport.setPosition (0);
+    returnPosition = 0;
     playhead.setPosition (0);
     transportBar.setPlaying (false);
     timerCallback();
@@ -260,6 +285,8 @@ void MainContentComponent::movePlayheadAbsolute (double seconds)
         return;
     const auto frame = (int) std::floor (juce::jmax (0.0, seconds) * rate / hop);
     transport.setPosition (frame);
+    if (transport.isPlaying())
+        returnPosition = transport.getPosition(); // the user chose a new place to return to
     playhead.setPosition (transport.getPosition());
     timerCallback();
 }
@@ -310,6 +337,13 @@ double MainContentComponent::getLengthSeconds() const
 //==============================================================================
 void MainContentComponent::timerCallback()
 {
+    // Playback that ended on its own (the end of the song) stops as a pause does.
+    if (wasPlaying && ! transport.isPlaying())
+    {
+        playbackStopped();
+        return; // playbackStopped() called this again
+    }
+
     transportBar.setPlaying (transport.isPlaying());
     playhead.setPosition (transport.getPosition());
     overview.setPlayheadPosition (hasMasterTrack() ? playhead.getNormalisedPosition() : 0.0);
@@ -337,12 +371,50 @@ void MainContentComponent::releaseRetiredTracks()
         if (track->getReferenceCount() > 2)
             continue; // a job or a view holds it besides this list and this loop
 
+        // Unlinking a song's hundreds of megabytes of frames takes tens of milliseconds:
+        // the names are taken here, the files go on the remover's thread.
+        juce::Array<juce::File> files;
+        if (auto* asig = track->getAsig())
+            for (const auto& file : asig->getDataFiles())
+                files.add (file);
+        files.add (track->getAudioFile());
         const auto folder = track->getAudioFile().getParentDirectory();
-        track->deleteFiles();
-        if (folder.isAChildOf (DirectoryManager::getTempDir()))
-            folder.deleteRecursively();
+        const auto removeFolder = folder.isAChildOf (DirectoryManager::getTempDir());
         retiredTracks.remove (i);
+        fileRemover.addJob ([files, folder, removeFolder] {
+            for (const auto& file : files)
+                file.deleteFile();
+            if (removeFolder)
+                folder.deleteRecursively();
+        });
     }
+}
+
+void MainContentComponent::waitForFileRemover()
+{
+    constexpr int pollMs = 5, timeoutMs = 10000; // a removal takes tens of milliseconds
+    for (int waited = 0; fileRemover.getNumJobs() > 0 && waited < timeoutMs; waited += pollMs)
+        juce::Thread::sleep (pollMs);
+}
+
+void MainContentComponent::settingChanged (const juce::Identifier& group, const juce::Identifier& key)
+{
+    if ((group == SettingsIds::transport && (key == SettingsIds::autoScroll || key.isNull())) || group.isNull())
+        playhead.setAutoScroll (SettingsManager::getInstance().getAutoScroll());
+}
+
+//==============================================================================
+bool MainContentComponent::hasUnsavedChanges() const
+{
+    return projectSaver != nullptr && projectSaver->hasUnsavedChanges();
+}
+
+juce::Result MainContentComponent::saveCurrentProject()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (projectSaver == nullptr)
+        return juce::Result::fail ("Projects cannot be saved in this version of Kalder Pro.");
+    return projectSaver->saveCurrentProject();
 }
 
 //==============================================================================
@@ -386,6 +458,23 @@ void MainContentComponent::resized()
 void MainContentComponent::paint (juce::Graphics& g)
 {
     g.fillAll (KalderLookAndFeel::Palette::background);
+    if (! firstPaintReported)
+    {
+        firstPaintReported = true;
+        // After this paint has reached the window: the children paint after the parent.
+        juce::Component::SafePointer<MainContentComponent> safeThis (this);
+        juce::MessageManager::callAsync ([safeThis] {
+            if (safeThis != nullptr)
+                safeThis->reportFirstPaint();
+        });
+    }
+}
+
+void MainContentComponent::reportFirstPaint()
+{
+    const auto path = juce::SystemStats::getEnvironmentVariable (firstPaintFileVariable, {});
+    if (path.isNotEmpty() && juce::File::isAbsolutePath (path))
+        juce::File (path).create();
 }
 
 } // namespace kalder

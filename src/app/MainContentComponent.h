@@ -2,6 +2,8 @@
 
 #include "AlertManager.h"
 #include "OpenAudioFileThread.h"
+#include "ProjectSaver.h"
+#include "SettingsManager.h"
 
 #include "tracks/Loop.h"
 #include "tracks/Mixer.h"
@@ -28,6 +30,13 @@ namespace kalder
     length and the playhead goes to the start. A file that cannot be opened leaves the
     current project as it was and shows an alert.
 
+    Playback mode (the "playbackMode" setting): with "Auto Return", playback that stops
+    (paused by the user, or at the end of the song) puts the playhead back where
+    playback started, or where the user last moved it while playing; with
+    "Persistent" the playhead stays where playback stopped. "Stop" always returns to
+    the start. The "autoScroll" setting is handed to the Playhead, which scrolls the
+    view that follows it.
+
     One instance at a time (getInstance()), owned by the main window.
 
     Threading: message thread only, except getNextAudioBlock() of the transport, which
@@ -39,7 +48,8 @@ class MainContentComponent :
     public juce::Component,
     public juce::FileDragAndDropTarget,
     private juce::Timer,
-    private Loop::Listener
+    private Loop::Listener,
+    private SettingsManager::Listener
 {
 public:
     MainContentComponent (Mixer& mixer, AlertManager& alerts, juce::ApplicationCommandManager& commands);
@@ -96,6 +106,21 @@ public:
     std::function<void()> onMasterTrackChanged;
 
     //==============================================================================
+    /** Installs project persistence (not owned; nullptr for none). */
+    void setProjectSaver (ProjectSaver* saver) noexcept { projectSaver = saver; }
+
+    /** True when the open project has changes that a save would keep. Without project
+        persistence nothing could be kept, so this is false. */
+    bool hasUnsavedChanges() const;
+
+    /** Saves the open project; fails, saying why, when it cannot be saved. */
+    juce::Result saveCurrentProject();
+
+    /** When the environment variable KALDER_FIRST_PAINT_FILE names a file, the first
+        paint of this component creates it (the start-up benchmark waits for it). */
+    static constexpr const char* firstPaintFileVariable = "KALDER_FIRST_PAINT_FILE";
+
+    //==============================================================================
     bool isInterestedInFileDrag (const juce::StringArray& files) override;
     void fileDragEnter (const juce::StringArray& files, int x, int y) override;
     void fileDragExit (const juce::StringArray& files) override;
@@ -107,6 +132,9 @@ public:
 private:
     void timerCallback() override;
     void loopHasChanged (Loop*) override;
+    void settingChanged (const juce::Identifier& group, const juce::Identifier& key) override;
+    void playbackStopped();
+    void reportFirstPaint();
     void askLowQualityQuestion (const juce::File& file);
     void startOpening (const juce::File& file);
     void openingFinished (OpenAudioFileThread& job);
@@ -114,6 +142,7 @@ private:
     void updateTransportCommands();
     void steerCache();
     void releaseRetiredTracks();
+    void waitForFileRemover();
 
     Mixer& mixer;
     AlertManager& alerts;
@@ -131,11 +160,24 @@ private:
     WaveformOverviewComponent overview;
     TrackListComponent trackList;
 
+    // Where playback last started (or was moved to while playing), in blocks: where
+    // "Auto Return" puts the playhead back. wasPlaying tells the timer that playback
+    // stopped on its own.
+    int returnPosition = 0;
+    bool wasPlaying = false;
+
+    ProjectSaver* projectSaver = nullptr;
+    bool firstPaintReported = false;
+
+    // Shows the tooltips of the buttons and of names too long for their row.
+    juce::TooltipWindow tooltips { this };
+
     std::unique_ptr<OpenAudioFileThread> opening;
     std::unique_ptr<juce::FileChooser> chooser;
 
     // Tracks replaced as master: their files are deleted once nothing else holds them.
     juce::ReferenceCountedArray<AudioTrack> retiredTracks;
+    juce::ThreadPool fileRemover { 1 }; // deletes retired tracks' files off the message thread
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainContentComponent)
 };

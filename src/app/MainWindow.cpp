@@ -1,12 +1,22 @@
 #include "MainWindow.h"
 #include "CommandIDs.h"
 #include "MenuModel.h"
+#include "SettingsManager.h"
+
+#include "ui/AboutComponent.h"
+#include "ui/KalderLogo.h"
+#include "ui/KalderLookAndFeel.h"
+#include "ui/SettingsComponent.h"
 
 namespace kalder
 {
 
 namespace
 {
+    constexpr int minWidth = 640, minHeight = 400; // pixels: room for the transport bar and a track row
+    constexpr int maxSize = 10000;                 // pixels: no limit any screen reaches
+    constexpr int iconSize = 256;                  // pixels: what window managers scale down from
+
     void addItems (juce::PopupMenu& menu, const std::vector<MenuItem>& items, juce::ApplicationCommandManager& commands)
     {
         for (const auto& item : items)
@@ -36,6 +46,21 @@ namespace
             }
         }
     }
+
+    /** Opens a modal dialog around the main window; the dialog deletes itself when closed. */
+    juce::DialogWindow* launchDialog (const juce::String& title, std::unique_ptr<juce::Component> content,
+                                      juce::Component& centreAround)
+    {
+        juce::DialogWindow::LaunchOptions options;
+        options.dialogTitle = title;
+        options.content.setOwned (content.release());
+        options.componentToCentreAround = &centreAround;
+        options.dialogBackgroundColour = KalderLookAndFeel::Palette::panel;
+        options.escapeKeyTriggersCloseButton = true;
+        options.useNativeTitleBar = true;
+        options.resizable = false;
+        return options.launchAsync();
+    }
 } // namespace
 
 MainWindow::MainWindow (const juce::String& name, Mixer& mixer, AlertManager& alerts,
@@ -48,13 +73,12 @@ MainWindow::MainWindow (const juce::String& name, Mixer& mixer, AlertManager& al
       content (new MainContentComponent (mixer, alerts, commandManager))
 {
     setUsingNativeTitleBar (true);
+    setIcon (KalderLogo::createImage (iconSize));
     setMenuBar (this);
     setContentOwned (content, true);
     setResizable (true, false);
-    constexpr int minWidth = 640, minHeight = 400; // pixels: room for the transport bar and a track row
-    constexpr int maxSize = 10000;                 // pixels: no limit any screen reaches
     setResizeLimits (minWidth, minHeight, maxSize, maxSize);
-    centreWithSize (getWidth(), getHeight());
+    restoreWindowState();
 
     addKeyListener (commands.getKeyMappings());
     content->onMasterTrackChanged = [this] { updateWindowName(); };
@@ -63,9 +87,39 @@ MainWindow::MainWindow (const juce::String& name, Mixer& mixer, AlertManager& al
 
 MainWindow::~MainWindow()
 {
+    if (auto result = SettingsManager::getInstance().setWindowState (getWindowStateAsString()); result.failed())
+        juce::Logger::writeToLog ("The window state was not stored: " + result.getErrorMessage());
+
+    delete settingsWindow.getComponent();
+    delete aboutWindow.getComponent();
     removeKeyListener (commands.getKeyMappings());
     setMenuBar (nullptr);
     clearContentComponent();
+}
+
+void MainWindow::restoreWindowState()
+{
+    const auto state = SettingsManager::getInstance().getWindowState();
+    if (state.isEmpty() || ! restoreWindowStateFromString (state))
+    {
+        const auto* display = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay();
+        const auto screen = display != nullptr ? display->userArea : getBounds();
+        centreWithSize (juce::jmin (getWidth(), screen.getWidth()), juce::jmin (getHeight(), screen.getHeight()));
+    }
+    fitOnScreen();
+}
+
+void MainWindow::fitOnScreen()
+{
+    if (isFullScreen() || isMinimised())
+        return;
+    const auto* display = juce::Desktop::getInstance().getDisplays().getDisplayForRect (getBounds());
+    if (display == nullptr)
+        return;
+    // constrainedWithin() shrinks what is too large and moves what sticks out; the
+    // resize limits still win on a screen smaller than the smallest usable window.
+    const auto fitted = getBounds().constrainedWithin (display->userArea);
+    setBounds (fitted.withSize (juce::jmax (minWidth, fitted.getWidth()), juce::jmax (minHeight, fitted.getHeight())));
 }
 
 void MainWindow::updateWindowName()
@@ -74,6 +128,28 @@ void MainWindow::updateWindowName()
     if (const auto name = content->getMasterTrackName(); name.isNotEmpty())
         title << " - " << name;
     setName (title);
+}
+
+void MainWindow::showSettingsWindow()
+{
+    if (settingsWindow != nullptr)
+    {
+        settingsWindow->toFront (true);
+        return;
+    }
+    settingsWindow = launchDialog (settingsWindowTitle, std::make_unique<SettingsComponent> (SettingsManager::getInstance()),
+                                   *this);
+}
+
+void MainWindow::showAboutWindow (const juce::String& version)
+{
+    if (aboutWindow != nullptr)
+    {
+        aboutWindow->toFront (true);
+        return;
+    }
+    aboutWindow = launchDialog (aboutWindowTitlePrefix + productName, std::make_unique<AboutComponent> (productName, version),
+                                *this);
 }
 
 void MainWindow::closeButtonPressed()
@@ -90,6 +166,7 @@ juce::PopupMenu MainWindow::getMenuForIndex (int menuIndex, const juce::String&)
 {
     MenuModel::State state;
     state.productName = productName;
+    state.autoScrollOn = SettingsManager::getInstance().getAutoScroll();
     juce::PopupMenu menu;
     addItems (menu, MenuModel::getMenuItems (menuIndex, state), commands);
     return menu;

@@ -15,6 +15,15 @@ namespace kalder
     Keys reach the commands through the command manager's key mappings, registered on
     this window.
 
+    Position and size: the window comes back where the user left it (the "windowState"
+    setting, written when the window is deleted). A stored state that no longer fits
+    (a smaller or missing monitor, a larger scale factor) is moved and shrunk onto the
+    screen; a first window, or one whose state cannot be read, is centred at a size
+    that fits the screen.
+
+    The settings and about windows are opened from here, each at most once; both are
+    modal, so quitting closes them first.
+
     Ownership: owned by the application object; owns its MainContentComponent.
 
     Threading: message thread only.
@@ -22,13 +31,28 @@ namespace kalder
 class MainWindow : public juce::DocumentWindow, public juce::MenuBarModel
 {
 public:
+    /** Window titles. */
+    static constexpr const char* settingsWindowTitle = "Settings";
+    static constexpr const char* aboutWindowTitlePrefix = "About ";
+
     MainWindow (const juce::String& name, Mixer& mixer, AlertManager& alerts, juce::ApplicationCommandManager& commands);
+
+    /** Stores the window state in the "windowState" setting. */
     ~MainWindow() override;
 
     MainContentComponent& getContent() noexcept { return *content; }
 
     /** Shows the product name, followed by the open file's name when there is one. */
     void updateWindowName();
+
+    /** Opens the settings window, or brings it to the front when it is open. */
+    void showSettingsWindow();
+
+    /** Opens the about window, or brings it to the front when it is open. */
+    void showAboutWindow (const juce::String& version);
+
+    /** Moves and shrinks the window so that it lies on the screen that holds most of it. */
+    void fitOnScreen();
 
     void closeButtonPressed() override;
 
@@ -37,9 +61,12 @@ public:
     void menuItemSelected (int, int) override {}
 
 private:
+    void restoreWindowState();
+
     const juce::String productName;
     juce::ApplicationCommandManager& commands;
     MainContentComponent* content; // owned as the window's content
+    juce::Component::SafePointer<juce::DialogWindow> settingsWindow, aboutWindow;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

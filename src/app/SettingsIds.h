@@ -23,6 +23,7 @@ inline const juce::Identifier pitchEditor { "pitchEditor" };
 inline const juce::Identifier separation { "separation" };
 inline const juce::Identifier editor { "editor" };
 inline const juce::Identifier transport { "transport" };
+inline const juce::Identifier windowState { "windowState" };
 
 // "editor" and "transport"
 inline const juce::Identifier defaultEditor { "defaultEditor" };

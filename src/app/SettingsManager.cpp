@@ -181,6 +181,7 @@ juce::var SettingsManager::createDefaultSettings()
     settings->setProperty (SettingsIds::separation, new juce::DynamicObject());
     settings->setProperty (SettingsIds::editor, editor.get());
     settings->setProperty (SettingsIds::transport, transport.get());
+    settings->setProperty (SettingsIds::windowState, juce::String()); // the first window is centred
     return settings.get();
 }
 
@@ -379,6 +380,16 @@ bool SettingsManager::getAutoScroll() const
 juce::Result SettingsManager::setAutoScroll (bool scroll)
 {
     return setValue (SettingsIds::transport, SettingsIds::autoScroll, scroll);
+}
+
+juce::String SettingsManager::getWindowState() const
+{
+    return getValue ({}, SettingsIds::windowState).toString();
+}
+
+juce::Result SettingsManager::setWindowState (const juce::String& state)
+{
+    return setValue ({}, SettingsIds::windowState, state);
 }
 
 SettingsManager::Colours SettingsManager::getColours (const juce::Identifier& group) const

@@ -134,6 +134,11 @@ public:
     bool getAutoScroll() const;
     juce::Result setAutoScroll (bool scroll);
 
+    /** The main window's position and size as the window describes them
+        (juce::ResizableWindow::getWindowStateAsString()); empty until a window stored it. */
+    juce::String getWindowState() const;
+    juce::Result setWindowState (const juce::String& state);
+
     Colours getSpectrogramColours() const;
     juce::Result setSpectrogramColours (const Colours& colours);
 

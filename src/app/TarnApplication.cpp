@@ -108,8 +108,9 @@ void TarnApplication::handleAsyncUpdate()
 {
     auto& registry = CommandIDs::getInstance();
     registry.addStandardCommandIDs();
-    registry.enableCommand (Command::openAudioFile, true);
-    registry.enableCommand (Command::showMainWindow, true);
+    for (auto command :
+         { Command::openAudioFile, Command::showMainWindow, Command::settings, Command::about, Command::toggleAutoscroll })
+        registry.enableCommand (command, true);
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), mixer, alerts, commandManager);
     commandManager.registerAllCommandsForTarget (this);
@@ -117,7 +118,16 @@ void TarnApplication::handleAsyncUpdate()
     mainWindow->toFront (true);
     mainWindow->getContent().grabKeyboardFocus();
 
-    openFilesFromCommandLine();
+    forwarder = std::make_unique<InstanceForwarder> (InstanceForwarder::getDefaultFifo(),
+                                                     [] (const juce::Array<juce::File>& files) {
+                                                         auto* app = getApp();
+                                                         if (app == nullptr || app->mainWindow == nullptr)
+                                                             return;
+                                                         app->mainWindow->toFront (true);
+                                                         app->openFiles (files);
+                                                     });
+
+    openFiles (getFilesFromCommandLine (startCommandLine));
 }
 
 juce::Array<juce::File> TarnApplication::getFilesFromCommandLine (const juce::String& commandLine)
@@ -135,9 +145,8 @@ juce::Array<juce::File> TarnApplication::getFilesFromCommandLine (const juce::St
     return files;
 }
 
-void TarnApplication::openFilesFromCommandLine()
+void TarnApplication::openFiles (const juce::Array<juce::File>& files)
 {
-    const auto files = getFilesFromCommandLine (startCommandLine);
     if (files.size() > 1)
         alerts.displayWarningPopup ("Cannot open audio file", "Kalder Pro opens one audio file at a time.");
     else if (files.size() == 1)
@@ -147,6 +156,7 @@ void TarnApplication::openFilesFromCommandLine()
 void TarnApplication::shutdown()
 {
     cancelPendingUpdate();
+    forwarder.reset();
     mainWindow.reset();
 
     // Until projects are saved, a track's working files end with the session.
@@ -165,15 +175,69 @@ void TarnApplication::shutdown()
     juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
 }
 
+void TarnApplication::setQuitAction (std::function<void()> action)
+{
+    quitAction = std::move (action);
+}
+
 void TarnApplication::systemRequestedQuit()
 {
-    if (juce::ModalComponentManager::getInstance()->getNumModalComponents() > 0)
+    JUCE_ASSERT_MESSAGE_THREAD
+    auto* modal = juce::ModalComponentManager::getInstance();
+    if (modal->getNumModalComponents() > 0)
     {
-        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        // The "Save changes?" question itself is among them: it is answered "dismissed"
+        // and asked again by the retry.
+        modal->cancelAllModalComponents();
         new AsyncQuitRetrier(); // deletes itself
         return;
     }
-    quit();
+    if (askingToSave)
+        return; // the question is on its way to the screen
+
+    if (mainWindow != nullptr && mainWindow->getContent().hasUnsavedChanges())
+    {
+        askToSaveThenQuit();
+        return;
+    }
+    finishQuit();
+}
+
+void TarnApplication::askToSaveThenQuit()
+{
+    askingToSave = true;
+    alerts.showYesNoBox (AlertManager::YesNoBoxType::SaveChanges, [this] (AlertManager::Answer answer) {
+        askingToSave = false;
+        switch (answer)
+        {
+            case AlertManager::Answer::yes:
+            {
+                const auto saved = mainWindow != nullptr ? mainWindow->getContent().saveCurrentProject() : juce::Result::ok();
+                if (saved.failed())
+                {
+                    alerts.displayWarningPopup ("Project not saved",
+                                                "Kalder Pro stays open so that nothing is lost. " + saved.getErrorMessage());
+                    return;
+                }
+                finishQuit();
+                return;
+            }
+            case AlertManager::Answer::no:
+                finishQuit();
+                return;
+            case AlertManager::Answer::alternative:
+            case AlertManager::Answer::dismissed:
+                return; // closed without an answer: stay
+        }
+    });
+}
+
+void TarnApplication::finishQuit()
+{
+    if (quitAction)
+        quitAction();
+    else
+        quit();
 }
 
 //==============================================================================
@@ -217,6 +281,19 @@ bool TarnApplication::perform (const InvocationInfo& info)
         case Command::showMainWindow:
             mainWindow->toFront (true);
             return true;
+        case Command::settings:
+            mainWindow->showSettingsWindow();
+            return true;
+        case Command::about:
+            mainWindow->showAboutWindow (getApplicationVersion());
+            return true;
+        case Command::toggleAutoscroll:
+        {
+            auto& settings = SettingsManager::getInstance();
+            if (auto result = settings.setAutoScroll (! settings.getAutoScroll()); result.failed())
+                alerts.displayWarningPopup ("Setting not saved", result.getErrorMessage());
+            return true;
+        }
         case Command::playPause:
             content.playButtonClicked();
             return true;

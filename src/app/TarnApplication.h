@@ -2,6 +2,7 @@
 
 #include "AlertManager.h"
 #include "AlertWindowPresenter.h"
+#include "InstanceForwarder.h"
 #include "MainWindow.h"
 #include "SettingsManager.h"
 
@@ -20,11 +21,19 @@ namespace kalder
 
     Start-up finishes on the message loop: the command registry is filled, the main
     window is created, every command is registered with the command manager, and a
-    file named on the command line is opened.
+    file named on the command line is opened. From then on, files given to a second
+    start of the application (InstanceForwarder) open in this window.
 
     Commands: getAllCommands(), getCommandInfo() and perform() serve the command
     registry (CommandIDs) and the framework's Quit. A command whose feature has not
     been built stays disabled, shown greyed, rather than pretending to work.
+
+    Quitting (the Quit command, the window's close button, the system): open modal
+    windows (menus, dialogs, alerts) are closed first and the request is repeated a
+    moment later; then, when the open project has unsaved changes, the user is asked
+    "Save changes?". Saving quits once the project is saved; a save that fails says
+    why and keeps the application open, so nothing is lost; "Don't Save" quits; a
+    question closed without an answer keeps the application open.
 
     Threading: message thread only.
 */
@@ -61,6 +70,11 @@ public:
     /** The main window, once start-up has finished. */
     MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 
+    /** What happens once quitting has been confirmed. By default the message loop is
+        told to stop (JUCEApplication::quit()); a host that runs the application inside
+        a loop of its own (tests, benchmarks) puts its own action here. */
+    void setQuitAction (std::function<void()> action);
+
     /** The files a command line names (arguments that are not options), resolved
         against the working folder. */
     static juce::Array<juce::File> getFilesFromCommandLine (const juce::String& commandLine);
@@ -69,7 +83,9 @@ private:
     class AsyncQuitRetrier;
 
     void handleAsyncUpdate() override;
-    void openFilesFromCommandLine();
+    void openFiles (const juce::Array<juce::File>& files);
+    void askToSaveThenQuit();
+    void finishQuit();
 
     juce::ApplicationCommandManager commandManager;
     AlertManager alerts;
@@ -79,7 +95,10 @@ private:
     std::unique_ptr<SettingsManager::ScopedInstance> settingsInstance;
     KalderLookAndFeel lookAndFeel;
     std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<InstanceForwarder> forwarder;
     juce::String startCommandLine;
+    std::function<void()> quitAction;
+    bool askingToSave = false;
 
     JUCE_DECLARE_NON_COPYABLE (TarnApplication)
 };

@@ -8,13 +8,18 @@ namespace
 {
     using Palette = KalderLookAndFeel::Palette;
 
-    constexpr int rowHeight = 40;    // pixels: one line of controls
-    constexpr int swatchWidth = 6;   // pixels: the track's colour at the row's left
-    constexpr int nameWidth = 180;   // pixels
-    constexpr int buttonWidth = 28;  // pixels, solo and mute
-    constexpr int sliderWidth = 140; // pixels, volume
-    constexpr int panWidth = 90;     // pixels
-    constexpr int gap = 6;           // pixels between controls
+    constexpr int rowHeight = 40;       // pixels: one line of controls
+    constexpr int swatchWidth = 6;      // pixels: the track's colour at the row's left
+    constexpr int gap = 6;              // pixels between controls
+    constexpr int buttonWidth = 28;     // pixels, solo and mute
+    constexpr int volumeTextWidth = 56; // pixels: "-60.0 dB"
+
+    // Widths the row's controls get when there is room, and the least they shrink to
+    // (the name still shows about ten characters, the sliders stay usable).
+    constexpr float nameWidth = 180.0f, minNameWidth = 80.0f;
+    constexpr float volumeWidth = 196.0f, minVolumeWidth = 116.0f;
+    constexpr float panWidth = 90.0f, minPanWidth = 50.0f;
+    constexpr float analysisWidth = 200.0f, minAnalysisWidth = 110.0f;
 } // namespace
 
 //==============================================================================
@@ -30,8 +35,8 @@ public:
 
         volume.setComponentID ("volume");
         volume.setSliderStyle (juce::Slider::LinearHorizontal);
-        volume.setTextBoxStyle (juce::Slider::TextBoxRight, false, 56, 20); // pixels: "-60.0 dB"
-        volume.setRange (minVolumeDb, maxVolumeDb, 0.1);                    // tenths of a dB
+        volume.setTextBoxStyle (juce::Slider::TextBoxRight, false, volumeTextWidth, 20); // 20: pixels high
+        volume.setRange (minVolumeDb, maxVolumeDb, 0.1);                                 // tenths of a dB
         volume.setDoubleClickReturnValue (true, 0.0);
         volume.setTextValueSuffix (" dB");
         volume.onValueChange = [this] { track->setVolume (decibelsToGain (volume.getValue())); };
@@ -57,6 +62,10 @@ public:
         mute.setColour (juce::TextButton::buttonOnColourId, Palette::warning);
         mute.onClick = [this] { track->setMute (mute.getToggleState()); };
 
+        analysis.setComponentID ("analysis");
+        analysis.setColour (juce::ProgressBar::foregroundColourId, Palette::accent);
+        addChildComponent (analysis);
+
         for (auto* c : std::initializer_list<juce::Component*> { &nameLabel, &volume, &pan, &solo, &mute })
         {
             c->setWantsKeyboardFocus (false); // keys belong to the commands
@@ -71,18 +80,36 @@ public:
 
     AudioTrack* getTrack() const noexcept { return track.get(); }
 
+    /** True while the track's store is being analysed and the row shows how far it got. */
+    bool isShowingAnalysis() const noexcept { return analysis.isVisible(); }
+    double getShownAnalysisProgress() const noexcept { return analysisProgress; }
+
     void resized() override
     {
-        auto area = getLocalBounds().reduced (gap, gap);
+        // One line that shrinks the name and the sliders before anything overlaps.
+        juce::FlexBox line;
+        line.alignItems = juce::FlexBox::AlignItems::center;
+        const auto margin = juce::FlexItem::Margin (0.0f, (float) gap, 0.0f, 0.0f);
+        const auto height = (float) (rowHeight - 2 * gap);
+        auto add = [&] (juce::Component& c, float width, float minWidth) {
+            line.items.add (juce::FlexItem (c)
+                                .withWidth (width)
+                                .withMinWidth (minWidth)
+                                .withHeight (height)
+                                .withFlex (0.0f, width > minWidth ? 1.0f : 0.0f)
+                                .withMargin (margin));
+        };
+        add (nameLabel, nameWidth, minNameWidth);
+        add (solo, (float) buttonWidth, (float) buttonWidth);
+        add (mute, (float) buttonWidth, (float) buttonWidth);
+        add (volume, volumeWidth, minVolumeWidth);
+        add (pan, panWidth, minPanWidth);
+        if (analysis.isVisible())
+            add (analysis, analysisWidth, minAnalysisWidth);
+
+        auto area = getLocalBounds().reduced (gap, 0);
         area.removeFromLeft (swatchWidth + gap);
-        nameLabel.setBounds (area.removeFromLeft (nameWidth));
-        solo.setBounds (area.removeFromLeft (buttonWidth));
-        area.removeFromLeft (gap);
-        mute.setBounds (area.removeFromLeft (buttonWidth));
-        area.removeFromLeft (gap);
-        volume.setBounds (area.removeFromLeft (sliderWidth + 56));
-        area.removeFromLeft (gap);
-        pan.setBounds (area.removeFromLeft (panWidth));
+        line.performLayout (area);
     }
 
     void paint (juce::Graphics& g) override
@@ -109,6 +136,17 @@ private:
         solo.setToggleState ((bool) tree[TrackIds::solo], juce::dontSendNotification);
         mute.setToggleState ((bool) tree[TrackIds::mute], juce::dontSendNotification);
         nameLabel.setText (track->getName(), juce::dontSendNotification);
+        nameLabel.setTooltip (track->getName()); // the whole name, when the row shortens it
+
+        // The final progress report may arrive before or after the store is marked ready.
+        analysisProgress = juce::jlimit (0.0, 1.0, (double) tree[TrackIds::asigProgress]);
+        const auto analysing = ! track->isStoreReady() && analysisProgress < 1.0;
+        analysis.setTextToDisplay ("Analysing " + juce::String (juce::roundToInt (analysisProgress * 100.0)) + "%");
+        if (analysing != analysis.isVisible())
+        {
+            analysis.setVisible (analysing);
+            resized();
+        }
         repaint();
     }
 
@@ -116,6 +154,8 @@ private:
     juce::Label nameLabel;
     juce::Slider volume, pan;
     juce::TextButton solo, mute;
+    double analysisProgress = 0.0; // read by the progress bar on its timer
+    juce::ProgressBar analysis { analysisProgress };
 };
 
 //==============================================================================
@@ -162,6 +202,14 @@ void TrackListComponent::refresh()
 juce::Component* TrackListComponent::getRow (int index) const noexcept
 {
     return rows[index];
+}
+
+std::optional<double> TrackListComponent::getShownAnalysisProgress (int index) const
+{
+    auto* row = rows[index];
+    if (row == nullptr || ! row->isShowingAnalysis())
+        return std::nullopt;
+    return row->getShownAnalysisProgress();
 }
 
 float TrackListComponent::decibelsToGain (double decibels) noexcept

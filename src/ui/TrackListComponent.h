@@ -4,16 +4,22 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <optional>
+
 namespace kalder
 {
 
 /**
     The list of the mixer's tracks, one row each: colour, name, volume, pan, solo and
-    mute. The controls write the track's settings (its "TRACK" tree) and follow the
-    tree, so a change made elsewhere shows here too.
+    mute, and while the track's store is being analysed, a bar that shows how far the
+    analysis got ("TrackAsigProgress"). The controls write the track's settings (its
+    "TRACK" tree) and follow the tree, so a change made elsewhere shows here too.
 
-    Each row's controls carry component IDs ("name", "volume", "pan", "solo", "mute")
-    so that tests and accessibility tools can find them.
+    A row lays its controls out on one line; when the row is narrow (a small window,
+    a large scale factor) the name and the sliders shrink before anything overlaps.
+
+    Each row's controls carry component IDs ("name", "volume", "pan", "solo", "mute",
+    "analysis") so that tests and accessibility tools can find them.
 
     Ownership: owned by the main component; the mixer outlives it. Rows hold their
     tracks while shown.
@@ -34,6 +40,10 @@ public:
 
     int getNumRows() const noexcept { return rows.size(); }
     juce::Component* getRow (int index) const noexcept;
+
+    /** The analysis progress (0 to 1) that the row at index shows, or nothing while
+        the row shows none (its track is analysed, or there is no such row). */
+    std::optional<double> getShownAnalysisProgress (int index) const;
 
     /** The gain of a volume slider position in dB (0 at the bottom of the range). */
     static float decibelsToGain (double decibels) noexcept;

@@ -39,6 +39,7 @@ void expectAllDefaults (const SettingsManager& settings)
     EXPECT_EQ (settings.getDefaultEditor(), Ids::spectralEditorView);
     EXPECT_EQ (settings.getPlaybackMode(), Ids::autoReturnPlayback);
     EXPECT_TRUE (settings.getAutoScroll());
+    EXPECT_EQ (settings.getWindowState(), "");
 
     // The colour defaults that give a readable spectrogram with a dark quiet end.
     const auto colours = settings.getSpectrogramColours();
@@ -208,6 +209,7 @@ TEST_F (SettingsFile, everySettingSurvivesARoundTrip)
         ASSERT_TRUE (settings.setDefaultEditor (Ids::melodyEditorView).wasOk());
         ASSERT_TRUE (settings.setPlaybackMode (Ids::persistentPlayback).wasOk());
         ASSERT_TRUE (settings.setAutoScroll (false).wasOk());
+        ASSERT_TRUE (settings.setWindowState ("40 60 900 700").wasOk());
         ASSERT_TRUE (settings.setSpectrogramColours ({ 0.2, 1.1, 0.3, 0.9 }).wasOk());
         ASSERT_TRUE (settings.setSpectrogramDynamicRange (120).wasOk());
         ASSERT_TRUE (settings.setPitchEditorColours ({ 0.25, 0.75, 0.125, 0.5 }).wasOk());
@@ -220,6 +222,7 @@ TEST_F (SettingsFile, everySettingSurvivesARoundTrip)
     EXPECT_EQ (settings.getDefaultEditor(), Ids::melodyEditorView);
     EXPECT_EQ (settings.getPlaybackMode(), Ids::persistentPlayback);
     EXPECT_FALSE (settings.getAutoScroll());
+    EXPECT_EQ (settings.getWindowState(), "40 60 900 700");
 
     const auto colours = settings.getSpectrogramColours();
     EXPECT_DOUBLE_EQ (colours.startHue, 0.2);

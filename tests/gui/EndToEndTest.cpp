@@ -178,3 +178,93 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
                    0.99)
             << "channel " << c;
 }
+
+TEST (EndToEnd, DesktopEntryHandsTheChosenFileToTheApplication)
+{
+    const juce::File source (KALDER_SOURCE_DIR);
+    juce::StringPairArray entry;
+    juce::StringArray lines;
+    lines.addLines (source.getChildFile ("packaging/kalder-pro.desktop").loadFileAsString());
+    ASSERT_EQ (lines[0], "[Desktop Entry]");
+    for (const auto& line : lines)
+        if (line.containsChar ('=') && ! line.startsWithChar ('#'))
+            entry.set (line.upToFirstOccurrenceOf ("=", false, false), line.fromFirstOccurrenceOf ("=", false, false));
+
+    EXPECT_EQ (entry["Type"], "Application");
+    EXPECT_EQ (entry["Name"], "Kalder Pro");
+    EXPECT_EQ (entry["Terminal"], "false");
+    // The icon the entry names is the one we ship, and it is a drawable SVG.
+    EXPECT_EQ (entry["Icon"], "kalder-pro");
+    const auto icon = juce::parseXML (source.getChildFile ("resources/kalder-pro.svg"));
+    ASSERT_NE (icon, nullptr);
+    EXPECT_NE (juce::Drawable::createFromSVG (*icon), nullptr);
+    // Every format the application opens is offered to file managers.
+    for (const auto* type : { "audio/x-wav", "audio/x-aiff", "audio/flac", "audio/ogg", "audio/mpeg", "audio/mp4" })
+        EXPECT_TRUE (entry["MimeType"].contains (juce::String (type) + ";")) << type;
+
+    // Run the Exec line as a desktop does: %F becomes the chosen files, each one
+    // argument, with no quoting or escaping of spaces.
+    juce::StringArray exec;
+    exec.addTokens (entry["Exec"], " ", "");
+    ASSERT_EQ (exec.size(), 2);
+    EXPECT_EQ (exec[0], "KalderPro");
+    EXPECT_EQ (exec[1], "%F");
+
+    TemporaryDirectory dir;
+    const auto song = dir.get().getChildFile ("song from the file manager.wav");
+    ASSERT_TRUE (writeWav (song, makeSine (2, rate, rate, 440.0), rate));
+    ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+    ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
+
+    juce::ChildProcess app;
+    ASSERT_TRUE (app.start (juce::StringArray { KALDER_APP_PATH, song.getFullPathName() }, 0));
+    const auto window = waitForWindow ("Kalder Pro - song from the file manager", 30000);
+    app.kill();
+    EXPECT_TRUE (window.isNotEmpty()) << "the file named by the desktop entry's %F was not opened";
+}
+
+TEST (EndToEnd, ASecondStartHandsItsFileToTheRunningWindow)
+{
+    TemporaryDirectory dir;
+    const auto song = dir.get().getChildFile ("second start.wav");
+    ASSERT_TRUE (writeWav (song, makeSine (2, rate, rate, 440.0), rate));
+    ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+    ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
+
+    juce::ChildProcess first;
+    ASSERT_TRUE (first.start (juce::StringArray { KALDER_APP_PATH }, 0));
+    const auto window = waitForWindow ("Kalder Pro", 30000);
+    ASSERT_TRUE (window.isNotEmpty());
+    // The running instance listens once its window is up.
+    const auto fifo = dir.get().getChildFile ("home/instance.fifo");
+    const auto deadline = juce::Time::getMillisecondCounter() + 10000u;
+    while (! fifo.exists() && juce::Time::getMillisecondCounter() < deadline)
+        juce::Thread::sleep (20); // between polls of the folder
+    ASSERT_TRUE (fifo.exists());
+
+    // The second start ends at once, successfully, and the first window opens the song.
+    juce::ChildProcess second;
+    ASSERT_TRUE (second.start (juce::StringArray { KALDER_APP_PATH, song.getFullPathName() }, 0));
+    EXPECT_TRUE (second.waitForProcessToFinish (10000));
+    EXPECT_EQ (second.getExitCode(), 0u);
+    EXPECT_TRUE (waitForWindow ("Kalder Pro - second start", 30000).isNotEmpty());
+
+    // Quit the first as a user would; it removes its FIFO on the way out.
+    bool exited = false;
+    for (int attempt = 0; attempt < 5 && ! exited; ++attempt) // a key press can be lost while focus moves
+    {
+        runTool ({ "xdotool", "windowfocus", "--sync", window });
+        runTool ({ "xdotool", "key", "ctrl+q" });
+        exited = first.waitForProcessToFinish (3000);
+    }
+    if (! exited)
+        first.kill();
+    EXPECT_TRUE (exited);
+    EXPECT_FALSE (fifo.exists());
+
+    // With nobody listening, a start is an instance of its own again.
+    juce::ChildProcess third;
+    ASSERT_TRUE (third.start (juce::StringArray { KALDER_APP_PATH, song.getFullPathName() }, 0));
+    EXPECT_TRUE (waitForWindow ("Kalder Pro - second start", 30000).isNotEmpty());
+    third.kill();
+}

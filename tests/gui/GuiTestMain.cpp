@@ -6,7 +6,9 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +26,16 @@ pid_t startVirtualDisplay()
     const pid_t pid = ::fork();
     if (pid == 0)
     {
+        // The server goes with the tests even when they end abruptly (Xlib exits the
+        // process on an X error), and never holds the tests' output open: ctest waits
+        // for that output to close.
+        ::prctl (PR_SET_PDEATHSIG, SIGTERM);
+        if (const auto devNull = ::open ("/dev/null", O_WRONLY); devNull >= 0)
+        {
+            ::dup2 (devNull, STDOUT_FILENO);
+            ::dup2 (devNull, STDERR_FILENO);
+            ::close (devNull);
+        }
         ::close (fds[0]);
         const auto fd = std::to_string (fds[1]);
         ::execlp ("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", (char*) nullptr);

@@ -36,9 +36,46 @@ juce::Component* findModalWindow (const juce::String& name)
     return nullptr;
 }
 
-ApplicationFixture::ApplicationFixture (const juce::String& commandLine)
+juce::Component* findDescendant (juce::Component& parent, const juce::String& id)
 {
-    ::setenv ("KALDER_HOME", dir.get().getFullPathName().toRawUTF8(), 1);
+    if (parent.getComponentID() == id)
+        return &parent;
+    for (auto* child : parent.getChildren())
+        if (auto* found = findDescendant (*child, id))
+            return found;
+    return nullptr;
+}
+
+bool clickButtonInModal (const juce::String& windowName, const juce::String& buttonText)
+{
+    auto* window = findModalWindow (windowName);
+    if (window == nullptr)
+        return false;
+    std::function<juce::Button*(juce::Component&)> find = [&] (juce::Component& c) -> juce::Button* {
+        if (auto* button = dynamic_cast<juce::Button*> (&c); button != nullptr && button->getButtonText() == buttonText)
+            return button;
+        for (auto* child : c.getChildren())
+            if (auto* found = find (*child))
+                return found;
+        return nullptr;
+    };
+    auto* button = find (*window);
+    if (button == nullptr)
+        return false;
+    button->triggerClick();
+    return true;
+}
+
+bool closeAllModals()
+{
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    return waitUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }, 5000);
+}
+
+ApplicationFixture::ApplicationFixture (const juce::String& commandLine, const juce::File& homeFolder)
+    : home (homeFolder != juce::File() ? homeFolder : dir.get())
+{
+    ::setenv ("KALDER_HOME", home.getFullPathName().toRawUTF8(), 1);
     ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
     ::unsetenv ("KALDER_AUDIO_CAPTURE");
 

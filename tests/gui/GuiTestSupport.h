@@ -16,18 +16,42 @@ bool waitUntil (const std::function<bool()>& condition, int timeoutMs);
 /** The open modal window with the given name (an alert's title), or nullptr. */
 juce::Component* findModalWindow (const juce::String& name);
 
+/** The first component below parent (parent included, depth first) with the given
+    component ID, or nullptr. */
+juce::Component* findDescendant (juce::Component& parent, const juce::String& id);
+
+/** The first component of type T below parent (parent included, depth first), or nullptr. */
+template <typename T>
+T* findDescendantOfType (juce::Component& parent)
+{
+    if (auto* found = dynamic_cast<T*> (&parent))
+        return found;
+    for (auto* child : parent.getChildren())
+        if (auto* found = findDescendantOfType<T> (*child))
+            return found;
+    return nullptr;
+}
+
+/** Clicks the button with the given text in the open modal window named windowName;
+    false when there is no such window or button. */
+bool clickButtonInModal (const juce::String& windowName, const juce::String& buttonText);
+
+/** Closes every modal window and waits until they have gone. */
+bool closeAllModals();
+
 /** The application object in this process, started like the real one, with its data
-    folder in a temporary folder and the null audio device. */
+    folder in a temporary folder (or in home, when one is given, so that a second
+    fixture starts from what the first left) and the null audio device. */
 class ApplicationFixture
 {
 public:
-    explicit ApplicationFixture (const juce::String& commandLine = {});
+    explicit ApplicationFixture (const juce::String& commandLine = {}, const juce::File& home = {});
     ~ApplicationFixture();
 
     TarnApplication& app() { return *application; }
     MainWindow& window() { return *application->getMainWindow(); }
     MainContentComponent& content() { return window().getContent(); }
-    const juce::File& folder() const { return dir.get(); }
+    const juce::File& folder() const { return home; }
 
     /** Runs a command through the command manager; false when it did not run. */
     bool invoke (Command command);
@@ -37,6 +61,7 @@ public:
 
 private:
     TemporaryDirectory dir;
+    juce::File home;
     std::unique_ptr<TarnApplication> application;
 };
 

@@ -107,7 +107,9 @@ TEST (MainWindow, FileOnTheCommandLineBecomesThePlayableMaster)
     EXPECT_NEAR (quiet.getEnd(), 0.1f, 0.01f);
     EXPECT_NEAR (quiet.getStart(), -0.1f, 0.01f);
 
-    // Play through the command manager: the transport runs and the bar follows.
+    // Play through the command manager: the transport runs and the bar follows. (In
+    // the persistent mode, so that a pause keeps the position.)
+    ASSERT_TRUE (SettingsManager::getInstance().setPlaybackMode (SettingsIds::persistentPlayback).wasOk());
     ASSERT_TRUE (fixture.invoke (Command::playPause));
     ASSERT_TRUE (waitUntil ([&] { return content.getTransport().getPosition() > 4; }, 10000));
     EXPECT_TRUE (content.isPlaying());

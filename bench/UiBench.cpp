@@ -1,0 +1,407 @@
+// The application's own speed, beside bounds measured in the same run. A plain program
+// rather than a Google Benchmark: each figure is a whole user-visible event.
+//
+//   startup [runs]  process start to the first painted main window of KalderPro, beside
+//                   the same for a bare JUCE window (this program with --plain-window)
+//   open [runs]     a 5-minute stereo 44.1 kHz WAV dropped on the window: time until it
+//                   plays, and the longest stall of the message thread meanwhile, beside
+//                   TrackLoader::openTrack of the same file with no window (the bound)
+//
+// Needs a display: run under xvfb-run (see docs/PERFORMANCE.md).
+#include "app/DisplayCheck.h"
+#include "app/TarnApplication.h"
+#include "tracks/TrackLoader.h"
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+using namespace kalder;
+
+namespace
+{
+constexpr int rate = 44100;
+constexpr int songSeconds = 300;
+constexpr const char* plainWindowFlag = "--plain-window";
+
+double now()
+{
+    return juce::Time::getMillisecondCounterHiRes();
+}
+
+juce::String loadAverage()
+{
+    return juce::File ("/proc/loadavg").loadFileAsString().upToFirstOccurrenceOf (" ", false, false) + " (1-minute load average)";
+}
+
+struct Summary
+{
+    double median = 0, min = 0, max = 0;
+};
+
+Summary summarise (std::vector<double> values)
+{
+    if (values.empty())
+        return {};
+    std::sort (values.begin(), values.end());
+    const auto n = values.size();
+    const auto median = n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+    return { median, values.front(), values.back() };
+}
+
+void print (const char* what, const Summary& s)
+{
+    std::printf ("  %-44s median %8.1f ms   min %8.1f   max %8.1f\n", what, s.median, s.min, s.max);
+}
+
+//==============================================================================
+// The peer of the start-up figure: a bare JUCE application whose window has the main
+// window's size and reports its first paint the way KalderPro does.
+class PlainWindowApplication : public juce::JUCEApplication
+{
+public:
+    const juce::String getApplicationName() override { return "Plain window"; }
+    const juce::String getApplicationVersion() override { return "1.0"; }
+    bool moreThanOneInstanceAllowed() override { return true; }
+
+    void initialise (const juce::String&) override
+    {
+        const juce::File report (getCommandLineParameterArray()[1]);
+        window = std::make_unique<juce::DocumentWindow> ("Plain window", juce::Colours::black, juce::DocumentWindow::allButtons);
+        window->setUsingNativeTitleBar (true);
+        window->setContentOwned (new Content (report), true);
+        window->centreWithSize (window->getWidth(), window->getHeight());
+        window->setVisible (true);
+    }
+
+    void shutdown() override { window = nullptr; }
+
+private:
+    struct Content : juce::Component
+    {
+        explicit Content (juce::File f) : file (std::move (f)) { setSize (1000, 640); } // the main window's first size
+        void paint (juce::Graphics& g) override
+        {
+            g.fillAll (juce::Colours::darkgrey);
+            if (! reported)
+            {
+                reported = true;
+                juce::MessageManager::callAsync ([f = file] { f.create(); });
+            }
+        }
+        juce::File file;
+        bool reported = false;
+    };
+
+    std::unique_ptr<juce::DocumentWindow> window;
+};
+
+juce::JUCEApplicationBase* createPlainWindowApplication()
+{
+    return new PlainWindowApplication();
+}
+
+/** Milliseconds from starting command until report exists, or a negative number. */
+double timeToFirstPaint (const juce::StringArray& command, const juce::File& report)
+{
+    constexpr double timeoutMs = 30000.0;
+    report.deleteFile();
+    juce::ChildProcess process;
+    const auto start = now();
+    if (! process.start (command, 0))
+        return -1.0;
+    while (! report.exists())
+    {
+        if (now() - start > timeoutMs || ! process.isRunning())
+        {
+            process.kill();
+            return -1.0;
+        }
+        std::this_thread::sleep_for (std::chrono::microseconds (200)); // the figure's resolution
+    }
+    const auto elapsed = now() - start;
+    process.kill();
+    process.waitForProcessToFinish (5000);
+    return elapsed;
+}
+
+int benchStartup (int runs, const juce::File& work)
+{
+    const auto self = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getFullPathName();
+    const auto report = work.getChildFile ("first-paint");
+    ::setenv (MainContentComponent::firstPaintFileVariable, report.getFullPathName().toRawUTF8(), 1);
+    ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
+
+    std::vector<double> app, plain;
+    for (int i = 0; i < runs; ++i)
+    {
+        // A fresh data folder each time: the start of a new install, settings written.
+        const auto home = work.getChildFile ("home" + juce::String (i));
+        ::setenv ("KALDER_HOME", home.getFullPathName().toRawUTF8(), 1);
+        const auto a = timeToFirstPaint ({ KALDER_APP_PATH }, report);
+        const auto p = timeToFirstPaint ({ self, plainWindowFlag, report.getFullPathName() }, report);
+        if (a < 0 || p < 0)
+        {
+            std::fprintf (stderr, "startup: a window never painted (run %d)\n", i);
+            return 1;
+        }
+        app.push_back (a);
+        plain.push_back (p);
+    }
+    const auto a = summarise (app), p = summarise (plain);
+    std::printf ("startup: process start to first painted window, %d runs each, interleaved\n", runs);
+    print ("KalderPro", a);
+    print ("bare JUCE window (bound)", p);
+    std::printf ("  ratio of medians: %.2f\n", a.median / p.median);
+    return 0;
+}
+
+//==============================================================================
+/** Measures how long the message thread takes to run a message posted from another
+    thread, one message at a time: the longest wait is the longest stall. */
+class StallProbe
+{
+public:
+    StallProbe()
+    {
+        thread = std::thread ([this] {
+            while (! stopping.load())
+            {
+                const auto posted = now();
+                juce::MessageManager::callAsync ([this, posted] {
+                    record (posted, now());
+                    handled.signal();
+                });
+                handled.wait (-1);
+                std::this_thread::sleep_for (std::chrono::milliseconds (1)); // between probes
+            }
+            finished = true;
+        });
+    }
+
+    /** Message thread: runs the loop until the last probe has been answered. */
+    ~StallProbe()
+    {
+        stopping = true;
+        while (! finished.load())
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+        thread.join();
+    }
+
+    /** Forgets what was measured; the next stalls count from here. */
+    void reset()
+    {
+        const juce::ScopedLock sl (lock);
+        longest = 0.0;
+        longestAt = 0.0;
+        origin = now();
+        probes = 0;
+    }
+
+    double getLongest() const
+    {
+        const juce::ScopedLock sl (lock);
+        return longest;
+    }
+
+    double getLongestAt() const
+    {
+        const juce::ScopedLock sl (lock);
+        return longestAt;
+    }
+
+    int getProbes() const
+    {
+        const juce::ScopedLock sl (lock);
+        return probes;
+    }
+
+private:
+    void record (double posted, double ran)
+    {
+        const juce::ScopedLock sl (lock);
+        ++probes;
+        if (ran - posted > longest)
+        {
+            longest = ran - posted;
+            longestAt = posted - origin;
+        }
+    }
+
+    std::thread thread;
+    std::atomic<bool> stopping { false }, finished { false };
+    juce::WaitableEvent handled;
+    juce::CriticalSection lock;
+    double longest = 0.0, longestAt = 0.0, origin = 0.0;
+    int probes = 0;
+};
+
+juce::JUCEApplicationBase* noApplication()
+{
+    return nullptr;
+}
+
+bool writeSong (const juce::File& file)
+{
+    // Noise with a slow swell: every bin has energy, like a dense mix.
+    juce::AudioBuffer<float> audio (2, songSeconds * rate);
+    juce::Random random (7);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < audio.getNumSamples(); ++i)
+            audio.setSample (c, i, (random.nextFloat() - 0.5f) * (0.3f + 0.2f * std::sin ((float) i * 1.0e-5f)));
+
+    file.deleteFile();
+    auto stream = std::make_unique<juce::FileOutputStream> (file);
+    juce::WavAudioFormat wav;
+    std::unique_ptr<juce::AudioFormatWriter> writer (wav.createWriterFor (stream.get(), rate, 2, 16, {}, 0));
+    if (writer == nullptr)
+        return false;
+    stream.release();
+    return writer->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
+}
+
+bool pumpUntil (const std::function<bool()>& condition, double timeoutMs)
+{
+    const auto deadline = now() + timeoutMs;
+    while (! condition())
+    {
+        if (now() > deadline)
+            return false;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+    }
+    return true;
+}
+
+int benchOpen (int runs, const juce::File& work)
+{
+    const auto song = work.getChildFile ("five-minutes.wav");
+    if (! writeSong (song))
+    {
+        std::fprintf (stderr, "open: the test song could not be written\n");
+        return 1;
+    }
+
+    const juce::ScopedJuceInitialiser_GUI juce;
+
+    // The bound: the same file opened by the engine alone, on a thread of its own. The
+    // first open (FFT plans, the file into the page cache) is a warm-up for both.
+    std::vector<double> engine;
+    for (int i = -1; i < runs; ++i)
+    {
+        const auto folder = work.getChildFile ("engine" + juce::String (i + 1));
+        auto result = juce::Result::ok();
+        AudioTrack::Ptr track;
+        const auto start = now();
+        std::thread ([&] {
+            track = TrackLoader::openTrack (song, folder, "song", AudioTrack::OriginId::master, nullptr, result);
+        }).join();
+        if (i >= 0)
+            engine.push_back (now() - start);
+        if (track == nullptr)
+        {
+            std::fprintf (stderr, "open: %s\n", result.getErrorMessage().toRawUTF8());
+            return 1;
+        }
+        track->deleteFiles();
+        track = nullptr;
+        folder.deleteRecursively();
+    }
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50); // ms: the tracks' posted updates
+
+    ::setenv ("KALDER_HOME", work.getChildFile ("home").getFullPathName().toRawUTF8(), 1);
+    ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
+    juce::JUCEApplicationBase::createInstance = &noApplication;
+    auto app = std::make_unique<TarnApplication>();
+    app->initialise ({});
+    if (! pumpUntil ([&] { return app->getMainWindow() != nullptr; }, 10000))
+        return 1;
+    auto& content = app->getMainWindow()->getContent();
+    pumpUntil ([] { return false; }, 500); // ms: the window settles
+
+    double playableAt = 0.0;
+    content.onMasterTrackChanged = [&, previous = content.onMasterTrackChanged] {
+        playableAt = now();
+        if (previous)
+            previous();
+    };
+
+    std::vector<double> playable, stalls;
+    {
+        StallProbe probe;
+        for (int i = 0; i < runs; ++i)
+        {
+            pumpUntil ([] { return false; }, 300); // ms: the previous track's files are let go
+            probe.reset();
+            playableAt = 0.0;
+            const auto start = now();
+            content.filesDropped ({ song.getFullPathName() }, 10, 10); // as the user drops it
+            const auto ok = pumpUntil (
+                [&] {
+                    auto master = app->getMixer().getMasterTrack();
+                    return playableAt > 0.0 && ! content.isOpeningFile() && master != nullptr && master->isPlayable()
+                           && master->isStoreReady();
+                },
+                120000);
+            if (! ok)
+            {
+                std::fprintf (stderr, "open: the song never became playable\n");
+                return 1;
+            }
+            pumpUntil ([] { return false; }, 200); // ms: the overview's outline and the first repaint
+            playable.push_back (playableAt - start);
+            stalls.push_back (probe.getLongest());
+            std::printf ("  run %d: playable after %.1f ms; longest stall %.2f ms at %.0f ms; %d probes\n", i, playableAt - start,
+                         probe.getLongest(), juce::jmax (0.0, probe.getLongestAt()), probe.getProbes());
+        }
+    }
+
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    app->shutdown();
+    app.reset();
+
+    const auto p = summarise (playable), e = summarise (engine), s = summarise (stalls);
+    std::printf ("open: a %d-second stereo 44.1 kHz 16-bit WAV dropped on the window, %d runs\n", songSeconds, runs);
+    print ("drop to playable (window)", p);
+    print ("TrackLoader::openTrack alone (bound)", e);
+    std::printf ("  ratio of medians: %.2f\n", p.median / e.median);
+    std::printf ("  longest message-thread stall: median %.2f ms, max %.2f ms (target 50 ms)\n", s.median, s.max);
+    return 0;
+}
+} // namespace
+
+int main (int argc, char* argv[])
+{
+    std::setvbuf (stdout, nullptr, _IOLBF, 0); // each figure as soon as it is known
+
+    if (argc == 3 && juce::String (argv[1]) == plainWindowFlag)
+    {
+        juce::JUCEApplicationBase::createInstance = &createPlainWindowApplication;
+        return juce::JUCEApplicationBase::main (argc, (const char**) argv);
+    }
+
+    if (! DisplayCheck::isDisplayAvailable())
+    {
+        std::fprintf (stderr, "kalder_ui_bench needs a display: run it under xvfb-run -a\n");
+        return 1;
+    }
+
+    const juce::String which = argc > 1 ? argv[1] : "all";
+    const auto runs = argc > 2 ? juce::jmax (1, juce::String (argv[2]).getIntValue()) : 0;
+    const auto work = juce::File::getSpecialLocation (juce::File::tempDirectory).getNonexistentChildFile ("kalder-ui-bench", {});
+    work.createDirectory();
+
+    std::printf ("load before: %s\n", loadAverage().toRawUTF8());
+    int result = 0;
+    if (which == "startup" || which == "all")
+        result |= benchStartup (runs > 0 ? runs : 10, work);
+    if (which == "open" || which == "all")
+        result |= benchOpen (runs > 0 ? runs : 3, work);
+    std::printf ("load after: %s\n", loadAverage().toRawUTF8());
+
+    work.deleteRecursively();
+    return result;
+}

@@ -1,0 +1,166 @@
+#include "SettingsComponent.h"
+#include "KalderLookAndFeel.h"
+
+namespace kalder
+{
+
+namespace
+{
+    using Palette = KalderLookAndFeel::Palette;
+
+    constexpr int width = 540;        // pixels: the longest label and a combo box side by side
+    constexpr int height = 280;       // pixels: the tabs, three rows and the status line
+    constexpr int tabBarDepth = 30;   // pixels
+    constexpr int rowHeight = 28;     // pixels: one control
+    constexpr int labelWidth = 320;   // pixels: "Warn before opening compressed audio:" at 15 pt
+    constexpr int controlWidth = 170; // pixels: the longest choice, "Spectral editor", and the arrow
+    constexpr int margin = 14;        // pixels around a page and between rows
+    constexpr int statusHeight = 36;  // pixels: two lines of the status text
+    constexpr float fontSize = 15.0f;
+
+    const juce::String lowQualityWarningLabel { "Warn before opening compressed audio:" };
+    const juce::String playbackModeHelp { "Auto Return: when playback stops, the playhead goes back to where playback started. "
+                                          "Persistent: the playhead stays where playback stopped." };
+
+    void fillChoices (juce::ComboBox& box, const juce::StringArray& choices)
+    {
+        // Item IDs are the choice numbers plus one, as ComboBox reserves 0 for "nothing".
+        for (int i = 0; i < choices.size(); ++i)
+            box.addItem (choices[i], i + 1);
+    }
+
+    void selectChoice (juce::ComboBox& box, const juce::StringArray& choices, const juce::String& value)
+    {
+        box.setSelectedId (choices.indexOf (value) + 1, juce::dontSendNotification);
+    }
+} // namespace
+
+//==============================================================================
+/** A page of labelled rows: a label on the left, its control on the right, and an
+    optional help text below the rows. */
+class SettingsComponent::Page : public juce::Component
+{
+public:
+    void addRow (const juce::String& text, juce::Component& control)
+    {
+        auto* label = labels.add (new juce::Label ({}, text));
+        label->setFont (juce::Font (fontSize));
+        label->setColour (juce::Label::textColourId, Palette::text);
+        label->setJustificationType (juce::Justification::centredLeft);
+        addAndMakeVisible (label);
+        addAndMakeVisible (control);
+        controls.add (&control);
+    }
+
+    void setHelp (const juce::String& text)
+    {
+        help.setText (text, juce::dontSendNotification);
+        help.setFont (juce::Font (fontSize - 2.0f));
+        help.setColour (juce::Label::textColourId, Palette::dimText);
+        help.setJustificationType (juce::Justification::topLeft);
+        addAndMakeVisible (help);
+    }
+
+    void resized() override
+    {
+        auto area = getLocalBounds().reduced (margin);
+        for (int i = 0; i < labels.size(); ++i)
+        {
+            auto row = area.removeFromTop (rowHeight);
+            area.removeFromTop (margin / 2);
+            labels[i]->setBounds (row.removeFromLeft (juce::jmin (labelWidth, row.getWidth() * 2 / 3)));
+            controls[i]->setBounds (row.removeFromLeft (juce::jmin (controlWidth, row.getWidth())));
+        }
+        help.setBounds (area);
+    }
+
+private:
+    juce::OwnedArray<juce::Label> labels;
+    juce::Array<juce::Component*> controls;
+    juce::Label help;
+};
+
+//==============================================================================
+SettingsComponent::SettingsComponent (SettingsManager& s)
+    : settings (s), generalPage (std::make_unique<Page>()), playbackPage (std::make_unique<Page>())
+{
+    defaultEditor.setComponentID ("defaultEditor");
+    fillChoices (defaultEditor, SettingsIds::getDefaultEditorChoices());
+    defaultEditor.onChange = [this] { report (settings.setDefaultEditor (defaultEditor.getText())); };
+
+    playbackMode.setComponentID ("playbackMode");
+    fillChoices (playbackMode, SettingsIds::getPlaybackModeChoices());
+    playbackMode.onChange = [this] { report (settings.setPlaybackMode (playbackMode.getText())); };
+
+    lowQualityWarning.setComponentID ("lowQualityWarning");
+    lowQualityWarning.onClick = [this] { report (settings.setLowQualityWarning (lowQualityWarning.getToggleState())); };
+
+    autoScroll.setComponentID ("autoScroll");
+    autoScroll.onClick = [this] { report (settings.setAutoScroll (autoScroll.getToggleState())); };
+
+    generalPage->addRow (SettingsIds::defaultViewLabel, defaultEditor);
+    generalPage->addRow (lowQualityWarningLabel, lowQualityWarning);
+    playbackPage->addRow (SettingsIds::playbackModeLabel, playbackMode);
+    playbackPage->addRow (SettingsIds::autoScrollLabel, autoScroll);
+    playbackPage->setHelp (playbackModeHelp);
+
+    pages.setComponentID ("pages");
+    pages.setTabBarDepth (tabBarDepth);
+    pages.setOutline (0);
+    pages.addTab ("General", Palette::panel, generalPage.get(), false);
+    pages.addTab ("Playback", Palette::panel, playbackPage.get(), false);
+    addAndMakeVisible (pages);
+
+    status.setComponentID ("status");
+    status.setFont (juce::Font (fontSize - 2.0f));
+    status.setColour (juce::Label::textColourId, Palette::warning);
+    status.setJustificationType (juce::Justification::centredLeft);
+    addAndMakeVisible (status);
+
+    updateFromSettings();
+    settings.addListener (this);
+    setSize (width, height);
+}
+
+SettingsComponent::~SettingsComponent()
+{
+    settings.removeListener (this);
+}
+
+void SettingsComponent::settingChanged (const juce::Identifier&, const juce::Identifier&)
+{
+    updateFromSettings();
+}
+
+void SettingsComponent::updateFromSettings()
+{
+    selectChoice (defaultEditor, SettingsIds::getDefaultEditorChoices(), settings.getDefaultEditor());
+    selectChoice (playbackMode, SettingsIds::getPlaybackModeChoices(), settings.getPlaybackMode());
+    lowQualityWarning.setToggleState (settings.getLowQualityWarning(), juce::dontSendNotification);
+    autoScroll.setToggleState (settings.getAutoScroll(), juce::dontSendNotification);
+}
+
+void SettingsComponent::report (const juce::Result& result)
+{
+    status.setText (result.wasOk() ? juce::String()
+                                   : "This change applies until you quit, but could not be saved: " + result.getErrorMessage(),
+                    juce::dontSendNotification);
+}
+
+void SettingsComponent::resized()
+{
+    auto area = getLocalBounds().reduced (1); // inside the edge
+    status.setBounds (area.removeFromBottom (statusHeight).reduced (margin, 0));
+    pages.setBounds (area);
+}
+
+void SettingsComponent::paint (juce::Graphics& g)
+{
+    // A panel with an edge, so that the dialog stands apart from the main window even
+    // where no window manager draws a frame.
+    g.fillAll (Palette::panel);
+    g.setColour (Palette::outline);
+    g.drawRect (getLocalBounds());
+}
+
+} // namespace kalder
