@@ -30,6 +30,9 @@ pid_t startVirtualDisplay()
         // process on an X error), and never holds the tests' output open: ctest waits
         // for that output to close.
         ::prctl (PR_SET_PDEATHSIG, SIGTERM);
+        // -noreset: by default the server resets whenever its last client leaves, and
+        // refuses connections while it does; the end-to-end tests connect and leave
+        // many times (each xdotool call, each application start).
         if (const auto devNull = ::open ("/dev/null", O_WRONLY); devNull >= 0)
         {
             ::dup2 (devNull, STDOUT_FILENO);
@@ -38,7 +41,8 @@ pid_t startVirtualDisplay()
         }
         ::close (fds[0]);
         const auto fd = std::to_string (fds[1]);
-        ::execlp ("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", (char*) nullptr);
+        ::execlp ("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset",
+                  (char*) nullptr);
         ::_exit (127); // 127: the shell's "command not found"
     }
     ::close (fds[1]);
@@ -52,6 +56,11 @@ pid_t startVirtualDisplay()
     if (pid < 0 || number.empty())
         return -1;
     ::setenv ("DISPLAY", (":" + number).c_str(), 1);
+
+    // On a busy machine the server names its display before it answers there: a program
+    // started at once would find no display. Wait until a connection succeeds.
+    for (int attempt = 0; attempt < 400 && ! kalder::DisplayCheck::isDisplayAvailable(); ++attempt)
+        ::usleep (50000); // 50 ms between attempts: 20 s at most
     return pid;
 }
 } // namespace
