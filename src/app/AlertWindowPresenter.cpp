@@ -1,5 +1,7 @@
 #include "AlertWindowPresenter.h"
 
+#include "ui/WarningComponent.h"
+
 #include <juce_gui_basics/juce_gui_basics.h>
 
 namespace kalder
@@ -26,10 +28,11 @@ void AlertWindowPresenter::dismissModals()
 void AlertWindowPresenter::showWarning (const juce::String& title, const juce::String& message, const juce::String& link)
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    auto* window = new juce::AlertWindow (title, link.isEmpty() ? message : message + "\n\n" + link,
-                                          juce::MessageBoxIconType::WarningIcon);
-    window->addButton ("OK", yesResult, juce::KeyPress (juce::KeyPress::returnKey), juce::KeyPress (juce::KeyPress::escapeKey));
-    window->enterModalState (true, nullptr, true);
+    // Centred on the screen of the window the user is looking at.
+    auto* around = juce::TopLevelWindow::getActiveTopLevelWindow();
+    if (around == nullptr && juce::TopLevelWindow::getNumTopLevelWindows() > 0)
+        around = juce::TopLevelWindow::getTopLevelWindow (0);
+    WarningComponent::show (title, message, link, around);
 }
 
 void AlertWindowPresenter::askQuestion (const AlertManager::Question& question, AlertManager::AnswerCallback answer)

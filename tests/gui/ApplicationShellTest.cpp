@@ -7,6 +7,7 @@
 #include "support/TestTracks.h"
 #include "ui/AboutComponent.h"
 #include "ui/KalderLogo.h"
+#include "ui/WarningComponent.h"
 
 #include <gtest/gtest.h>
 
@@ -431,6 +432,50 @@ TEST (ApplicationShell, AboutWindowShowsTheLogoAndVersion)
     EXPECT_EQ (logo.getPixelAt (32, 32).getAlpha(), 255);
     EXPECT_EQ (logo.getPixelAt (1, 1).getAlpha(), 0);
     EXPECT_FALSE (KalderLogo::createImage (0).isValid());
+}
+
+TEST (ApplicationShell, WarningsShowTitleMessageLinkAndTheFaintLogoAndCloseWithTheirButton)
+{
+    ApplicationFixture fixture;
+    const juce::String title ("Separation failed"), text ("The service did not answer.");
+    const juce::String link ("https://example.org/help");
+    fixture.app().getAlertManager().displayWarningWithLink (title, text, link);
+    ASSERT_TRUE (waitUntil ([&] { return findModalWindow (title) != nullptr; }, 5000));
+
+    auto* warning = findDescendantOfType<WarningComponent> (*findModalWindow (title));
+    ASSERT_NE (warning, nullptr);
+    EXPECT_TRUE (warning->hasLogo());
+    auto textOf = [&] (const juce::String& id) {
+        auto* label = dynamic_cast<juce::Label*> (findDescendant (*warning, id));
+        return label != nullptr ? label->getText() : juce::String ("<missing>");
+    };
+    EXPECT_EQ (textOf ("title"), title);
+    EXPECT_EQ (textOf ("message"), text);
+    auto* linkButton = dynamic_cast<juce::HyperlinkButton*> (findDescendant (*warning, "link"));
+    ASSERT_NE (linkButton, nullptr);
+    EXPECT_EQ (linkButton->getButtonText(), link);
+    EXPECT_EQ (linkButton->getURL().toString (false), link);
+
+    // The logo shows through behind the text, faintly: the middle of the window is
+    // neither the bare panel colour nor the logo at full strength.
+    const auto snapshot = warning->createComponentSnapshot (warning->getLocalBounds());
+    const auto centre = snapshot.getPixelAt (snapshot.getWidth() / 2, snapshot.getHeight() / 2);
+    const auto logoCentre = KalderLogo::createImage (WarningComponent::logoSize).getPixelAt (64, 64);
+    EXPECT_NE (centre, KalderLookAndFeel::Palette::panel);
+    EXPECT_NE (centre, logoCentre);
+
+    // A plain warning has no link; its button closes it.
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    ASSERT_TRUE (waitUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }, 5000));
+    fixture.app().getAlertManager().displayWarningPopup (title, text);
+    ASSERT_TRUE (waitUntil ([&] { return findModalWindow (title) != nullptr; }, 5000));
+    warning = findDescendantOfType<WarningComponent> (*findModalWindow (title));
+    ASSERT_NE (warning, nullptr);
+    EXPECT_EQ (findDescendant (*warning, "link"), nullptr);
+    auto* close = dynamic_cast<juce::Button*> (findDescendant (*warning, "close"));
+    ASSERT_NE (close, nullptr);
+    close->triggerClick();
+    EXPECT_TRUE (waitUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }, 5000));
 }
 
 //==============================================================================
