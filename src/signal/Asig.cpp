@@ -72,10 +72,9 @@ private:
 };
 
 //==============================================================================
-Asig::Asig()
-{
-    startTimer (cacheTimerIntervalMs);
-}
+// The caching timer starts once the store is ready (readAudio(), openAsig()): until then
+// the store is being built on another thread and the timer must not look at it.
+Asig::Asig() = default;
 
 Asig::Asig (const ParsedAudio& audio, const juce::File& directory, const juce::String& name) : Asig()
 {
@@ -126,6 +125,7 @@ std::vector<juce::File> Asig::getDataFiles() const
 //==============================================================================
 juce::Result Asig::setAudioFile (const ParsedAudio& audio, const juce::File& directory, const juce::String& name)
 {
+    stopTimer();
     if (manager != nullptr)
         manager->clearDataFiles();
 
@@ -163,6 +163,7 @@ juce::Result Asig::setAudioFile (const ParsedAudio& audio, const juce::File& dir
 
 juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
 {
+    stopTimer(); // the data files are made anew
     if (manager == nullptr || audio.getNumChannels() != numChannels || audio.getNumSamples() != numSamples)
         return juce::Result::fail ("The frame store is not bound to this audio");
 
@@ -216,6 +217,7 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
     ++editGeneration;
     averageLogSpectrum = power.getDecibels();
     progress->finish();
+    startTimer (cacheTimerIntervalMs);
     return saveProperties (getPropertiesFile());
 }
 
@@ -297,6 +299,7 @@ juce::Result Asig::saveProperties (const juce::File& file) const
 
 juce::Result Asig::openAsig (const juce::File& directory, const juce::String& name)
 {
+    stopTimer();
     auto storeName = name;
     if (storeName.isEmpty())
     {
@@ -353,6 +356,7 @@ juce::Result Asig::openAsig (const juce::File& directory, const juce::String& na
     else
         calcAvLogSpec();
 
+    startTimer (cacheTimerIntervalMs);
     return juce::Result::ok();
 }
 
