@@ -16,8 +16,7 @@ SpectralMixSynthesiser::SpectralMixSynthesiser (const FrameGeometry& g, int outp
 
 bool SpectralMixSynthesiser::canSum (const AudioTrack& track) const
 {
-    return track.isStoreReady() && track.getGeometry().nfft == geometry.nfft
-           && const_cast<AudioTrack&> (track).getAsig() != nullptr;
+    return track.isStoreReady() && track.getGeometry().nfft == geometry.nfft && track.getAsig() != nullptr;
 }
 
 void SpectralMixSynthesiser::sumFrames (int firstFrame, const juce::Array<AudioTrack*>& tracks)
