@@ -104,6 +104,23 @@ struct ScopedEnvironment
     juce::String previous;
     bool hadValue = false;
 };
+
+/** A one-second tone named songName in a folder of its own, and the environment of an
+    application run that keeps its data in that folder and plays into the null device. */
+struct ToneAndQuietHome
+{
+    explicit ToneAndQuietHome (const juce::String& songName)
+        : song (dir.get().getChildFile (songName)),
+          written (writeWav (song, makeSine (2, rate, rate, 440.0), rate)),
+          home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName()),
+          device ("KALDER_AUDIO_DEVICE", "null")
+    {}
+
+    TemporaryDirectory dir;
+    const juce::File song;
+    const bool written;
+    ScopedEnvironment home, device;
+};
 } // namespace
 
 TEST (EndToEnd, WithoutADisplaySaysHowToRunAndFails)
@@ -214,11 +231,9 @@ TEST (EndToEnd, DesktopEntryHandsTheChosenFileToTheApplication)
     EXPECT_EQ (exec[0], "KalderPro");
     EXPECT_EQ (exec[1], "%F");
 
-    TemporaryDirectory dir;
-    const auto song = dir.get().getChildFile ("song from the file manager.wav");
-    ASSERT_TRUE (writeWav (song, makeSine (2, rate, rate, 440.0), rate));
-    ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
-    ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
+    const ToneAndQuietHome run ("song from the file manager.wav");
+    ASSERT_TRUE (run.written);
+    const auto& song = run.song;
 
     juce::ChildProcess app;
     ASSERT_TRUE (app.start (juce::StringArray { KALDER_APP_PATH, song.getFullPathName() }, 0));
@@ -229,11 +244,10 @@ TEST (EndToEnd, DesktopEntryHandsTheChosenFileToTheApplication)
 
 TEST (EndToEnd, ASecondStartHandsItsFileToTheRunningWindow)
 {
-    TemporaryDirectory dir;
-    const auto song = dir.get().getChildFile ("second start.wav");
-    ASSERT_TRUE (writeWav (song, makeSine (2, rate, rate, 440.0), rate));
-    ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
-    ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
+    const ToneAndQuietHome run ("second start.wav");
+    ASSERT_TRUE (run.written);
+    const auto& song = run.song;
+    const auto& dir = run.dir;
 
     juce::ChildProcess first;
     ASSERT_TRUE (first.start (juce::StringArray { KALDER_APP_PATH }, 0));
