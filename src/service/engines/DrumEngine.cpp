@@ -6,8 +6,7 @@ namespace kalder::service
 {
 namespace
 {
-    constexpr float margin = 2.0f;        // Driedger et al.'s separation factor
-    constexpr float residualShare = 0.5f; // of the residual given to the drums
+    constexpr float margin = 2.0f; // Driedger et al.'s separation factor
 } // namespace
 
 DrumEngine::DrumEngine (bool smoothing) : stereoSmoothing (smoothing) {}
@@ -21,8 +20,12 @@ void DrumEngine::separate (const SegmentSpectra& segment, StemSpectra& stems)
 {
     const HarmonicPercussiveSplitter splitter (margin);
     const auto drumMask = [&] (const MaskMatrix& magnitude) {
+        // The residual (decays, but also the pitched parts' onsets, glides and vibrato)
+        // is shared by the plain soft mask P^2 / (P^2 + H^2), as in the stem model.
         const auto parts = splitter.split (magnitude, segment);
-        return HarmonicPercussiveSplitter::drumMask (parts, residualShare, segment);
+        HarmonicPercussiveSplitter::Masks shared = parts;
+        shared.residual = parts.residual.cwiseProduct (parts.percussiveShare);
+        return HarmonicPercussiveSplitter::drumMask (shared, 1.0f, segment);
     };
 
     if (stereoSmoothing || segment.getNumChannels() == 1)
