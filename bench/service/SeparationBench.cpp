@@ -31,6 +31,21 @@ using namespace kalder::service;
 
 namespace
 {
+/** A folder of its own for one benchmark's files, removed with everything in it. */
+struct ScratchFolder
+{
+    ScratchFolder() { dir.createDirectory(); }
+    ~ScratchFolder() { dir.deleteRecursively(); }
+    const juce::File dir { juce::File::createTempFile ("kalder-separation-bench") };
+};
+
+/** A mix written as a WAV file in a scratch folder: the separations' input. */
+struct MixInput : ScratchFolder
+{
+    MixInput (const juce::AudioBuffer<float>& mix, double sampleRate, int bits) { test::writeWav (input, mix, sampleRate, bits); }
+    const juce::File input { dir.getChildFile ("mix.wav") };
+};
+
 struct QuietProgress : EngineProgress
 {
     void report (float, const juce::String&) override {}
@@ -140,11 +155,9 @@ int runQuality (double seconds)
     const auto song = test::makeSong (options);
     const auto mix = song.mix();
     const auto other = song.other();
-    const juce::TemporaryFile tempDir;
-    const auto dir = tempDir.getFile();
-    dir.createDirectory();
-    const auto input = dir.getChildFile ("mix.wav");
-    test::writeWav (input, mix, song.sampleRate, 24);
+    const MixInput mixInput (mix, song.sampleRate, 24);
+    const auto& dir = mixInput.dir;
+    const auto& input = mixInput.input;
 
     // Ground truth per stem name and module; the oracle splits into the module's stems.
     std::printf ("%-20s %-10s %9s %9s %9s %9s\n", "module", "stem", "estimate", "floor", "oracle", "gain");
@@ -254,11 +267,9 @@ int runTimeline (const juce::String& label)
     options.vocalRestFrom = 2.0;
     options.vocalRestTo = 3.6;
     const auto song = test::makeSong (options);
-    const juce::TemporaryFile tempDir;
-    const auto dir = tempDir.getFile();
-    dir.createDirectory();
-    const auto input = dir.getChildFile ("mix.wav");
-    test::writeWav (input, song.mix(), song.sampleRate, 24);
+    const MixInput mixInput (song.mix(), song.sampleRate, 24);
+    const auto& dir = mixInput.dir;
+    const auto& input = mixInput.input;
     for (const auto& c : allCases())
     {
         if (! juce::String (c.label).startsWith (label))
@@ -319,11 +330,9 @@ int runPitch()
     test::SongOptions options;
     options.seconds = 12.0;
     const auto song = test::makeSong (options);
-    const juce::TemporaryFile tempDir;
-    const auto dir = tempDir.getFile();
-    dir.createDirectory();
-    const auto input = dir.getChildFile ("mix.wav");
-    test::writeWav (input, song.mix(), song.sampleRate, 24);
+    const MixInput mixInput (song.mix(), song.sampleRate, 24);
+    const auto& dir = mixInput.dir;
+    const auto& input = mixInput.input;
     MelodyProbe probe;
     QuietProgress progress;
     BlockSeparator separator (probe, progress);
@@ -357,11 +366,9 @@ int runSpeed (double seconds)
     test::SongOptions options;
     options.seconds = seconds;
     const auto song = test::makeSong (options);
-    const juce::TemporaryFile tempDir;
-    const auto dir = tempDir.getFile();
-    dir.createDirectory();
-    const auto input = dir.getChildFile ("mix.wav");
-    test::writeWav (input, song.mix(), song.sampleRate, 16);
+    const MixInput mixInput (song.mix(), song.sampleRate, 16);
+    const auto& dir = mixInput.dir;
+    const auto& input = mixInput.input;
     std::printf ("%-20s %10s %10s\n", "module", "seconds", "x realtime");
     const auto only = juce::SystemStats::getEnvironmentVariable ("KALDER_BENCH_ONLY", {});
     for (const auto& c : allCases())
@@ -384,9 +391,8 @@ int runMemory (double minutes, int moduleNumber)
     // A long input written block by block: a 20-second song repeated.
     test::SongOptions options;
     options.seconds = 20.0;
-    const juce::TemporaryFile tempDir;
-    const auto dir = tempDir.getFile();
-    dir.createDirectory();
+    const ScratchFolder scratch;
+    const auto& dir = scratch.dir;
     const auto input = dir.getChildFile ("long.wav");
     juce::int64 written = 0;
     const auto total = (juce::int64) (minutes * 60.0 * options.sampleRate);

@@ -58,11 +58,13 @@ namespace
         return juce::Result::ok();
     }
 
-    juce::Result finish (OpenWriter& w, const juce::File& target)
+    /** Closes the file, puts it in the target's place and reports the work complete. */
+    juce::Result finish (OpenWriter& w, const juce::File& target, Progress& progress)
     {
         w.writer.reset(); // flushes and closes the file
         if (! w.temp->overwriteTargetFileWithTemporary())
             return juce::Result::fail ("Cannot replace " + target.getFullPathName());
+        progress.finish();
         return juce::Result::ok();
     }
 } // namespace
@@ -137,10 +139,7 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
         progress->advance();
     }
 
-    if (auto r = finish (w, target); r.failed())
-        return r;
-    progress->finish();
-    return juce::Result::ok();
+    return finish (w, target, *progress);
 }
 
 juce::Result MixerBounce::exportAllTracks (Mixer& mixer, const juce::File& folder, int bitsPerSample, Progress::Ptr progress)
@@ -205,10 +204,7 @@ juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& 
         progress->advance();
     }
 
-    if (auto r = finish (w, target); r.failed())
-        return r;
-    progress->finish();
-    return juce::Result::ok();
+    return finish (w, target, *progress);
 }
 
 } // namespace kalder
