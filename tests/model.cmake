@@ -1,11 +1,11 @@
 # Tests of the alert model and of the playhead and loop, in a program of their own
 # so that they build while the rest of the audio engine is being written.
 add_executable(kalder_model_tests
-    ${CMAKE_CURRENT_LIST_DIR}/app/AlertManagerTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/app/CommandTableTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/app/DirectoryManagerTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/app/MenuModelTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/app/SettingsManagerTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/appcore/AlertManagerTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/appcore/CommandTableTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/appcore/DirectoryManagerTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/appcore/MenuModelTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/appcore/SettingsManagerTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tracks/LoopTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tracks/PlayheadTest.cpp
 )

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "AlertManager.h"
+#include "appcore/AlertManager.h"
 
 namespace kalder
 {

@@ -1,5 +1,5 @@
 #include "InstanceForwarder.h"
-#include "DirectoryManager.h"
+#include "appcore/DirectoryManager.h"
 
 #include <cerrno>
 #include <fcntl.h>

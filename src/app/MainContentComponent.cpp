@@ -1,7 +1,7 @@
 #include "MainContentComponent.h"
-#include "CommandIDs.h"
-#include "DirectoryManager.h"
-#include "SettingsManager.h"
+#include "appcore/CommandIDs.h"
+#include "appcore/DirectoryManager.h"
+#include "appcore/SettingsManager.h"
 
 #include "tracks/NullAudioIODevice.h"
 #include "ui/KalderLookAndFeel.h"

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "AlertManager.h"
 #include "OpenAudioFileThread.h"
 #include "ProjectSaver.h"
-#include "SettingsManager.h"
+#include "appcore/AlertManager.h"
+#include "appcore/SettingsManager.h"
 
 #include "tracks/Loop.h"
 #include "tracks/Mixer.h"

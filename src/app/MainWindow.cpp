@@ -1,7 +1,7 @@
 #include "MainWindow.h"
-#include "CommandIDs.h"
-#include "MenuModel.h"
-#include "SettingsManager.h"
+#include "appcore/CommandIDs.h"
+#include "appcore/MenuModel.h"
+#include "appcore/SettingsManager.h"
 
 #include "ui/AboutComponent.h"
 #include "ui/KalderLogo.h"

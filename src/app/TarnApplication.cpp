@@ -1,6 +1,6 @@
 #include "TarnApplication.h"
-#include "CommandIDs.h"
-#include "DirectoryManager.h"
+#include "appcore/CommandIDs.h"
+#include "appcore/DirectoryManager.h"
 
 namespace kalder
 {

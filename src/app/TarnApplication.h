@@ -1,10 +1,10 @@
 #pragma once
 
-#include "AlertManager.h"
 #include "AlertWindowPresenter.h"
 #include "InstanceForwarder.h"
 #include "MainWindow.h"
-#include "SettingsManager.h"
+#include "appcore/AlertManager.h"
+#include "appcore/SettingsManager.h"
 
 #include "tracks/Mixer.h"
 #include "ui/KalderLookAndFeel.h"

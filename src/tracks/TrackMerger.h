@@ -2,7 +2,7 @@
 
 #include "Mixer.h"
 
-#include "app/AlertManager.h"
+#include "appcore/AlertManager.h"
 
 namespace kalder
 {

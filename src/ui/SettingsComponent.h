@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SettingsManager.h"
+#include "appcore/SettingsManager.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 

@@ -1,9 +1,9 @@
 #include "GuiTestSupport.h"
 
-#include "app/CommandIDs.h"
-#include "app/DirectoryManager.h"
-#include "app/MenuModel.h"
-#include "app/SettingsManager.h"
+#include "appcore/CommandIDs.h"
+#include "appcore/DirectoryManager.h"
+#include "appcore/MenuModel.h"
+#include "appcore/SettingsManager.h"
 #include "support/TestTracks.h"
 #include "ui/AboutComponent.h"
 #include "ui/KalderLogo.h"

@@ -1,6 +1,6 @@
 #include "GuiTestSupport.h"
 
-#include "app/CommandIDs.h"
+#include "appcore/CommandIDs.h"
 
 #include <cstdlib>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/CommandTable.h"
 #include "app/TarnApplication.h"
+#include "appcore/CommandTable.h"
 #include "support/TestSignals.h"
 
 #include <functional>

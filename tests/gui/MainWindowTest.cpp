@@ -1,8 +1,8 @@
 #include "GuiTestSupport.h"
 
-#include "app/CommandIDs.h"
-#include "app/DirectoryManager.h"
-#include "app/SettingsManager.h"
+#include "appcore/CommandIDs.h"
+#include "appcore/DirectoryManager.h"
+#include "appcore/SettingsManager.h"
 #include "support/TestTracks.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "app/MenuModel.h"
+#include "appcore/MenuModel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/CommandIDs.h"
+#include "appcore/CommandIDs.h"
 
 #include <gtest/gtest.h>
 

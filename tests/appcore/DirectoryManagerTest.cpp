@@ -1,4 +1,4 @@
-#include "app/DirectoryManager.h"
+#include "appcore/DirectoryManager.h"
 
 #include "support/TestSignals.h"
 

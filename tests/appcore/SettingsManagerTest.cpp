@@ -1,4 +1,4 @@
-#include "app/SettingsManager.h"
+#include "appcore/SettingsManager.h"
 
 #include "support/TestSignals.h"
 

@@ -1,4 +1,4 @@
-#include "app/AlertManager.h"
+#include "appcore/AlertManager.h"
 
 #include <gtest/gtest.h>
 
