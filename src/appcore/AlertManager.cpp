@@ -88,6 +88,18 @@ namespace
           "When exporting all tracks, any spectral or melody edits are ignored. If you wish to export your edits please "
           "bounce the mixer output instead.",
           "Export without edits", "Cancel", "" },
+        { AlertManager::YesNoBoxType::DiscardSelection, "Deselect?",
+          "This will discard the current track's selection and revert it back to its original state. Are you sure you "
+          "want to proceed?",
+          "Yes", "No", "" },
+        { AlertManager::YesNoBoxType::ResetSpectralEdits, "Reset Spectral Edits?",
+          "This will discard the current track's edits and revert it back to its original state. Are your sure you want "
+          "to proceed?",
+          "Yes", "No", "" },
+        { AlertManager::YesNoBoxType::ResetMelodyEdits, "Reset Melody Edits?",
+          "This will discard the current track's melody edits and revert it back to its original state. Are your sure "
+          "you want to proceed?",
+          "Yes", "No", "" },
     };
 } // namespace
 

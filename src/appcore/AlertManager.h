@@ -77,7 +77,10 @@ public:
         FreezeEdits,         // before spectral edits are frozen into new tracks
         ApplySeparation,     // before a separation discards a track's selection
         NewVersionAvailable, // alternative answer: never check for updates
-        ExportAllTracks      // before all tracks are exported without their edits
+        ExportAllTracks,     // before all tracks are exported without their edits
+        DiscardSelection,    // before "Deselect" clears a track's selection
+        ResetSpectralEdits,  // before a track's masks and selection are reset
+        ResetMelodyEdits     // before a track's pitch lines are removed
     };
 
     /** What the user chose. */

@@ -104,6 +104,21 @@ TEST (AlertManagerTable, EveryValueHasItsOwnEntryAndNothingBeyond)
 
     EXPECT_FALSE (AlertManager::getWarningFor ((ErrorType) tableSize).has_value());
     EXPECT_FALSE (AlertManager::getWarningFor ((ErrorType) -1).has_value());
+
+    // The editing questions, word for word (the reset texts keep their "your").
+    const std::pair<YesNoBoxType, const char*> questions[] = {
+        { YesNoBoxType::FreezeSelection,
+          "This will send the current selection to a new track. Are you sure you want to proceed?" },
+        { YesNoBoxType::FreezeEdits, "This will freeze the current changes made to the track and generate two new "
+                                     "tracks. Are you sure you want to proceed?" },
+        { YesNoBoxType::DiscardSelection, "This will discard the current track's selection and revert it back to its "
+                                          "original state. Are you sure you want to proceed?" },
+        { YesNoBoxType::ResetSpectralEdits, "This will discard the current track's edits and revert it back to its "
+                                            "original state. Are your sure you want to proceed?" },
+    };
+    for (const auto& [type, text] : questions)
+        EXPECT_EQ (AlertManager::getQuestionFor (type)->text, text) << (int) type;
+    EXPECT_FALSE (AlertManager::getQuestionFor ((YesNoBoxType) 9).has_value());
 }
 
 TEST_F (AlertManagerTest, ValueOutsideTheTableShowsNothing)
