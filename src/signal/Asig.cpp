@@ -438,6 +438,11 @@ juce::Range<int> Asig::getEditedFrameRange() const
     return manager != nullptr ? manager->getEditedFrameRange() : juce::Range<int>();
 }
 
+juce::Range<int> Asig::getSelectedFrameRange() const
+{
+    return manager != nullptr ? manager->getSelectedFrameRange() : juce::Range<int>();
+}
+
 bool Asig::setMask (int channel, juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
 {
     ++editGeneration;
@@ -464,6 +469,14 @@ void Asig::resetMaskAndSelection()
     for (int c = 0; c < numChannels; ++c)
         manager->initMask (c);
     manager->clearSelection();
+}
+
+void Asig::clearSelection()
+{
+    if (manager != nullptr)
+        manager->clearSelection();
+    // After the files changed: a renderer that looked meanwhile renders again.
+    ++editGeneration;
 }
 
 //==============================================================================

@@ -119,10 +119,14 @@ public:
     /** The frames that hold mask edits (empty when the mask is all ones). */
     juce::Range<int> getEditedFrameRange() const;
 
+    /** The frames that hold a selected bin (empty when nothing is selected). */
+    juce::Range<int> getSelectedFrameRange() const;
+
     bool setMask (int channel, juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block);
     bool setSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block, bool clearRestFirst);
     bool addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block);
     void resetMaskAndSelection();
+    void clearSelection();
 
     void setFlip (bool shouldFlip) noexcept
     {

@@ -353,11 +353,7 @@ AsigMemoryManager::SelectionBlock AsigMemoryManager::getSelection()
     if (! isReady())
         return block;
 
-    juce::Range<int> frames;
-    for (const auto& chunk : chunks)
-        if (chunk->getSelectionLevel() > 0.0f)
-            frames = unionOf (frames, chunk->getSelectedFrameRange());
-
+    const auto frames = getSelectedFrameRange();
     if (frames.isEmpty())
         return block;
 
@@ -388,6 +384,15 @@ bool AsigMemoryManager::hasSelection() const noexcept
         if (chunk->getSelectionLevel() > 0.0f)
             return true;
     return false;
+}
+
+juce::Range<int> AsigMemoryManager::getSelectedFrameRange() const
+{
+    juce::Range<int> frames;
+    for (const auto& chunk : chunks)
+        if (chunk->getSelectionLevel() > 0.0f)
+            frames = unionOf (frames, chunk->getSelectedFrameRange());
+    return frames;
 }
 
 juce::Range<int> AsigMemoryManager::getEditedFrameRange() const

@@ -107,6 +107,9 @@ public:
     bool hasSelection() const noexcept;
     juce::Range<int> getEditedFrameRange() const;
 
+    /** The frames that hold a selected bin (empty when nothing is selected). */
+    juce::Range<int> getSelectedFrameRange() const;
+
     /** Reads straight from the data files, bypassing the caches. */
     CspecMatrix readCspecFromFile (int channel, juce::Range<int> frames) const;
     MaskMatrix readMaskFromFile (int channel, juce::Range<int> frames) const;

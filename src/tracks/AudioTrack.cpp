@@ -376,6 +376,18 @@ void AudioTrack::handleAsyncUpdate()
         tree.setProperty (TrackIds::asigProgress, value, nullptr);
 }
 
+void AudioTrack::separationProgressed (float progress) noexcept
+{
+    separationProgress = juce::jlimit (0.0f, 1.0f, progress);
+}
+
+bool AudioTrack::tryClaimForJob (float progress) noexcept
+{
+    jassert (progress > 0.0f);
+    float idle = 0.0f;
+    return separationProgress.compare_exchange_strong (idle, juce::jlimit (0.0f, 1.0f, progress));
+}
+
 bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
 {
     for (auto* t = parentTrack; t != nullptr; t = t->getParentTrack())

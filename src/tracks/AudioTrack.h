@@ -174,6 +174,18 @@ public:
     void setLocked (bool shouldLock) noexcept { locked = shouldLock; }
     bool isLocked() const noexcept { return locked.load(); }
 
+    /** The progress, 0..1, of a job that works on the track (a separation, a freeze).
+        While it is above 0 the track is busy and no other such job starts on it; the job
+        that claimed the track sets it back to 0 when it ends, whatever the outcome.
+        Any thread. */
+    void separationProgressed (float progress) noexcept;
+    float getSeparationProgress() const noexcept { return separationProgress.load(); }
+    bool isBusy() const noexcept { return getSeparationProgress() > 0.0f; }
+
+    /** Claims the track for a job: sets the progress to progress (above 0) and returns
+        true, or returns false and changes nothing when the track is busy already. */
+    bool tryClaimForJob (float progress) noexcept;
+
     /** Deletes the track's data files and rendered audio file. */
     void deleteFiles();
 
@@ -201,6 +213,7 @@ private:
 
     std::atomic<bool> storeReady { false };
     std::atomic<bool> locked { false };
+    std::atomic<float> separationProgress { 0.0f };
     AudioTrack* parentTrack = nullptr;
     std::atomic<float> volume { 1.0f };
     std::atomic<bool> soloed { false }, muted { false };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AudioTrack.h"
+#include "ManualSeparationJob.h"
 #include "SpectralMixSynthesiser.h"
 #include "TrackRenderer.h"
 
@@ -70,6 +71,15 @@ public:
 
     /** The pool for jobs that change the track list (merges, freezes, imports). */
     juce::ThreadPool& getJobPool() noexcept { return jobPool; }
+
+    /** Freezes the track's spectral edits into new tracks, or moves its selection to a new
+        track, on the job pool (ManualSeparationJob says what it makes and how it reports).
+        A busy or locked track, or one with nothing to freeze, is refused and nothing
+        starts. Message thread. */
+    ManualSeparationJob::Refusal freezeTrack (AudioTrack::Ptr track, ManualSeparationJob::Options options = {})
+    {
+        return ManualSeparationJob::start (*this, std::move (track), std::move (options));
+    }
 
     /** Moves a track to index, clamped to the list. */
     void setTrackPosition (AudioTrack::Ptr track, int index);
