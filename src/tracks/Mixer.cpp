@@ -13,6 +13,9 @@ namespace
     constexpr int threadStopTimeoutMs = 5000;
     // How often heard blocks hand their tracks' peaks to the meters.
     constexpr int peakPublishingHz = 30;
+    // Ticks a peak is held once blocks stop coming, and its fall per tick after that.
+    constexpr int peakHoldTicks = 4;
+    constexpr float peakDecay = 0.2f;
 
     /** The spectral editor's test: an analysed store with a selection or an edited mask
         in some chunk. */
@@ -336,6 +339,14 @@ void Mixer::valueTreePropertyChanged (juce::ValueTree& changed, const juce::Iden
 void Mixer::timerCallback()
 {
     publishTrackPeaks();
+    // The mixer's meter falls once playback (or a bounce) stops feeding it. A block
+    // mixed meanwhile on another thread may be scaled once: a meter, not a measurement.
+    if (peakHoldCountdown.load() > 0)
+        --peakHoldCountdown;
+    else
+        for (auto& p : peaks)
+            p = p.load() * peakDecay;
+
     // Edits of the store come with no notification: its edit generation tells.
     if (auto* asig = flagsTrack != nullptr ? flagsTrack->getAsig() : nullptr)
         if (asig->getEditGeneration() != flagsEditGeneration)
@@ -480,6 +491,7 @@ void Mixer::updatePeaks (const juce::AudioBuffer<float>& block) noexcept
         // A lower peak only halves the way down: meters fall smoothly.
         peaks[(size_t) c] = peak < stored ? (peak + stored) * 0.5f : peak;
     }
+    peakHoldCountdown = peakHoldTicks;
 }
 
 void Mixer::storeTrackPeaks (Slot& slot, const RenderSession& session) noexcept

@@ -105,7 +105,8 @@ public:
     int getNumOutputChannels() const noexcept { return numOutputs.load(); }
     int getSampleRate() const noexcept { return sampleRate.load(); }
 
-    /** Per-channel peaks of the last mixed blocks. */
+    /** Per-channel peaks of the last mixed blocks. Once no block has come for a few
+        ticks of the mixer's timer they fall by a factor of five a tick. */
     std::vector<float> getLastPeak() const;
 
     /** Message thread: hands the tracks' peaks of the block playback last played to their
@@ -242,6 +243,7 @@ private:
         ahead), per output channel. */
     static constexpr int maxMeteredChannels = 8;
     std::array<std::atomic<float>, maxMeteredChannels> peaks {};
+    std::atomic<int> peakHoldCountdown { 0 }; // timer ticks before the peaks start to fall
 
     juce::ListenerList<Listener> listeners;
     juce::ThreadPool jobPool { 1 };

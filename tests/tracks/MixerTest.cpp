@@ -181,6 +181,11 @@ TEST (Mixer, PeaksRiseAtOnceAndFallByHalves)
     EXPECT_NEAR (mixer.getLastPeak()[0], loud / 4.0f, 1e-6f);
     session.renderFrame (3, out);
     EXPECT_NEAR (mixer.getLastPeak()[0], loud, 1e-6f);
+
+    // Once no block comes, the meter falls on its own (the mixer's timer), after a hold.
+    const auto held = juce::Time::getMillisecondCounterHiRes();
+    EXPECT_TRUE (test::pumpMessagesUntil ([&] { return mixer.getLastPeak()[0] < loud * 1.0e-3f; }, 5000));
+    EXPECT_GT (juce::Time::getMillisecondCounterHiRes() - held, 100.0); // ms: four ticks of 33 ms held it
 }
 
 TEST (Mixer, TheRingFollowsEveryEdit)
