@@ -27,10 +27,22 @@ namespace
                                           Command::fastBackward,        Command::forward,       Command::fastForward,
                                           Command::movePlayheadToStart, Command::playFromStart, Command::movePlayheadToEnd,
                                           Command::toggleLoop };
+
+    /** The commands that write audio files. */
+    const Command exportCommands[] = { Command::bounceMixerOutput, Command::exportCurrentTrack, Command::exportAllTracks };
 } // namespace
 
 MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::ApplicationCommandManager& c)
-    : mixer (m), alerts (a), commands (c), transport (mixer), resampled (transport, numOutputChannels), trackList (mixer)
+    : mixer (m),
+      alerts (a),
+      commands (c),
+      transport (mixer),
+      resampled (transport, numOutputChannels),
+      trackList (mixer),
+      exports (
+          mixer, alerts,
+          [this] (const FileRequest& request, FileRequest::Answer answer) { askForFile (request, std::move (answer)); },
+          [this] { return opening != nullptr; })
 {
     jassert (instance == nullptr);
     instance = this;
@@ -86,9 +98,10 @@ MainContentComponent* MainContentComponent::getInstance() noexcept
 bool MainContentComponent::loadAudioFile (const juce::File& file)
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    if (opening != nullptr)
+    if (opening != nullptr || exports.isExporting())
     {
-        alerts.displayWarningPopup ("Please wait", "Another file is still being opened.");
+        alerts.displayWarningPopup ("Please wait",
+                                    opening != nullptr ? "Another file is still being opened." : "An export is still running.");
         return false;
     }
     if (file.isDirectory())
@@ -159,13 +172,39 @@ void MainContentComponent::openFileChooser()
 {
     JUCE_ASSERT_MESSAGE_THREAD
     // FLAC and Ogg Vorbis open as well as the rest, so the chooser offers them too.
-    chooser = std::make_unique<juce::FileChooser> ("Select a Wave file to play...", juce::File(),
-                                                   "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a");
-    chooser->launchAsync (juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles,
-                          [this] (const juce::FileChooser& fc) {
-                              if (const auto file = fc.getResult(); file != juce::File())
-                                  loadAudioFile (file);
-                          });
+    askForFile (
+        { FileRequest::Kind::openFile, "Select a Wave file to play...", "*.wav;*.aif;*.aiff;*.flac;*.ogg;*.mp3;*.m4a", {} },
+        [safeThis = juce::Component::SafePointer<MainContentComponent> (this)] (const juce::File& file) {
+            if (safeThis != nullptr && file != juce::File())
+                safeThis->loadAudioFile (file);
+        });
+}
+
+void MainContentComponent::askForFile (const FileRequest& request, FileRequest::Answer answer)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (fileRequestHandler)
+    {
+        fileRequestHandler (request, std::move (answer));
+        return;
+    }
+
+    using Browser = juce::FileBrowserComponent;
+    int flags = 0;
+    switch (request.kind)
+    {
+        case FileRequest::Kind::openFile:
+            flags = Browser::openMode | Browser::canSelectFiles;
+            break;
+        case FileRequest::Kind::saveFile:
+            flags = Browser::saveMode | Browser::canSelectFiles | Browser::warnAboutOverwriting;
+            break;
+        case FileRequest::Kind::chooseFolder:
+            flags = Browser::openMode | Browser::canSelectDirectories;
+            break;
+    }
+    chooser = std::make_unique<juce::FileChooser> (request.title, request.startingFile, request.patterns);
+    chooser->launchAsync (flags, [answer = std::move (answer)] (const juce::FileChooser& fc) { answer (fc.getResult()); });
 }
 
 void MainContentComponent::openingFinished (OpenAudioFileThread& job)
@@ -199,6 +238,9 @@ void MainContentComponent::setMasterTrack (AudioTrack::Ptr track)
     if (auto old = mixer.getMasterTrack(); old != nullptr && old != track)
         retiredTracks.add (old);
 
+    // A newly opened track is shown in the view the "defaultEditor" setting names.
+    if (track != nullptr)
+        track->setEditorToDefault();
     mixer.setMasterTrack (track);
     transport.setParameters();
     playhead.setTotalLength (mixer.getNumFrames());
@@ -224,6 +266,8 @@ void MainContentComponent::updateTransportCommands()
     const auto enabled = hasMasterTrack();
     for (auto command : transportCommands)
         CommandIDs::getInstance().enableCommand (command, enabled);
+    for (auto command : exportCommands)
+        CommandIDs::getInstance().enableCommand (command, exports.canExport());
     transportBar.setControlsEnabled (enabled);
     commands.commandStatusChanged();
 }

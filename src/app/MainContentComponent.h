@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ExportCommands.h"
+#include "FileRequest.h"
 #include "OpenAudioFileThread.h"
 #include "ProjectSaver.h"
 #include "appcore/AlertManager.h"
@@ -71,6 +73,18 @@ public:
 
     /** Asks for a file with a file chooser, then opens it. */
     void openFileChooser();
+
+    /** Asks the user for a file or folder: with a file chooser, or through the handler
+        installed with setFileRequestHandler(). */
+    void askForFile (const FileRequest& request, FileRequest::Answer answer);
+
+    /** Answers file requests in the user's place (tests); an empty handler brings the
+        file choosers back. */
+    void setFileRequestHandler (FileRequest::Handler handler) { fileRequestHandler = std::move (handler); }
+
+    /** Bouncing and exporting ("Bounce Mixer Output", "Export Current Track", "Export
+        All Tracks"). */
+    ExportCommands& getExports() noexcept { return exports; }
 
     /** True while a file is being opened. */
     bool isOpeningFile() const noexcept { return opening != nullptr; }
@@ -174,6 +188,8 @@ private:
 
     std::unique_ptr<OpenAudioFileThread> opening;
     std::unique_ptr<juce::FileChooser> chooser;
+    FileRequest::Handler fileRequestHandler;
+    ExportCommands exports;
 
     // Tracks replaced as master: their files are deleted once nothing else holds them.
     juce::ReferenceCountedArray<AudioTrack> retiredTracks;

@@ -9,6 +9,13 @@ namespace
 {
     constexpr int quitRetryDelayMs = 200; // time for cancelled modal windows to close
 
+    /** Commands the mixer allows or forbids but whose views are not in the window yet:
+        they stay greyed rather than do nothing. */
+    bool hasNoViewYet (Command command)
+    {
+        return command == Command::showMelodyEditor || command == Command::showSpectrogramEditor;
+    }
+
     juce::KeyPress toKeyPress (const DefaultKey& key)
     {
         int modifiers = 0;
@@ -258,8 +265,9 @@ void TarnApplication::getCommandInfo (juce::CommandID commandID, juce::Applicati
 
     // No undo history exists yet: Undo and Redo stay disabled.
     const auto info = CommandIDs::getInstance().getCommandInfo (commandID, {});
+    const auto* entry = CommandIDs::getInstance().findById (commandID);
     result.setInfo (info.shortName, info.description, info.categoryName, info.flags);
-    result.setActive (! info.disabled);
+    result.setActive (! info.disabled && ! (entry != nullptr && hasNoViewYet (entry->command)));
     for (const auto& key : info.defaultKeys)
         result.defaultKeypresses.add (toKeyPress (key));
 }
@@ -269,7 +277,7 @@ bool TarnApplication::perform (const InvocationInfo& info)
     const auto* entry = CommandIDs::getInstance().findById (info.commandID);
     if (entry == nullptr)
         return juce::JUCEApplication::perform (info);
-    if (! entry->enabled || mainWindow == nullptr)
+    if (! entry->enabled || hasNoViewYet (entry->command) || mainWindow == nullptr)
         return false;
 
     auto& content = mainWindow->getContent();
@@ -277,6 +285,15 @@ bool TarnApplication::perform (const InvocationInfo& info)
     {
         case Command::openAudioFile:
             content.openFileChooser();
+            return true;
+        case Command::bounceMixerOutput:
+            content.getExports().bounceMixerOutput();
+            return true;
+        case Command::exportCurrentTrack:
+            content.getExports().exportCurrentTrack();
+            return true;
+        case Command::exportAllTracks:
+            content.getExports().exportAllTracks();
             return true;
         case Command::showMainWindow:
             mainWindow->toFront (true);

@@ -4,6 +4,7 @@
 #include "InstanceForwarder.h"
 #include "MainWindow.h"
 #include "appcore/AlertManager.h"
+#include "appcore/ApplicationTree.h"
 #include "appcore/SettingsManager.h"
 
 #include "tracks/Mixer.h"
@@ -16,8 +17,9 @@ namespace kalder
 
 /**
     The application object: it lives for the whole run and owns the long-lived
-    services (the command manager, the alert manager and its window presenter, the
-    settings, the mixer, the look-and-feel) and the main window.
+    services (the application tree with its flags, the command manager, the alert
+    manager and its window presenter, the settings, the mixer, the look-and-feel) and
+    the main window.
 
     Start-up finishes on the message loop: the command registry is filled, the main
     window is created, every command is registered with the command manager, and a
@@ -64,6 +66,7 @@ public:
 
     //==============================================================================
     Mixer& getMixer() noexcept { return mixer; }
+    ApplicationTree& getApplicationTree() noexcept { return applicationTree; }
     AlertManager& getAlertManager() noexcept { return alerts; }
     juce::ApplicationCommandManager& getCommandManager() noexcept { return commandManager; }
 
@@ -87,6 +90,8 @@ private:
     void askToSaveThenQuit();
     void finishQuit();
 
+    ApplicationTree applicationTree;
+    ApplicationTree::ScopedInstance applicationTreeInstance { applicationTree };
     juce::ApplicationCommandManager commandManager;
     AlertManager alerts;
     AlertWindowPresenter presenter;

@@ -1,6 +1,8 @@
 #include "AudioTrack.h"
 #include "WavParsedAudio.h"
 
+#include "appcore/SettingsManager.h"
+
 namespace kalder
 {
 
@@ -55,7 +57,60 @@ namespace
             return juce::Result::fail ("Cannot replace " + rendered.getFullPathName());
         return juce::Result::ok();
     }
+
+    /** A colour of its own for a new track (0xAARRGGBB), the same for the same name. */
+    juce::uint32 getDefaultColour (const juce::String& name)
+    {
+        // Distinct hues, bright enough for the track list's dark rows.
+        static const juce::uint32 palette[] = { 0xff4f9dde, 0xffe0883a, 0xff5cbf6a, 0xffd65a78,
+                                                0xff9a7ad8, 0xffd6c24a, 0xff4cc3c0, 0xffc77dbb };
+        return palette[(size_t) name.hashCode64() % std::size (palette)];
+    }
+
+    /** juce::Colour::toString()'s form of an ARGB value. */
+    juce::String colourToString (juce::uint32 argb)
+    {
+        return juce::String::toHexString ((int) argb);
+    }
+
+    constexpr int generationStopTimeoutMs = 10000; // the analysis checks at every progress report
+
+    /** Runs f on the message thread: at once when called there, else posted with the
+        track held until then. */
+    template <typename Fn>
+    bool runOnMessageThread (AudioTrack& track, Fn&& f)
+    {
+        if (juce::MessageManager::existsAndIsCurrentThread())
+            return false;
+        juce::MessageManager::callAsync ([t = AudioTrack::Ptr (&track), f] { f (*t); });
+        return true;
+    }
 } // namespace
+
+/** Analyses a track's store on its "Generate Spectrogram" pool; stops when asked to. */
+class AudioTrack::GenerateSpectrogramJob : public juce::ThreadPoolJob, private Progress::Listener
+{
+public:
+    explicit GenerateSpectrogramJob (AudioTrack& t) : juce::ThreadPoolJob ("Generate Spectrogram"), track (t) {}
+
+    JobStatus runJob() override
+    {
+        Progress::Ptr progress (new Progress());
+        progress->addListener (this);
+        track.generateAsig (progress);
+        progress->removeListener (this);
+        return jobHasFinished;
+    }
+
+private:
+    void progressChanged (float, Progress::Ptr source) override
+    {
+        if (shouldExit())
+            source->cancel();
+    }
+
+    AudioTrack& track; // the track owns the pool and ends the job before it goes
+};
 
 AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree (TrackIds::track), content (new Content())
 {
@@ -65,6 +120,9 @@ AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree
     tree.setProperty (TrackIds::panR, 1.0f, nullptr);
     tree.setProperty (TrackIds::solo, false, nullptr);
     tree.setProperty (TrackIds::mute, false, nullptr);
+    tree.setProperty (TrackIds::colour, colourToString (getDefaultColour (name)), nullptr);
+    tree.setProperty (TrackIds::editor, (int) Editor::Type::none, nullptr);
+    tree.setProperty (TrackIds::previewPitchEdits, false, nullptr);
     tree.setProperty (TrackIds::asigProgress, 0.0, nullptr);
     tree.setProperty (TrackIds::pgramProgress, 0.0, nullptr);
     for (const auto* id : { &TrackIds::volume, &TrackIds::panL, &TrackIds::panR, &TrackIds::solo, &TrackIds::mute })
@@ -74,6 +132,7 @@ AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree
 
 AudioTrack::~AudioTrack()
 {
+    generationPool.reset(); // ends a running analysis first
     stopTimer();
     tree.removeListener (this);
     cancelPendingUpdate();
@@ -141,6 +200,12 @@ juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
     if (asig == nullptr || c->audio == nullptr)
         return juce::Result::fail ("The track has no audio");
 
+    struct Analysing
+    {
+        explicit Analysing (std::atomic<bool>& f) : flag (f) { flag = true; }
+        ~Analysing() { flag = false; }
+        std::atomic<bool>& flag;
+    } analysingNow (analysing);
     if (progress == nullptr)
         progress = new Progress();
     if (asigProgress != nullptr)
@@ -152,12 +217,23 @@ juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
     storeReady = result.wasOk() && asig->isReady();
     ++settingsGeneration;
     if (result.wasOk())
+    {
         progress->finish();
+        if (storeReady.load())
+        {
+            pendingAsigProgress = 1.0f;
+            triggerAsyncUpdate();
+        }
+    }
     return result;
 }
 
 juce::Result AudioTrack::setAsig (std::unique_ptr<Asig> newStore)
 {
+    // An analysis of the store being replaced is of no use any more.
+    if (generationPool != nullptr)
+        generationPool->removeAllJobs (true, generationStopTimeoutMs);
+
     const auto old = getContent();
     if (old->audio == nullptr)
         return juce::Result::fail ("The track has no audio");
@@ -301,7 +377,10 @@ void AudioTrack::valueTreePropertyChanged (juce::ValueTree&, const juce::Identif
 
 void AudioTrack::progressChanged (float value, Progress::Ptr)
 {
-    pendingAsigProgress = value;
+    // "TrackAsigProgress" 1 says the store is ready: the analysis reports its end a
+    // moment before generateAsig() has marked the store so, and publishes 1 itself.
+    constexpr float lastReportBeforeReady = 0.999f;
+    pendingAsigProgress = juce::jmin (value, lastReportBeforeReady);
     triggerAsyncUpdate();
 }
 
@@ -371,7 +450,8 @@ void AudioTrack::handleAsyncUpdate()
     if (meterRunning.load() && ! isTimerRunning())
         startTimer (meterIntervalMs);
 
-    const auto value = (double) pendingAsigProgress.load();
+    // Taken once: a later update (the meters') must not write an old report again.
+    const auto value = (double) pendingAsigProgress.exchange (-1.0f);
     if (value >= 0.0 && (double) tree[TrackIds::asigProgress] != value)
         tree.setProperty (TrackIds::asigProgress, value, nullptr);
 }
@@ -394,6 +474,62 @@ bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
         if (t == ancestor)
             return true;
     return false;
+}
+
+//==============================================================================
+void AudioTrack::setCustomColour (juce::uint32 argb)
+{
+    if (runOnMessageThread (*this, [argb] (AudioTrack& t) { t.setCustomColour (argb); }))
+        return;
+    tree.setProperty (TrackIds::colour, colourToString (argb), nullptr);
+}
+
+juce::uint32 AudioTrack::getCustomColour() const
+{
+    return (juce::uint32) tree[TrackIds::colour].toString().getHexValue64();
+}
+
+void AudioTrack::setEditor (Editor::Type type)
+{
+    if (runOnMessageThread (*this, [type] (AudioTrack& t) { t.setEditor (type); }))
+        return;
+    if (type == Editor::Type::spectral)
+        startStoreGeneration();
+    tree.setProperty (TrackIds::editor, (int) type, nullptr);
+}
+
+void AudioTrack::setEditorToDefault()
+{
+    if (runOnMessageThread (*this, [] (AudioTrack& t) { t.setEditorToDefault(); }))
+        return;
+    // The setting's choice number is the editor's number.
+    const auto choice = SettingsIds::getDefaultEditorChoices().indexOf (SettingsManager::getInstance().getDefaultEditor());
+    setEditor (Editor::toType (choice));
+}
+
+void AudioTrack::becameActive (bool isNowActive)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    active = isNowActive;
+    if (isNowActive && getEditor() == Editor::Type::spectral)
+        startStoreGeneration();
+}
+
+void AudioTrack::startStoreGeneration()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (isStoreReady() || analysing.load() || getContent()->audio == nullptr)
+        return;
+    if (generationPool == nullptr)
+        generationPool = std::make_unique<juce::ThreadPool> (1);
+    if (generationPool->getNumJobs() == 0)
+        generationPool->addJob (new GenerateSpectrogramJob (*this), true);
+}
+
+void AudioTrack::separationProgressed (float progress)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    listeners.call ([this, progress] (Listener& l) { l.audioTrackSeparationProgressed (progress, this); });
 }
 
 void AudioTrack::deleteFiles()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EditorType.h"
 #include "TrackIds.h"
 
 #include "base/Progress.h"
@@ -12,6 +13,8 @@
 
 namespace kalder
 {
+
+class SeparationTracker;
 
 /**
     One layer of a project: decoded audio, its frame store (Asig) and the mixer
@@ -189,6 +192,51 @@ public:
     /** Deletes the track's data files and rendered audio file. */
     void deleteFiles();
 
+    //==============================================================================
+    // Colour, editor and activity (message thread; from another thread the change is
+    // posted to the message thread).
+
+    /** The track's colour as 0xAARRGGBB (juce::Colour's ARGB value: the core has no
+        graphics module), stored in "TrackColour" in juce::Colour::toString()'s form. */
+    void setCustomColour (juce::uint32 argb);
+    juce::uint32 getCustomColour() const;
+
+    /** Shows the track in an editor ("TrackEditor"), first starting what the editor
+        needs: the spectral editor a store, analysed on the track's "Generate
+        Spectrogram" pool when it is not analysed or being analysed yet. */
+    void setEditor (Editor::Type type);
+    Editor::Type getEditor() const { return Editor::toType (tree[TrackIds::editor]); }
+
+    /** setEditor() with the view of the "defaultEditor" setting. */
+    void setEditorToDefault();
+
+    /** Told by the mixer when the track becomes, or stops being, the active track. The
+        active track is the one the editors show: becoming active starts what its editor
+        needs. */
+    void becameActive (bool isNowActive);
+    bool isActive() const noexcept { return active.load(); }
+
+    /** True when the track's melody has pitch edits. No track has pitch lines yet, so
+        this is false until the pitch edit manager answers it. */
+    bool hasPitchEdits() const noexcept { return false; }
+
+    /** Is told how separations of the track advance (called on the message thread, last
+        registered first). */
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+        virtual void audioTrackSeparationStarted (Ptr track,
+                                                  const juce::ReferenceCountedObjectPtr<SeparationTracker>& tracker) = 0;
+        virtual void audioTrackSeparationProgressed (float progress, Ptr track) = 0;
+    };
+
+    void addListener (Listener* l) { listeners.add (l); }
+    void removeListener (Listener* l) { listeners.remove (l); }
+
+    /** Tells the listeners that a separation of this track reached progress (0..1). */
+    void separationProgressed (float progress);
+
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
     void handleAsyncUpdate() override;
@@ -228,6 +276,12 @@ private:
     std::atomic<int> peakCountdown { 0 };
     std::atomic<bool> meterRunning { false };
     Progress::Ptr asigProgress;
+
+    class GenerateSpectrogramJob;
+    void startStoreGeneration();
+    std::unique_ptr<juce::ThreadPool> generationPool; // made when first needed
+    std::atomic<bool> analysing { false }, active { false };
+    juce::ListenerList<Listener> listeners;
 
     JUCE_DECLARE_NON_COPYABLE (AudioTrack)
 };

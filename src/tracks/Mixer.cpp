@@ -1,5 +1,8 @@
 #include "Mixer.h"
 
+#include "appcore/ApplicationTree.h"
+#include "appcore/CommandIDs.h"
+
 namespace kalder
 {
 
@@ -10,6 +13,18 @@ namespace
     constexpr int threadStopTimeoutMs = 5000;
     // How often heard blocks hand their tracks' peaks to the meters.
     constexpr int peakPublishingHz = 30;
+    // Ticks a peak is held once blocks stop coming, and its fall per tick after that.
+    constexpr int peakHoldTicks = 4;
+    constexpr float peakDecay = 0.2f;
+
+    /** The spectral editor's test: an analysed store with a selection or an edited mask
+        in some chunk. */
+    bool showsSpectralEdits (AudioTrack& track)
+    {
+        auto* asig = track.getAsig();
+        return asig != nullptr && track.isStoreReady() && (double) track.getTree()[TrackIds::asigProgress] >= 1.0
+               && (asig->hasSelection() || ! asig->getEditedFrameRange().isEmpty());
+    }
 } // namespace
 
 /** Keeps the ring of blocks after the play position mixed with the current settings. */
@@ -120,6 +135,9 @@ Mixer::Mixer() : tree (MixerIds::mixer), state (new State())
 Mixer::~Mixer()
 {
     stopTimer();
+    cancelPendingUpdate();
+    if (flagsTrack != nullptr)
+        flagsTrack->getTree().removeListener (this);
     jobPool.removeAllJobs (true, threadStopTimeoutMs);
     preRenderer->stopThread (threadStopTimeoutMs);
     tree.removeListener (this);
@@ -138,7 +156,33 @@ void Mixer::publish (State::Ptr newState)
         const juce::SpinLock::ScopedLockType sl (stateLock);
         std::swap (state, newState);
     }
+    followActiveTrack (*newState); // newState is the previous state now
     listeners.call ([] (Listener& l) { l.trackListChanged(); });
+}
+
+void Mixer::followActiveTrack (const State& previous)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    const auto now = getState();
+    if (previous.active != now->active)
+    {
+        if (previous.active != nullptr)
+            previous.active->becameActive (false);
+        if (now->active != nullptr)
+            now->active->becameActive (true);
+    }
+
+    // The flags follow the active track, or the master when none is active.
+    const auto track = now->active != nullptr ? now->active : now->master;
+    if (track != flagsTrack)
+    {
+        if (flagsTrack != nullptr)
+            flagsTrack->getTree().removeListener (this);
+        flagsTrack = track;
+        if (flagsTrack != nullptr)
+            flagsTrack->getTree().addListener (this);
+    }
+    triggerAsyncUpdate();
 }
 
 void Mixer::resetRing()
@@ -185,6 +229,9 @@ void Mixer::setMasterTrack (AudioTrack::Ptr track)
     resetRing();
     wantedFrame = 0;
     numFrames = track != nullptr ? track->getNumBlocks() : 0;
+
+    ApplicationTree::getInstance().updateFlags (ApplicationTree::projectOpen,
+                                                track != nullptr ? ApplicationTree::projectOpen : 0);
 }
 
 AudioTrack::Ptr Mixer::getMasterTrack() const
@@ -273,13 +320,73 @@ void Mixer::setMasterGain (float gain)
     tree.setProperty (MixerIds::volume, juce::jmax (0.0f, gain), nullptr);
 }
 
-void Mixer::valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier& property)
+void Mixer::valueTreePropertyChanged (juce::ValueTree& changed, const juce::Identifier& property)
 {
+    if (changed != tree)
+    {
+        // The tree of the track the editor flags follow.
+        if (property == TrackIds::editor || property == TrackIds::asigProgress)
+            triggerAsyncUpdate();
+        return;
+    }
     if (property == MixerIds::volume)
     {
         masterGain = (float) tree[MixerIds::volume];
         ++settingsGeneration;
     }
+}
+
+void Mixer::timerCallback()
+{
+    publishTrackPeaks();
+    // The mixer's meter falls once playback (or a bounce) stops feeding it. A block
+    // mixed meanwhile on another thread may be scaled once: a meter, not a measurement.
+    if (peakHoldCountdown.load() > 0)
+        --peakHoldCountdown;
+    else
+        for (auto& p : peaks)
+            p = p.load() * peakDecay;
+
+    // Edits of the store come with no notification: its edit generation tells.
+    if (auto* asig = flagsTrack != nullptr ? flagsTrack->getAsig() : nullptr)
+        if (asig->getEditGeneration() != flagsEditGeneration)
+            triggerAsyncUpdate();
+}
+
+void Mixer::handleAsyncUpdate()
+{
+    updateEditorFlags();
+}
+
+void Mixer::updateEditorFlags()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    int flags = 0;
+    if (flagsTrack != nullptr)
+    {
+        auto* asig = flagsTrack->getAsig();
+        flagsEditGeneration = asig != nullptr ? asig->getEditGeneration() : 0;
+        switch (flagsTrack->getEditor())
+        {
+            case Editor::Type::melody:
+                flags = flagsTrack->hasPitchEdits() ? ApplicationTree::pitchEdits : 0;
+                break;
+            case Editor::Type::spectral:
+                flags = showsSpectralEdits (*flagsTrack) ? ApplicationTree::spectralEdits : 0;
+                break;
+            case Editor::Type::none:
+                break;
+        }
+    }
+    ApplicationTree::getInstance().updateFlags (ApplicationTree::pitchEdits | ApplicationTree::spectralEdits, flags);
+
+    // A track with a selection or spectral edits cannot switch to the melody editor, nor
+    // one with pitch edits to the spectral editor. Set every time, not only on a change
+    // of the flags, so that a refilled registry comes back right.
+    auto& commands = CommandIDs::getInstance();
+    const auto hasTrack = flagsTrack != nullptr;
+    commands.enableCommand (Command::showMelodyEditor, hasTrack && (flags & ApplicationTree::spectralEdits) == 0);
+    commands.enableCommand (Command::showSpectrogramEditor, hasTrack && (flags & ApplicationTree::pitchEdits) == 0);
 }
 
 //==============================================================================
@@ -384,6 +491,7 @@ void Mixer::updatePeaks (const juce::AudioBuffer<float>& block) noexcept
         // A lower peak only halves the way down: meters fall smoothly.
         peaks[(size_t) c] = peak < stored ? (peak + stored) * 0.5f : peak;
     }
+    peakHoldCountdown = peakHoldTicks;
 }
 
 void Mixer::storeTrackPeaks (Slot& slot, const RenderSession& session) noexcept

@@ -35,10 +35,17 @@ namespace kalder
     Bounces and exports mix through a RenderSession of their own, so they never wait for
     playback and playback never leaves a track out of a bounced block.
 
+    Application flags: the mixer keeps the projectOpen, pitchEdits and spectralEdits
+    bits of the ApplicationTree, and with them the commands "Show Melody Editor" (only
+    while no spectral edit or selection is shown) and "Show Spectrogram Editor" (only
+    while no pitch edit is shown). They are worked out again on the message thread when
+    the active track changes, when its editor or analysis progress changes, and when its
+    store is edited (the store's edit generation, looked at by the mixer's timer).
+
     Threading: the track list, the tree and the settings on the message thread;
     renderFrame() on the audio thread; RenderSession on any one thread each.
 */
-class Mixer : private juce::ValueTree::Listener, private juce::Timer
+class Mixer : private juce::ValueTree::Listener, private juce::Timer, private juce::AsyncUpdater
 {
 public:
     /** Blocks mixed ahead of the play position. */
@@ -91,6 +98,10 @@ public:
     void setActiveTrack (AudioTrack::Ptr track);
     AudioTrack::Ptr getActiveTrack() const;
 
+    /** Works the editor flags out again soon, on the message thread (any thread: for
+        edits the mixer cannot see, such as pitch edits). */
+    void refreshEditorFlags() { triggerAsyncUpdate(); }
+
     void setMasterGain (float gain);
     float getMasterGain() const noexcept { return masterGain.load(); }
 
@@ -104,7 +115,8 @@ public:
     int getNumOutputChannels() const noexcept { return numOutputs.load(); }
     int getSampleRate() const noexcept { return sampleRate.load(); }
 
-    /** Per-channel peaks of the last mixed blocks. */
+    /** Per-channel peaks of the last mixed blocks. Once no block has come for a few
+        ticks of the mixer's timer they fall by a factor of five a tick. */
     std::vector<float> getLastPeak() const;
 
     /** Message thread: hands the tracks' peaks of the block playback last played to their
@@ -205,7 +217,10 @@ private:
     };
 
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
-    void timerCallback() override { publishTrackPeaks(); }
+    void timerCallback() override;
+    void handleAsyncUpdate() override;
+    void updateEditorFlags();
+    void followActiveTrack (const State& oldState);
     void storeTrackPeaks (Slot& slot, const RenderSession& session) noexcept;
     void publish (State::Ptr newState);
     State::Ptr getState() const;
@@ -238,9 +253,13 @@ private:
         ahead), per output channel. */
     static constexpr int maxMeteredChannels = 8;
     std::array<std::atomic<float>, maxMeteredChannels> peaks {};
+    std::atomic<int> peakHoldCountdown { 0 }; // timer ticks before the peaks start to fall
 
     juce::ListenerList<Listener> listeners;
     juce::ThreadPool jobPool { 1 };
+
+    AudioTrack::Ptr flagsTrack;           // the track whose tree the flags follow
+    juce::uint64 flagsEditGeneration = 0; // its store's edit generation then
 
     JUCE_DECLARE_NON_COPYABLE (Mixer)
     JUCE_DECLARE_WEAK_REFERENCEABLE (Mixer)

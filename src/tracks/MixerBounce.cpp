@@ -9,6 +9,8 @@ namespace
         deepest it has. */
     int chooseBitDepth (juce::AudioFormat& format, int wanted)
     {
+        if (wanted <= 0)
+            wanted = 32; // unknown: nothing is lost in floats
         const auto depths = format.getPossibleBitDepths();
         if (depths.contains (wanted))
             return wanted;
@@ -58,6 +60,20 @@ namespace
         return juce::Result::ok();
     }
 
+    const juce::String cancelledMessage { "Cancelled" };
+
+    /** The format of a file's extension among the basic formats, or nullptr. */
+    juce::AudioFormat* findFormat (juce::AudioFormatManager& formats, const juce::File& target)
+    {
+        formats.registerBasicFormats();
+        return formats.findFormatForFileExtension (target.getFileExtension());
+    }
+
+    juce::Result unknownFormat (const juce::File& target)
+    {
+        return juce::Result::fail ("Cannot write " + target.getFileExtension() + " files: use .wav, .aif, .aiff, .flac or .ogg");
+    }
+
     /** Closes the file, puts it in the target's place and reports the work complete. */
     juce::Result finish (OpenWriter& w, const juce::File& target, Progress& progress)
     {
@@ -66,6 +82,40 @@ namespace
             return juce::Result::fail ("Cannot replace " + target.getFullPathName());
         progress.finish();
         return juce::Result::ok();
+    }
+
+    /** Writes a track's decoded audio, sample for sample, as WAV at its rate and depth. */
+    juce::Result exportUnedited (AudioTrack& track, const juce::File& target, Progress& progress,
+                                 const juce::StringPairArray& metadata)
+    {
+        const auto content = track.getContent();
+        if (content->audio == nullptr || ! track.isPlayable())
+            return juce::Result::fail ("The track " + track.getName() + " has no audio to export");
+        const auto& audio = *content->audio;
+
+        juce::WavAudioFormat wav;
+        OpenWriter w;
+        if (auto r = openWriter (target, wav, audio.getSampleRate(), audio.getNumChannels(), track.getBitsPerSample(), metadata,
+                                 w);
+            r.failed())
+            return r;
+
+        constexpr int samplesPerStep = 1 << 16;
+        const auto total = audio.getNumSamples();
+        progress.setNumSteps ((int) juce::jmax ((juce::int64) 1, (total + samplesPerStep - 1) / samplesPerStep));
+        juce::AudioBuffer<float> block (audio.getNumChannels(), samplesPerStep);
+        for (juce::int64 start = 0; start < total; start += samplesPerStep)
+        {
+            if (progress.isCancelled())
+                return juce::Result::fail (cancelledMessage);
+            const auto n = (int) juce::jmin ((juce::int64) samplesPerStep, total - start);
+            for (int c = 0; c < audio.getNumChannels(); ++c)
+                audio.readFrames (c, start, n, block.getWritePointer (c));
+            if (auto r = writePart (w, block, 0, n, target); r.failed())
+                return r;
+            progress.advance();
+        }
+        return finish (w, target, progress);
     }
 } // namespace
 
@@ -101,10 +151,9 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
 
     const auto target = getOutputFile (requestedTarget);
     juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-    auto* format = formats.findFormatForFileExtension (target.getFileExtension());
+    auto* format = findFormat (formats, target);
     if (format == nullptr)
-        return juce::Result::fail ("Cannot write " + target.getFileExtension() + " files: use .wav, .aif, .aiff, .flac or .ogg");
+        return unknownFormat (target);
 
     const auto channels = mixer.getNumOutputChannels();
     const auto hop = mixer.getFrameLength();
@@ -128,8 +177,11 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
     Mixer::RenderSession session (mixer, Mixer::RenderSession::Synthesis::summedSpectra);
     juce::AudioBuffer<float> block (channels, hop);
 
-    for (int frame = firstFrame; frame < endFrame && ! progress->isCancelled(); ++frame)
+    for (int frame = firstFrame; frame < endFrame; ++frame)
     {
+        // A cancelled bounce leaves no file: a shortened one would pass for the mix.
+        if (progress->isCancelled())
+            return juce::Result::fail (cancelledMessage);
         session.renderFrame (frame, block);
         // The part of this block inside the wanted samples: all of it but at the ends.
         const auto blockStart = (juce::int64) frame * hop;
@@ -142,7 +194,26 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
     return finish (w, target, *progress);
 }
 
-juce::Result MixerBounce::exportAllTracks (Mixer& mixer, const juce::File& folder, int bitsPerSample, Progress::Ptr progress)
+juce::Array<juce::File> MixerBounce::getExportFiles (const juce::ReferenceCountedArray<AudioTrack>& tracks,
+                                                     const juce::File& folder)
+{
+    juce::Array<juce::File> files;
+    for (auto* track : tracks)
+    {
+        auto base = juce::File::createLegalFileName (track->getName()).trim();
+        if (base.isEmpty())
+            base = "Track";
+        auto file = folder.getChildFile (base + ".wav");
+        // Neither a file of an earlier export nor another track's file is replaced.
+        for (int n = 2; file.exists() || files.contains (file); ++n)
+            file = folder.getChildFile (base + " " + juce::String (n) + ".wav");
+        files.add (file);
+    }
+    return files;
+}
+
+juce::Result MixerBounce::exportAllTracks (Mixer& mixer, const juce::File& folder, Progress::Ptr progress,
+                                           const juce::StringPairArray& metadata)
 {
     const auto tracks = mixer.getAllTracks();
     if (tracks.isEmpty())
@@ -150,40 +221,39 @@ juce::Result MixerBounce::exportAllTracks (Mixer& mixer, const juce::File& folde
     if (progress == nullptr)
         progress = new Progress();
 
-    juce::StringArray used;
+    const auto files = getExportFiles (tracks, folder);
     for (int i = 0; i < tracks.size(); ++i)
     {
-        auto base = juce::File::createLegalFileName (tracks[i]->getName()).trim();
-        if (base.isEmpty())
-            base = "Track";
-        auto name = base;
-        for (int n = 2; used.contains (name, true); ++n)
-            name = base + " " + juce::String (n);
-        used.add (name);
-
         auto part = progress->addChild ({ (float) i / (float) tracks.size(), (float) (i + 1) / (float) tracks.size() });
-        if (auto r = exportTrack (tracks[i], folder.getChildFile (name + ".wav"), { 0, tracks[i]->getNumBlocks() }, bitsPerSample,
-                                  part);
-            r.failed())
+        if (auto r = exportUnedited (*tracks[i], files[i], *part, metadata); r.failed())
+        {
+            for (int k = 0; k < i; ++k)
+                files[k].deleteFile();
             return r;
+        }
     }
     progress->finish();
     return juce::Result::ok();
 }
 
-juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& target, juce::Range<int> frames, int bits,
-                                       Progress::Ptr progress, const juce::StringPairArray& metadata)
+juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& requestedTarget, juce::Range<int> frames,
+                                       int bits, Progress::Ptr progress, const juce::StringPairArray& metadata)
 {
     if (track == nullptr || ! track->isPlayable())
         return juce::Result::fail ("The track has no audio to export");
 
-    juce::WavAudioFormat wav;
+    const auto target = getOutputFile (requestedTarget);
+    juce::AudioFormatManager formats;
+    auto* format = findFormat (formats, target);
+    if (format == nullptr)
+        return unknownFormat (target);
+
     const auto channels = track->getNumChannels();
     const auto hop = track->getBufferSize();
     const auto range = frames.getIntersectionWith ({ 0, track->getNumBlocks() });
 
     OpenWriter w;
-    if (auto r = openWriter (target, wav, track->getSampleRate(), channels, bits, metadata, w); r.failed())
+    if (auto r = openWriter (target, *format, track->getSampleRate(), channels, bits, metadata, w); r.failed())
         return r;
 
     if (progress == nullptr)
@@ -195,7 +265,7 @@ juce::Result MixerBounce::exportTrack (AudioTrack::Ptr track, const juce::File& 
     for (int frame = range.getStart(); frame < range.getEnd(); ++frame)
     {
         if (progress->isCancelled())
-            return juce::Result::fail ("Cancelled");
+            return juce::Result::fail (cancelledMessage);
         renderer.renderRawBlock (frame, block);
         // The last block of the track stops at its last sample.
         const auto n = (int) juce::jmin ((juce::int64) hop, track->getNumSamples() - (juce::int64) frame * hop);

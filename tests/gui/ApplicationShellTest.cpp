@@ -148,6 +148,50 @@ void expectTidyLayout (juce::Component& parent, const juce::String& path)
     }
 }
 
+/** An audio file read back whole, with its format. */
+struct AudioFileContent
+{
+    juce::AudioBuffer<float> audio;
+    double sampleRate = 0;
+    int bits = 0;
+    juce::String format;
+};
+
+AudioFileContent readAudioFile (const juce::File& file)
+{
+    juce::AudioFormatManager formats;
+    formats.registerBasicFormats();
+    AudioFileContent content;
+    if (std::unique_ptr<juce::AudioFormatReader> reader { formats.createReaderFor (file) })
+    {
+        content.audio.setSize ((int) reader->numChannels, (int) reader->lengthInSamples);
+        reader->read (&content.audio, 0, (int) reader->lengthInSamples, 0, true, true);
+        content.sampleRate = reader->sampleRate;
+        content.bits = (int) reader->bitsPerSample;
+        content.format = reader->getFormatName();
+    }
+    return content;
+}
+
+/** Holds the first writing that reports a value at or above holdAt until its thread is
+    asked to stop (the progress window's Cancel). */
+struct HoldUntilCancelled : Progress::Listener
+{
+    explicit HoldUntilCancelled (float v) : holdAt (v) {}
+
+    void progressChanged (float value, Progress::Ptr) override
+    {
+        if (value < holdAt || held.exchange (true))
+            return;
+        constexpr int pollMs = 5, giveUpMs = 30000; // the test cancels long before
+        for (int waited = 0; ! juce::Thread::currentThreadShouldExit() && waited < giveUpMs; waited += pollMs)
+            juce::Thread::getCurrentThread()->wait (pollMs);
+    }
+
+    const float holdAt;
+    std::atomic<bool> held { false };
+};
+
 /** Sets the desktop's scale factor for the lifetime of this object. */
 struct ScopedScaleFactor
 {
@@ -568,4 +612,123 @@ TEST (ApplicationShell, WindowsLayOutWithoutOverlapAtTwiceTheScale)
             expectTidyLayout (*content, dialog->getName());
         ASSERT_TRUE (closeAllModals());
     }
+}
+
+//==============================================================================
+TEST (ApplicationShell, BounceAndExportWriteTheSourceFormatAndCancellingLeavesNoFile)
+{
+    const Command writers[] = { Command::bounceMixerOutput, Command::exportCurrentTrack, Command::exportAllTracks };
+    TemporaryDirectory dir;
+    ApplicationFixture fixture;
+    auto& content = fixture.content();
+    auto& exports = content.getExports();
+
+    // Nothing to write before a song is open.
+    for (auto command : writers)
+    {
+        EXPECT_FALSE (CommandIDs::getInstance().isEnabled (command));
+        EXPECT_FALSE (fixture.invoke (command));
+    }
+
+    // The test answers the file choosers.
+    std::vector<FileRequest> asked;
+    juce::File answer;
+    content.setFileRequestHandler ([&] (const FileRequest& request, FileRequest::Answer reply) {
+        asked.push_back (request);
+        reply (answer);
+    });
+    auto finished = [&] { return waitUntil ([&] { return ! exports.isExporting(); }, 30000); };
+
+    // A 24-bit song at 48 kHz, of a length that is not a multiple of the hop.
+    const int songRate = 48000;
+    const auto song = dir.get().getChildFile ("take.wav");
+    ASSERT_TRUE (writeWav (song, makeNoise (2, 2 * songRate + 321, 5), songRate, 24));
+    const auto source = readAudioFile (song);
+    ASSERT_TRUE (content.loadAudioFile (song));
+    ASSERT_TRUE (fixture.waitForMaster ("take"));
+    for (auto command : writers)
+        EXPECT_TRUE (CommandIDs::getInstance().isEnabled (command));
+
+    // The mix, to a name without an extension: a WAV in the source's format.
+    answer = dir.get().getChildFile ("mix");
+    ASSERT_TRUE (fixture.invoke (Command::bounceMixerOutput));
+    ASSERT_EQ (asked.size(), 1u);
+    EXPECT_EQ (asked.back().kind, FileRequest::Kind::saveFile);
+    EXPECT_EQ (asked.back().title, "Bounce to new audio file...");
+    EXPECT_EQ (asked.back().patterns, "*.wav;*.aif;*.aiff");
+    ASSERT_TRUE (finished());
+    const auto mix = readAudioFile (dir.get().getChildFile ("mix.wav"));
+    EXPECT_EQ (mix.format, "WAV file");
+    EXPECT_EQ (mix.sampleRate, songRate);
+    EXPECT_EQ (mix.bits, 24);
+    ASSERT_EQ (mix.audio.getNumChannels(), 2);
+    ASSERT_EQ (mix.audio.getNumSamples(), source.audio.getNumSamples());
+    for (int c = 0; c < 2; ++c)
+        EXPECT_GE (signalToErrorDb (source.audio.getReadPointer (c), mix.audio.getReadPointer (c), mix.audio.getNumSamples()),
+                   100.0);
+
+    // The current track, as AIFF by its extension.
+    answer = dir.get().getChildFile ("track.aiff");
+    ASSERT_TRUE (fixture.invoke (Command::exportCurrentTrack));
+    ASSERT_EQ (asked.size(), 2u);
+    EXPECT_EQ (asked.back().title, "Bounce track to audio file...");
+    ASSERT_TRUE (finished());
+    const auto track = readAudioFile (answer);
+    EXPECT_EQ (track.format, "AIFF file");
+    EXPECT_EQ (track.sampleRate, songRate);
+    EXPECT_EQ (track.bits, 24);
+    EXPECT_EQ (track.audio.getNumSamples(), source.audio.getNumSamples());
+
+    // All tracks, with one of them edited: the user is told the edits stay behind first;
+    // "Cancel" exports nothing.
+    auto stemAudio = makeNoise (1, songRate, 6);
+    auto stem = makeTrack (dir.get().getChildFile ("stem"), "stem", stemAudio, songRate);
+    ASSERT_NE (stem, nullptr);
+    auto* asig = stem->getAsig();
+    ASSERT_TRUE (asig->setMask (0, { 0, asig->getNumFreqs() }, { 0, asig->getNumFrames() },
+                                MaskMatrix::Zero (asig->getNumFreqs(), asig->getNumFrames())));
+    fixture.app().getMixer().addTrack (stem);
+    const auto stems = dir.get().getChildFile ("stems");
+    ASSERT_TRUE (stems.createDirectory());
+    answer = stems;
+    for (const auto* choice : { "Cancel", "Export without edits" })
+    {
+        ASSERT_TRUE (fixture.invoke (Command::exportAllTracks));
+        ASSERT_TRUE (waitUntil ([] { return findModalWindow ("A track is being edited") != nullptr; }, 5000));
+        EXPECT_EQ (asked.size(), 2u) << "the folder was asked for before the question";
+        ASSERT_TRUE (clickButtonInModal ("A track is being edited", choice));
+        ASSERT_TRUE (waitUntil ([] { return findModalWindow ("A track is being edited") == nullptr; }, 5000));
+    }
+    ASSERT_EQ (asked.size(), 3u);
+    EXPECT_EQ (asked.back().kind, FileRequest::Kind::chooseFolder);
+    EXPECT_EQ (asked.back().title, "Choose directory to bounce tracks...");
+    ASSERT_TRUE (finished());
+    EXPECT_EQ (stems.getNumberOfChildFiles (juce::File::findFiles), 2);
+    const auto master = readAudioFile (stems.getChildFile ("take.wav"));
+    const auto unedited = readAudioFile (stems.getChildFile ("stem.wav"));
+    EXPECT_EQ (master.bits, 24);
+    EXPECT_EQ (master.sampleRate, songRate);
+    ASSERT_EQ (master.audio.getNumSamples(), source.audio.getNumSamples());
+    ASSERT_EQ (unedited.audio.getNumSamples(), songRate);
+    for (int i = 0; i < songRate; ++i)
+    {
+        ASSERT_EQ (master.audio.getSample (1, i), source.audio.getSample (1, i)) << i;
+        ASSERT_EQ (unedited.audio.getSample (0, i), stemAudio.getSample (0, i)) << i; // the mask left out
+    }
+
+    // Cancelled half-way: no file, and no alert.
+    HoldUntilCancelled hold (0.3f);
+    exports.onJobStarting = [&] (BounceJob& job) { job.getProgress()->addListener (&hold); };
+    answer = dir.get().getChildFile ("cancelled.wav");
+    const auto filesBefore = dir.get().getNumberOfChildFiles (juce::File::findFiles);
+    ASSERT_TRUE (fixture.invoke (Command::bounceMixerOutput));
+    ASSERT_TRUE (waitUntil ([&] { return hold.held.load(); }, 30000));
+    ASSERT_TRUE (clickButtonInModal (ExportCommands::bounceWindowTitle, "Cancel"));
+    ASSERT_TRUE (finished());
+    exports.onJobStarting = nullptr;
+    EXPECT_FALSE (answer.exists());
+    EXPECT_EQ (dir.get().getNumberOfChildFiles (juce::File::findFiles), filesBefore) << "a temporary file was left";
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50); // ms: an alert would be on its way
+    EXPECT_EQ (findModalWindow ("Bounce failed"), nullptr);
+    content.setFileRequestHandler (nullptr);
 }

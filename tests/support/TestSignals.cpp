@@ -1,5 +1,7 @@
 #include "TestSignals.h"
 
+#include <juce_events/juce_events.h>
+
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -92,6 +94,18 @@ void runConcurrently (int n, const std::function<void (int)>& fn)
         threads.emplace_back (fn, i);
     for (auto& t : threads)
         t.join();
+}
+
+bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+    while (! condition())
+    {
+        if (juce::Time::getMillisecondCounterHiRes() > deadline)
+            return false;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (5); // ms per pump
+    }
+    return true;
 }
 
 } // namespace kalder::test

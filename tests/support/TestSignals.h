@@ -32,4 +32,8 @@ double signalToErrorDb (const float* reference, const float* test, int length);
 /** Runs fn on n threads at once and waits for them. */
 void runConcurrently (int n, const std::function<void (int)>& fn);
 
+/** Pumps the message loop (on the message thread) until condition holds; false when it
+    still does not after timeoutMs. */
+bool pumpMessagesUntil (const std::function<bool()>& condition, int timeoutMs = 20000);
+
 } // namespace kalder::test

@@ -1,3 +1,4 @@
+#include "appcore/SettingsManager.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
 #include "tracks/TrackRenderer.h"
@@ -209,4 +210,83 @@ TEST (AudioTrack, SilencingDuringTheAnalysisEndsInTheSilencedSound)
     for (int c = 0; c < 2; ++c)
         expected.clear (c, 5 * hop, 5 * hop);
     EXPECT_GE (worstChannelDb (expected, renderTrack (track)), 110.0);
+}
+
+TEST (AudioTrack, TreeDefaultsColourEditorsAndSeparationListeners)
+{
+    test::TemporaryDirectory dir;
+    auto track = test::makeTrack (dir.get().getChildFile ("t"), "voice", test::makeNoise (2, 20 * rate, 12), rate, false);
+    ASSERT_NE (track, nullptr);
+    auto& tree = track->getTree();
+
+    // Defaults: a colour of its own (the same for the same name), no editor, no preview.
+    const auto colour = tree[TrackIds::colour].toString();
+    EXPECT_EQ (colour.length(), 8);
+    EXPECT_TRUE (colour.startsWith ("ff")) << colour;
+    EXPECT_EQ (AudioTrack ("voice", AudioTrack::OriginId::separation).getTree()[TrackIds::colour].toString(), colour);
+    EXPECT_EQ ((int) tree[TrackIds::editor], (int) Editor::Type::none);
+    EXPECT_FALSE ((bool) tree[TrackIds::previewPitchEdits]);
+    ASSERT_TRUE (tree.hasProperty (TrackIds::previewPitchEdits));
+
+    track->setCustomColour (0xff102a3bu);
+    EXPECT_EQ (tree[TrackIds::colour].toString(), "ff102a3b");
+    EXPECT_EQ (track->getCustomColour(), 0xff102a3bu);
+
+    // The spectral editor needs the store: it is analysed on the track's own pool.
+    track->setEditor (Editor::Type::spectral);
+    EXPECT_EQ (track->getEditor(), Editor::Type::spectral);
+    ASSERT_TRUE (test::pumpMessagesUntil ([&] { return (double) tree[TrackIds::asigProgress] == 1.0; }));
+    EXPECT_TRUE (track->isStoreReady());
+
+    // Another store installed during an analysis: the analysis stops and does not mark
+    // the new store ready.
+    auto other = test::makeTrack (dir.get().getChildFile ("o"), "o", test::makeNoise (2, 20 * rate, 13), rate, false);
+    ASSERT_NE (other, nullptr);
+    other->setEditor (Editor::Type::spectral);
+    ASSERT_TRUE (other->setAsig (std::make_unique<Asig>()).wasOk());
+    EXPECT_FALSE (other->isStoreReady());
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50); // ms: its last reports arrive
+    EXPECT_FALSE (other->isStoreReady());
+    EXPECT_LT ((double) other->getTree()[TrackIds::asigProgress], 1.0);
+
+    // The default view of the settings, whose choice number is the editor's.
+    SettingsManager settings (dir.get().getChildFile ("settings.json"));
+    const SettingsManager::ScopedInstance installed (settings);
+    for (const auto& [view, type] : { std::pair (SettingsIds::melodyEditorView, Editor::Type::melody),
+                                      std::pair (SettingsIds::mixerView, Editor::Type::none),
+                                      std::pair (SettingsIds::spectralEditorView, Editor::Type::spectral) })
+    {
+        ASSERT_TRUE (settings.setDefaultEditor (view).wasOk());
+        track->setEditorToDefault();
+        EXPECT_EQ (track->getEditor(), type) << view;
+    }
+
+    // From another thread the change reaches the tree on the message thread.
+    std::thread ([&] { track->setEditor (Editor::Type::melody); }).join();
+    EXPECT_TRUE (test::pumpMessagesUntil ([&] { return track->getEditor() == Editor::Type::melody; }));
+
+    // Separation progress reaches the listeners, the last registered first.
+    struct Recorder : AudioTrack::Listener
+    {
+        Recorder (std::vector<juce::String>& l, juce::String n) : log (l), name (std::move (n)) {}
+        void audioTrackSeparationStarted (AudioTrack::Ptr, const juce::ReferenceCountedObjectPtr<SeparationTracker>&) override
+        {
+            log.push_back (name + " started");
+        }
+        void audioTrackSeparationProgressed (float p, AudioTrack::Ptr t) override
+        {
+            log.push_back (name + " " + juce::String (p) + " " + t->getName());
+        }
+        std::vector<juce::String>& log;
+        juce::String name;
+    };
+    std::vector<juce::String> log;
+    Recorder first (log, "first"), second (log, "second");
+    track->addListener (&first);
+    track->addListener (&second);
+    track->separationProgressed (0.25f);
+    track->removeListener (&second);
+    track->separationProgressed (1.0f);
+    track->removeListener (&first);
+    EXPECT_EQ (log, (std::vector<juce::String> { "second 0.25 voice", "first 0.25 voice", "first 1 voice" }));
 }

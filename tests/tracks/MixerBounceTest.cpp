@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <unistd.h>
 
 using namespace kalder;
@@ -92,7 +93,7 @@ TEST (MixerBounce, AllMutedGivesSilenceOfTheFullLength)
     EXPECT_EQ (back.audio.getMagnitude (0, back.audio.getNumSamples()), 0.0f);
 }
 
-TEST (MixerBounce, CancellingHalfwayLeavesAValidShorterFile)
+TEST (MixerBounce, CancellingHalfwayLeavesTheTargetAsItWasAndNoPartialFile)
 {
     BounceProject p (2, 22050 * 2);
     struct CancelAtHalf : Progress::Listener
@@ -103,16 +104,22 @@ TEST (MixerBounce, CancellingHalfwayLeavesAValidShorterFile)
                 source->cancel();
         }
     } canceller;
-    Progress::Ptr progress = new Progress();
-    progress->addListener (&canceller);
 
-    const auto file = p.dir.get().getChildFile ("half.wav");
-    ASSERT_TRUE (MixerBounce::bounceMix (p.mixer, file, progress).wasOk());
-    const auto back = readBack (file);
-    EXPECT_GT (back.audio.getNumSamples(), p.audio.getNumSamples() * 2 / 5);
-    EXPECT_LT (back.audio.getNumSamples(), p.audio.getNumSamples() * 3 / 5);
-    EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (0), back.audio.getReadPointer (0), back.audio.getNumSamples()),
-               110.0);
+    const auto folder = p.dir.get().getChildFile ("out");
+    ASSERT_TRUE (folder.createDirectory());
+    const auto kept = folder.getChildFile ("kept.wav");
+    ASSERT_TRUE (kept.replaceWithText ("previous content"));
+    for (const auto& target : { folder.getChildFile ("half.wav"), kept })
+    {
+        Progress::Ptr progress = new Progress();
+        progress->addListener (&canceller);
+        const auto result = MixerBounce::bounceMix (p.mixer, target, progress);
+        EXPECT_TRUE (result.failed());
+        EXPECT_EQ (result.getErrorMessage(), "Cancelled");
+        EXPECT_GE (progress->getProgress(), 0.5f); // it did run until then
+    }
+    EXPECT_EQ (kept.loadFileAsString(), "previous content");
+    EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFiles), 1) << "a temporary or partial file was left";
 }
 
 TEST (MixerBounce, FailuresLeaveTheTargetAsItWas)
@@ -149,14 +156,21 @@ TEST (MixerBounce, TrackExportWritesTheMaskedTrackAndReplacesOnlyWhenComplete)
                                 MaskMatrix::Zero (asig->getNumFreqs(), asig->getNumFrames())));
     p.master->setVolume (0.1f); // export ignores volume and pan
 
-    const auto file = p.dir.get().getChildFile ("track.wav");
-    ASSERT_TRUE (MixerBounce::exportTrack (p.master, file, { 0, p.master->getNumBlocks() }, 24).wasOk());
-    const auto back = readBack (file);
-    EXPECT_EQ (back.bits, 24);
-    ASSERT_EQ (back.audio.getNumSamples(), 22050);
-    EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (0), back.audio.getReadPointer (0), 22050), 80.0); // 24-bit
-    EXPECT_LT (back.audio.getMagnitude (1, 0, 22050), 1e-5f);
+    // The format follows the extension; none gives WAV.
+    for (const auto& [name, written, format] :
+         { std::tuple ("track", "track.wav", "WAV file"), std::tuple ("track.aiff", "track.aiff", "AIFF file") })
+    {
+        ASSERT_TRUE (
+            MixerBounce::exportTrack (p.master, p.dir.get().getChildFile (name), { 0, p.master->getNumBlocks() }, 24).wasOk());
+        const auto back = readBack (p.dir.get().getChildFile (written));
+        EXPECT_EQ (back.format, format);
+        EXPECT_EQ (back.bits, 24);
+        ASSERT_EQ (back.audio.getNumSamples(), 22050);
+        EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (0), back.audio.getReadPointer (0), 22050), 80.0); // 24-bit
+        EXPECT_LT (back.audio.getMagnitude (1, 0, 22050), 1e-5f);
+    }
 
+    const auto file = p.dir.get().getChildFile ("track.wav");
     Progress::Ptr cancelled = new Progress();
     cancelled->cancel();
     ASSERT_TRUE (file.replaceWithText ("old"));
@@ -164,22 +178,67 @@ TEST (MixerBounce, TrackExportWritesTheMaskedTrackAndReplacesOnlyWhenComplete)
     EXPECT_EQ (file.loadFileAsString(), "old");
 }
 
-TEST (MixerBounce, ExportAllTracksWritesOneFilePerTrack)
+TEST (MixerBounce, ExportAllTracksWritesEveryTrackUneditedInItsOwnFormatAndReplacesNothing)
 {
     BounceProject p (2, 9000);
-    auto twin = test::makeTrack (p.dir.get().getChildFile ("twin"), "m", test::makeNoise (1, 7000, 8), 22050);
+    // A second track named like the first, declared 16-bit, and edited: masked to silence
+    // with a selection on top. The export ignores both.
+    const auto twinAudio = test::makeNoise (1, 7000, 8);
+    const auto twinFolder = p.dir.get().getChildFile ("twin");
+    ASSERT_TRUE (twinFolder.createDirectory());
+    const auto twinFile = twinFolder.getChildFile (juce::String ("m") + AudioTrack::renderedFileSuffix);
+    ASSERT_TRUE (test::writeWav (twinFile, twinAudio, 22050));
+    AudioTrack::Ptr twin = new AudioTrack ("m", AudioTrack::OriginId::separation);
+    ASSERT_TRUE (twin->setAudio (std::make_unique<ParsedAudioBuffer> (twinAudio, 22050), twinFolder, "m", 16, twinFile).wasOk());
+    ASSERT_TRUE (twin->generateAsig().wasOk());
+    auto* asig = twin->getAsig();
+    ASSERT_TRUE (asig->setMask (0, { 0, asig->getNumFreqs() }, { 0, asig->getNumFrames() },
+                                MaskMatrix::Zero (asig->getNumFreqs(), asig->getNumFrames())));
+    ASSERT_TRUE (asig->setSelection ({ 0, 100 }, { 0, 10 }, MaskMatrix::Ones (100, 10), true));
     p.mixer.addTrack (twin);
+    p.mixer.setActiveTrack (twin);
 
+    // A file of an earlier export is kept: the new ones are numbered past it.
     const auto folder = p.dir.get().getChildFile ("stems");
-    ASSERT_TRUE (MixerBounce::exportAllTracks (p.mixer, folder, 24).wasOk());
-    const auto first = readBack (folder.getChildFile ("m.wav"));
-    const auto second = readBack (folder.getChildFile ("m 2.wav"));
-    EXPECT_EQ (first.audio.getNumChannels(), 2);
-    EXPECT_EQ (first.audio.getNumSamples(), 9000);
-    EXPECT_EQ (second.audio.getNumChannels(), 1);
-    EXPECT_EQ (second.audio.getNumSamples(), 7000);
-    EXPECT_GE (test::signalToErrorDb (p.audio.getReadPointer (1), first.audio.getReadPointer (1), 9000), 80.0);
+    ASSERT_TRUE (folder.createDirectory());
+    ASSERT_TRUE (folder.getChildFile ("m.wav").replaceWithText ("earlier export"));
+    const auto files = MixerBounce::getExportFiles (p.mixer.getAllTracks(), folder);
+    ASSERT_EQ (files.size(), 2);
+    EXPECT_EQ (files[0].getFileName(), "m 2.wav");
+    EXPECT_EQ (files[1].getFileName(), "m 3.wav");
+
+    ASSERT_TRUE (MixerBounce::exportAllTracks (p.mixer, folder).wasOk());
+    EXPECT_EQ (folder.getChildFile ("m.wav").loadFileAsString(), "earlier export");
+    const auto first = readBack (files[0]);
+    const auto second = readBack (files[1]);
+    EXPECT_EQ (first.bits, 32);
+    EXPECT_EQ (second.bits, 16);
+    EXPECT_EQ (second.sampleRate, 22050.0);
+    ASSERT_EQ (first.audio.getNumChannels(), 2);
+    ASSERT_EQ (first.audio.getNumSamples(), 9000);
+    ASSERT_EQ (second.audio.getNumChannels(), 1);
+    ASSERT_EQ (second.audio.getNumSamples(), 7000);
+    // Sample for sample: the master exactly, the twin on the 16-bit grid.
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 9000; ++i)
+            ASSERT_EQ (first.audio.getSample (c, i), p.audio.getSample (c, i)) << c << " " << i;
+    for (int i = 0; i < 7000; ++i)
+        ASSERT_NEAR (second.audio.getSample (0, i), twinAudio.getSample (0, i), 0.5f / 32768.0f) << i;
+
+    // Cancelled once the first track is written: its file goes too.
+    struct CancelLate : Progress::Listener
+    {
+        void progressChanged (float v, Progress::Ptr source) override
+        {
+            if (v >= 0.5f)
+                source->cancel();
+        }
+    } canceller;
+    Progress::Ptr progress = new Progress();
+    progress->addListener (&canceller);
+    EXPECT_TRUE (MixerBounce::exportAllTracks (p.mixer, folder, progress).failed());
+    EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFiles), 3);
 
     Mixer empty;
-    EXPECT_TRUE (MixerBounce::exportAllTracks (empty, folder, 24).failed());
+    EXPECT_TRUE (MixerBounce::exportAllTracks (empty, folder).failed());
 }

@@ -1,4 +1,6 @@
 #include "tracks/Mixer.h"
+#include "appcore/ApplicationTree.h"
+#include "appcore/CommandIDs.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
 
@@ -179,6 +181,11 @@ TEST (Mixer, PeaksRiseAtOnceAndFallByHalves)
     EXPECT_NEAR (mixer.getLastPeak()[0], loud / 4.0f, 1e-6f);
     session.renderFrame (3, out);
     EXPECT_NEAR (mixer.getLastPeak()[0], loud, 1e-6f);
+
+    // Once no block comes, the meter falls on its own (the mixer's timer), after a hold.
+    const auto held = juce::Time::getMillisecondCounterHiRes();
+    EXPECT_TRUE (test::pumpMessagesUntil ([&] { return mixer.getLastPeak()[0] < loud * 1.0e-3f; }, 5000));
+    EXPECT_GT (juce::Time::getMillisecondCounterHiRes() - held, 100.0); // ms: four ticks of 33 ms held it
 }
 
 TEST (Mixer, TheRingFollowsEveryEdit)
@@ -377,4 +384,100 @@ TEST (Mixer, TrackMetersFollowTheBlocksHeardNotTheBlocksMixedAhead)
     ASSERT_EQ (loud.size(), 2u);
     EXPECT_GT (loud[0], 0.2f);
     EXPECT_GT (loud[1], 0.2f);
+}
+
+TEST (Mixer, EditorFlagsFollowTheActiveTrackItsEditorAndItsStore)
+{
+    ApplicationTree app;
+    const ApplicationTree::ScopedInstance installed (app);
+    auto& commands = CommandIDs::getInstance();
+    commands.addStandardCommandIDs();                     // every command disabled: the mixer must enable these two
+    app.enableFlags (ApplicationTree::separationRunning); // a bit the mixer does not own
+
+    Project p;
+    EXPECT_TRUE (app.isSet (ApplicationTree::projectOpen));
+    EXPECT_TRUE (p.a->isActive());
+    auto* asig = p.a->getAsig();
+    const auto bins = asig->getNumFreqs(), frames = asig->getNumFrames();
+
+    using T = Editor::Type;
+    constexpr int spectral = ApplicationTree::spectralEdits;
+    struct Step
+    {
+        const char* what;
+        std::function<void()> change;
+        int flags; // the pitch and spectral bits afterwards
+    };
+    const Step steps[] = {
+        { "a new project", [] {}, 0 },
+        { "a selection in the spectral editor",
+          [&] {
+              p.a->setEditor (T::spectral);
+              asig->setSelection ({ 10, 20 }, { 3, 9 }, MaskMatrix::Ones (10, 6), true);
+          },
+          spectral },
+        { "the selection cleared",
+          [&] {
+              asig->setSelection ({ 10, 20 }, { 3, 9 }, MaskMatrix::Zero (10, 6), true);
+          },
+          0 },
+        { "a mask edit",
+          [&] {
+              asig->setMask (1, { 0, bins }, { 0, 4 }, MaskMatrix::Constant (bins, 4, 0.5f));
+          },
+          spectral },
+        { "the store not fully generated", [&] { p.a->getTree().setProperty (TrackIds::asigProgress, 0.5, nullptr); }, 0 },
+        { "the store generated", [&] { p.a->getTree().setProperty (TrackIds::asigProgress, 1.0, nullptr); }, spectral },
+        { "the melody editor, no pitch edits", [&] { p.a->setEditor (T::melody); }, 0 },
+        { "back in the spectral editor", [&] { p.a->setEditor (T::spectral); }, spectral },
+        { "another active track", [&] { p.mixer.setActiveTrack (p.b); }, 0 },
+        { "the edited track active again", [&] { p.mixer.setActiveTrack (p.a); }, spectral },
+        { "no editor", [&] { p.a->setEditor (T::none); }, 0 },
+        { "the edited active track removed",
+          [&] {
+              p.a->setEditor (T::spectral);
+              p.mixer.removeTrack (p.a);
+          },
+          0 },
+    };
+    for (const auto& step : steps)
+    {
+        step.change();
+        const auto expected = step.flags | ApplicationTree::projectOpen | ApplicationTree::separationRunning;
+        // Every change is seen without being announced: the store's by the mixer's timer.
+        EXPECT_TRUE (test::pumpMessagesUntil ([&] {
+            return app.getFlags() == expected && commands.isEnabled (Command::showMelodyEditor) == (step.flags == 0);
+        })) << step.what
+            << ": flags " << app.getFlags();
+        EXPECT_TRUE (commands.isEnabled (Command::showSpectrogramEditor)) << step.what; // no pitch edits exist
+        EXPECT_EQ (app.isTrackBeingEdited(), step.flags != 0) << step.what;
+    }
+    EXPECT_FALSE (p.a->isActive());
+    EXPECT_TRUE (p.master->isActive());
+
+    // The separations may start while a project is open and none runs, and each module
+    // can be turned off alone.
+    struct Query
+    {
+        int flags;
+        bool vocal, pan, drum, bass;
+    };
+    for (const auto& q :
+         { Query { 0, false, false, false, false }, Query { ApplicationTree::projectOpen, true, true, true, true },
+           Query { ApplicationTree::projectOpen | ApplicationTree::separationRunning, false, false, false, false },
+           Query { ApplicationTree::projectOpen | ApplicationTree::panSeparationUnavailable, true, false, true, true },
+           Query { ApplicationTree::projectOpen | ApplicationTree::spectralEdits, true, true, true, true } })
+    {
+        app.updateFlags (~0, q.flags);
+        EXPECT_EQ (app.isVocalSepEnabled(), q.vocal) << q.flags;
+        EXPECT_EQ (app.isPanSepEnabled(), q.pan) << q.flags;
+        EXPECT_EQ (app.isDrumSepEnabled(), q.drum) << q.flags;
+        EXPECT_EQ (app.isBassSepEnabled(), q.bass) << q.flags;
+    }
+
+    // Closing the project clears its bit and disables both editor commands.
+    p.mixer.setMasterTrack (nullptr);
+    EXPECT_FALSE (app.isSet (ApplicationTree::projectOpen));
+    EXPECT_TRUE (test::pumpMessagesUntil ([&] { return ! commands.isEnabled (Command::showSpectrogramEditor); }));
+    EXPECT_FALSE (commands.isEnabled (Command::showMelodyEditor));
 }
