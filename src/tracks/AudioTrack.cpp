@@ -456,9 +456,18 @@ void AudioTrack::handleAsyncUpdate()
         tree.setProperty (TrackIds::asigProgress, value, nullptr);
 }
 
-void AudioTrack::separationProgressed (float progress) noexcept
+void AudioTrack::separationProgressed (float progress)
 {
-    separationProgress = juce::jlimit (0.0f, 1.0f, progress);
+    progress = juce::jlimit (0.0f, 1.0f, progress);
+    separationProgress = progress;
+
+    auto notify = [progress] (AudioTrack& track) {
+        track.listeners.call ([&track, progress] (Listener& l) { l.audioTrackSeparationProgressed (progress, &track); });
+    };
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        notify (*this);
+    else
+        juce::MessageManager::callAsync ([self = Ptr (this), notify] { notify (*self); });
 }
 
 bool AudioTrack::tryClaimForJob (float progress) noexcept
@@ -524,12 +533,6 @@ void AudioTrack::startStoreGeneration()
         generationPool = std::make_unique<juce::ThreadPool> (1);
     if (generationPool->getNumJobs() == 0)
         generationPool->addJob (new GenerateSpectrogramJob (*this), true);
-}
-
-void AudioTrack::separationProgressed (float progress)
-{
-    JUCE_ASSERT_MESSAGE_THREAD
-    listeners.call ([this, progress] (Listener& l) { l.audioTrackSeparationProgressed (progress, this); });
 }
 
 void AudioTrack::deleteFiles()

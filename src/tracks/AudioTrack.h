@@ -180,8 +180,9 @@ public:
     /** The progress, 0..1, of a job that works on the track (a separation, a freeze).
         While it is above 0 the track is busy and no other such job starts on it; the job
         that claimed the track sets it back to 0 when it ends, whatever the outcome.
-        Any thread. */
-    void separationProgressed (float progress) noexcept;
+        The listeners hear of it on the message thread: at once when called there, else
+        soon after. Any thread but the audio thread. */
+    void separationProgressed (float progress);
     float getSeparationProgress() const noexcept { return separationProgress.load(); }
     bool isBusy() const noexcept { return getSeparationProgress() > 0.0f; }
 
@@ -233,9 +234,6 @@ public:
 
     void addListener (Listener* l) { listeners.add (l); }
     void removeListener (Listener* l) { listeners.remove (l); }
-
-    /** Tells the listeners that a separation of this track reached progress (0..1). */
-    void separationProgressed (float progress);
 
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
