@@ -466,6 +466,23 @@ void Asig::resetMaskAndSelection()
     manager->clearSelection();
 }
 
+void Asig::resetMask()
+{
+    ++editGeneration;
+    if (manager != nullptr)
+        for (int c = 0; c < numChannels; ++c)
+            manager->initMask (c);
+    ++editGeneration;
+}
+
+void Asig::clearSelection()
+{
+    ++editGeneration;
+    if (manager != nullptr)
+        manager->clearSelection();
+    ++editGeneration;
+}
+
 //==============================================================================
 void Asig::setRequestedRange (juce::Range<int> frames)
 {

@@ -124,6 +124,12 @@ public:
     bool addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block);
     void resetMaskAndSelection();
 
+    /** Every channel's mask back to all ones (unedited: nothing on disk). */
+    void resetMask();
+
+    /** Empties the selection (its files are emptied too). */
+    void clearSelection();
+
     void setFlip (bool shouldFlip) noexcept
     {
         if (flip.exchange (shouldFlip) != shouldFlip)

@@ -390,6 +390,15 @@ bool AsigMemoryManager::hasSelection() const noexcept
     return false;
 }
 
+juce::Range<int> AsigMemoryManager::getSelectedFrameRange() const
+{
+    juce::Range<int> r;
+    for (const auto& chunk : chunks)
+        if (chunk->getSelectionLevel() > 0.0f)
+            r = unionOf (r, chunk->getSelectedFrameRange());
+    return r;
+}
+
 juce::Range<int> AsigMemoryManager::getEditedFrameRange() const
 {
     juce::Range<int> r;

@@ -105,6 +105,9 @@ public:
     SelectionBlock getSelection();
 
     bool hasSelection() const noexcept;
+
+    /** The frames from the first to the last that hold a selected bin (empty when none). */
+    juce::Range<int> getSelectedFrameRange() const;
     juce::Range<int> getEditedFrameRange() const;
 
     /** Reads straight from the data files, bypassing the caches. */
