@@ -1,6 +1,8 @@
 #include "AudioTrack.h"
 #include "WavParsedAudio.h"
 
+#include "editing/ManualEditManager.h"
+
 namespace kalder
 {
 
@@ -105,6 +107,7 @@ juce::Result AudioTrack::setAudio (std::unique_ptr<ParsedAudio> newAudio, const 
     c->audio = std::move (newAudio);
     c->asig = std::move (store);
     setContent (c);
+    ++storeSerial;
     dataFolder = folder;
     dataName = name;
     bitsPerSample = bits;
@@ -149,6 +152,7 @@ juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
     asigProgress->addListener (this);
 
     auto result = asig->readAudio (*c->audio, progress->addChild ({ 0.0f, 1.0f }));
+    ++storeSerial; // new data files: an earlier history no longer applies
     storeReady = result.wasOk() && asig->isReady();
     ++settingsGeneration;
     if (result.wasOk())
@@ -180,6 +184,8 @@ juce::Result AudioTrack::setAsig (std::unique_ptr<Asig> newStore)
     setContent (c);
     storeReady = ready;
     settingsGeneration += oldEdits + 1;
+    ++storeSerial;
+    manualEdits.reset(); // the old store's history goes with it
 
     if (ready && (double) tree[TrackIds::asigProgress] < 1.0)
         tree.setProperty (TrackIds::asigProgress, 1.0, nullptr);
@@ -382,6 +388,28 @@ bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
         if (t == ancestor)
             return true;
     return false;
+}
+
+ManualEditManager& AudioTrack::getManualEditManager()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (manualEdits == nullptr || manualEditsStore != storeSerial.load())
+    {
+        manualEdits.reset();
+        manualEditsStore = storeSerial.load();
+        manualEdits = std::make_unique<ManualEditManager> (getContent()->asig);
+        manualEdits->setTrackStateCheck ([this] {
+            if (isLocked())
+                return ManualEditManager::TrackState::busy;
+            return isStoreReady() ? ManualEditManager::TrackState::editable : ManualEditManager::TrackState::analysing;
+        });
+    }
+    return *manualEdits;
+}
+
+EditResult AudioTrack::resetManualEdits()
+{
+    return getManualEditManager().resetEdits();
 }
 
 void AudioTrack::deleteFiles()

@@ -13,6 +13,9 @@
 namespace kalder
 {
 
+class EditResult;
+class ManualEditManager;
+
 /**
     One layer of a project: decoded audio, its frame store (Asig) and the mixer
     settings of the layer, which live in a "TRACK" value tree.
@@ -177,6 +180,18 @@ public:
     /** Deletes the track's data files and rendered audio file. */
     void deleteFiles();
 
+    //==============================================================================
+    /** The spectral edits of the current store, with their undo history. A manager and
+        its history belong to one store: after setAudio(), generateAsig() or setAsig()
+        the next call gives a new manager with an empty history. silenceFrames() keeps
+        the store with its masks and selection, and so the history. Edits are refused
+        while the track is locked or its store is not analysed. Message thread. */
+    ManualEditManager& getManualEditManager();
+
+    /** Every mask back to all ones and the selection empty: one undo step of the
+        manager's history ("Reset spectral edits"). Message thread. */
+    EditResult resetManualEdits();
+
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
     void handleAsyncUpdate() override;
@@ -215,6 +230,10 @@ private:
     std::atomic<int> peakCountdown { 0 };
     std::atomic<bool> meterRunning { false };
     Progress::Ptr asigProgress;
+
+    std::unique_ptr<ManualEditManager> manualEdits;
+    juce::uint32 manualEditsStore = 0;           // the storeSerial the manager was made for
+    std::atomic<juce::uint32> storeSerial { 1 }; // changes with every new or reanalysed store
 
     JUCE_DECLARE_NON_COPYABLE (AudioTrack)
 };
