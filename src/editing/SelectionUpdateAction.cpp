@@ -77,7 +77,13 @@ void SelectionUpdateAction::build (juce::Range<int> bins, juce::Range<int> frame
     // Chunk-aligned parts: each read and write stays within one chunk's files.
     for (int start = touched.getStart(); start < touched.getEnd(); start = (start / step + 1) * step)
     {
-        const juce::Range<int> part (start, juce::jmin ((start / step + 1) * step, touched.getEnd()));
+        auto part = juce::Range<int> (start, juce::jmin ((start / step + 1) * step, touched.getEnd()));
+        // A replacement changes a chunk only where it was selected or where the block lies.
+        if (rule == Rule::replace)
+            part = unionOf (part.getIntersectionWith (frames), memory->getSelectedFrameRange (part));
+        if (part.isEmpty())
+            continue;
+
         const auto before = store->getSelection (part);
         if (before.cols() != part.getLength())
         {

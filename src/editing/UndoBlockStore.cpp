@@ -25,6 +25,9 @@ std::unique_ptr<UndoBlockStore::Block> UndoBlockStore::store (const MaskMatrix& 
     block->columns = (int) values.cols();
     block->code = RunLengthCodec::encode (values.data(), (size_t) values.size());
     block->codeWords = block->code.size();
+    // Values that do not compress are one literal: they can be read straight back.
+    block->singleLiteral = values.size() > 0 && block->codeWords == (size_t) values.size() + 1
+                           && block->code[0] == (std::uint32_t) ((size_t) values.size() << 1);
     ++numBlocks;
     memoryBytes += blockOverheadBytes;
 
@@ -85,12 +88,16 @@ void UndoBlockStore::forget (Block& block)
 bool UndoBlockStore::load (const Block& block, MaskMatrix& dest) const
 {
     dest.resize (block.rows, block.columns);
+    const auto count = (size_t) dest.size();
     if (block.isInMemory())
-        return RunLengthCodec::decode (block.code.data(), block.code.size(), dest.data(), (size_t) dest.size());
+        return RunLengthCodec::decode (block.code.data(), block.code.size(), dest.data(), count);
 
-    std::vector<std::uint32_t> code (block.codeWords);
-    return scratch.read (block.fileOffset, code.data(), block.getCodeBytes())
-           && RunLengthCodec::decode (code.data(), code.size(), dest.data(), (size_t) dest.size());
+    if (block.singleLiteral)
+        return scratch.read (block.fileOffset + (std::int64_t) sizeof (std::uint32_t), dest.data(), count * sizeof (float));
+
+    std::unique_ptr<std::uint32_t[]> code (new std::uint32_t[block.codeWords]); // no need to clear it first
+    return scratch.read (block.fileOffset, code.get(), block.getCodeBytes())
+           && RunLengthCodec::decode (code.get(), block.codeWords, dest.data(), count);
 }
 
 } // namespace kalder

@@ -65,7 +65,8 @@ public:
         std::vector<std::uint32_t> code; // while in memory
         std::int64_t fileOffset = -1;    // once spilled
         std::list<Block*>::iterator inMemoryPosition;
-        bool listed = false; // in the store's list of blocks in memory
+        bool listed = false;        // in the store's list of blocks in memory
+        bool singleLiteral = false; // the code is one literal token: the values as they are
 
         JUCE_DECLARE_NON_COPYABLE (Block)
     };

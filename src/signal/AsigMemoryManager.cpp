@@ -390,12 +390,12 @@ bool AsigMemoryManager::hasSelection() const noexcept
     return false;
 }
 
-juce::Range<int> AsigMemoryManager::getSelectedFrameRange() const
+juce::Range<int> AsigMemoryManager::getSelectedFrameRange (juce::Range<int> within) const
 {
     juce::Range<int> r;
     for (const auto& chunk : chunks)
-        if (chunk->getSelectionLevel() > 0.0f)
-            r = unionOf (r, chunk->getSelectedFrameRange());
+        if (chunk->getSelectionLevel() > 0.0f && chunk->getFrameRange().intersects (within))
+            r = unionOf (r, chunk->getSelectedFrameRange().getIntersectionWith (within));
     return r;
 }
 

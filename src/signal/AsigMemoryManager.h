@@ -6,6 +6,7 @@
 #include <juce_events/juce_events.h>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -106,8 +107,9 @@ public:
 
     bool hasSelection() const noexcept;
 
-    /** The frames from the first to the last that hold a selected bin (empty when none). */
-    juce::Range<int> getSelectedFrameRange() const;
+    /** The frames from the first to the last that hold a selected bin, within the given
+        frames (all by default); empty when none. */
+    juce::Range<int> getSelectedFrameRange (juce::Range<int> within = { 0, std::numeric_limits<int>::max() }) const;
     juce::Range<int> getEditedFrameRange() const;
 
     /** Reads straight from the data files, bypassing the caches. */
