@@ -18,6 +18,12 @@ void EditManagerBase::removeListener (Listener* listener)
     listeners.removeFirstMatchingValue (listener);
 }
 
+void EditManagerBase::copyListenersTo (EditManagerBase& other) const
+{
+    for (auto* l : listeners)
+        other.addListener (l);
+}
+
 template <typename Call>
 void EditManagerBase::callListeners (Call&& call)
 {

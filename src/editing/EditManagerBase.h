@@ -59,6 +59,10 @@ public:
     /** Calls pitchChanged on every listener. */
     void notifyPitchChanged (juce::Range<float> pitches, bool finished);
 
+    /** Registers this manager's listeners with another one, last registered last (a
+        track hands its views over to the manager of its next store). */
+    void copyListenersTo (EditManagerBase& other) const;
+
     /** The store, or null once it has gone. */
     std::shared_ptr<Asig> getAsig() const { return store.lock(); }
 

@@ -112,11 +112,9 @@ ManualEditManager::ManualEditManager (std::weak_ptr<Asig> store, Settings settin
     blocks = std::make_unique<UndoBlockStore> (folder, settings.blockLimits);
 }
 
-ManualEditManager::~ManualEditManager()
-{
-    // The history's actions hold blocks of the block store: they go first.
-    history.clearUndoHistory();
-}
+// The history's actions hold blocks of the block store: the history is declared after
+// the store, so it goes first. The manager may go on any thread (with its track).
+ManualEditManager::~ManualEditManager() = default;
 
 void ManualEditManager::setTrackStateCheck (std::function<TrackState()> check)
 {

@@ -185,7 +185,8 @@ juce::Result AudioTrack::setAsig (std::unique_ptr<Asig> newStore)
     storeReady = ready;
     settingsGeneration += oldEdits + 1;
     ++storeSerial;
-    manualEdits.reset(); // the old store's history goes with it
+    if (manualEdits != nullptr)
+        replaceManualEdits(); // the old store's history goes with it
 
     if (ready && (double) tree[TrackIds::asigProgress] < 1.0)
         tree.setProperty (TrackIds::asigProgress, 1.0, nullptr);
@@ -394,17 +395,22 @@ ManualEditManager& AudioTrack::getManualEditManager()
 {
     JUCE_ASSERT_MESSAGE_THREAD
     if (manualEdits == nullptr || manualEditsStore != storeSerial.load())
-    {
-        manualEdits.reset();
-        manualEditsStore = storeSerial.load();
-        manualEdits = std::make_unique<ManualEditManager> (getContent()->asig);
-        manualEdits->setTrackStateCheck ([this] {
-            if (isLocked())
-                return ManualEditManager::TrackState::busy;
-            return isStoreReady() ? ManualEditManager::TrackState::editable : ManualEditManager::TrackState::analysing;
-        });
-    }
+        replaceManualEdits();
     return *manualEdits;
+}
+
+void AudioTrack::replaceManualEdits()
+{
+    manualEditsStore = storeSerial.load();
+    auto next = std::make_unique<ManualEditManager> (getContent()->asig);
+    next->setTrackStateCheck ([this] {
+        if (isLocked())
+            return ManualEditManager::TrackState::busy;
+        return isStoreReady() ? ManualEditManager::TrackState::editable : ManualEditManager::TrackState::analysing;
+    });
+    if (manualEdits != nullptr)
+        manualEdits->copyListenersTo (*next);
+    manualEdits = std::move (next); // the old store's history goes here
 }
 
 EditResult AudioTrack::resetManualEdits()

@@ -183,9 +183,10 @@ public:
     //==============================================================================
     /** The spectral edits of the current store, with their undo history. A manager and
         its history belong to one store: after setAudio(), generateAsig() or setAsig()
-        the next call gives a new manager with an empty history. silenceFrames() keeps
-        the store with its masks and selection, and so the history. Edits are refused
-        while the track is locked or its store is not analysed. Message thread. */
+        the track has a new manager with an empty history, which keeps the listeners of
+        the one before. silenceFrames() keeps the store with its masks and selection,
+        and so the history. Edits are refused while the track is locked or its store is
+        not analysed. Message thread. */
     ManualEditManager& getManualEditManager();
 
     /** Every mask back to all ones and the selection empty: one undo step of the
@@ -198,6 +199,7 @@ private:
     void timerCallback() override;
     void progressChanged (float value, Progress::Ptr source) override;
     void updateMirrors (const juce::Identifier& property);
+    void replaceManualEdits();
 
     const OriginId origin;
     juce::ValueTree tree;

@@ -402,11 +402,19 @@ TEST (ManualEditManager, EveryTrackAndStoreHasItsOwnHistory)
     ASSERT_TRUE (a->silenceFrames ({ 10, 20 }).wasOk());
     EXPECT_EQ (&a->getManualEditManager(), &editsA);
     EXPECT_EQ (editsA.getUndoManager().getNumUndos(), 2);
+    std::vector<int> order;
+    Recorder view (order, 1);
+    editsA.addListener (&view);
     auto reopened = std::make_unique<Asig>();
     ASSERT_TRUE (reopened->openAsig (dir.get().getChildFile ("a"), "a").wasOk());
     ASSERT_TRUE (a->setAsig (std::move (reopened)).wasOk());
-    EXPECT_EQ (a->getManualEditManager().getUndoManager().getNumTransactions(), 0);
+    auto& next = a->getManualEditManager();
+    EXPECT_EQ (next.getUndoManager().getNumTransactions(), 0);
     EXPECT_TRUE (sameBits (snapshot (*a->getAsig()), stateA));
+    // The views that followed the old store's edits follow the new one's.
+    ASSERT_TRUE (next.rectangleSelect (0, 0, 3, 3, SelectionMode::replace).wasChanged());
+    EXPECT_EQ (view.calls.size(), 1u);
+    next.removeListener (&view);
 }
 
 TEST (ManualEditManager, TheHistoryStaysWithinItsMemoryBudgetOnALongTrack)
