@@ -514,9 +514,10 @@ EditResult ManualEditManager::erase (int x1, int y1, int x2, int y2, double radi
 
     brushRadius = juce::jlimit (0.5, maxBrushRadius, radius);
     brushStrength = juce::jlimit (0.0, 1.0, strength);
-    const auto [bins, frames] = MaskUpdater::getStrokeBox (x1, y1, x2, y2, brushRadius, store->getNumFreqs(),
+    const auto radiusNow = brushRadius.load(), strengthNow = brushStrength.load();
+    const auto [bins, frames] = MaskUpdater::getStrokeBox (x1, y1, x2, y2, radiusNow, store->getNumFreqs(),
                                                            store->getNumFrames());
-    if (frames.isEmpty() || brushStrength == 0.0)
+    if (frames.isEmpty() || strengthNow == 0.0)
         return commit (Names::eraser, {}, stroke == Stroke::start ? StrokeUse::start : StrokeUse::extend);
 
     std::vector<std::unique_ptr<MaskUpdateAction>> perChannel;
@@ -529,7 +530,7 @@ EditResult ManualEditManager::erase (int x1, int y1, int x2, int y2, double radi
             const auto c = action->getChannel();
             const MaskMatrix current =
                 store->getMemoryManager()->getMaskFrames (c, part, true, false).middleRows (bins.getStart(), bins.getLength());
-            const auto update = updater.eraserStroke (c, x1, y1, x2, y2, brushRadius, brushStrength, part, &current);
+            const auto update = updater.eraserStroke (c, x1, y1, x2, y2, radiusNow, strengthNow, part, &current);
             if (update.isEmpty() || ! action->addBlock (update, &current))
                 return false;
         }
@@ -551,10 +552,11 @@ MaskUpdate ManualEditManager::previewErase (int x1, int y1, int x2, int y2) cons
     const auto store = getAsig();
     if (store == nullptr || ! store->isReady())
         return {};
-    const auto box = MaskUpdater::getStrokeBox (x1, y1, x2, y2, brushRadius, store->getNumFreqs(), store->getNumFrames());
+    const auto radius = brushRadius.load();
+    const auto box = MaskUpdater::getStrokeBox (x1, y1, x2, y2, radius, store->getNumFreqs(), store->getNumFrames());
     if (box.second.isEmpty() || box.second.getLength() > longestPreview)
         return {};
-    return updater.eraserStroke (0, x1, y1, x2, y2, brushRadius, brushStrength, box.second);
+    return updater.eraserStroke (0, x1, y1, x2, y2, radius, brushStrength.load(), box.second);
 }
 
 EditResult ManualEditManager::spotRemover()

@@ -7,6 +7,7 @@
 #include "SelectionHelper.h"
 #include "UndoBlockStore.h"
 
+#include <atomic>
 #include <functional>
 
 namespace kalder
@@ -244,7 +245,7 @@ private:
     MaskUpdater updater;
     std::function<TrackState()> trackState;
     bool strokeOpen = false;
-    double brushRadius = 8.0, brushStrength = 1.0;
+    std::atomic<double> brushRadius { 8.0 }, brushStrength { 1.0 }; // read by previews on any thread
 
     JUCE_DECLARE_NON_COPYABLE (ManualEditManager)
 };

@@ -34,17 +34,23 @@ bool UndoScratchFile::open()
     if (openFailed)
         return false;
 
-    auto dir = folder.isDirectory() ? folder : juce::File::getSpecialLocation (juce::File::tempDirectory);
-    auto pattern = dir.getChildFile (".undo-XXXXXX").getFullPathName().toStdString();
-    fd = ::mkostemp (pattern.data(), O_CLOEXEC);
-    if (fd < 0)
+    // The track's folder first (it lies on the disk that holds the track's data, and is
+    // never a memory-backed file system); the system's temporary folder if it refuses.
+    for (const auto& dir : { folder, juce::File::getSpecialLocation (juce::File::tempDirectory) })
     {
-        openFailed = true;
-        return false;
+        if (! dir.isDirectory())
+            continue;
+        auto pattern = dir.getChildFile (".undo-XXXXXX").getFullPathName().toStdString();
+        fd = ::mkostemp (pattern.data(), O_CLOEXEC);
+        if (fd >= 0)
+        {
+            // Nameless from now on: only the descriptor holds the file.
+            ::unlink (pattern.c_str());
+            return true;
+        }
     }
-    // Nameless from now on: only the descriptor holds the file.
-    ::unlink (pattern.c_str());
-    return true;
+    openFailed = true;
+    return false;
 }
 
 std::int64_t UndoScratchFile::allocate (size_t numBytes)

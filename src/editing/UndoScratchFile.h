@@ -26,8 +26,8 @@ namespace kalder
 class UndoScratchFile
 {
 public:
-    /** Creates the file lazily, in folder (or the system's temporary folder when folder
-        is not a directory), on the first write. */
+    /** Creates the file lazily, on the first write, in folder (or, when that cannot be
+        written, in the system's temporary folder). */
     explicit UndoScratchFile (juce::File folder);
     ~UndoScratchFile();
 

@@ -137,7 +137,15 @@ TEST (ManualEditManager, UndoAndRedoGiveMasksAndSelectionsBackBitForBit)
         step (edits.growSelection (2, 3));
         step (edits.shrinkSelection (1, 1));
         step (edits.erase (200, 300, 260, 350, 6.0, 0.8));
+        // The brush's preview is what the next segment writes, and writes nothing itself.
+        const auto preview = edits.previewErase (260, 350, 270, 250);
+        EXPECT_TRUE (sameBits (snapshot (*asig), states.back()));
         EXPECT_TRUE (edits.erase (260, 350, 270, 250, 6.0, 0.8, ManualEditManager::Stroke::extend).wasChanged());
+        ASSERT_FALSE (preview.isEmpty());
+        EXPECT_TRUE (sameBits (asig->getMemoryManager()
+                                   ->getMaskFrames (0, preview.frames, false, false)
+                                   .middleRows (preview.bins.getStart(), preview.bins.getLength()),
+                               preview.values));
         states.back() = snapshot (*asig); // the stroke's two segments are one step
         step (edits.spotRemover());
         step (edits.rectangleSelect (-100, -100, 5000, 5000, SelectionMode::replace));
