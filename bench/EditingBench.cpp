@@ -82,6 +82,7 @@ void UndoWholeTrackMaskChange (benchmark::State& state)
 {
     auto& edits = song().track->getManualEditManager();
     edits.getUndoManager().clearUndoHistory();
+    edits.clearSelection (false);
     if (! edits.rectangleSelect (0, 0, 1 << 30, 1 << 30, SelectionMode::replace).wasChanged()
         || ! edits.setConstant (0.0f).wasChanged())
         state.SkipWithError ("the erase failed");
