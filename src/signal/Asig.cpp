@@ -471,11 +471,20 @@ void Asig::resetMaskAndSelection()
     manager->clearSelection();
 }
 
+void Asig::resetMask()
+{
+    ++editGeneration;
+    if (manager != nullptr)
+        for (int c = 0; c < numChannels; ++c)
+            manager->initMask (c);
+    ++editGeneration;
+}
+
 void Asig::clearSelection()
 {
+    ++editGeneration;
     if (manager != nullptr)
         manager->clearSelection();
-    // After the files changed: a renderer that looked meanwhile renders again.
     ++editGeneration;
 }
 

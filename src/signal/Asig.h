@@ -126,6 +126,11 @@ public:
     bool setSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block, bool clearRestFirst);
     bool addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block);
     void resetMaskAndSelection();
+
+    /** Every channel's mask back to all ones (unedited: nothing on disk). */
+    void resetMask();
+
+    /** Empties the selection (its files are emptied too). */
     void clearSelection();
 
     void setFlip (bool shouldFlip) noexcept

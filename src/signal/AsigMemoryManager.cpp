@@ -386,13 +386,13 @@ bool AsigMemoryManager::hasSelection() const noexcept
     return false;
 }
 
-juce::Range<int> AsigMemoryManager::getSelectedFrameRange() const
+juce::Range<int> AsigMemoryManager::getSelectedFrameRange (juce::Range<int> within) const
 {
-    juce::Range<int> frames;
+    juce::Range<int> r;
     for (const auto& chunk : chunks)
-        if (chunk->getSelectionLevel() > 0.0f)
-            frames = unionOf (frames, chunk->getSelectedFrameRange());
-    return frames;
+        if (chunk->getSelectionLevel() > 0.0f && chunk->getFrameRange().intersects (within))
+            r = unionOf (r, chunk->getSelectedFrameRange().getIntersectionWith (within));
+    return r;
 }
 
 juce::Range<int> AsigMemoryManager::getEditedFrameRange() const

@@ -6,6 +6,7 @@
 #include <juce_events/juce_events.h>
 
 #include <atomic>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -105,10 +106,11 @@ public:
     SelectionBlock getSelection();
 
     bool hasSelection() const noexcept;
-    juce::Range<int> getEditedFrameRange() const;
 
-    /** The frames that hold a selected bin (empty when nothing is selected). */
-    juce::Range<int> getSelectedFrameRange() const;
+    /** The frames from the first to the last that hold a selected bin, within the given
+        frames (all by default); empty when none. */
+    juce::Range<int> getSelectedFrameRange (juce::Range<int> within = { 0, std::numeric_limits<int>::max() }) const;
+    juce::Range<int> getEditedFrameRange() const;
 
     /** Reads straight from the data files, bypassing the caches. */
     CspecMatrix readCspecFromFile (int channel, juce::Range<int> frames) const;

@@ -3,6 +3,8 @@
 
 #include "appcore/SettingsManager.h"
 
+#include "editing/ManualEditManager.h"
+
 namespace kalder
 {
 
@@ -164,6 +166,7 @@ juce::Result AudioTrack::setAudio (std::unique_ptr<ParsedAudio> newAudio, const 
     c->audio = std::move (newAudio);
     c->asig = std::move (store);
     setContent (c);
+    ++storeSerial;
     dataFolder = folder;
     dataName = name;
     bitsPerSample = bits;
@@ -214,6 +217,7 @@ juce::Result AudioTrack::generateAsig (Progress::Ptr progress)
     asigProgress->addListener (this);
 
     auto result = asig->readAudio (*c->audio, progress->addChild ({ 0.0f, 1.0f }));
+    ++storeSerial; // new data files: an earlier history no longer applies
     storeReady = result.wasOk() && asig->isReady();
     ++settingsGeneration;
     if (result.wasOk())
@@ -256,6 +260,9 @@ juce::Result AudioTrack::setAsig (std::unique_ptr<Asig> newStore)
     setContent (c);
     storeReady = ready;
     settingsGeneration += oldEdits + 1;
+    ++storeSerial;
+    if (manualEdits != nullptr)
+        replaceManualEdits(); // the old store's history goes with it
 
     if (ready && (double) tree[TrackIds::asigProgress] < 1.0)
         tree.setProperty (TrackIds::asigProgress, 1.0, nullptr);
@@ -485,7 +492,7 @@ bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
     return false;
 }
 
-//==============================================================================
+//=======================================================================
 void AudioTrack::setCustomColour (juce::uint32 argb)
 {
     if (runOnMessageThread (*this, [argb] (AudioTrack& t) { t.setCustomColour (argb); }))
@@ -533,6 +540,33 @@ void AudioTrack::startStoreGeneration()
         generationPool = std::make_unique<juce::ThreadPool> (1);
     if (generationPool->getNumJobs() == 0)
         generationPool->addJob (new GenerateSpectrogramJob (*this), true);
+}
+
+ManualEditManager& AudioTrack::getManualEditManager()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (manualEdits == nullptr || manualEditsStore != storeSerial.load())
+        replaceManualEdits();
+    return *manualEdits;
+}
+
+void AudioTrack::replaceManualEdits()
+{
+    manualEditsStore = storeSerial.load();
+    auto next = std::make_unique<ManualEditManager> (getContent()->asig);
+    next->setTrackStateCheck ([this] {
+        if (isLocked())
+            return ManualEditManager::TrackState::busy;
+        return isStoreReady() ? ManualEditManager::TrackState::editable : ManualEditManager::TrackState::analysing;
+    });
+    if (manualEdits != nullptr)
+        manualEdits->copyListenersTo (*next);
+    manualEdits = std::move (next); // the old store's history goes here
+}
+
+EditResult AudioTrack::resetManualEdits()
+{
+    return getManualEditManager().resetEdits();
 }
 
 void AudioTrack::deleteFiles()

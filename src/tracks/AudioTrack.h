@@ -16,6 +16,9 @@ namespace kalder
 
 class SeparationTracker;
 
+class EditResult;
+class ManualEditManager;
+
 /**
     One layer of a project: decoded audio, its frame store (Asig) and the mixer
     settings of the layer, which live in a "TRACK" value tree.
@@ -235,12 +238,25 @@ public:
     void addListener (Listener* l) { listeners.add (l); }
     void removeListener (Listener* l) { listeners.remove (l); }
 
+    /** The spectral edits of the current store, with their undo history. A manager and
+        its history belong to one store: after setAudio(), generateAsig() or setAsig()
+        the track has a new manager with an empty history, which keeps the listeners of
+        the one before. silenceFrames() keeps the store with its masks and selection,
+        and so the history. Edits are refused while the track is locked or its store is
+        not analysed. Message thread. */
+    ManualEditManager& getManualEditManager();
+
+    /** Every mask back to all ones and the selection empty: one undo step of the
+        manager's history ("Reset spectral edits"). Message thread. */
+    EditResult resetManualEdits();
+
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
     void handleAsyncUpdate() override;
     void timerCallback() override;
     void progressChanged (float value, Progress::Ptr source) override;
     void updateMirrors (const juce::Identifier& property);
+    void replaceManualEdits();
 
     const OriginId origin;
     juce::ValueTree tree;
@@ -280,6 +296,10 @@ private:
     std::unique_ptr<juce::ThreadPool> generationPool; // made when first needed
     std::atomic<bool> analysing { false }, active { false };
     juce::ListenerList<Listener> listeners;
+
+    std::unique_ptr<ManualEditManager> manualEdits;
+    juce::uint32 manualEditsStore = 0;           // the storeSerial the manager was made for
+    std::atomic<juce::uint32> storeSerial { 1 }; // changes with every new or reanalysed store
 
     JUCE_DECLARE_NON_COPYABLE (AudioTrack)
 };

@@ -1,0 +1,175 @@
+// The spectral edit history beside its bounds, in one run:
+//   UndoWholeTrackMaskChange   undo of an erase of a whole 5-minute stereo track whose mask
+//                              did not compress (its blocks come back from the scratch file)
+//   WriteWholeTrackMaskBound   writing the same mask blocks into the store from memory: what
+//                              any undo of that change has to do at least
+//   HistoryAfterWandEdits      200 wand-sized soft selections (61 x 61, a soft blob): the history's memory and
+//                              scratch bytes beside the uncompressed blocks (counters)
+#include "editing/ManualEditManager.h"
+#include "signal/AsigMemoryChunk.h"
+#include "tracks/TrackLoader.h"
+
+#include <benchmark/benchmark.h>
+
+#include <juce_audio_formats/juce_audio_formats.h>
+
+using namespace kalder;
+
+namespace
+{
+constexpr int rate = 44100;
+constexpr int songSeconds = 300;
+
+juce::File benchFolder()
+{
+    auto dir = juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("kalder-bench-editing");
+    dir.createDirectory();
+    return dir;
+}
+
+MaskMatrix softValues (int rows, int cols, int seed)
+{
+    juce::Random r (seed);
+    MaskMatrix m (rows, cols);
+    for (Eigen::Index i = 0; i < m.size(); ++i)
+        m.data()[i] = 0.05f + 0.95f * r.nextFloat();
+    return m;
+}
+
+/** A 5-minute stereo song with a soft mask over all of it. */
+struct Song
+{
+    Song()
+    {
+        const auto wav = benchFolder().getChildFile ("song.wav");
+        if (! wav.existsAsFile())
+        {
+            juce::AudioBuffer<float> audio (2, rate * songSeconds);
+            juce::Random r (3);
+            for (int c = 0; c < 2; ++c)
+                for (int i = 0; i < audio.getNumSamples(); ++i)
+                    audio.setSample (c, i, r.nextFloat() - 0.5f);
+            auto stream = std::make_unique<juce::FileOutputStream> (wav);
+            juce::WavAudioFormat format;
+            std::unique_ptr<juce::AudioFormatWriter> writer (format.createWriterFor (stream.get(), rate, 2, 16, {}, 0));
+            stream.release();
+            writer->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
+        }
+        const auto folder = benchFolder().getChildFile ("song");
+        folder.deleteRecursively();
+        auto result = juce::Result::ok();
+        track = TrackLoader::openTrack (wav, folder, "song", AudioTrack::OriginId::master, nullptr, result);
+        auto* asig = track->getAsig();
+        for (int c = 0; c < asig->getNumChannels(); ++c)
+            for (int start = 0; start < asig->getNumFrames(); start += AsigMemoryChunk::framesPerChunk)
+            {
+                const juce::Range<int> part (start, juce::jmin (start + AsigMemoryChunk::framesPerChunk, asig->getNumFrames()));
+                asig->setMask (c, { 0, asig->getNumFreqs() }, part,
+                               softValues (asig->getNumFreqs(), part.getLength(), start + c));
+            }
+    }
+
+    AudioTrack::Ptr track;
+};
+
+Song& song()
+{
+    static Song s;
+    return s;
+}
+
+void UndoWholeTrackMaskChange (benchmark::State& state)
+{
+    auto& edits = song().track->getManualEditManager();
+    edits.getUndoManager().clearUndoHistory();
+    edits.clearSelection (false);
+    if (! edits.rectangleSelect (0, 0, 1 << 30, 1 << 30, SelectionMode::replace).wasChanged()
+        || ! edits.setConstant (0.0f).wasChanged())
+        state.SkipWithError ("the erase failed");
+
+    for (auto _ : state)
+    {
+        if (! edits.undo().wasChanged())
+            state.SkipWithError ("undo failed");
+        state.PauseTiming();
+        edits.redo();
+        state.ResumeTiming();
+    }
+    const auto usage = edits.getHistoryUsage();
+    state.counters["memory_MB"] = (double) usage.memoryBytes / (1 << 20);
+    state.counters["scratch_MB"] = (double) usage.scratchBytes / (1 << 20);
+    edits.undo();
+    edits.getUndoManager().clearUndoHistory();
+}
+
+void WriteWholeTrackMaskBound (benchmark::State& state)
+{
+    auto* asig = song().track->getAsig();
+    std::vector<std::pair<juce::Range<int>, MaskMatrix>> blocks;
+    for (int start = 0; start < asig->getNumFrames(); start += AsigMemoryChunk::framesPerChunk)
+    {
+        const juce::Range<int> part (start, juce::jmin (start + AsigMemoryChunk::framesPerChunk, asig->getNumFrames()));
+        blocks.emplace_back (part, asig->getMemoryManager()->getMaskFrames (0, part, true, false));
+    }
+    for (auto _ : state)
+        for (int c = 0; c < asig->getNumChannels(); ++c)
+            for (const auto& [part, values] : blocks)
+                asig->setMask (c, { 0, asig->getNumFreqs() }, part, values);
+}
+
+/** A wand's result: a blob whose core is fully selected, with a soft, uneven edge. */
+MaskMatrix wandBlob (int size, int seed)
+{
+    juce::Random r (seed);
+    MaskMatrix m (size, size);
+    const auto centre = (size - 1) * 0.5, radius = size * (0.3 + 0.15 * r.nextDouble());
+    for (int f = 0; f < size; ++f)
+        for (int b = 0; b < size; ++b)
+        {
+            const auto d = std::hypot (b - centre, f - centre) / radius;
+            m (b, f) = (float) juce::jlimit (0.0, 1.0, 1.6 - d + 0.3 * (r.nextDouble() - 0.5));
+        }
+    return m;
+}
+
+void HistoryAfterWandEdits (benchmark::State& state)
+{
+    auto content = song().track->getContent();
+    auto* asig = content->asig.get();
+    constexpr int edits = 200, size = 61;
+    size_t memory = 0;
+    juce::int64 scratch = 0;
+    for (auto _ : state)
+    {
+        ManualEditManager manager (content->asig);
+        juce::Random r (5);
+        for (int i = 0; i < edits; ++i)
+        {
+            SelectionUpdate u;
+            u.x1 = r.nextInt (asig->getNumFrames() - size);
+            u.y1 = r.nextInt (asig->getNumFreqs() - size);
+            u.x2 = u.x1 + size - 1;
+            u.y2 = u.y1 + size - 1;
+            u.values = wandBlob (size, i);
+            SelectionHelper::setSelectionMode (i % 3 == 0 ? SelectionMode::replace : SelectionMode::addPoint, u);
+            manager.applySelectionUpdate (u, "Wand selection");
+        }
+        memory = manager.getHistoryUsage().memoryBytes;
+        scratch = manager.getHistoryUsage().scratchBytes;
+        state.PauseTiming();
+        while (manager.getUndoManager().canUndo())
+            manager.getUndoManager().undo();
+        state.ResumeTiming();
+    }
+    // Every edit stores its block before and after, uncompressed.
+    const auto raw = (double) edits * 2.0 * size * size * sizeof (float);
+    state.counters["memory_KB"] = (double) memory / 1024.0;
+    state.counters["scratch_KB"] = (double) scratch / 1024.0;
+    state.counters["raw_KB"] = raw / 1024.0;
+    state.counters["raw_over_held"] = raw / (double) juce::jmax ((size_t) 1, memory + (size_t) scratch);
+}
+} // namespace
+
+BENCHMARK (UndoWholeTrackMaskChange)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
+BENCHMARK (WriteWholeTrackMaskBound)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
+BENCHMARK (HistoryAfterWandEdits)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
