@@ -2,6 +2,7 @@
 #include "appcore/CommandIDs.h"
 #include "appcore/MenuModel.h"
 #include "appcore/SettingsManager.h"
+#include "tracks/UndoManagerAccessor.h"
 
 #include "ui/AboutComponent.h"
 #include "ui/KalderLogo.h"
@@ -167,6 +168,9 @@ juce::PopupMenu MainWindow::getMenuForIndex (int menuIndex, const juce::String&)
     MenuModel::State state;
     state.productName = productName;
     state.autoScrollOn = SettingsManager::getInstance().getAutoScroll();
+    auto& history = UndoManagerAccessor::getInstance().getCurrentUndoManager();
+    state.undoDescription = history.getUndoDescription();
+    state.redoDescription = history.getRedoDescription (0);
     juce::PopupMenu menu;
     addItems (menu, MenuModel::getMenuItems (menuIndex, state), commands);
     return menu;

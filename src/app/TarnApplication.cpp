@@ -120,6 +120,8 @@ void TarnApplication::handleAsyncUpdate()
         registry.enableCommand (command, true);
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), mixer, alerts, commandManager);
+    undoAccessor.setMixer (&mixer);
+    edits = std::make_unique<EditCommands> (mixer, alerts, undoAccessor, [this] { commandManager.commandStatusChanged(); });
     commandManager.registerAllCommandsForTarget (this);
     mainWindow->setVisible (true);
     mainWindow->toFront (true);
@@ -164,6 +166,8 @@ void TarnApplication::shutdown()
 {
     cancelPendingUpdate();
     forwarder.reset();
+    edits.reset();
+    undoAccessor.setMixer (nullptr);
     mainWindow.reset();
 
     // Until projects are saved, a track's working files end with the session.
@@ -263,8 +267,8 @@ void TarnApplication::getCommandInfo (juce::CommandID commandID, juce::Applicati
         return;
     }
 
-    // No undo history exists yet: Undo and Redo stay disabled.
-    const auto info = CommandIDs::getInstance().getCommandInfo (commandID, {});
+    auto& history = undoAccessor.getCurrentUndoManager();
+    const auto info = CommandIDs::getInstance().getCommandInfo (commandID, { history.canUndo(), history.canRedo() });
     const auto* entry = CommandIDs::getInstance().findById (commandID);
     result.setInfo (info.shortName, info.description, info.categoryName, info.flags);
     result.setActive (! info.disabled && ! (entry != nullptr && hasNoViewYet (entry->command)));
@@ -279,6 +283,9 @@ bool TarnApplication::perform (const InvocationInfo& info)
         return juce::JUCEApplication::perform (info);
     if (! entry->enabled || hasNoViewYet (entry->command) || mainWindow == nullptr)
         return false;
+
+    if (edits != nullptr && EditCommands::handles (entry->command))
+        return edits->perform (entry->command);
 
     auto& content = mainWindow->getContent();
     switch (entry->command)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AlertWindowPresenter.h"
+#include "EditCommands.h"
 #include "InstanceForwarder.h"
 #include "MainWindow.h"
 #include "appcore/AlertManager.h"
@@ -8,6 +9,7 @@
 #include "appcore/SettingsManager.h"
 
 #include "tracks/Mixer.h"
+#include "tracks/UndoManagerAccessor.h"
 #include "ui/KalderLookAndFeel.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -69,6 +71,9 @@ public:
     ApplicationTree& getApplicationTree() noexcept { return applicationTree; }
     AlertManager& getAlertManager() noexcept { return alerts; }
     juce::ApplicationCommandManager& getCommandManager() noexcept { return commandManager; }
+    UndoManagerAccessor& getUndoManagerAccessor() noexcept { return undoAccessor; }
+    /** The spectral edit commands, once start-up has finished. */
+    EditCommands* getEditCommands() const noexcept { return edits.get(); }
 
     /** The main window, once start-up has finished. */
     MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
@@ -96,10 +101,13 @@ private:
     AlertManager alerts;
     AlertWindowPresenter presenter;
     Mixer mixer;
+    UndoManagerAccessor undoAccessor;
+    UndoManagerAccessor::ScopedInstance undoAccessorInstance { undoAccessor };
     std::unique_ptr<SettingsManager> settings;
     std::unique_ptr<SettingsManager::ScopedInstance> settingsInstance;
     KalderLookAndFeel lookAndFeel;
     std::unique_ptr<MainWindow> mainWindow;
+    std::unique_ptr<EditCommands> edits;
     std::unique_ptr<InstanceForwarder> forwarder;
     juce::String startCommandLine;
     std::function<void()> quitAction;

@@ -131,6 +131,7 @@ private:
     bool busy = false;
 
     JUCE_DECLARE_NON_COPYABLE (CustomUndoManager)
+    JUCE_DECLARE_WEAK_REFERENCEABLE (CustomUndoManager)
 };
 
 } // namespace kalder

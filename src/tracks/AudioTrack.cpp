@@ -555,7 +555,8 @@ void AudioTrack::replaceManualEdits()
     manualEditsStore = storeSerial.load();
     auto next = std::make_unique<ManualEditManager> (getContent()->asig);
     next->setTrackStateCheck ([this] {
-        if (isLocked())
+        // A separation or a freeze reads the masks while it runs.
+        if (isLocked() || isBusy())
             return ManualEditManager::TrackState::busy;
         return isStoreReady() ? ManualEditManager::TrackState::editable : ManualEditManager::TrackState::analysing;
     });

@@ -334,7 +334,9 @@ TEST (ManualEditManager, RefusalsAndEmptyResultsLeaveTheHistoryUnchanged)
                "Track not ready");
 
     // Removing percussive or harmonic content that is not there records nothing.
-    auto silent = test::makeTrack (dir.get().getChildFile ("s"), "s", juce::AudioBuffer<float> (1, 2 * rate), rate);
+    juce::AudioBuffer<float> silence (1, 2 * rate);
+    silence.clear(); // a new buffer's contents are undefined
+    auto silent = test::makeTrack (dir.get().getChildFile ("s"), "s", silence, rate);
     auto& silentEdits = silent->getManualEditManager();
     ASSERT_TRUE (silentEdits.rectangleSelect (5, 10, 40, 100, SelectionMode::replace).wasChanged());
     const auto selected = snapshot (*silent->getAsig());

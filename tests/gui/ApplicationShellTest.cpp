@@ -4,6 +4,7 @@
 #include "appcore/DirectoryManager.h"
 #include "appcore/MenuModel.h"
 #include "appcore/SettingsManager.h"
+#include "editing/ManualEditManager.h"
 #include "support/TestTracks.h"
 #include "ui/AboutComponent.h"
 #include "ui/KalderLogo.h"
@@ -731,4 +732,81 @@ TEST (ApplicationShell, BounceAndExportWriteTheSourceFormatAndCancellingLeavesNo
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50); // ms: an alert would be on its way
     EXPECT_EQ (findModalWindow ("Bounce failed"), nullptr);
     content.setFileRequestHandler (nullptr);
+}
+
+//==============================================================================
+TEST (ApplicationShell, SelectionCommandsEditTheActiveTrackAndUndoFollowsThem)
+{
+    TemporaryDirectory dir;
+    ApplicationFixture fixture;
+    auto& registry = CommandIDs::getInstance();
+    EXPECT_FALSE (registry.isEnabled (Command::erase));
+    EXPECT_FALSE (fixture.invoke (Command::erase)) << "nothing to erase before a song is open";
+
+    const auto song = dir.get().getChildFile ("take.wav");
+    ASSERT_TRUE (writeWav (song, makeNoise (2, rate, 7), rate, 16));
+    ASSERT_TRUE (fixture.content().loadAudioFile (song));
+    ASSERT_TRUE (fixture.waitForMaster ("take"));
+    auto& mixer = fixture.app().getMixer();
+    auto track = mixer.getMasterTrack();
+    ASSERT_TRUE (waitUntil ([&] { return track->isStoreReady() && registry.isEnabled (Command::erase); }, 30000));
+    track->setEditor (Editor::Type::spectral);
+    auto* asig = track->getAsig();
+    auto& edits = track->getManualEditManager();
+    const juce::Range<int> bins (10, 40), frames (5, 25);
+    auto maskIn = [&] {
+        return asig->getMemoryManager()->getMaskFrames (1, frames, true, false).middleRows (bins.getStart(), bins.getLength());
+    };
+    auto undoText = [&] { return getMenuItemText (fixture.window(), MenuModel::editMenu, Command::undo); };
+    auto redoText = [&] { return getMenuItemText (fixture.window(), MenuModel::editMenu, Command::redo); };
+    auto answer = [&] (const juce::String& question, const juce::String& button) {
+        return waitUntil ([&] { return findModalWindow (question) != nullptr; }, 5000) && clickButtonInModal (question, button)
+               && waitUntil ([&] { return findModalWindow (question) == nullptr; }, 5000);
+    };
+
+    EXPECT_FALSE (fixture.invoke (Command::undo)) << "an empty history cannot undo";
+    ASSERT_TRUE (
+        edits.rectangleSelect (frames.getStart(), bins.getStart(), frames.getEnd() - 1, bins.getEnd() - 1, SelectionMode::replace)
+            .wasChanged());
+    ASSERT_TRUE (waitUntil ([&] { return undoText() == "Undo Rectangle selection"; }, 5000)) << undoText();
+
+    // Erase from the menu, undo and redo it: the labels follow the history.
+    ASSERT_TRUE (fixture.invoke (Command::erase));
+    EXPECT_EQ (maskIn().maxCoeff(), 0.0f);
+    ASSERT_TRUE (waitUntil ([&] { return undoText() == "Undo Selection erase"; }, 5000)) << undoText();
+    ASSERT_TRUE (fixture.invoke (Command::undo));
+    EXPECT_EQ (maskIn().minCoeff(), 1.0f);
+    ASSERT_TRUE (waitUntil ([&] { return redoText() == "Redo Selection erase"; }, 5000)) << redoText();
+    ASSERT_TRUE (fixture.invoke (Command::redo));
+    EXPECT_EQ (maskIn().maxCoeff(), 0.0f);
+
+    // Deselect asks first: "No" keeps the selection, "Yes" clears it.
+    for (const auto* button : { "No", "Yes" })
+    {
+        ASSERT_TRUE (fixture.invoke (Command::deselect));
+        ASSERT_TRUE (answer ("Deselect?", button)) << button;
+        EXPECT_EQ (asig->hasSelection(), juce::String (button) == "No");
+    }
+
+    // Moving nothing says so; a selection moves to a new track after the question.
+    ASSERT_TRUE (fixture.invoke (Command::moveToNewTrack));
+    ASSERT_TRUE (waitUntil ([] { return findModalWindow ("No selection") != nullptr; }, 5000));
+    ASSERT_TRUE (closeAllModals());
+    ASSERT_TRUE (edits.rectangleSelect (30, 0, 40, asig->getNumFreqs() - 1, SelectionMode::replace).wasChanged());
+    std::optional<ManualSeparationJob::Outcome> outcome;
+    fixture.app().getEditCommands()->onFreezeDone = [&] (const ManualSeparationJob::Outcome& o) { outcome = o; };
+    ASSERT_TRUE (fixture.invoke (Command::moveToNewTrack));
+    ASSERT_TRUE (answer ("Freeze Track?", "Yes"));
+    ASSERT_TRUE (waitUntil ([&] { return outcome.has_value(); }, 30000));
+    EXPECT_TRUE (outcome->result.wasOk()) << outcome->result.getErrorMessage();
+    EXPECT_NE (mixer.getTrack ("take Selection"), nullptr);
+
+    // Reset asks, then takes every edit away.
+    ASSERT_TRUE (waitUntil ([&] { return registry.isEnabled (Command::resetSpectralEdits) && ! track->isBusy(); }, 30000));
+    mixer.setActiveTrack (track);
+    ASSERT_TRUE (fixture.invoke (Command::resetSpectralEdits));
+    ASSERT_TRUE (answer ("Reset Spectral Edits?", "Yes"));
+    EXPECT_EQ (maskIn().minCoeff(), 1.0f);
+    EXPECT_FALSE (asig->hasSelection());
+    fixture.app().getEditCommands()->onFreezeDone = nullptr;
 }

@@ -1,8 +1,10 @@
 #include "tracks/Mixer.h"
 #include "appcore/ApplicationTree.h"
 #include "appcore/CommandIDs.h"
+#include "editing/ManualEditManager.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
+#include "tracks/UndoManagerAccessor.h"
 
 #include <gtest/gtest.h>
 
@@ -480,4 +482,66 @@ TEST (Mixer, EditorFlagsFollowTheActiveTrackItsEditorAndItsStore)
     EXPECT_FALSE (app.isSet (ApplicationTree::projectOpen));
     EXPECT_TRUE (test::pumpMessagesUntil ([&] { return ! commands.isEnabled (Command::showSpectrogramEditor); }));
     EXPECT_FALSE (commands.isEnabled (Command::showMelodyEditor));
+}
+
+TEST (Mixer, TheUndoHistoryFollowsTheActiveTrackItsEditorAndItsBusyState)
+{
+    Project p;
+    UndoManagerAccessor accessor;
+    accessor.setMixer (&p.mixer);
+    int changes = 0;
+    struct Counter : juce::ChangeListener
+    {
+        explicit Counter (int& n) : count (n) {}
+        void changeListenerCallback (juce::ChangeBroadcaster*) override { ++count; }
+        int& count;
+    } counter (changes);
+    accessor.addChangeListener (&counter);
+
+    using T = Editor::Type;
+    p.a->setEditor (T::spectral);
+    p.b->setEditor (T::spectral);
+    ASSERT_TRUE (p.a->getManualEditManager().rectangleSelect (2, 2, 8, 8, SelectionMode::replace).wasChanged());
+    auto* aHistory = &p.a->getManualEditManager().getUndoManager();
+    auto* app = &accessor.getApplicationUndoManager();
+
+    struct Step
+    {
+        const char* what;
+        std::function<void()> change;
+        CustomUndoManager* expected;
+    };
+    const Step steps[] = {
+        { "the active track in the spectral editor", [] {}, aHistory },
+        { "in the melody editor (no pitch history yet)", [&] { p.a->setEditor (T::melody); }, app },
+        { "in no editor", [&] { p.a->setEditor (T::none); }, app },
+        { "back in the spectral editor", [&] { p.a->setEditor (T::spectral); }, aHistory },
+        { "busy with a job", [&] { p.a->separationProgressed (0.4f); }, app },
+        { "the job done", [&] { p.a->separationProgressed (0.0f); }, aHistory },
+        { "another active track", [&] { p.mixer.setActiveTrack (p.b); }, &p.b->getManualEditManager().getUndoManager() },
+        { "the first again, its history kept", [&] { p.mixer.setActiveTrack (p.a); }, aHistory },
+    };
+    for (const auto& step : steps)
+    {
+        const auto before = changes;
+        step.change();
+        EXPECT_TRUE (test::pumpMessagesUntil ([&] { return changes > before; })) << step.what << ": no change message";
+        EXPECT_EQ (&accessor.getCurrentUndoManager(), step.expected) << step.what;
+    }
+    EXPECT_EQ (aHistory->getUndoDescription(), "Rectangle selection");
+
+    // Undo goes through the track's manager; a change of the history is announced.
+    const auto before = changes;
+    EXPECT_TRUE (accessor.undo().wasChanged());
+    EXPECT_FALSE (p.a->getAsig()->hasSelection());
+    EXPECT_TRUE (test::pumpMessagesUntil ([&] { return changes > before; }));
+    EXPECT_TRUE (accessor.redo().wasChanged());
+    EXPECT_TRUE (p.a->getAsig()->hasSelection());
+
+    // A busy track refuses edits as well as their undo.
+    p.a->separationProgressed (0.5f);
+    EXPECT_TRUE (p.a->getManualEditManager().undo().wasRefusedOrFailed());
+    EXPECT_TRUE (p.a->getAsig()->hasSelection());
+    p.a->separationProgressed (0.0f);
+    accessor.removeChangeListener (&counter);
 }
