@@ -5,6 +5,11 @@
 //                              any undo of that change has to do at least
 //   HistoryAfterWandEdits      200 wand-sized soft selections (61 x 61, a soft blob): the history's memory and
 //                              scratch bytes beside the uncompressed blocks (counters)
+//   EditsResident/5, /60       a session of edits (whole-track select, erase, undo, redo, dim,
+//                              50 wand blobs, grow, five undos) on a 5- and a 60-minute
+//                              stereo song: the growth of the resident memory (anonymous
+//                              and all) over the opened song, the long song's beside the
+//                              short one's
 #include "editing/ManualEditManager.h"
 #include "signal/AsigMemoryChunk.h"
 #include "tracks/TrackLoader.h"
@@ -12,6 +17,8 @@
 #include <benchmark/benchmark.h>
 
 #include <juce_audio_formats/juce_audio_formats.h>
+
+#include <fstream>
 
 using namespace kalder;
 
@@ -168,8 +175,119 @@ void HistoryAfterWandEdits (benchmark::State& state)
     state.counters["raw_KB"] = raw / 1024.0;
     state.counters["raw_over_held"] = raw / (double) juce::jmax ((size_t) 1, memory + (size_t) scratch);
 }
+
+/** kB of the process's resident memory: {anonymous, all}, from /proc/self/status. */
+std::pair<double, double> residentKb()
+{
+    std::ifstream status ("/proc/self/status");
+    double anonymous = 0, all = 0;
+    for (std::string line; std::getline (status, line);)
+    {
+        if (line.rfind ("RssAnon:", 0) == 0)
+            anonymous = std::stod (line.substr (8));
+        else if (line.rfind ("VmRSS:", 0) == 0)
+            all = std::stod (line.substr (6));
+    }
+    return { anonymous, all };
+}
+
+/** A stereo noise song of the given length, written block by block. */
+juce::File writeLongSong (int minutes)
+{
+    const auto wav = benchFolder().getChildFile ("long" + juce::String (minutes) + ".wav");
+    if (wav.existsAsFile())
+        return wav;
+    auto stream = std::make_unique<juce::FileOutputStream> (wav);
+    juce::WavAudioFormat format;
+    std::unique_ptr<juce::AudioFormatWriter> writer (format.createWriterFor (stream.get(), rate, 2, 16, {}, 0));
+    stream.release();
+    juce::AudioBuffer<float> block (2, rate);
+    juce::Random r (11);
+    for (int second = 0; second < minutes * 60; ++second)
+    {
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < block.getNumSamples(); ++i)
+                block.setSample (c, i, 0.5f * (r.nextFloat() - 0.5f));
+        writer->writeFromAudioSampleBuffer (block, 0, block.getNumSamples());
+    }
+    return wav;
+}
+
+void EditsResident (benchmark::State& state)
+{
+    const auto minutes = (int) state.range (0);
+    const auto wav = writeLongSong (minutes);
+    const auto folder = benchFolder().getChildFile ("long" + juce::String (minutes));
+    double peakAnonymous = 0, peakAll = 0, baseAnonymous = 0, baseAll = 0;
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        folder.deleteRecursively();
+        auto result = juce::Result::ok();
+        auto track = TrackLoader::openTrack (wav, folder, "long", AudioTrack::OriginId::master, nullptr, result);
+        if (track == nullptr)
+        {
+            state.SkipWithError (result.getErrorMessage().toRawUTF8());
+            return;
+        }
+        auto* asig = track->getAsig();
+        std::tie (baseAnonymous, baseAll) = residentKb();
+        peakAnonymous = baseAnonymous, peakAll = baseAll;
+        auto sample = [&] {
+            const auto [anonymous, all] = residentKb();
+            peakAnonymous = std::max (peakAnonymous, anonymous);
+            peakAll = std::max (peakAll, all);
+        };
+        auto& edits = track->getManualEditManager();
+        state.ResumeTiming();
+
+        bool ok = edits.rectangleSelect (0, 0, 1 << 30, 1 << 30, SelectionMode::replace).wasChanged();
+        sample();
+        ok = ok && edits.setConstant (0.0f).wasChanged();
+        sample();
+        ok = ok && edits.undo().wasChanged();
+        sample();
+        ok = ok && edits.redo().wasChanged();
+        sample();
+        ok = ok && edits.multiplySelection (0.5f).wasChanged();
+        sample();
+        juce::Random r (9);
+        constexpr int size = 61;
+        for (int i = 0; i < 50 && ok; ++i)
+        {
+            SelectionUpdate u;
+            u.x1 = r.nextInt (asig->getNumFrames() - size);
+            u.y1 = r.nextInt (asig->getNumFreqs() - size);
+            u.x2 = u.x1 + size - 1;
+            u.y2 = u.y1 + size - 1;
+            u.values = wandBlob (size, i);
+            SelectionHelper::setSelectionMode (i == 0 ? SelectionMode::replace : SelectionMode::addPoint, u);
+            ok = edits.applySelectionUpdate (u, "Wand selection").wasChanged();
+        }
+        sample();
+        ok = ok && edits.growSelection (3, 2).wasChanged();
+        sample();
+        for (int i = 0; i < 5 && ok; ++i)
+            ok = edits.undo().wasChanged();
+        sample();
+        if (! ok)
+            state.SkipWithError ("an edit failed");
+
+        state.PauseTiming();
+        state.counters["history_scratch_MB"] = (double) edits.getHistoryUsage().scratchBytes / (1 << 20);
+        state.counters["history_memory_MB"] = (double) edits.getHistoryUsage().memoryBytes / (1 << 20);
+        track = nullptr;
+        folder.deleteRecursively();
+        state.ResumeTiming();
+    }
+    state.counters["opened_anon_MB"] = baseAnonymous / 1024.0;
+    state.counters["opened_rss_MB"] = baseAll / 1024.0;
+    state.counters["edits_anon_growth_MB"] = (peakAnonymous - baseAnonymous) / 1024.0;
+    state.counters["edits_rss_growth_MB"] = (peakAll - baseAll) / 1024.0;
+}
 } // namespace
 
 BENCHMARK (UndoWholeTrackMaskChange)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
 BENCHMARK (WriteWholeTrackMaskBound)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
 BENCHMARK (HistoryAfterWandEdits)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
+BENCHMARK (EditsResident)->Arg (5)->Arg (60)->Unit (benchmark::kMillisecond)->Iterations (1)->UseRealTime();
