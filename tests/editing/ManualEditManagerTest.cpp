@@ -1,10 +1,12 @@
 #include "editing/ManualEditManager.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
+#include "tracks/Mixer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 using namespace kalder;
 
@@ -475,5 +477,83 @@ TEST (ManualEditManager, TheHistoryStaysWithinItsMemoryBudgetOnALongTrack)
     {
         ASSERT_TRUE (edits.undo().wasChanged());
         EXPECT_TRUE (sameBits (snapshot (*asig), states[(size_t) k - 1])) << k;
+    }
+}
+
+TEST (ManualEditManager, EditsWhilePlaybackAndABounceReadTheSameFrames)
+{
+    // Run under ThreadSanitizer (./kalder test --tsan): the edits, the pre-render thread,
+    // an audio thread reading the ring and a bounce on a thread of its own all meet in the
+    // same frames. Afterwards the ring and the bounce hear the final masks.
+    test::TemporaryDirectory dir;
+    auto track = test::makeTrack (dir.get().getChildFile ("t"), "t", test::makeNoise (2, 3 * rate, 4), rate);
+    ASSERT_NE (track, nullptr);
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    constexpr int block = 20;
+    mixer.setPlayPosition (block);
+    ASSERT_TRUE (mixer.waitForRing (block, 10000));
+
+    std::atomic<bool> stop { false };
+    std::thread audio ([&] {
+        juce::AudioBuffer<float> out (2, mixer.getFrameLength());
+        while (! stop)
+            for (int b = block; b < block + 8; ++b)
+                mixer.renderFrame (b, out);
+    });
+    std::thread bounce ([&] {
+        juce::AudioBuffer<float> out (2, mixer.getFrameLength());
+        while (! stop)
+        {
+            Mixer::RenderSession session (mixer, Mixer::RenderSession::Synthesis::summedSpectra);
+            for (int b = block - 4; b < block + 12; ++b)
+                session.renderFrame (b, out);
+        }
+    });
+
+    struct Joiner
+    {
+        ~Joiner()
+        {
+            stop = true;
+            for (auto* t : threads)
+                t->join();
+        }
+        std::atomic<bool>& stop;
+        std::vector<std::thread*> threads;
+    } joiner { stop, { &audio, &bounce } };
+
+    auto& edits = track->getManualEditManager();
+    auto* asig = track->getAsig();
+    for (int i = 0; i < 40; ++i)
+    {
+        const auto x = block - 6 + (i % 12);
+        ASSERT_TRUE (edits.rectangleSelect (x, 0, x + 8, asig->getNumFreqs() - 1, SelectionMode::replace).wasChanged());
+        // A range erased before may change nothing: only a failure counts.
+        ASSERT_FALSE (edits.setConstant (0.0f).wasRefusedOrFailed());
+        if (i % 3 == 0)
+            ASSERT_FALSE (edits.undo().wasRefusedOrFailed());
+    }
+    stop = true;
+    audio.join();
+    bounce.join();
+    joiner.threads.clear();
+
+    // The ring settles on the mix of the final masks, as a fresh render makes it.
+    juce::AudioBuffer<float> fromRing (2, mixer.getFrameLength()), fresh (2, mixer.getFrameLength());
+    Mixer::RenderSession session (mixer);
+    for (int b = block; b < block + 4; ++b)
+    {
+        session.renderFrame (b, fresh);
+        EXPECT_TRUE (test::pumpMessagesUntil ([&] {
+            mixer.waitForRing (b, 1000);
+            if (! mixer.renderFrame (b, fromRing))
+                return false;
+            for (int c = 0; c < 2; ++c)
+                if (test::signalToErrorDb (fresh.getReadPointer (c), fromRing.getReadPointer (c), fresh.getNumSamples()) < 120.0)
+                    return false;
+            return true;
+        })) << "block "
+            << b << " of the ring is stale";
     }
 }
