@@ -32,6 +32,7 @@ public:
         nameLabel.setComponentID ("name");
         nameLabel.setText (track->getName(), juce::dontSendNotification);
         nameLabel.setColour (juce::Label::textColourId, Palette::text);
+        nameLabel.setInterceptsMouseClicks (false, false); // a click on the name picks the track
 
         volume.setComponentID ("volume");
         volume.setSliderStyle (juce::Slider::LinearHorizontal);
@@ -80,6 +81,15 @@ public:
 
     AudioTrack* getTrack() const noexcept { return track.get(); }
 
+    /** Called when the user clicks the row outside its controls. */
+    std::function<void()> onActivate;
+
+    void mouseDown (const juce::MouseEvent&) override
+    {
+        if (onActivate)
+            onActivate();
+    }
+
     /** True while the track's store is being analysed and the row shows how far it got. */
     bool isShowingAnalysis() const noexcept { return analysis.isVisible(); }
     double getShownAnalysisProgress() const noexcept { return analysisProgress; }
@@ -119,6 +129,11 @@ public:
         const auto stored = track->getTree()[TrackIds::colour].toString();
         g.setColour (stored.isNotEmpty() ? juce::Colour::fromString (stored) : Palette::accent);
         g.fillRect (getLocalBounds().reduced (0, 1).removeFromLeft (swatchWidth));
+        if (track->isActive()) // the track the editors and the Selection commands work on
+        {
+            g.setColour (Palette::accent);
+            g.drawRect (getLocalBounds().reduced (0, 1), 2);
+        }
     }
 
 private:
@@ -188,7 +203,9 @@ void TrackListComponent::refresh()
         for (int i = 0; i < rows.size() && found < 0; ++i)
             if (rows[i]->getTrack() == track)
                 found = i;
-        kept.add (found >= 0 ? rows.removeAndReturn (found) : new Row (track));
+        auto* row = kept.add (found >= 0 ? rows.removeAndReturn (found) : new Row (track));
+        row->onActivate = [this, t = AudioTrack::Ptr (track)] { mixer.setActiveTrack (t); };
+        row->repaint(); // the active track may have changed
     }
     rows.clear();
     rows.swapWith (kept);

@@ -18,6 +18,9 @@ namespace kalder
     A row lays its controls out on one line; when the row is narrow (a small window,
     a large scale factor) the name and the sliders shrink before anything overlaps.
 
+    Clicking a row (outside its sliders and buttons) makes its track the active one, the
+    track the editors and the Selection commands work on; the active row is outlined.
+
     Each row's controls carry component IDs ("name", "volume", "pan", "solo", "mute",
     "analysis") so that tests and accessibility tools can find them.
 

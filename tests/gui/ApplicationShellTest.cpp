@@ -801,9 +801,32 @@ TEST (ApplicationShell, SelectionCommandsEditTheActiveTrackAndUndoFollowsThem)
     EXPECT_TRUE (outcome->result.wasOk()) << outcome->result.getErrorMessage();
     EXPECT_NE (mixer.getTrack ("take Selection"), nullptr);
 
+    // A click on a track's row makes it the track the commands work on.
+    auto& list = fixture.content().getTrackList();
+    auto clickRow = [&] (const juce::String& name) {
+        for (int i = 0; i < list.getNumRows(); ++i)
+            if (auto* label = dynamic_cast<juce::Label*> (findDescendant (*list.getRow (i), "name"));
+                label != nullptr && label->getText() == name)
+            {
+                auto& row = *list.getRow (i);
+                const juce::Point<float> at (2.0f, 2.0f);
+                const auto now = juce::Time::getCurrentTime();
+                row.mouseDown (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), at, {},
+                                                 juce::MouseInputSource::defaultPressure,
+                                                 juce::MouseInputSource::defaultOrientation,
+                                                 juce::MouseInputSource::defaultRotation, juce::MouseInputSource::defaultTiltX,
+                                                 juce::MouseInputSource::defaultTiltY, &row, &row, now, at, now, 1, false));
+                return true;
+            }
+        return false;
+    };
+    ASSERT_TRUE (clickRow ("take Selection"));
+    EXPECT_EQ (fixture.app().getEditCommands()->getActiveTrack(), mixer.getTrack ("take Selection"));
+    ASSERT_TRUE (clickRow ("take"));
+    EXPECT_EQ (fixture.app().getEditCommands()->getActiveTrack(), track);
+
     // Reset asks, then takes every edit away.
     ASSERT_TRUE (waitUntil ([&] { return registry.isEnabled (Command::resetSpectralEdits) && ! track->isBusy(); }, 30000));
-    mixer.setActiveTrack (track);
     ASSERT_TRUE (fixture.invoke (Command::resetSpectralEdits));
     ASSERT_TRUE (answer ("Reset Spectral Edits?", "Yes"));
     EXPECT_EQ (maskIn().minCoeff(), 1.0f);
