@@ -443,37 +443,44 @@ juce::Range<int> Asig::getSelectedFrameRange() const
     return manager != nullptr ? manager->getSelectedFrameRange() : juce::Range<int>();
 }
 
+// Every edit counts its generation after the write: a reader that takes the generation
+// and then reads may see the write half done, but then it also sees a newer generation
+// next time and reads again. Counted before, a reader could take the new generation,
+// read the old frames and keep them as current.
 bool Asig::setMask (int channel, juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
 {
+    const bool written = manager != nullptr && manager->setMaskFrames (channel, bins, frames, block);
     ++editGeneration;
-    return manager != nullptr && manager->setMaskFrames (channel, bins, frames, block);
+    return written;
 }
 
 bool Asig::setSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block, bool clearRestFirst)
 {
+    const bool written = manager != nullptr && manager->setSelection (bins, frames, block, clearRestFirst);
     ++editGeneration;
-    return manager != nullptr && manager->setSelection (bins, frames, block, clearRestFirst);
+    return written;
 }
 
 bool Asig::addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
 {
+    const bool written = manager != nullptr && manager->addToSelection (bins, frames, block);
     ++editGeneration;
-    return manager != nullptr && manager->addToSelection (bins, frames, block);
+    return written;
 }
 
 void Asig::resetMaskAndSelection()
 {
+    if (manager != nullptr)
+    {
+        for (int c = 0; c < numChannels; ++c)
+            manager->initMask (c);
+        manager->clearSelection();
+    }
     ++editGeneration;
-    if (manager == nullptr)
-        return;
-    for (int c = 0; c < numChannels; ++c)
-        manager->initMask (c);
-    manager->clearSelection();
 }
 
 void Asig::resetMask()
 {
-    ++editGeneration;
     if (manager != nullptr)
         for (int c = 0; c < numChannels; ++c)
             manager->initMask (c);
@@ -482,7 +489,6 @@ void Asig::resetMask()
 
 void Asig::clearSelection()
 {
-    ++editGeneration;
     if (manager != nullptr)
         manager->clearSelection();
     ++editGeneration;

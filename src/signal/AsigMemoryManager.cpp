@@ -418,13 +418,16 @@ bool AsigMemoryManager::setCspecFrames (int channel, juce::Range<int> frames, co
     if (! isValidChannel (channel) || ! checkBlock ({ 0, nFreqs }, frames, block.rows(), block.cols()))
         return false;
 
-    ++writeGeneration;
     const bool written = forEachChunkPart (frames, [&] (AsigMemoryChunk& chunk, juce::Range<int> part) {
         if (part == frames)
             return chunk.writeComplexFrames (channel, part.getStart(), block);
         const CspecMatrix sub = block.middleCols (part.getStart() - frames.getStart(), part.getLength());
         return chunk.writeComplexFrames (channel, part.getStart(), sub);
     });
+    // Counted after the write and before the caches are patched: a cache fill that read
+    // before the write either sees the count change and reads again, or swaps its
+    // buffer in before the patch below reaches it.
+    ++writeGeneration;
 
     refreshCache (channel, { 0, nFreqs }, frames, &block, nullptr);
     return written;
@@ -440,13 +443,13 @@ bool AsigMemoryManager::setMaskFrames (int channel, juce::Range<int> bins, juce:
     if (! isValidChannel (channel) || ! checkBlock (bins, frames, block.rows(), block.cols()))
         return false;
 
-    ++writeGeneration;
     const bool written = forEachChunkPart (frames, [&] (AsigMemoryChunk& chunk, juce::Range<int> part) {
         if (part == frames)
             return chunk.setMaskFrames (channel, bins, part, block);
         const MaskMatrix sub = block.middleCols (part.getStart() - frames.getStart(), part.getLength());
         return chunk.setMaskFrames (channel, bins, part, sub);
     });
+    ++writeGeneration; // after the write, before the patch (see setCspecFrames)
 
     // Even after a failed write the caches must show what the files hold.
     if (written)
@@ -493,9 +496,9 @@ void AsigMemoryManager::initMask (int channel)
     if (! isValidChannel (channel))
         return;
 
-    ++writeGeneration;
     for (auto& chunk : chunks)
         chunk->initMask (channel);
+    ++writeGeneration; // after the write, before the patch (see setCspecFrames)
 
     for (auto* buffer : { &front, &back })
     {

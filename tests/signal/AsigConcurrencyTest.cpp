@@ -159,3 +159,45 @@ TEST (AsigConcurrency, CachingSwapsAndMaskWritesNeverShowWrongData)
     manager->copyBackToFront();
     EXPECT_EQ (manager->getMaskFrames (1, painted, true, true), fromFile);
 }
+
+TEST (AsigConcurrency, AReaderThatKeepsFramesUnderTheirGenerationEndsOnTheLastWrite)
+{
+    // The pre-render ring's rule: read again only when the edit generation moved. If the
+    // generation moved before a write landed, the reader would keep the old frames as
+    // current for good.
+    SharedStore s;
+    const auto bins = s.asig.getNumFreqs();
+    const Range painted (500, 540);
+    constexpr int rounds = 200;
+
+    std::atomic<bool> done { false };
+    std::atomic<juce::uint64> keptGeneration { ~juce::uint64 {} };
+    std::atomic<float> keptValue { -1.0f };
+    std::thread reader ([&] {
+        while (! done)
+        {
+            const auto generation = s.asig.getEditGeneration();
+            if (generation == keptGeneration.load())
+                continue;
+            const auto mask = s.asig.getMemoryManager()->getMaskFrames (0, painted, false, false);
+            keptValue = mask (bins / 2, painted.getLength() / 2);
+            keptGeneration = generation;
+        }
+    });
+
+    int stale = 0;
+    for (int i = 0; i < rounds; ++i)
+    {
+        const auto value = (float) (i % 2 == 0 ? 0.25 : 0.75);
+        ASSERT_TRUE (s.asig.setMask (0, { 0, bins }, painted, MaskMatrix::Constant (bins, painted.getLength(), value)));
+        // Wait until the reader has caught up with the generation, then look at what it kept.
+        const auto deadline = juce::Time::getMillisecondCounter() + 2000;
+        while (keptGeneration.load() != s.asig.getEditGeneration() && juce::Time::getMillisecondCounter() < deadline)
+            std::this_thread::yield();
+        if (keptValue.load() != value)
+            ++stale;
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ (stale, 0) << "rounds in which the reader kept the frames from before the write";
+}
