@@ -5,6 +5,10 @@
 //                              any undo of that change has to do at least
 //   HistoryAfterWandEdits      200 wand-sized soft selections (61 x 61, a soft blob): the history's memory and
 //                              scratch bytes beside the uncompressed blocks (counters)
+//   EraseHeard                 playback at 2:30 of the 5-minute song, the ring mixed ahead:
+//                              erase a 10 s full-band selection around it, until the block
+//                              playback plays next is mixed with the erase
+//   EraseAlone                 the same selection and erase with nothing playing: the bound
 //   EditsResident/5, /60       a session of edits (whole-track select, erase, undo, redo, dim,
 //                              50 wand blobs, grow, five undos) on a 5- and a 60-minute
 //                              stereo song: the growth of the resident memory (anonymous
@@ -12,6 +16,7 @@
 //                              short one's
 #include "editing/ManualEditManager.h"
 #include "signal/AsigMemoryChunk.h"
+#include "tracks/Mixer.h"
 #include "tracks/TrackLoader.h"
 
 #include <benchmark/benchmark.h>
@@ -122,6 +127,53 @@ void WriteWholeTrackMaskBound (benchmark::State& state)
         for (int c = 0; c < asig->getNumChannels(); ++c)
             for (const auto& [part, values] : blocks)
                 asig->setMask (c, { 0, asig->getNumFreqs() }, part, values);
+}
+
+/** Selects 10 s of every bin around 2:30 and erases it; false when an edit failed. */
+bool eraseTenSeconds (ManualEditManager& edits, int playFrame, int hop)
+{
+    const auto half = 5 * rate / hop;
+    return edits.rectangleSelect (playFrame - half, 0, playFrame + half, 1 << 30, SelectionMode::replace).wasChanged()
+           && edits.setConstant (0.0f).wasChanged();
+}
+
+void EraseTimed (benchmark::State& state, bool playing)
+{
+    auto track = song().track;
+    auto& edits = track->getManualEditManager();
+    const auto hop = track->getGeometry().getHop();
+    const auto playFrame = 150 * rate / hop;
+    Mixer mixer;
+    if (playing)
+        mixer.setMasterTrack (track);
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        if (playing && ! mixer.waitForRing (playFrame, 60000))
+            state.SkipWithError ("the ring did not fill");
+        state.ResumeTiming();
+
+        if (! eraseTenSeconds (edits, playFrame, hop))
+            state.SkipWithError ("the erase failed");
+        if (playing && ! mixer.waitForRing (playFrame, 10000, 1))
+            state.SkipWithError ("the erase was not heard");
+
+        state.PauseTiming();
+        edits.undo();
+        edits.undo();
+        state.ResumeTiming();
+    }
+    edits.getUndoManager().clearUndoHistory();
+}
+
+void EraseHeard (benchmark::State& state)
+{
+    EraseTimed (state, true);
+}
+
+void EraseAlone (benchmark::State& state)
+{
+    EraseTimed (state, false);
 }
 
 /** A wand's result: a blob whose core is fully selected, with a soft, uneven edge. */
@@ -290,4 +342,6 @@ void EditsResident (benchmark::State& state)
 BENCHMARK (UndoWholeTrackMaskChange)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
 BENCHMARK (WriteWholeTrackMaskBound)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
 BENCHMARK (HistoryAfterWandEdits)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
+BENCHMARK (EraseHeard)->Unit (benchmark::kMillisecond)->Iterations (20)->UseRealTime();
+BENCHMARK (EraseAlone)->Unit (benchmark::kMillisecond)->Iterations (20)->UseRealTime();
 BENCHMARK (EditsResident)->Arg (5)->Arg (60)->Unit (benchmark::kMillisecond)->Iterations (1)->UseRealTime();

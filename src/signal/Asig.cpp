@@ -214,7 +214,7 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
     }
 
     manager->clearSelection();
-    ++editGeneration;
+    noteEdit (allFrames);
     averageLogSpectrum = power.getDecibels();
     progress->finish();
     startTimer (cacheTimerIntervalMs);
@@ -241,7 +241,7 @@ juce::Result Asig::reanalyseFrames (const ParsedAudio& audio, juce::Range<int> f
                                            + " (is the disk full?)");
         }
     }
-    ++editGeneration;
+    noteEdit (r);
     return juce::Result::ok();
 }
 
@@ -347,7 +347,7 @@ juce::Result Asig::openAsig (const juce::File& directory, const juce::String& na
 
     initFFT();
     manager->refreshCache();
-    ++editGeneration;
+    noteEdit (allFrames);
 
     averageLogSpectrum.clear();
     if (const auto* spectrum = props["averageLogSpectrum"].getArray(); spectrum != nullptr && spectrum->size() == freqs)
@@ -450,21 +450,24 @@ juce::Range<int> Asig::getSelectedFrameRange() const
 bool Asig::setMask (int channel, juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
 {
     const bool written = manager != nullptr && manager->setMaskFrames (channel, bins, frames, block);
-    ++editGeneration;
+    noteEdit (frames);
     return written;
 }
 
 bool Asig::setSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block, bool clearRestFirst)
 {
+    const bool had = hasSelection();
+    const auto before = clearRestFirst ? getSelectedFrameRange() : juce::Range<int>();
     const bool written = manager != nullptr && manager->setSelection (bins, frames, block, clearRestFirst);
-    ++editGeneration;
+    noteEdit (had != hasSelection() ? allFrames : frames.getUnionWith (before.isEmpty() ? frames : before));
     return written;
 }
 
 bool Asig::addToSelection (juce::Range<int> bins, juce::Range<int> frames, const MaskMatrix& block)
 {
+    const bool had = hasSelection();
     const bool written = manager != nullptr && manager->addToSelection (bins, frames, block);
-    ++editGeneration;
+    noteEdit (had != hasSelection() ? allFrames : frames);
     return written;
 }
 
@@ -476,7 +479,7 @@ void Asig::resetMaskAndSelection()
             manager->initMask (c);
         manager->clearSelection();
     }
-    ++editGeneration;
+    noteEdit (allFrames);
 }
 
 void Asig::resetMask()
@@ -484,14 +487,42 @@ void Asig::resetMask()
     if (manager != nullptr)
         for (int c = 0; c < numChannels; ++c)
             manager->initMask (c);
-    ++editGeneration;
+    noteEdit (allFrames);
 }
 
 void Asig::clearSelection()
 {
     if (manager != nullptr)
         manager->clearSelection();
-    ++editGeneration;
+    noteEdit (allFrames);
+}
+
+void Asig::noteEdit (juce::Range<int> frames) noexcept
+{
+    const juce::SpinLock::ScopedLockType sl (editLogLock);
+    const auto generation = editGeneration.load() + 1;
+    editLog[(size_t) (generation % editLogSize)] = { generation, frames };
+    editGeneration = generation;
+}
+
+juce::Range<int> Asig::getFramesEditedSince (juce::uint64 generation) const noexcept
+{
+    const juce::SpinLock::ScopedLockType sl (editLogLock);
+    const auto now = editGeneration.load();
+    if (generation >= now)
+        return {};
+    if (now - generation > (juce::uint64) editLogSize)
+        return allFrames;
+    juce::Range<int> frames;
+    for (auto g = generation + 1; g <= now; ++g)
+    {
+        const auto& entry = editLog[(size_t) (g % editLogSize)];
+        if (entry.generation != g)
+            return allFrames;
+        if (! entry.frames.isEmpty())
+            frames = frames.isEmpty() ? entry.frames : frames.getUnionWith (entry.frames);
+    }
+    return frames;
 }
 
 //==============================================================================

@@ -9,6 +9,9 @@
 
 #include <juce_events/juce_events.h>
 
+#include <array>
+#include <limits>
+
 namespace kalder
 {
 
@@ -136,7 +139,7 @@ public:
     void setFlip (bool shouldFlip) noexcept
     {
         if (flip.exchange (shouldFlip) != shouldFlip)
-            ++editGeneration;
+            noteEdit (allFrames);
     }
     bool isFlipped() const noexcept { return flip.load(); }
 
@@ -144,14 +147,22 @@ public:
     void setSelectionVolume (float v) noexcept
     {
         selectionVolume = juce::jlimit (0.0f, 1.0f, v);
-        ++editGeneration;
+        noteEdit (allFrames);
     }
     float getSelectionVolume() const noexcept { return selectionVolume.load(); }
 
     /** Changes whenever something that readFrames() returns may have changed (masks,
         selection, flip, selection volume, new data): renderers compare it to drop what
-        they rendered before. */
+        they rendered before. It moves after the change is written, never before. */
     juce::uint64 getEditGeneration() const noexcept { return editGeneration.load(); }
+
+    /** The frames whose readFrames() may have changed since generation was current: the
+        union of the edits after it, or every frame when it lies further back than the
+        recent edits remembered. Empty when nothing changed. Any thread. */
+    juce::Range<int> getFramesEditedSince (juce::uint64 generation) const noexcept;
+
+    /** Every frame, as getFramesEditedSince() says it. */
+    static constexpr juce::Range<int> allFrames { 0, std::numeric_limits<int>::max() };
 
     /** The frames the user interface wants in memory; the store's timer caches them. */
     void setRequestedRange (juce::Range<int> frames);
@@ -177,7 +188,19 @@ private:
     std::vector<float> averageLogSpectrum;
 
     std::atomic<bool> flip { false };
+    /** Counts one edit of frames, after it was written. */
+    void noteEdit (juce::Range<int> frames) noexcept;
+
     std::atomic<juce::uint64> editGeneration { 0 };
+    /** The frames of the last edits, by generation (entry g % size holds generation g). */
+    static constexpr int editLogSize = 64;
+    struct LoggedEdit
+    {
+        juce::uint64 generation = 0;
+        juce::Range<int> frames;
+    };
+    std::array<LoggedEdit, editLogSize> editLog {};
+    mutable juce::SpinLock editLogLock;
     std::atomic<float> selectionVolume { 0.5f };
 
     mutable juce::SpinLock requestedRangeLock;

@@ -19,6 +19,15 @@ namespace
         return { snap (std::cos (angle)), snap (std::sin (angle)) };
     }
 
+    /** Constant power scaled to unity in the centre, clipped at unity: a mono source in
+        the middle plays as it is on both sides. */
+    AudioTrack::PanGains monoPanLaw (float p)
+    {
+        const auto g = panLaw (p);
+        constexpr auto root2 = juce::MathConstants<float>::sqrt2;
+        return { juce::jmin (1.0f, g.left * root2), juce::jmin (1.0f, g.right * root2) };
+    }
+
     /** Rewrites a track's rendered WAV file with samples [silent) set to zero, through a
         temporary file that replaces it only when complete. audio is the file's content. */
     juce::Result rewriteSilenced (const juce::File& rendered, const ParsedAudio& audio, juce::Range<juce::int64> silent)
@@ -175,6 +184,7 @@ juce::Result AudioTrack::setAudio (std::unique_ptr<ParsedAudio> newAudio, const 
     // A mono track sits in the centre of a stereo mix.
     if (numChannels.load() == 1)
         tree.setProperty (TrackIds::panL, 0.5f, nullptr);
+    updateMirrors (TrackIds::panL); // the pan law depends on the channel count
     ++settingsGeneration;
     return juce::Result::ok();
 }
@@ -367,7 +377,7 @@ void AudioTrack::updateMirrors (const juce::Identifier& property)
     {
         // A mono track has only the first channel's pair: its second pan changes nothing.
         const auto channel = property == TrackIds::panL ? 0 : 1;
-        const auto gains = panLaw ((float) tree[property]);
+        const auto gains = getNumChannels() == 1 ? monoPanLaw ((float) tree[property]) : panLaw ((float) tree[property]);
         panGains[channel][0] = gains.left;
         panGains[channel][1] = gains.right;
     }

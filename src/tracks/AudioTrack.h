@@ -151,12 +151,19 @@ public:
     bool isSoloed() const noexcept { return soloed.load(); }
     bool isMuted() const noexcept { return muted.load(); }
 
-    /** The output gains of input channel 0 or 1 (constant-power pan law). */
+    /** The output gains of input channel 0 or 1: constant power for the two channels of
+        a stereo track; a mono track plays at full level on both sides in the centre and
+        on one side only at either end, so that a centred mono project sounds as its file. */
     PanGains getPanGains (int channel) const noexcept;
 
     /** Changes whenever anything that changes the track's sound changes: renderers and
         the mixer's pre-rendered frames compare it to know when to render again. */
     juce::uint64 getRenderGeneration() const noexcept;
+
+    /** The part of the render generation that is not the store's edits (volume, pan,
+        solo, mute, a new store): when only the store's edit generation moved, the store
+        says which frames changed. */
+    juce::uint64 getSettingsGeneration() const noexcept { return settingsGeneration.load(); }
 
     /** Per-channel peaks of the track's latest rendered output, for meters: they rise
         at once and, once rendering stops feeding them, fall by a factor of five a tick. */

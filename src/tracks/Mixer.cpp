@@ -52,22 +52,33 @@ private:
     {
         const auto state = mixer.getState();
         const auto generation = mixer.computeGeneration (*state);
+        if (generation != seenGeneration)
+            keepBlocksNoEditReached (*state, generation);
         mixer.publishedGeneration = generation;
 
         const auto total = mixer.getNumFrames();
         if (state->master == nullptr || total <= 0)
             return false;
 
-        // The next blocks in play order; with a short loop they may repeat.
+        // The blocks a jump is about to play first, then the next blocks in play order;
+        // with a short loop they may repeat.
         std::array<int, ringSize> window;
         int count = 0;
-        for (auto frame = juce::jlimit (0, total, mixer.wantedFrame.load()); count < ringSize && frame < total;
-             frame = mixer.getNextFrameInPlayOrder (frame))
-        {
-            if (std::find (window.begin(), window.begin() + count, frame) != window.begin() + count)
-                break;
-            window[(size_t) count++] = frame;
-        }
+        auto addFrom = [&] (int first, int limit) {
+            const auto begin = count;
+            auto frame = juce::jlimit (0, total, first);
+            for (int step = 0; step < ringSize && count < limit && frame < total;
+                 ++step, frame = mixer.getNextFrameInPlayOrder (frame))
+            {
+                if (std::find (window.begin() + begin, window.begin() + count, frame) != window.begin() + count)
+                    break; // a short loop came round
+                if (std::find (window.begin(), window.begin() + begin, frame) == window.begin() + begin)
+                    window[(size_t) count++] = frame;
+            }
+        };
+        if (const auto jump = mixer.primeFrame.load(); jump >= 0)
+            addFrom (jump, primeBlocks);
+        addFrom (mixer.wantedFrame.load(), ringSize);
 
         for (int k = 0; k < count; ++k)
         {
@@ -102,13 +113,81 @@ private:
             slot.generation = generation;
             slot.frame = frame;
             slot.status = Slot::ready;
+            ++mixer.blocksMixedAhead;
             return true;
         }
         return false;
     }
 
+    /** What each track's sound depended on when the ring was last current. */
+    struct SeenTrack
+    {
+        AudioTrack* track;
+        const Asig* asig;
+        juce::uint64 settings, edits;
+        bool storeReady;
+    };
+
+    /** When the generation moved only because stores were edited, relabels the blocks
+        mixed under the last generation that no edited frame reaches as current, so that
+        only the edited part of the ring is mixed again. Any other change leaves every
+        block stale. */
+    void keepBlocksNoEditReached (const State& state, juce::uint64 generation)
+    {
+        std::vector<SeenTrack> now;
+        now.reserve ((size_t) state.tracks.size() + 1);
+        auto note = [&] (AudioTrack* t) {
+            const auto content = t->getContent();
+            const auto* asig = content->asig.get();
+            now.push_back (
+                { t, asig, t->getSettingsGeneration(), asig != nullptr ? asig->getEditGeneration() : 0, t->isStoreReady() });
+        };
+        for (auto* t : state.tracks)
+            note (t);
+        if (state.master != nullptr && ! state.tracks.contains (state.master.get()))
+            note (state.master.get());
+
+        bool onlyEdits = state.listGeneration == seenListGeneration && mixer.settingsGeneration.load() == seenMixerSettings
+                         && now.size() == seen.size();
+        juce::Range<int> edited;
+        for (size_t i = 0; onlyEdits && i < now.size(); ++i)
+        {
+            const auto& a = seen[i];
+            const auto& b = now[i];
+            onlyEdits = a.track == b.track && a.asig == b.asig && a.settings == b.settings && a.storeReady == b.storeReady;
+            if (onlyEdits && a.edits != b.edits && b.asig != nullptr)
+            {
+                const auto frames = b.asig->getFramesEditedSince (a.edits);
+                edited = edited.isEmpty() ? frames : edited.getUnionWith (frames);
+            }
+        }
+
+        if (onlyEdits)
+        {
+            // Block b is made of frames b .. b + overlap - 1.
+            const auto first = edited.isEmpty() ? 0 : (juce::int64) edited.getStart() - (FrameGeometry::overlap - 1);
+            const juce::Range<juce::int64> reached (first, edited.getEnd());
+            for (auto& slot : mixer.ring)
+            {
+                int expected = Slot::ready;
+                if (slot.generation.load() != seenGeneration || ! slot.status.compare_exchange_strong (expected, Slot::writing))
+                    continue;
+                if (edited.isEmpty() || ! reached.contains ((juce::int64) slot.frame.load()))
+                    slot.generation = generation;
+                slot.status = Slot::ready;
+            }
+        }
+
+        seen = std::move (now);
+        seenGeneration = generation;
+        seenListGeneration = state.listGeneration;
+        seenMixerSettings = mixer.settingsGeneration.load();
+    }
+
     Mixer& mixer;
     RenderSession session;
+    std::vector<SeenTrack> seen;
+    juce::uint64 seenGeneration = 0, seenListGeneration = 0, seenMixerSettings = 0;
 };
 
 //==============================================================================
@@ -117,8 +196,20 @@ Mixer::RenderSession::RenderSession (Mixer& m, Synthesis how) : mixer (m), synth
 void Mixer::RenderSession::renderFrame (int frame, juce::AudioBuffer<float>& out)
 {
     const auto state = mixer.getState();
-    mixer.mix (*this, *state, frame, out);
-    mixer.updatePeaks (out);
+    const auto channels = mixer.getNumOutputChannels();
+    if (out.getNumChannels() >= channels)
+    {
+        mixer.mix (*this, *state, frame, out);
+        mixer.updatePeaks (out);
+        return;
+    }
+    // Fewer channels than the mix (a mono bounce of a centred mono project): its first ones.
+    if (narrowed.getNumChannels() != channels || narrowed.getNumSamples() != mixer.getFrameLength())
+        narrowed.setSize (channels, juce::jmax (1, mixer.getFrameLength()));
+    mixer.mix (*this, *state, frame, narrowed);
+    mixer.updatePeaks (narrowed);
+    for (int c = 0; c < out.getNumChannels(); ++c)
+        out.copyFrom (c, 0, narrowed, c, 0, juce::jmin (out.getNumSamples(), narrowed.getNumSamples()));
 }
 
 //==============================================================================
@@ -211,6 +302,7 @@ void Mixer::resetRing()
 //==============================================================================
 void Mixer::setMasterTrack (AudioTrack::Ptr track)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     State::Ptr s = new State();
     s->master = track;
     s->active = track;
@@ -221,7 +313,8 @@ void Mixer::setMasterTrack (AudioTrack::Ptr track)
     numFrames = 0;
     publish (s);
 
-    numOutputs = track != nullptr ? juce::jmax (1, track->getNumChannels()) : 0;
+    // A mono project plays in stereo: its tracks' pan is heard.
+    numOutputs = track != nullptr ? juce::jmax (2, track->getNumChannels()) : 0;
     frameLength = track != nullptr ? track->getBufferSize() : 0;
     sampleRate = track != nullptr ? track->getSampleRate() : 0;
     for (auto& p : peaks)
@@ -241,6 +334,7 @@ AudioTrack::Ptr Mixer::getMasterTrack() const
 
 void Mixer::addTrack (AudioTrack::Ptr track)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     if (track == nullptr)
         return;
     State::Ptr s = new State (*getState());
@@ -250,6 +344,7 @@ void Mixer::addTrack (AudioTrack::Ptr track)
 
 void Mixer::removeTrack (AudioTrack::Ptr track)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     State::Ptr s = new State (*getState());
     s->tracks.removeObject (track);
     if (s->active == track)
@@ -259,6 +354,7 @@ void Mixer::removeTrack (AudioTrack::Ptr track)
 
 void Mixer::replaceTracks (const juce::ReferenceCountedArray<AudioTrack>& removed, AudioTrack::Ptr added)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     State::Ptr s = new State (*getState());
     auto index = s->tracks.size();
     for (auto* t : removed)
@@ -276,6 +372,7 @@ void Mixer::replaceTracks (const juce::ReferenceCountedArray<AudioTrack>& remove
 
 void Mixer::setTrackPosition (AudioTrack::Ptr track, int index)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     State::Ptr s = new State (*getState());
     const auto from = s->tracks.indexOf (track);
     if (from < 0)
@@ -299,12 +396,14 @@ AudioTrack::Ptr Mixer::getTrack (const juce::String& name) const
 
 void Mixer::unsoloAllTracks()
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     for (auto* t : getState()->tracks)
         t->setSolo (false);
 }
 
 void Mixer::setActiveTrack (AudioTrack::Ptr track)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     State::Ptr s = new State (*getState());
     s->active = track;
     publish (s);
@@ -317,6 +416,7 @@ AudioTrack::Ptr Mixer::getActiveTrack() const
 
 void Mixer::setMasterGain (float gain)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     tree.setProperty (MixerIds::volume, juce::jmax (0.0f, gain), nullptr);
 }
 
@@ -390,6 +490,17 @@ void Mixer::updateEditorFlags()
 }
 
 //==============================================================================
+int Mixer::getNumBounceChannels() const
+{
+    const auto s = getState();
+    if (s->master == nullptr || s->master->getNumChannels() != 1)
+        return getNumOutputChannels();
+    for (auto* t : s->tracks)
+        if (t->getNumChannels() != 1 || (float) t->getTree()[TrackIds::panL] != 0.5f)
+            return getNumOutputChannels();
+    return 1;
+}
+
 juce::uint64 Mixer::computeGeneration (const State& s) const
 {
     // Every part only grows while the list stays the same, and a new list (which also
@@ -562,8 +673,12 @@ int Mixer::findSlot (int frame) const noexcept
     return -1;
 }
 
-bool Mixer::renderFrame (int frame, juce::AudioBuffer<float>& out) noexcept
+bool Mixer::readPlaybackBlock (int frame, juce::AudioBuffer<float>& out) noexcept
 {
+    // Playback reached the blocks a jump asked for: they are the ring's first ones now.
+    if (auto jump = frame; frame >= 0)
+        primeFrame.compare_exchange_strong (jump, -1);
+
     const auto hop = frameLength.load();
     const auto index = frame >= 0 ? findSlot (frame) : -1;
 
@@ -592,37 +707,85 @@ bool Mixer::renderFrame (int frame, juce::AudioBuffer<float>& out) noexcept
     return false;
 }
 
+namespace
+{
+    constexpr int loopFieldBits = 31;
+    constexpr juce::uint64 loopFieldMask = (juce::uint64 { 1 } << loopFieldBits) - 1;
+} // namespace
+
 void Mixer::setLoop (juce::Range<int> frames, bool enabled) noexcept
 {
-    loopStart = frames.getStart();
-    loopEnd = frames.getEnd();
-    loopEnabled = enabled && ! frames.isEmpty();
+    const auto start = (juce::uint64) juce::jmax (0, frames.getStart()) & loopFieldMask;
+    const auto end = (juce::uint64) juce::jmax (0, frames.getEnd()) & loopFieldMask;
+    const auto on = enabled && ! frames.isEmpty() ? juce::uint64 { 1 } : juce::uint64 { 0 };
+    loop = (on << (2 * loopFieldBits)) | (start << loopFieldBits) | end;
+}
+
+juce::Range<int> Mixer::getLoop() const noexcept
+{
+    const auto bits = loop.load();
+    return { (int) ((bits >> loopFieldBits) & loopFieldMask), (int) (bits & loopFieldMask) };
+}
+
+bool Mixer::isLoopEnabled() const noexcept
+{
+    return (loop.load() >> (2 * loopFieldBits)) != 0;
 }
 
 int Mixer::getNextFrameInPlayOrder (int frame) const noexcept
 {
+    const auto bits = loop.load();
     const auto next = frame + 1;
-    if (loopEnabled.load() && next >= loopEnd.load() && frame < loopEnd.load())
-        return juce::jlimit (0, juce::jmax (0, getNumFrames() - 1), loopStart.load());
+    if ((bits >> (2 * loopFieldBits)) != 0)
+    {
+        const auto start = (int) ((bits >> loopFieldBits) & loopFieldMask), end = (int) (bits & loopFieldMask);
+        if (next >= end && frame < end)
+            return juce::jlimit (0, juce::jmax (0, getNumFrames() - 1), start);
+    }
     return next;
 }
 
-bool Mixer::waitForRing (int frame, int timeoutMs)
+bool Mixer::ringHolds (int frame, int count) const
+{
+    const auto generation = computeGeneration (*getState());
+    if (publishedGeneration.load() != generation)
+        return false;
+    auto f = frame;
+    for (int k = 0; k < count && f < getNumFrames(); ++k, f = getNextFrameInPlayOrder (f))
+    {
+        const auto index = findSlot (f);
+        if (index < 0 || ring[(size_t) index].status.load() == Slot::writing
+            || ring[(size_t) index].generation.load() != generation)
+            return false;
+    }
+    return true;
+}
+
+bool Mixer::prime (int frame, int timeoutMs)
+{
+    if (frame < 0 || frame >= getNumFrames())
+        return true;
+    primeFrame = frame;
+    preRenderer->notify(); // it may be resting
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    // Done when the blocks are ready, or when playback already played the first of them
+    // (or a newer jump took the prime over).
+    while (primeFrame.load() == frame && ! ringHolds (frame, primeBlocks))
+    {
+        if (juce::Time::getMillisecondCounter() >= deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+bool Mixer::waitForRing (int frame, int timeoutMs, int count)
 {
     setPlayPosition (frame);
     const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
     while (juce::Time::getMillisecondCounter() < deadline)
     {
-        const auto generation = computeGeneration (*getState());
-        bool allReady = publishedGeneration.load() == generation;
-        auto f = frame;
-        for (int k = 0; allReady && k < ringSize && f < getNumFrames(); ++k, f = getNextFrameInPlayOrder (f))
-        {
-            const auto index = findSlot (f);
-            allReady = index >= 0 && ring[(size_t) index].status.load() == Slot::ready
-                       && ring[(size_t) index].generation.load() == generation;
-        }
-        if (allReady)
+        if (ringHolds (frame, count))
             return true;
         juce::Thread::sleep (1);
     }

@@ -22,15 +22,23 @@ namespace kalder
     A track plays only while it is playable (its audio and rendered file exist). The
     sum is scaled by the master gain ("MixerVolume").
 
-    The mix has the master track's channel count, so a bounce keeps the source's format;
-    a mono project plays on every device channel.
+    The mix has the master track's channel count, at least two: a mono project plays in
+    stereo, so that the pan of its tracks is heard. A bounce keeps the source's format: a
+    mono project whose tracks all sit in the centre (both sides the same) bounces in
+    mono, one with a track panned off the centre in stereo (getNumBounceChannels()).
 
     Playback: a pre-render thread keeps a ring of the next blocks after the play position
     mixed ahead. The audio callback only copies a finished block out of the ring
-    (renderFrame()): no lock, no allocation, no file access. Any change that alters the
-    sound (a mask, the selection volume, volume, pan, solo, mute, the track list, the
+    (readPlaybackBlock()): no lock, no allocation, no file access. Any change that alters
+    the sound (a mask, the selection volume, volume, pan, solo, mute, the track list, the
     master gain) changes the mix generation, and the pre-render thread mixes again the
-    blocks it had mixed under an older one, nearest first.
+    blocks it had mixed under an older one, nearest first. When only stores were edited,
+    only the blocks made of the edited frames are mixed again; the others stay current.
+    Before playback starts or jumps, prime() has the first blocks mixed, so that Play and
+    a seek are heard at once.
+
+    The loop is kept here and nowhere else: the transport and the pre-render thread follow
+    getNextFrameInPlayOrder().
 
     Bounces and exports mix through a RenderSession of their own, so they never wait for
     playback and playback never leaves a track out of a bounced block.
@@ -42,14 +50,18 @@ namespace kalder
     the active track changes, when its editor or analysis progress changes, and when its
     store is edited (the store's edit generation, looked at by the mixer's timer).
 
-    Threading: the track list, the tree and the settings on the message thread;
-    renderFrame() on the audio thread; RenderSession on any one thread each.
+    Threading: the track list, the tree and the settings on the message thread (asserted
+    in debug builds); readPlaybackBlock() on the audio thread; prime() and setLoop() on
+    any one thread; RenderSession on any one thread each.
 */
 class Mixer : private juce::ValueTree::Listener, private juce::Timer, private juce::AsyncUpdater
 {
 public:
     /** Blocks mixed ahead of the play position. */
     static constexpr int ringSize = 16;
+
+    /** Blocks prime() has mixed before playback starts or jumps. */
+    static constexpr int primeBlocks = 3;
 
     class Listener
     {
@@ -113,6 +125,10 @@ public:
     int getNumFrames() const noexcept { return numFrames.load(); }
     int getFrameLength() const noexcept { return frameLength.load(); }
     int getNumOutputChannels() const noexcept { return numOutputs.load(); }
+
+    /** The channels a bounce of the mix writes: one for a mono project whose tracks all
+        sit in the centre, else the mix's own. */
+    int getNumBounceChannels() const;
     int getSampleRate() const noexcept { return sampleRate.load(); }
 
     /** Per-channel peaks of the last mixed blocks. Once no block has come for a few
@@ -141,8 +157,8 @@ public:
 
         explicit RenderSession (Mixer& mixer, Synthesis synthesis = Synthesis::perTrack);
 
-        /** Mixes block frame into out (output channels x hop). Blocks before 0 or after the
-            end are silent. */
+        /** Mixes block frame into out (output channels x hop; with fewer channels, the
+            mix's first ones). Blocks before 0 or after the end are silent. */
         void renderFrame (int frame, juce::AudioBuffer<float>& out);
 
     private:
@@ -151,7 +167,7 @@ public:
         const Synthesis synthesis;
         std::map<AudioTrack*, std::unique_ptr<TrackRenderer>> renderers;
         std::unique_ptr<SpectralMixSynthesiser> spectralMix;
-        juce::AudioBuffer<float> trackBlock;
+        juce::AudioBuffer<float> trackBlock, narrowed;
         /** Tracks rendered one by one for the last block and their peaks, when the session
             keeps them for later (playback) instead of feeding the meters at once. */
         bool deferTrackMeters = false;
@@ -161,21 +177,34 @@ public:
     /** Audio thread: copies block frame from the ring into out (channels x hop at least)
         and returns true, or clears out and returns false when that block is not mixed
         yet. Tells the pre-render thread where playback is. Real-time safe. */
-    bool renderFrame (int frame, juce::AudioBuffer<float>& out) noexcept;
+    bool readPlaybackBlock (int frame, juce::AudioBuffer<float>& out) noexcept;
 
-    /** Where the pre-render thread should work (the next block playback will need). */
+    /** Where the pre-render thread should work (the next block playback will need), while
+        playback is stopped; while it plays, the audio thread says it. */
     void setPlayPosition (int frame) noexcept { wantedFrame = frame; }
 
-    /** The loop playback follows, in blocks, so that the blocks after the loop's end
-        that are mixed ahead are those of its start. */
-    void setLoop (juce::Range<int> frames, bool enabled) noexcept;
+    /** Has the pre-render thread mix the first primeBlocks blocks from frame (besides the
+        blocks ahead of playback) and waits until they are current, for at most timeoutMs.
+        False when they were not ready in time (playback then starts with a gap). Not on
+        the audio thread. */
+    bool prime (int frame, int timeoutMs);
 
-    /** The block that follows frame in playback order (the loop's start after its end). */
+    /** The loop playback follows, in blocks [start, end). Any thread. */
+    void setLoop (juce::Range<int> frames, bool enabled) noexcept;
+    juce::Range<int> getLoop() const noexcept;
+    bool isLoopEnabled() const noexcept;
+
+    /** The block that follows frame in playback order: the loop's start after the loop's
+        last block, when the loop is on and frame lies inside it or before it; else
+        frame + 1. A position after the loop plays on to the end. */
     int getNextFrameInPlayOrder (int frame) const noexcept;
 
-    /** Waits (for tests and tools) until the ring holds the blocks from frame on, mixed
+    /** Waits (for tests and tools) until the ring holds count blocks from frame on, mixed
         with the current settings; false after the timeout. */
-    bool waitForRing (int frame, int timeoutMs);
+    bool waitForRing (int frame, int timeoutMs, int count = ringSize);
+
+    /** Blocks the pre-render thread has mixed so far (for tests and benchmarks). */
+    juce::int64 getNumBlocksMixedAhead() const noexcept { return blocksMixedAhead.load(); }
 
     /** The mix generation the pre-render thread last saw. */
     juce::uint64 getMixGeneration() const noexcept { return publishedGeneration.load(); }
@@ -226,6 +255,8 @@ private:
     State::Ptr getState() const;
     void mix (RenderSession& session, const State& state, int frame, juce::AudioBuffer<float>& out);
     juce::uint64 computeGeneration (const State& state) const;
+    /** Whether the count blocks from frame on are in the ring, current. */
+    bool ringHolds (int frame, int count) const;
     void updatePeaks (const juce::AudioBuffer<float>& block) noexcept;
     void resetRing();
     /** The slot that holds (or is being written with) frame, or -1. Real-time safe. */
@@ -242,8 +273,10 @@ private:
 
     std::array<Slot, ringSize> ring;
     std::atomic<int> wantedFrame { 0 };
-    std::atomic<bool> loopEnabled { false };
-    std::atomic<int> loopStart { 0 }, loopEnd { 0 };
+    std::atomic<int> primeFrame { -1 };
+    std::atomic<juce::int64> blocksMixedAhead { 0 };
+    /** The loop as one word (start, end, enabled), so that no reader sees a torn loop. */
+    std::atomic<juce::uint64> loop { 0 };
     std::atomic<juce::uint64> publishedGeneration { 0 };
     std::atomic<int> lastPlayedFrame { -1 };
     int lastPublishedFrame = -1;

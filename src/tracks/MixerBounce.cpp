@@ -155,7 +155,8 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
     if (format == nullptr)
         return unknownFormat (target);
 
-    const auto channels = mixer.getNumOutputChannels();
+    // A centred mono project mixes the same samples on both sides: its bounce is mono.
+    const auto channels = mixer.getNumBounceChannels();
     const auto hop = mixer.getFrameLength();
     const auto numFrames = mixer.getNumFrames();
     const auto numSamples = master->getNumSamples();
@@ -175,14 +176,15 @@ juce::Result MixerBounce::bounceMix (Mixer& mixer, const juce::File& requestedTa
     progress->setNumSteps (endFrame - firstFrame);
 
     Mixer::RenderSession session (mixer, Mixer::RenderSession::Synthesis::summedSpectra);
-    juce::AudioBuffer<float> block (channels, hop);
+    juce::AudioBuffer<float> mixed (mixer.getNumOutputChannels(), hop);
+    juce::AudioBuffer<float> block (mixed.getArrayOfWritePointers(), channels, hop); // the channels written
 
     for (int frame = firstFrame; frame < endFrame; ++frame)
     {
         // A cancelled bounce leaves no file: a shortened one would pass for the mix.
         if (progress->isCancelled())
             return juce::Result::fail (cancelledMessage);
-        session.renderFrame (frame, block);
+        session.renderFrame (frame, mixed);
         // The part of this block inside the wanted samples: all of it but at the ends.
         const auto blockStart = (juce::int64) frame * hop;
         const auto part = wanted.getIntersectionWith ({ blockStart, blockStart + hop });

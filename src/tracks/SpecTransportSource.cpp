@@ -24,9 +24,11 @@ void SpecTransportSource::prepareToPlay (int, double)
         setParameters();
 }
 
-void SpecTransportSource::start() noexcept
+void SpecTransportSource::start()
 {
-    mixer.setPlayPosition (position.load());
+    const auto from = getPosition();
+    mixer.setPlayPosition (from);
+    mixer.prime (from, primeTimeoutMs);
     playing = true;
 }
 
@@ -35,34 +37,39 @@ void SpecTransportSource::stop() noexcept
     playing = false;
 }
 
-void SpecTransportSource::setPosition (int frame) noexcept
+void SpecTransportSource::setPosition (int frame)
 {
     const auto clamped = juce::jlimit (0, juce::jmax (0, mixer.getNumFrames() - 1), frame);
+    if (playing.load())
+        mixer.prime (clamped, primeTimeoutMs); // playback goes on where it is meanwhile
+    else
+        mixer.setPlayPosition (clamped);
     positionRequest = clamped;
-    position = clamped;
-    mixer.setPlayPosition (clamped);
 }
 
-void SpecTransportSource::setLoop (juce::Range<int> frames, bool enabled) noexcept
+int SpecTransportSource::getPosition() const noexcept
 {
-    loopStart = frames.getStart();
-    loopEnd = frames.getEnd();
-    loopEnabled = enabled && ! frames.isEmpty();
-    mixer.setLoop (frames, enabled);
+    const auto request = positionRequest.load();
+    return request >= 0 ? request : position.load();
 }
 
 void SpecTransportSource::getNextAudioBlock (const juce::AudioSourceChannelInfo& info)
 {
     auto& out = *info.buffer;
+
+    // A jump asked for by another thread: drop what is left of the current block. Only
+    // this thread writes the position, so the jump cannot be lost to playback moving on.
+    if (const auto request = positionRequest.exchange (-1); request >= 0)
+    {
+        position = request;
+        blockRead = blockLength = 0;
+    }
+
     if (! playing.load() || block.getNumSamples() != mixer.getFrameLength() || mixer.getNumFrames() <= 0)
     {
         info.clearActiveBufferRegion();
         return;
     }
-
-    // A jump asked for by another thread: drop what is left of the current block.
-    if (const auto request = positionRequest.exchange (-1); request >= 0)
-        blockRead = blockLength = 0;
 
     const auto mixChannels = block.getNumChannels();
     int written = 0;
@@ -70,9 +77,7 @@ void SpecTransportSource::getNextAudioBlock (const juce::AudioSourceChannelInfo&
     {
         if (blockRead >= blockLength)
         {
-            auto next = position.load();
-            if (loopEnabled.load() && next >= loopEnd.load())
-                next = juce::jlimit (0, mixer.getNumFrames() - 1, loopStart.load());
+            const auto next = position.load();
             if (next >= mixer.getNumFrames())
             {
                 // The end: stop, back at the start.
@@ -80,7 +85,7 @@ void SpecTransportSource::getNextAudioBlock (const juce::AudioSourceChannelInfo&
                 position = 0;
                 break;
             }
-            if (! mixer.renderFrame (next, block))
+            if (! mixer.readPlaybackBlock (next, block))
             {
                 underrunSamples += info.numSamples - written;
                 position = next;

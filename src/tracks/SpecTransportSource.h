@@ -15,14 +15,20 @@ namespace kalder
     consecutive blocks without gaps or repeats; a block that the mixer has not mixed yet
     plays as silence and is played when it arrives (an underrun delays, it never skips).
     At the end of the project playback stops and returns to the start; with the loop on,
-    playback jumps from the loop's end back to its start.
+    playback follows the mixer's loop (Mixer::getNextFrameInPlayOrder()).
+
+    The audio thread is the only writer of the position: setPosition() leaves a request
+    that the next callback applies, so a jump is never overwritten by playback moving on.
+    start() and a jump while playing first have the mixer prime the blocks they will play,
+    so they are heard at once.
 
     A mix with fewer channels than the device plays its last channel on the remaining
     device channels, so a mono project sounds on both sides.
 
     Threading: getNextAudioBlock() on the audio thread, real-time safe. start(), stop(),
-    setPosition(), setLoop() from any thread (atomics). setParameters() and
-    prepareToPlay() allocate: call them while stopped.
+    setPosition(), setLoop() from any one thread other than the audio thread (start()
+    and setPosition() wait a moment for the mixer). setParameters() and prepareToPlay()
+    allocate: call them while stopped.
 */
 class SpecTransportSource : public juce::AudioSource
 {
@@ -36,17 +42,22 @@ public:
     void releaseResources() override {}
     void getNextAudioBlock (const juce::AudioSourceChannelInfo& info) override;
 
-    void start() noexcept;
+    void start();
     void stop() noexcept;
     bool isPlaying() const noexcept { return playing.load(); }
 
     /** Moves playback to block frame (clamped to the project). */
-    void setPosition (int frame) noexcept;
-    int getPosition() const noexcept { return position.load(); }
+    void setPosition (int frame);
 
-    /** The loop, in blocks [start, end). */
-    void setLoop (juce::Range<int> frames, bool enabled) noexcept;
-    bool isLooping() const noexcept { return loopEnabled.load(); }
+    /** The next block to play (a jump not yet applied counts as done). */
+    int getPosition() const noexcept;
+
+    /** The loop, in blocks [start, end): the mixer's. */
+    void setLoop (juce::Range<int> frames, bool enabled) noexcept { mixer.setLoop (frames, enabled); }
+    bool isLooping() const noexcept { return mixer.isLoopEnabled(); }
+
+    /** How long start() and a jump wait for their first blocks. */
+    static constexpr int primeTimeoutMs = 250;
 
     /** The project's sample rate. */
     double getSampleRate() const noexcept { return (double) mixer.getSampleRate(); }
@@ -60,8 +71,7 @@ private:
     int blockRead = 0, blockLength = 0;
     std::atomic<int> position { 0 };
     std::atomic<int> positionRequest { -1 };
-    std::atomic<bool> playing { false }, loopEnabled { false };
-    std::atomic<int> loopStart { 0 }, loopEnd { 0 };
+    std::atomic<bool> playing { false };
     std::atomic<juce::int64> underrunSamples { 0 };
 };
 

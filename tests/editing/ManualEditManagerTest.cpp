@@ -499,7 +499,7 @@ TEST (ManualEditManager, EditsWhilePlaybackAndABounceReadTheSameFrames)
         juce::AudioBuffer<float> out (2, mixer.getFrameLength());
         while (! stop)
             for (int b = block; b < block + 8; ++b)
-                mixer.renderFrame (b, out);
+                mixer.readPlaybackBlock (b, out);
     });
     std::thread bounce ([&] {
         juce::AudioBuffer<float> out (2, mixer.getFrameLength());
@@ -547,7 +547,7 @@ TEST (ManualEditManager, EditsWhilePlaybackAndABounceReadTheSameFrames)
         session.renderFrame (b, fresh);
         EXPECT_TRUE (test::pumpMessagesUntil ([&] {
             mixer.waitForRing (b, 1000);
-            if (! mixer.renderFrame (b, fromRing))
+            if (! mixer.readPlaybackBlock (b, fromRing))
                 return false;
             for (int c = 0; c < 2; ++c)
                 if (test::signalToErrorDb (fresh.getReadPointer (c), fromRing.getReadPointer (c), fresh.getNumSamples()) < 120.0)

@@ -36,7 +36,7 @@ juce::AudioBuffer<float> renderTrack (AudioTrack::Ptr track)
 juce::AudioBuffer<float> renderMix (Mixer& mixer)
 {
     Mixer::RenderSession session (mixer);
-    juce::AudioBuffer<float> out (mixer.getNumOutputChannels(), length), block (mixer.getNumOutputChannels(), hop);
+    juce::AudioBuffer<float> out (mixer.getNumBounceChannels(), length), block (mixer.getNumBounceChannels(), hop);
     for (int b = 0; b < mixer.getNumFrames(); ++b)
     {
         session.renderFrame (b, block);

@@ -114,7 +114,7 @@ TEST (Mixer, TheActiveMasterPlaysAloneAndMasterGainScales)
     EXPECT_TRUE (Project::sameAs (p.block(), { half }));
 }
 
-TEST (Mixer, MonoProjectMixesToOneChannel)
+TEST (Mixer, AMonoProjectPlaysInStereoWithItsPanAndBouncesInMonoOnlyWhenCentred)
 {
     test::TemporaryDirectory dir;
     juce::AudioBuffer<float> mono = test::makeNoise (1, rate, 3);
@@ -122,14 +122,33 @@ TEST (Mixer, MonoProjectMixesToOneChannel)
     ASSERT_NE (master, nullptr);
     Mixer mixer;
     mixer.setMasterTrack (master);
-    EXPECT_EQ (mixer.getNumOutputChannels(), 1);
+    EXPECT_EQ (mixer.getNumOutputChannels(), 2);
+    const auto hop = mixer.getFrameLength();
+    const auto* x = mono.getReadPointer (0, 5 * hop);
 
-    Mixer::RenderSession session (mixer);
-    juce::AudioBuffer<float> out (1, mixer.getFrameLength());
-    session.renderFrame (5, out);
-    EXPECT_GE (
-        test::signalToErrorDb (mono.getReadPointer (0, 5 * mixer.getFrameLength()), out.getReadPointer (0), out.getNumSamples()),
-        110.0);
+    // pan, expected gain on the left and on the right, channels a bounce writes
+    const struct
+    {
+        float pan, left, right;
+        int bounceChannels;
+    } cases[] = { { 0.5f, 1.0f, 1.0f, 1 }, { 0.0f, 1.0f, 0.0f, 2 }, { 1.0f, 0.0f, 1.0f, 2 } };
+    for (const auto& k : cases)
+    {
+        SCOPED_TRACE (k.pan);
+        master->setPan (0, k.pan);
+        EXPECT_EQ (mixer.getNumBounceChannels(), k.bounceChannels);
+        Mixer::RenderSession session (mixer);
+        juce::AudioBuffer<float> out (2, hop);
+        session.renderFrame (5, out);
+        for (int c = 0; c < 2; ++c)
+        {
+            const auto gain = c == 0 ? k.left : k.right;
+            if (gain == 0.0f)
+                EXPECT_EQ (out.getMagnitude (c, 0, hop), 0.0f);
+            else
+                EXPECT_GE (test::signalToErrorDb (x, out.getReadPointer (c), hop), 110.0) << c;
+        }
+    }
 }
 
 TEST (Mixer, TrackOrderAndLookup)
@@ -195,7 +214,7 @@ TEST (Mixer, TheRingFollowsEveryEdit)
     Project p;
     ASSERT_TRUE (p.mixer.waitForRing (10, 10000));
     juce::AudioBuffer<float> fromRing (2, p.mixer.getFrameLength());
-    ASSERT_TRUE (p.mixer.renderFrame (10, fromRing));
+    ASSERT_TRUE (p.mixer.readPlaybackBlock (10, fromRing));
     EXPECT_TRUE (Project::sameAs (fromRing, { p.block() }));
     const auto beforeEdits = fromRing;
 
@@ -204,19 +223,43 @@ TEST (Mixer, TheRingFollowsEveryEdit)
     ASSERT_TRUE (asig->setMask (0, { 0, asig->getNumFreqs() }, { 0, 30 }, MaskMatrix::Zero (asig->getNumFreqs(), 30)));
     p.c->setVolume (0.25f);
     ASSERT_TRUE (p.mixer.waitForRing (10, 10000));
-    ASSERT_TRUE (p.mixer.renderFrame (10, fromRing));
+    ASSERT_TRUE (p.mixer.readPlaybackBlock (10, fromRing));
     const auto expected = p.block();
     EXPECT_TRUE (Project::sameAs (fromRing, { expected }));
     EXPECT_FALSE (Project::sameAs (fromRing, { beforeEdits }));
 
     p.a->setMute (true);
     ASSERT_TRUE (p.mixer.waitForRing (10, 10000));
-    ASSERT_TRUE (p.mixer.renderFrame (10, fromRing));
+    ASSERT_TRUE (p.mixer.readPlaybackBlock (10, fromRing));
     EXPECT_TRUE (Project::sameAs (fromRing, { p.block() }));
     EXPECT_FALSE (Project::sameAs (fromRing, { expected }));
 
+    // An edit of frames no block of the ring is made of leaves the ring current; one
+    // inside it mixes again only the blocks made of the edited frames.
+    const auto bins = asig->getNumFreqs(), frames = asig->getNumFrames();
+    ASSERT_GT (frames - FrameGeometry::overlap, 10 + Mixer::ringSize);
+    ASSERT_TRUE (p.mixer.waitForRing (10, 10000));
+    const auto mixed = p.mixer.getNumBlocksMixedAhead();
+    ASSERT_TRUE (asig->setMask (0, { 0, bins }, { frames - 2, frames }, MaskMatrix::Constant (bins, 2, 0.5f)));
+    ASSERT_TRUE (p.mixer.waitForRing (10, 10000));
+    EXPECT_EQ (p.mixer.getNumBlocksMixedAhead(), mixed);
+    ASSERT_TRUE (asig->setMask (0, { 0, bins }, { 14, 16 }, MaskMatrix::Constant (bins, 2, 0.5f)));
+    ASSERT_TRUE (p.mixer.waitForRing (10, 10000));
+    EXPECT_EQ (p.mixer.getNumBlocksMixedAhead() - mixed, 5); // blocks 11 to 15 hold frame 14 or 15
+    for (const auto b : { 10, 13, 20 })
+    {
+        Mixer::RenderSession session (p.mixer);
+        juce::AudioBuffer<float> fresh (2, p.mixer.getFrameLength());
+        session.renderFrame (b, fresh);
+        ASSERT_TRUE (p.mixer.readPlaybackBlock (b, fromRing));
+        EXPECT_TRUE (Project::sameAs (fromRing, { fresh })) << b;
+    }
+    p.c->setVolume (0.5f); // anything else mixes the whole ring again
+    ASSERT_TRUE (p.mixer.waitForRing (10, 10000));
+    EXPECT_GE (p.mixer.getNumBlocksMixedAhead() - mixed, 5 + Mixer::ringSize);
+
     // A block that is not mixed yet is silence, never stale audio of another block.
-    EXPECT_FALSE (p.mixer.renderFrame (10 + Mixer::ringSize + 3, fromRing));
+    EXPECT_FALSE (p.mixer.readPlaybackBlock (10 + Mixer::ringSize + 3, fromRing));
     EXPECT_EQ (fromRing.getMagnitude (0, fromRing.getNumSamples()), 0.0f);
 }
 
@@ -342,7 +385,7 @@ TEST (Mixer, SummedSpectraOfAMonoProject)
     using Synthesis = Mixer::RenderSession::Synthesis;
     const auto blocks = mixer.getNumFrames();
     const auto oneByOne = renderBlocks (mixer, Synthesis::perTrack, inOrder (0, blocks));
-    EXPECT_EQ (oneByOne.getNumChannels(), 1);
+    EXPECT_EQ (oneByOne.getNumChannels(), 2); // played in stereo
     EXPECT_GE (worstChannelDb (oneByOne, renderBlocks (mixer, Synthesis::summedSpectra, inOrder (0, blocks)), 0,
                                blocks * mixer.getFrameLength()),
                110.0);
@@ -368,7 +411,7 @@ TEST (Mixer, TrackMetersFollowTheBlocksHeardNotTheBlocksMixedAhead)
         for (int f = 0; f <= last; ++f)
         {
             ASSERT_TRUE (mixer.waitForRing (f, 10000));
-            ASSERT_TRUE (mixer.renderFrame (f, out));
+            ASSERT_TRUE (mixer.readPlaybackBlock (f, out));
         }
     };
 

@@ -108,7 +108,7 @@ TEST (TrackRenderer, EditsAreHeardAtOnce)
     EXPECT_GE (test::signalToErrorDb (audio.getReadPointer (0, 20 * hop), block.getReadPointer (0), hop), 110.0);
 }
 
-TEST (TrackRenderer, VolumeAndConstantPowerPan)
+TEST (TrackRenderer, VolumeAndPanLaws)
 {
     test::TemporaryDirectory dir;
     const auto audio = test::makeSine (2, 8000, 8000, 500.0);
@@ -132,16 +132,26 @@ TEST (TrackRenderer, VolumeAndConstantPowerPan)
     EXPECT_EQ (monoTrack->getPanGains (1).left, before.left);
     EXPECT_EQ (monoTrack->getPanGains (1).right, before.right);
 
-    // A centred mono track in a stereo mix: -3 dB on each side; volume scales both.
+    // A mono track in a stereo mix: full level on both sides in the centre, one side at
+    // either end, constant power scaled to the centre between; volume scales both.
     monoTrack->setVolume (0.5f);
     TrackRenderer renderer (monoTrack, 2);
     juce::AudioBuffer<float> block (2, monoTrack->getBufferSize());
-    renderer.renderBlock (10, block);
     const auto* x = mono.getReadPointer (0, 10 * monoTrack->getBufferSize());
-    for (int i = 0; i < block.getNumSamples(); i += 37)
+    const auto quarter = juce::MathConstants<float>::sqrt2 * std::sin (juce::MathConstants<float>::pi / 8.0f);
+    const struct
     {
-        EXPECT_NEAR (block.getSample (0, i), x[i] * 0.5f * 0.70710678f, 1e-5f);
-        EXPECT_NEAR (block.getSample (1, i), x[i] * 0.5f * 0.70710678f, 1e-5f);
+        float pan, left, right;
+    } cases[] = { { 0.5f, 1.0f, 1.0f }, { 0.0f, 1.0f, 0.0f }, { 0.25f, 1.0f, quarter }, { 1.0f, 0.0f, 1.0f } };
+    for (const auto& k : cases)
+    {
+        monoTrack->setPan (0, k.pan);
+        renderer.renderBlock (10, block);
+        for (int i = 0; i < block.getNumSamples(); i += 37)
+        {
+            EXPECT_NEAR (block.getSample (0, i), x[i] * 0.5f * k.left, 1e-5f) << k.pan;
+            EXPECT_NEAR (block.getSample (1, i), x[i] * 0.5f * k.right, 1e-5f) << k.pan;
+        }
     }
 }
 

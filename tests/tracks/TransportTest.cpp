@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace kalder;
 
 namespace
@@ -86,6 +89,78 @@ TEST (SpecTransportSource, MonoPlaysOnBothSidesAndLoopsRepeatTheirRange)
     juce::AudioBuffer<float> device (2, 128);
     transport.getNextAudioBlock (juce::AudioSourceChannelInfo (&device, 0, 128));
     EXPECT_EQ (device.getMagnitude (0, 128), 0.0f);
+}
+
+TEST (SpecTransportSource, JumpsAreHeardAtOnceAndNeverLostToAPlayingAudioThread)
+{
+    test::TemporaryDirectory dir;
+    const int rate = 8000;
+    const auto audio = test::makeNoise (2, rate * 30, 5);
+    auto track = test::makeTrack (dir.get(), "t", audio, rate);
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    SpecTransportSource transport (mixer);
+    transport.prepareToPlay (256, rate);
+    const auto hop = mixer.getFrameLength(), total = mixer.getNumFrames();
+
+    // Play and a jump while playing: the first device block is the audio at once, with
+    // no silence before it (nothing here waits for the mixer).
+    juce::AudioBuffer<float> device (2, hop);
+    for (const auto frame : { 40, total / 2 })
+    {
+        transport.setPosition (frame);
+        if (! transport.isPlaying())
+            transport.start();
+        transport.getNextAudioBlock (juce::AudioSourceChannelInfo (&device, 0, hop));
+        for (int c = 0; c < 2; ++c)
+            EXPECT_GE (test::signalToErrorDb (audio.getReadPointer (c, frame * hop), device.getReadPointer (c), hop), 110.0)
+                << "frame " << frame;
+    }
+    EXPECT_EQ (transport.getUnderrunSamples(), 0);
+
+    // A real audio thread plays on while thousands of jumps alternate between two far
+    // places; each one must be where playback goes on from.
+    std::atomic<bool> done { false };
+    std::atomic<int> callbacks { 0 };
+    std::thread audioThread ([&] {
+        juce::AudioBuffer<float> buffer (2, 256);
+        while (! done)
+        {
+            transport.getNextAudioBlock (juce::AudioSourceChannelInfo (&buffer, 0, 256));
+            ++callbacks;
+        }
+    });
+    int lost = 0;
+    constexpr int jumps = 2000;
+    for (int i = 0; i < jumps; ++i)
+    {
+        // Each callback plays one block at most (256 samples, a hop of 256 or more): since
+        // the jump, playback can have moved on by no more blocks than callbacks came.
+        const auto target = (i % 2 == 0 ? 10 : total / 2) + i % 7;
+        const auto before = callbacks.load();
+        transport.setPosition (target);
+        const auto seen = callbacks.load();
+        while (callbacks.load() < seen + 3)
+            std::this_thread::yield();
+        const auto at = transport.getPosition();
+        const auto after = callbacks.load();
+        if (! transport.isPlaying())
+        {
+            // This thread was held up long enough for playback to reach the end.
+            EXPECT_GT (after - before, total - target);
+            transport.start();
+            continue;
+        }
+        if (at < target || at > target + (after - before) + 1) // one callback may be under way
+        {
+            ++lost;
+            ADD_FAILURE() << "jump " << i << " to " << target << " found playback at " << at << " after " << (after - before)
+                          << " callbacks";
+        }
+    }
+    done = true;
+    audioThread.join();
+    EXPECT_EQ (lost, 0) << "of " << jumps << " jumps";
 }
 
 TEST (ResamplingSpecTransportSource, ASineKeepsItsPitchAndLevelAtAnotherDeviceRate)
