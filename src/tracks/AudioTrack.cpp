@@ -329,26 +329,31 @@ bool AudioTrack::hasEdits() const
 //==============================================================================
 void AudioTrack::setVolume (float gain)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     tree.setProperty (TrackIds::volume, juce::jmax (0.0f, gain), nullptr);
 }
 
 void AudioTrack::setPan (int channel, float pan)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     tree.setProperty (channel == 0 ? TrackIds::panL : TrackIds::panR, juce::jlimit (0.0f, 1.0f, pan), nullptr);
 }
 
 void AudioTrack::setSolo (bool shouldSolo)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     tree.setProperty (TrackIds::solo, shouldSolo, nullptr);
 }
 
 void AudioTrack::setMute (bool shouldMute)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     tree.setProperty (TrackIds::mute, shouldMute, nullptr);
 }
 
 void AudioTrack::flip (bool shouldFlip)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     if (auto* asig = getAsig())
         asig->setFlip (shouldFlip);
 }
@@ -505,6 +510,7 @@ bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
 //=======================================================================
 void AudioTrack::setCustomColour (juce::uint32 argb)
 {
+    JUCE_ASSERT_MESSAGE_THREAD
     if (runOnMessageThread (*this, [argb] (AudioTrack& t) { t.setCustomColour (argb); }))
         return;
     tree.setProperty (TrackIds::colour, colourToString (argb), nullptr);

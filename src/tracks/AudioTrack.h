@@ -31,7 +31,7 @@ class ManualEditManager;
     Sound is rendered by TrackRenderer objects, one per consumer thread, so that
     playback and a bounce never wait for each other.
 
-    Threading: setters and the tree on the message thread; the atomic getters and the
+    Threading: setters and the tree on the message thread (asserted in debug builds); the atomic getters and the
     content (getContent()) from any thread once the track is playable.
     generateAsig() runs on a background thread before the track is shared with
     renderers.
