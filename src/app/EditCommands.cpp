@@ -121,16 +121,20 @@ bool EditCommands::perform (Command command)
             edit ([] (ManualEditManager& m) { return m.spotRemover(); });
             return true;
         case Command::expand:
-            edit ([] (ManualEditManager& m) { return m.growSelection (morphBins, morphFrames); });
+            edit ([] (ManualEditManager& m) {
+                return m.growSelection (ManualEditManager::commandMorphBins, ManualEditManager::commandMorphFrames);
+            });
             return true;
         case Command::shrink:
-            edit ([] (ManualEditManager& m) { return m.shrinkSelection (morphBins, morphFrames); });
+            edit ([] (ManualEditManager& m) {
+                return m.shrinkSelection (ManualEditManager::commandMorphBins, ManualEditManager::commandMorphFrames);
+            });
             return true;
         case Command::strengthen:
-            edit ([] (ManualEditManager& m) { return m.multiplySelection (strengthenFactor); });
+            edit ([] (ManualEditManager& m) { return m.multiplySelection (ManualEditManager::strengthenFactor); });
             return true;
         case Command::dim:
-            edit ([] (ManualEditManager& m) { return m.multiplySelection (dimFactor); });
+            edit ([] (ManualEditManager& m) { return m.multiplySelection (ManualEditManager::dimFactor); });
             return true;
         case Command::removePercussiveElements:
             edit ([] (ManualEditManager& m) { return m.removePercussiveHarmonic (false); });

@@ -33,11 +33,6 @@ namespace kalder
 class EditCommands : private juce::ChangeListener
 {
 public:
-    /** Selection amounts of the commands: Expand and Shrink by bins and frames, and the
-        factors of Strengthen (+6 dB) and Dim (-6 dB). */
-    static constexpr int morphBins = 3, morphFrames = 2;
-    static constexpr float strengthenFactor = 2.0f, dimFactor = 0.5f;
-
     /** statusChanged is called whenever the enablement or the Undo and Redo labels may
         have changed (the command manager's commandStatusChanged()). */
     EditCommands (Mixer& mixer, AlertManager& alerts, UndoManagerAccessor& undo, std::function<void()> statusChanged);

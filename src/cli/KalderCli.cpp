@@ -2,10 +2,12 @@
 //
 //   kalder-cli info IN
 //   kalder-cli bounce IN OUT [--gain G] [--pan P] [--start S --end E]
+//   kalder-cli edit IN OUT STEP... [--tracks-out DIR]
 //
 // A bounce opens IN as the master track, through the same decoding, analysis, masked
 // resynthesis and bounce as the application, and writes the mix to OUT in IN's format.
 #include "tracks/AudioFileDecoder.h"
+#include "tracks/EditScript.h"
 #include "tracks/MixerBounce.h"
 #include "tracks/TrackLoader.h"
 
@@ -29,6 +31,16 @@ constexpr const char* usage = R"(usage:
         --pan P      pan of the first channel, 0 = left .. 1 = right (stereo files)
         --start S    first second to write (default 0)
         --end E      last second to write (default: the end)
+  kalder-cli edit IN OUT STEP... [--tracks-out DIR]
+      opens IN as the master track, runs the spectral edit steps on it in order and
+      writes the mix to OUT as bounce does; with --tracks-out, also every track as it
+      sounds (edits included, before volume and pan) into DIR as WAV files in the
+      track's format. Times are in seconds, frequencies in Hz. A bad step is reported
+      and nothing is written. OUT is the mix as the window plays it: the master alone
+      while it is the active track, a selection left at the end at the selection
+      volume (end with deselect to hear the edits alone); after a freeze the frozen
+      track is active and the mix plays it with its complement. The steps:
+      kalder-cli edit --help
   kalder-cli --help
 )";
 
@@ -87,6 +99,20 @@ AudioTrack::Ptr open (const juce::File& in, WorkFolder& work, juce::Result& resu
     auto track = TrackLoader::openTrack (in, work.dir, "master", AudioTrack::OriginId::master, progress, result, &info);
     progress->removeListener (&bar);
     return track;
+}
+
+/** Bounces the samples range of the mix to out with a progress bar; prints the file written. */
+int bounceMix (Mixer& mixer, const juce::File& out, juce::Range<juce::int64> range)
+{
+    Progress::Ptr progress = new Progress();
+    TerminalProgress bar ("Bouncing " + out.getFileName());
+    progress->addListener (&bar);
+    const auto result = MixerBounce::bounceMix (mixer, out, progress, {}, range);
+    progress->removeListener (&bar);
+    if (result.failed())
+        return fail (result.getErrorMessage());
+    std::cout << MixerBounce::getOutputFile (out).getFullPathName() << std::endl;
+    return 0;
 }
 
 int info (const juce::StringArray& args)
@@ -163,19 +189,79 @@ int bounce (const juce::StringArray& args)
     if (pan >= 0.0f)
         track->setPan (0, pan);
 
-    Progress::Ptr progress = new Progress();
-    TerminalProgress bar ("Bouncing " + out.getFileName());
-    progress->addListener (&bar);
-
     const auto rate = (double) track->getSampleRate();
     const juce::Range<juce::int64> range ((juce::int64) std::llround (start * rate),
                                           end >= 0.0 ? (juce::int64) std::llround (end * rate) : track->getNumSamples());
-    result = MixerBounce::bounceMix (mixer, out, progress, {}, range);
-    progress->removeListener (&bar);
+    return bounceMix (mixer, out, range);
+}
+int edit (const juce::StringArray& arguments)
+{
+    if (arguments.contains ("--help") || arguments.contains ("-h"))
+    {
+        std::cout << "usage: kalder-cli edit IN OUT STEP... [--tracks-out DIR]\n\nsteps:\n"
+                  << EditScript::describeSteps()
+                  << "\nA selection step replaces the selection; written +step it adds to it, -step subtracts.\n"
+                  << "OUT is the mix as the window plays it: a selection left at the end plays at the\n"
+                  << "selection volume (end with deselect to hear the edits alone).\n";
+        return 0;
+    }
+    auto args = arguments;
+    juce::String tracksOut;
+    if (const auto i = args.indexOf ("--tracks-out"); i >= 0)
+    {
+        if (i + 1 >= args.size())
+            return fail ("--tracks-out needs a folder");
+        tracksOut = args[i + 1];
+        args.removeRange (i, 2);
+    }
+    if (args.size() < 3)
+        return fail ("edit takes IN, OUT and at least one step (kalder-cli edit --help lists them)");
 
-    if (result.failed())
+    // Every step is checked before the song is even opened: a bad one writes nothing.
+    juce::StringArray words (args);
+    words.removeRange (0, 2);
+    std::vector<EditScript::Step> steps;
+    if (const auto parsed = EditScript::parse (words, steps); parsed.failed())
+        return fail (parsed.getErrorMessage());
+
+    const auto cwd = juce::File::getCurrentWorkingDirectory();
+    const auto in = cwd.getChildFile (args[0]);
+    const auto out = cwd.getChildFile (args[1]);
+    const auto folder = tracksOut.isNotEmpty() ? cwd.getChildFile (tracksOut) : juce::File();
+    if (folder != juce::File() && folder.existsAsFile())
+        return fail (folder.getFullPathName() + " is a file, not a folder");
+
+    WorkFolder work;
+    auto result = juce::Result::ok();
+    DecodedAudioInfo decoded;
+    auto track = open (in, work, result, decoded);
+    if (track == nullptr)
         return fail (result.getErrorMessage());
-    std::cout << MixerBounce::getOutputFile (out).getFullPathName() << std::endl;
+
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    result = EditScript::run (mixer, steps, [] (const juce::String& note) { std::cerr << "kalder-cli: " << note << std::endl; });
+    if (result.failed())
+        return fail (result.getErrorMessage() + " (nothing was written)");
+
+    if (const auto bounced = bounceMix (mixer, out, { 0, track->getNumSamples() }); bounced != 0)
+        return bounced;
+
+    if (folder != juce::File())
+    {
+        if (! folder.createDirectory())
+            return fail ("Cannot make the folder " + folder.getFullPathName());
+        const auto tracks = mixer.getAllTracks();
+        const auto files = MixerBounce::getExportFiles (tracks, folder);
+        for (int i = 0; i < tracks.size(); ++i)
+        {
+            const auto t = tracks[i];
+            result = MixerBounce::exportTrack (t, files[i], { 0, t->getNumBlocks() }, t->getBitsPerSample());
+            if (result.failed())
+                return fail (result.getErrorMessage());
+            std::cout << files[i].getFullPathName() << std::endl;
+        }
+    }
     return 0;
 }
 } // namespace
@@ -199,5 +285,7 @@ int main (int argc, char** argv)
         return info (args);
     if (command == "bounce")
         return bounce (args);
+    if (command == "edit")
+        return edit (args);
     return fail ("unknown command \"" + command + "\"\n" + juce::String (usage));
 }

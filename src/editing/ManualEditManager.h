@@ -53,6 +53,11 @@ namespace kalder
 class ManualEditManager : public EditManagerBase
 {
 public:
+    /** The amounts of the Selection commands: Expand and Shrink by 3 bins and 2 frames,
+        Strengthen doubles the selection, Dim halves it. */
+    static constexpr int commandMorphBins = 3, commandMorphFrames = 2;
+    static constexpr float strengthenFactor = 2.0f, dimFactor = 0.5f;
+
     /** What the track allows now. */
     enum class TrackState
     {

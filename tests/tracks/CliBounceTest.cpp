@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <complex>
+#include <cstring>
+
 using namespace kalder;
 
 namespace
@@ -129,4 +132,193 @@ TEST (Cli, InfoRangesGainAndErrors)
     run = runCli ({ "--help" });
     EXPECT_EQ (run.exitCode, 0);
     EXPECT_TRUE (run.output.contains ("kalder-cli bounce IN OUT"));
+}
+
+namespace
+{
+/** Two tones a fifth apart (440 and 660 Hz) on both channels, four seconds, as float WAV. */
+struct EditedSong
+{
+    static constexpr int rate = 44100, seconds = 4;
+
+    EditedSong()
+    {
+        source = test::makeSine (2, rate * seconds, rate, 440.0, 0.3f);
+        const auto fifth = test::makeSine (2, rate * seconds, rate, 660.0, 0.3f);
+        for (int c = 0; c < 2; ++c)
+            source.addFrom (c, 0, fifth, c, 0, source.getNumSamples());
+        EXPECT_TRUE (test::writeAudioFile (in(), source, rate, 32));
+    }
+
+    juce::File in() const { return dir.get().getChildFile ("song.wav"); }
+    juce::File file (const juce::String& name) const { return dir.get().getChildFile (name); }
+
+    /** Runs kalder-cli edit on the song; the bounce (empty on failure). */
+    juce::AudioBuffer<float> edit (const juce::String& out, juce::StringArray steps, Run* run = nullptr)
+    {
+        steps.insert (0, file (out).getFullPathName());
+        steps.insert (0, in().getFullPathName());
+        steps.insert (0, "edit");
+        const auto r = runCli (steps);
+        if (run != nullptr)
+            *run = r;
+        EXPECT_EQ (r.exitCode, 0) << r.output;
+        return r.exitCode == 0 ? test::readAudioFile (file (out)) : juce::AudioBuffer<float>();
+    }
+
+    /** The level of one frequency over samples [from, to) of channel 0 (a single-bin DFT). */
+    static double levelDb (const juce::AudioBuffer<float>& x, double hz, double from, double to)
+    {
+        std::complex<double> sum;
+        const auto a = (int) (from * rate), b = (int) (to * rate);
+        for (int i = a; i < b; ++i)
+            sum += (double) x.getSample (0, i) * std::polar (1.0, -2.0 * juce::MathConstants<double>::pi * hz * i / rate);
+        return juce::Decibels::gainToDecibels (std::abs (sum) / (b - a), -400.0);
+    }
+
+    /** How far y is from x over seconds [from, to), in dB below x (both channels). */
+    static double errorDb (const juce::AudioBuffer<float>& x, const juce::AudioBuffer<float>& y, double from, double to)
+    {
+        auto worst = 1000.0;
+        for (int c = 0; c < 2; ++c)
+            worst = std::min (worst,
+                              test::signalToErrorDb (x.getReadPointer (c, (int) (from * rate)),
+                                                     y.getReadPointer (c, (int) (from * rate)), (int) ((to - from) * rate)));
+        return worst;
+    }
+
+    test::TemporaryDirectory dir;
+    juce::AudioBuffer<float> source;
+};
+
+/** The exported track whose file name ends with suffix. */
+juce::AudioBuffer<float> exported (const juce::File& folder, const juce::String& suffix)
+{
+    for (const auto& f : folder.findChildFiles (juce::File::findFiles, false, "*.wav"))
+        if (f.getFileNameWithoutExtension().endsWith (suffix))
+            return test::readAudioFile (f);
+    ADD_FAILURE() << "no track ending in \"" << suffix << "\" in " << folder.getFullPathName();
+    return {};
+}
+
+juce::AudioBuffer<float> sum (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+{
+    auto s = a;
+    for (int c = 0; c < s.getNumChannels(); ++c)
+        s.addFrom (c, 0, b, c, 0, juce::jmin (s.getNumSamples(), b.getNumSamples()));
+    return s;
+}
+
+const juce::StringArray selectLowTone { "rect", "1", "3", "300", "550" };
+} // namespace
+
+TEST (CliEdit, EraseMoveAndFreezeTakeOutThePartialAndKeepTheRest)
+{
+    EditedSong song;
+    const auto& x = song.source;
+
+    // Erase: the 440 Hz partial goes from the middle of the rectangle; the other tone
+    // and everything outside the rectangle's reach stay. (A selection left at the end
+    // would play at the selection volume, as in the window.)
+    auto steps = selectLowTone;
+    steps.addArray ({ "erase", "deselect" });
+    const auto erased = song.edit ("erased.wav", steps);
+    ASSERT_EQ (erased.getNumSamples(), x.getNumSamples());
+    EXPECT_LE (EditedSong::levelDb (erased, 440.0, 1.5, 2.5) - EditedSong::levelDb (x, 440.0, 1.5, 2.5), -60.0);
+    EXPECT_NEAR (EditedSong::levelDb (erased, 660.0, 1.5, 2.5), EditedSong::levelDb (x, 660.0, 1.5, 2.5), 0.1);
+    EXPECT_GE (EditedSong::errorDb (x, erased, 0.0, 0.8), 90.0);
+    EXPECT_GE (EditedSong::errorDb (x, erased, 3.2, 4.0), 90.0);
+
+    // Move: the selection becomes a track of its own; the two sum to the song. The
+    // master stays active, so the mix is the master alone: what the selection left.
+    steps = selectLowTone;
+    steps.addArray ({ "move-to-new-track", "--tracks-out", song.file ("moved").getFullPathName() });
+    const auto moved = song.edit ("moved.wav", steps);
+    const auto selection = exported (song.file ("moved"), "Selection"), rest = exported (song.file ("moved"), "song");
+    ASSERT_EQ (selection.getNumSamples(), x.getNumSamples());
+    EXPECT_GE (EditedSong::errorDb (x, sum (selection, rest), 0.0, 4.0), 90.0);
+    EXPECT_GE (EditedSong::errorDb (rest, moved, 0.0, 4.0), 90.0);
+    EXPECT_LE (EditedSong::levelDb (rest, 440.0, 1.5, 2.5) - EditedSong::levelDb (x, 440.0, 1.5, 2.5), -60.0);
+
+    // Freeze: the frozen track is what the erase played; with what the mask took away
+    // it is the song again, and so is the mix, which plays both in the muted track's place.
+    steps = selectLowTone;
+    steps.addArray ({ "erase", "deselect", "freeze", "--tracks-out", song.file ("frozen").getFullPathName() });
+    const auto mix = song.edit ("frozen.wav", steps);
+    EXPECT_GE (EditedSong::errorDb (x, mix, 0.0, 4.0), 90.0);
+    const auto frozen = exported (song.file ("frozen"), "Frozen"), removed = exported (song.file ("frozen"), "Not Separated");
+    ASSERT_EQ (frozen.getNumSamples(), x.getNumSamples());
+    EXPECT_GE (EditedSong::errorDb (erased, frozen, 0.0, 4.0), 90.0);
+    EXPECT_GE (EditedSong::errorDb (x, sum (frozen, removed), 0.0, 4.0), 90.0);
+}
+
+TEST (CliEdit, UndoAndRedoGiveBackTheSameSamplesAndBadStepsWriteNothing)
+{
+    EditedSong song;
+    auto steps = selectLowTone;
+    steps.add ("erase");
+    const auto erased = song.edit ("erased.wav", steps);
+    const auto plain = song.edit ("plain.wav", selectLowTone);
+    steps.add ("undo");
+    const auto undone = song.edit ("undone.wav", steps);
+    steps.add ("redo");
+    const auto redone = song.edit ("redone.wav", steps);
+    for (int c = 0; c < 2; ++c)
+    {
+        EXPECT_EQ (0, std::memcmp (undone.getReadPointer (c), plain.getReadPointer (c),
+                                   sizeof (float) * (size_t) plain.getNumSamples()));
+        EXPECT_EQ (0, std::memcmp (redone.getReadPointer (c), erased.getReadPointer (c),
+                                   sizeof (float) * (size_t) erased.getNumSamples()));
+    }
+
+    // steps, the words the message must name
+    const struct
+    {
+        juce::StringArray steps;
+        const char* named;
+    } bad[] = {
+        { { "rect", "1", "3", "300", "550", "smudge" }, "smudge" },
+        { { "rect", "1", "3", "300" }, "rect 1 3 300" },
+        { { "rect", "3", "1", "300", "550" }, "after its start" },
+        { { "rect", "1", "3", "300", "550", "dim", "-3" }, "dim" },
+        { { "wand", "nan", "440" }, "finite" },
+        { { "+erase" }, "+erase" },
+        { { "erase" }, "No selection" },                                // found only when it runs
+        { { "rect", "1", "3", "300", "550", "undo", "undo" }, "undo" }, // nothing left to undo
+    };
+    for (const auto& b : bad)
+    {
+        juce::StringArray args { "edit", song.in().getFullPathName(), song.file ("bad.wav").getFullPathName() };
+        args.addArray (b.steps);
+        args.addArray ({ "--tracks-out", song.file ("bad").getFullPathName() });
+        const auto run = runCli (args);
+        EXPECT_NE (run.exitCode, 0) << b.named;
+        EXPECT_TRUE (run.output.contains (b.named)) << run.output;
+        EXPECT_FALSE (song.file ("bad.wav").exists()) << b.named;
+        EXPECT_FALSE (song.file ("bad").exists()) << b.named;
+    }
+
+    const auto help = runCli ({ "edit", "--help" });
+    EXPECT_EQ (help.exitCode, 0);
+    for (const auto* step : { "rect",
+                              "wand",
+                              "harmonic-wand",
+                              "above",
+                              "below",
+                              "transient",
+                              "erase",
+                              "dim",
+                              "strengthen",
+                              "expand",
+                              "shrink",
+                              "remove-foreground",
+                              "remove-percussive",
+                              "remove-harmonic",
+                              "flip",
+                              "reset",
+                              "undo",
+                              "redo",
+                              "move-to-new-track",
+                              "freeze" })
+        EXPECT_TRUE (help.output.contains (juce::String (step) + " ")) << step;
 }

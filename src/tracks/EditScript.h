@@ -1,11 +1,12 @@
 #pragma once
 
-#include "SelectionUpdate.h"
+#include "editing/SelectionUpdate.h"
 
 #include "signal/FrameGeometry.h"
 
 #include <juce_core/juce_core.h>
 
+#include <functional>
 #include <vector>
 
 namespace kalder
@@ -24,9 +25,17 @@ class Mixer;
     selection or "-" to subtract from it; without, it replaces the selection.
 
     parse() checks every step before anything runs, so a bad step writes nothing.
-    run() stops at the first step that fails and says which.
+    run() stops at the first step that fails and says which: an edit that is refused
+    (erase, dim or a move without a selection; a busy track), an undo with nothing to
+    undo, a freeze that fails. A selection step that selects nothing (a point outside
+    the track) and a freeze of a track without edits change nothing and go on.
 
-    Threading: message thread (run() pumps nothing; freezes wait for their job).
+    Each step acts on the mixer's active track: after "freeze" that is the frozen track
+    (the track it froze stays, muted, as its parent); after "move-to-new-track" it is
+    still the track the selection left.
+
+    Threading: message thread. A freeze or a move runs on the mixer's job pool; run()
+    pumps the message loop until it has ended.
 */
 class EditScript
 {
@@ -74,8 +83,10 @@ public:
     static juce::Result parse (const juce::StringArray& words, std::vector<Step>& steps);
 
     /** Runs the steps on the mixer's active track (moves and freezes add tracks to the
-        mixer). Fails at the first step that cannot run, naming it. */
-    static juce::Result run (Mixer& mixer, const std::vector<Step>& steps);
+        mixer). Fails at the first step that cannot run, naming it. note, when given,
+        hears the steps that changed nothing and why. */
+    static juce::Result run (Mixer& mixer, const std::vector<Step>& steps,
+                             const std::function<void (const juce::String&)>& note = {});
 
     /** The store frame whose window is centred nearest to second t. */
     static int secondsToFrame (const FrameGeometry& geometry, double sampleRate, double t) noexcept;
