@@ -96,7 +96,10 @@ AudioTrack::Ptr open (const juce::File& in, WorkFolder& work, juce::Result& resu
     Progress::Ptr progress = new Progress();
     TerminalProgress bar ("Opening " + in.getFileName());
     progress->addListener (&bar);
-    auto track = TrackLoader::openTrack (in, work.dir, "master", AudioTrack::OriginId::master, progress, result, &info);
+    // The track's folder sits inside the work folder: tracks made from it (a freeze, a
+    // move) get folders beside it, inside the work folder too, and go with it.
+    auto track = TrackLoader::openTrack (in, work.dir.getChildFile ("master"), "master", AudioTrack::OriginId::master, progress,
+                                         result, &info);
     progress->removeListener (&bar);
     return track;
 }
@@ -258,9 +261,15 @@ int edit (const juce::StringArray& arguments)
             const auto t = tracks[i];
             result = MixerBounce::exportTrack (t, files[i], { 0, t->getNumBlocks() }, t->getBitsPerSample());
             if (result.failed())
+            {
+                // All of the tracks or none: the ones written so far go.
+                for (int k = 0; k <= i; ++k)
+                    files[k].deleteFile();
                 return fail (result.getErrorMessage());
-            std::cout << files[i].getFullPathName() << std::endl;
+            }
         }
+        for (const auto& f : files)
+            std::cout << f.getFullPathName() << std::endl;
     }
     return 0;
 }

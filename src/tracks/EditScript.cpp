@@ -54,6 +54,15 @@ namespace
         { K::freeze, "freeze", 0, 0, "", "freezes the edits into a new track and its complement", false },
     };
 
+    template <size_t n>
+    const StepSyntax* findStep (const StepSyntax (&table)[n], EditScript::Kind kind)
+    {
+        for (const auto& s : table)
+            if (s.kind == kind)
+                return &s;
+        return &table[0];
+    }
+
     const StepSyntax* findStep (const juce::String& name)
     {
         for (const auto& s : syntax)
@@ -175,7 +184,8 @@ namespace
     }
 
     /** The level (dB) of the loudest bin of the rectangle: the channels' mean magnitude
-        of what plays, as the threshold tools measure it. -inf when it is silent. */
+        of the masked frames (without the selection's gain), as the threshold tools
+        measure it. -inf when it is silent. */
     double loudestDb (Asig& asig, int x1, int y1, int x2, int y2)
     {
         const auto frames = juce::Range<int> (juce::jmin (x1, x2), juce::jmax (x1, x2) + 1)
@@ -188,7 +198,7 @@ namespace
             const juce::Range<int> part (start, juce::jmin (frames.getEnd(), start + framesPerRead));
             Eigen::ArrayXXd sum = Eigen::ArrayXXd::Zero (bins.getLength(), part.getLength());
             for (int c = 0; c < asig.getNumChannels(); ++c)
-                sum += asig.readFrames (c, part, true, asig.isFlipped(), true)
+                sum += asig.readFrames (c, part, true, asig.isFlipped(), false)
                            .middleRows (bins.getStart(), bins.getLength())
                            .array()
                            .abs()
@@ -213,7 +223,9 @@ namespace
     {
         bool done = false;
         auto result = juce::Result::ok();
+        Progress::Ptr progress = new Progress();
         ManualSeparationJob::Options options;
+        options.progress = progress;
         options.onDone = [&] (const ManualSeparationJob::Outcome& outcome) {
             result = outcome.result;
             done = true;
@@ -230,7 +242,11 @@ namespace
                 return juce::Result::ok();
         }
         while (! done)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+            if (! juce::MessageManager::getInstance()->runDispatchLoopUntil (10))
+            {
+                progress->cancel(); // the loop is quitting: the job's answer would never come
+                return juce::Result::fail ("stopped before the job ended");
+            }
         return result;
     }
 } // namespace
@@ -334,6 +350,11 @@ juce::Result EditScript::run (Mixer& mixer, const std::vector<Step>& steps, cons
                     result = freeze (mixer, track, note);
                 break;
             case K::freeze:
+                // With a selection the same job would move the selection instead.
+                if (asig->hasSelection())
+                    return juce::Result::fail (where
+                                               + "there is a selection: freezing would move it (use "
+                                                 "move-to-new-track, or deselect first)");
                 result = freeze (mixer, track, note);
                 break;
         }
@@ -342,6 +363,10 @@ juce::Result EditScript::run (Mixer& mixer, const std::vector<Step>& steps, cons
             result = toResult (edit);
         if (result.failed())
             return juce::Result::fail (where + result.getErrorMessage());
+        // A selection step that found nothing would leave the previous selection for the
+        // next step to act on.
+        if (findStep (syntax, step.kind)->isSelection && edit.getOutcome() == EditResult::Outcome::unchanged)
+            return juce::Result::fail (where + "selects nothing there (outside the song, or no bin matches)");
         if (note && edit.getOutcome() == EditResult::Outcome::unchanged && step.kind != K::selectionVolume && step.kind != K::flip
             && step.kind != K::moveToNewTrack && step.kind != K::freeze)
             note (where + "changed nothing");

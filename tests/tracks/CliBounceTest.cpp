@@ -242,9 +242,13 @@ TEST (CliEdit, EraseMoveAndFreezeTakeOutThePartialAndKeepTheRest)
 
     // Freeze: the frozen track is what the erase played; with what the mask took away
     // it is the song again, and so is the mix, which plays both in the muted track's place.
+    const auto temp = juce::File::getSpecialLocation (juce::File::tempDirectory);
+    auto leftovers = [&] { return temp.getNumberOfChildFiles (juce::File::findDirectories, "song_*"); };
+    const auto before = leftovers();
     steps = selectLowTone;
     steps.addArray ({ "erase", "deselect", "freeze", "--tracks-out", song.file ("frozen").getFullPathName() });
     const auto mix = song.edit ("frozen.wav", steps);
+    EXPECT_EQ (leftovers(), before) << "the new tracks' folders must go with the run";
     EXPECT_GE (EditedSong::errorDb (x, mix, 0.0, 4.0), 90.0);
     const auto frozen = exported (song.file ("frozen"), "Frozen"), removed = exported (song.file ("frozen"), "Not Separated");
     ASSERT_EQ (frozen.getNumSamples(), x.getNumSamples());
@@ -285,6 +289,8 @@ TEST (CliEdit, UndoAndRedoGiveBackTheSameSamplesAndBadStepsWriteNothing)
         { { "+erase" }, "+erase" },
         { { "erase" }, "No selection" },                                // found only when it runs
         { { "rect", "1", "3", "300", "550", "undo", "undo" }, "undo" }, // nothing left to undo
+        { { "rect", "1", "3", "300", "550", "rect", "9", "10", "300", "550", "erase" }, "selects nothing" },
+        { { "rect", "1", "3", "300", "550", "freeze" }, "there is a selection" },
     };
     for (const auto& b : bad)
     {
