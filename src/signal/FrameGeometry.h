@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <cmath>
+
 namespace kalder
 {
 
@@ -30,6 +32,18 @@ struct FrameGeometry
 
     /** The first sample (possibly negative) that frame f analyses. */
     juce::int64 getFirstSampleOfFrame (juce::int64 frame) const noexcept { return (frame - (overlap - 1)) * getHop(); }
+
+    /** The sample at the centre of frame f's window: (f - 1) hops. Displays put frame f
+        (an image column) at this time; playback's block b starts at b hops, so column f
+        is heard in block f - 1. Every view and tool converts through these two. */
+    juce::int64 getCentreSampleOfFrame (juce::int64 frame) const noexcept { return (frame - (overlap / 2 - 1)) * getHop(); }
+
+    /** The frame whose window is centred nearest to sample s. */
+    juce::int64 getFrameCentredAt (double sample) const noexcept
+    {
+        const auto hop = (double) getHop();
+        return hop > 0.0 ? (juce::int64) std::llround (sample / hop) + (overlap / 2 - 1) : 0;
+    }
 
     /** The number of frames that covers numSamples samples. */
     int getNumFramesForSamples (juce::int64 numSamples) const noexcept

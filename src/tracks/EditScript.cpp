@@ -376,12 +376,9 @@ juce::Result EditScript::run (Mixer& mixer, const std::vector<Step>& steps, cons
 
 int EditScript::secondsToFrame (const FrameGeometry& geometry, double sampleRate, double t) noexcept
 {
-    // Frame f's window covers [(f - 3) hop, (f + 1) hop): its centre is (f - 1) hop.
-    const auto hop = (double) geometry.getHop();
-    if (hop <= 0.0 || sampleRate <= 0.0)
+    if (geometry.getHop() <= 0 || sampleRate <= 0.0)
         return 0;
-    const auto f = std::llround (t * sampleRate / hop) + (FrameGeometry::overlap / 2 - 1);
-    return (int) juce::jlimit<long long> (-1, 1 << 30, f);
+    return (int) juce::jlimit<juce::int64> (-1, 1 << 30, geometry.getFrameCentredAt (t * sampleRate));
 }
 
 int EditScript::hertzToBin (const FrameGeometry& geometry, double sampleRate, double hz) noexcept

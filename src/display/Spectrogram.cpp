@@ -1,0 +1,406 @@
+#include "Spectrogram.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kalder
+{
+
+namespace
+{
+    constexpr int timerHz = 60;
+    constexpr int jobStopTimeoutMs = 5000;
+    // Levels of silent bins: far below any dynamic range.
+    constexpr float silenceDb = -400.0f;
+    constexpr float silentBelowDb = -180.0f;
+} // namespace
+
+/** Computes queued chunks, a chunk column at a time, until the queue is empty. */
+class Spectrogram::LoadJob : public juce::ThreadPoolJob
+{
+public:
+    explicit LoadJob (Spectrogram& s) : juce::ThreadPoolJob ("Spectrogram recache"), owner (s) {}
+
+    JobStatus runJob() override
+    {
+        int column = 0;
+        std::vector<int> rows;
+        std::vector<juce::uint32> counts;
+        ColourMapping mapping;
+        AudioTrack::Content::Ptr content;
+        juce::uint64 serial = 0;
+        while (! shouldExit() && owner.takeWork (column, rows, counts, mapping, content, serial))
+            computeColumn (column, rows, counts, mapping, content, serial);
+        return jobHasFinished;
+    }
+
+private:
+    void computeColumn (int column, const std::vector<int>& rows, const std::vector<juce::uint32>& counts,
+                        const ColourMapping& mapping, const AudioTrack::Content::Ptr& content, juce::uint64 serial)
+    {
+        auto* asig = content != nullptr ? content->asig.get() : nullptr;
+        if (asig == nullptr || ! asig->isReady())
+            return;
+        const auto numFrames = asig->getNumFrames(), numFreqs = asig->getNumFreqs();
+        const juce::Range<int> frames (column * chunkSize, juce::jmin (numFrames, (column + 1) * chunkSize));
+        if (frames.isEmpty())
+            return;
+
+        // The channels' mean magnitude of what the mask lets through, in dB.
+        Eigen::ArrayXXf magnitude = Eigen::ArrayXXf::Zero (numFreqs, frames.getLength());
+        const auto channels = asig->getNumChannels();
+        for (int c = 0; c < channels; ++c)
+        {
+            const auto masked = asig->readFrames (c, frames, true, asig->isFlipped(), false);
+            if (masked.rows() == numFreqs && masked.cols() == frames.getLength())
+                magnitude += masked.array().abs();
+        }
+        magnitude /= (float) juce::jmax (1, channels);
+        const MaskMatrix selection = asig->getSelection (frames);
+        const bool hasSelection = selection.rows() == numFreqs && selection.cols() == frames.getLength();
+
+        for (size_t k = 0; k < rows.size(); ++k)
+        {
+            auto chunk = std::make_shared<Chunk>();
+            chunk->index = column * owner.getNumChunkRows() + rows[k];
+            chunk->pixels.assign ((size_t) pixelsPerChunk, Pixel {});
+            chunk->selected.assign ((size_t) pixelsPerChunk, 0);
+            const juce::Range<int> bins (rows[k] * chunkSize, juce::jmin (numFreqs, (rows[k] + 1) * chunkSize));
+            for (int b = bins.getStart(); b < bins.getEnd(); ++b)
+            {
+                const auto y = (size_t) (b - bins.getStart()) * chunkSize;
+                for (int f = 0; f < frames.getLength(); ++f)
+                {
+                    const auto m = magnitude (b, f);
+                    const auto level = m > 0.0f ? 20.0f * std::log10 (m) : silenceDb;
+                    chunk->pixels[y + (size_t) f] = mapping.colourOf (level);
+                    if (hasSelection)
+                        chunk->selected[y + (size_t) f] = (std::uint8_t) juce::jlimit (
+                            0, 255, (int) std::lround (selection (b, f) * 255.0f));
+                }
+            }
+            const auto index = chunk->index;
+            owner.publish (serial, index, counts[k], std::move (chunk));
+        }
+    }
+
+    Spectrogram& owner;
+};
+
+//==============================================================================
+Spectrogram::Spectrogram (size_t budgetBytes) : budget (juce::jmax (bytesPerChunk, budgetBytes))
+{
+    if (juce::MessageManager::getInstanceWithoutCreating() != nullptr)
+        startTimerHz (timerHz);
+}
+
+Spectrogram::~Spectrogram()
+{
+    stopTimer();
+    pool.removeAllJobs (true, jobStopTimeoutMs);
+}
+
+void Spectrogram::setTrack (AudioTrack::Ptr newTrack)
+{
+    {
+        const juce::ScopedLock sl (lock);
+        track = std::move (newTrack);
+        content = track != nullptr ? track->getContent() : nullptr;
+        resetLocked();
+    }
+    updateMinAndMax();
+}
+
+AudioTrack::Ptr Spectrogram::getTrack() const
+{
+    const juce::ScopedLock sl (lock);
+    return track;
+}
+
+void Spectrogram::setSettings (const SpectrogramSettings& newSettings)
+{
+    {
+        const juce::ScopedLock sl (lock);
+        if (newSettings == settings)
+            return;
+        settings = newSettings;
+    }
+    updateMinAndMax();
+}
+
+SpectrogramSettings Spectrogram::getSettings() const
+{
+    const juce::ScopedLock sl (lock);
+    return settings;
+}
+
+ColourMapping Spectrogram::getColourMapping() const
+{
+    const juce::ScopedLock sl (lock);
+    return mapping;
+}
+
+void Spectrogram::updateMinAndMax()
+{
+    const juce::ScopedLock sl (lock);
+    auto loudest = -std::numeric_limits<float>::infinity();
+    if (auto* asig = content != nullptr ? content->asig.get() : nullptr)
+        for (auto level : asig->getAverageLogSpectrum())
+            if (std::isfinite (level))
+                loudest = std::max (loudest, level);
+    // The store's floor (about -200 dB) is silence: a silent track keeps 0 dB at the top.
+    const bool silent = ! std::isfinite (loudest) || loudest <= silentBelowDb;
+    mapping = ColourMapping::fromSettings (settings, silent ? 0.0f : loudest + peakHeadroomDb);
+    for (auto& [index, entry] : entries)
+        markStaleLocked (index);
+    queueWantedLocked();
+}
+
+void Spectrogram::resetLocked()
+{
+    ++trackSerial; // jobs of the old track publish nothing
+    entries.clear();
+    queue.clear();
+    wanted.clear();
+    auto* asig = content != nullptr ? content->asig.get() : nullptr;
+    const bool ready = asig != nullptr && asig->isReady();
+    width = ready ? asig->getNumFrames() : 0;
+    height = ready ? asig->getNumFreqs() : 0;
+    seenEdits = ready ? asig->getEditGeneration() : 0;
+    ++imageVersion;
+    recomputeWantedLocked();
+}
+
+//==============================================================================
+std::vector<int> Spectrogram::getChunksCovering (juce::Range<int> frames, juce::Range<int> rows) const
+{
+    std::vector<int> result;
+    const auto f = frames.getIntersectionWith ({ 0, getImageWidth() });
+    const auto r = rows.getIntersectionWith ({ 0, getImageHeight() });
+    if (f.isEmpty() || r.isEmpty())
+        return result;
+    for (int c = f.getStart() / chunkSize; c <= (f.getEnd() - 1) / chunkSize; ++c)
+        for (int row = r.getStart() / chunkSize; row <= (r.getEnd() - 1) / chunkSize; ++row)
+            result.push_back (getChunkIndex (c, row));
+    return result;
+}
+
+void Spectrogram::setVisibleArea (juce::Range<int> frames, juce::Range<int> rows)
+{
+    const juce::ScopedLock sl (lock);
+    visibleFrames = frames;
+    visibleRows = rows;
+    recomputeWantedLocked();
+}
+
+void Spectrogram::recomputeWantedLocked()
+{
+    const auto frames = visibleFrames, rows = visibleRows;
+    const auto margin = chunkSize;
+    auto chunks = getChunksCovering ({ frames.getStart() - margin, frames.getEnd() + margin },
+                                     { rows.getStart() - margin, rows.getEnd() + margin });
+    // Nearest to the centre of the view first.
+    const auto cx = (frames.getStart() + frames.getEnd()) * 0.5 / chunkSize,
+               cy = (rows.getStart() + rows.getEnd()) * 0.5 / chunkSize;
+    const auto numRows = juce::jmax (1, getNumChunkRows());
+    std::stable_sort (chunks.begin(), chunks.end(), [&] (int a, int b) {
+        auto distance = [&] (int i) { return std::hypot (i / numRows + 0.5 - cx, i % numRows + 0.5 - cy); };
+        return distance (a) < distance (b);
+    });
+    // No more than the budget holds, or the far ones would push the near ones out.
+    chunks.resize (juce::jmin (chunks.size(), budget / bytesPerChunk));
+    wanted = std::move (chunks);
+    ++wantCounter;
+    for (auto i : wanted)
+        entries[i].lastWanted = wantCounter;
+    queueWantedLocked();
+    evictLocked();
+}
+
+void Spectrogram::uncache (juce::Range<int> frames)
+{
+    const juce::ScopedLock sl (lock);
+    for (auto i : getChunksCovering (frames, { 0, getImageHeight() }))
+        markStaleLocked (i);
+    queueWantedLocked();
+}
+
+void Spectrogram::uncacheChunks (juce::Range<int> indices)
+{
+    const juce::ScopedLock sl (lock);
+    for (auto i = juce::jmax (0, indices.getStart()); i < juce::jmin (getNumChunks(), indices.getEnd()); ++i)
+        markStaleLocked (i);
+    queueWantedLocked();
+}
+
+void Spectrogram::markStaleLocked (int index)
+{
+    auto it = entries.find (index);
+    if (it == entries.end())
+        return; // never computed: nothing stale to show
+    it->second.stale = true;
+    ++it->second.staleCount;
+}
+
+void Spectrogram::queueWantedLocked()
+{
+    // The queue is the wanted chunks that are missing or stale, in the wanted order.
+    queue.clear();
+    for (auto i : wanted)
+    {
+        const auto it = entries.find (i);
+        if (it == entries.end() || it->second.stale || it->second.chunk == nullptr)
+            queue.push_back (i);
+    }
+}
+
+void Spectrogram::evictLocked()
+{
+    auto cached = getCachedBytes();
+    if (cached <= budget)
+        return;
+    std::vector<std::pair<juce::uint32, int>> byAge;
+    for (const auto& [index, entry] : entries)
+        if (entry.chunk != nullptr && entry.lastWanted != wantCounter)
+            byAge.emplace_back (entry.lastWanted, index);
+    std::sort (byAge.begin(), byAge.end());
+    for (const auto& [age, index] : byAge)
+    {
+        if (cached <= budget)
+            break;
+        entries.erase (index);
+        cached -= bytesPerChunk;
+    }
+}
+
+Spectrogram::ChunkPtr Spectrogram::getChunk (int index) const
+{
+    const juce::ScopedLock sl (lock);
+    const auto it = entries.find (index);
+    return it != entries.end() ? it->second.chunk : nullptr;
+}
+
+bool Spectrogram::isChunkCurrent (int index) const
+{
+    const juce::ScopedLock sl (lock);
+    const auto it = entries.find (index);
+    return it != entries.end() && it->second.chunk != nullptr && ! it->second.stale;
+}
+
+size_t Spectrogram::getCachedBytes() const
+{
+    const juce::ScopedLock sl (lock);
+    size_t n = 0;
+    for (const auto& [index, entry] : entries)
+        n += entry.chunk != nullptr ? bytesPerChunk : 0;
+    return n;
+}
+
+int Spectrogram::getNumQueued() const
+{
+    const juce::ScopedLock sl (lock);
+    return (int) queue.size();
+}
+
+//==============================================================================
+void Spectrogram::followEdits()
+{
+    const juce::ScopedLock sl (lock);
+    if (track == nullptr)
+        return;
+    const auto now = track->getContent();
+    if (now != content)
+    {
+        // Another store (analysis finished, a separation replaced it): start again.
+        content = now;
+        resetLocked();
+        const juce::ScopedUnlock ul (lock);
+        updateMinAndMax();
+        return;
+    }
+    auto* asig = content != nullptr ? content->asig.get() : nullptr;
+    if (asig == nullptr)
+        return;
+    if (width.load() == 0 && asig->isReady())
+        resetLocked(); // the analysis finished in this store
+    const auto generation = asig->getEditGeneration();
+    if (generation == seenEdits)
+        return;
+    const auto frames = asig->getFramesEditedSince (seenEdits);
+    seenEdits = generation;
+    for (auto i : getChunksCovering (frames, { 0, getImageHeight() }))
+        markStaleLocked (i);
+    queueWantedLocked();
+}
+
+void Spectrogram::scheduleRecache()
+{
+    followEdits();
+    const juce::ScopedLock sl (lock);
+    if (! queue.empty() && pool.getNumJobs() < maxJobs)
+        pool.addJob (new LoadJob (*this), true);
+}
+
+bool Spectrogram::takeWork (int& column, std::vector<int>& rows, std::vector<juce::uint32>& counts, ColourMapping& m,
+                            AudioTrack::Content::Ptr& c, juce::uint64& serial)
+{
+    const juce::ScopedLock sl (lock);
+    if (queue.empty())
+        return false;
+    const auto numRows = juce::jmax (1, getNumChunkRows());
+    column = queue.front() / numRows;
+    rows.clear();
+    counts.clear();
+    for (auto it = queue.begin(); it != queue.end();)
+    {
+        if (*it / numRows == column)
+        {
+            rows.push_back (*it % numRows);
+            counts.push_back (entries[*it].staleCount);
+            it = queue.erase (it);
+        }
+        else
+            ++it;
+    }
+    m = mapping;
+    c = content;
+    serial = trackSerial;
+    return true;
+}
+
+void Spectrogram::publish (juce::uint64 serial, int index, juce::uint32 staleCount, std::shared_ptr<Chunk> chunk)
+{
+    const juce::ScopedLock sl (lock);
+    if (serial != trackSerial)
+        return;
+    auto& entry = entries[index];
+    // A change that came while this was computed keeps the chunk stale (and queued).
+    if (entry.staleCount == staleCount)
+        entry.stale = false;
+    chunk->version = entry.chunk != nullptr ? entry.chunk->version + 1 : 1;
+    entry.chunk = std::move (chunk);
+    ++imageVersion;
+    evictLocked();
+}
+
+bool Spectrogram::waitUntilCurrent (int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+    for (;;)
+    {
+        scheduleRecache();
+        {
+            const juce::ScopedLock sl (lock);
+            bool current = queue.empty();
+            for (auto i : wanted)
+                current = current && entries.count (i) > 0 && entries[i].chunk != nullptr && ! entries[i].stale;
+            if (current && pool.getNumJobs() == 0)
+                return true;
+        }
+        if (juce::Time::getMillisecondCounter() >= deadline)
+            return false;
+        juce::Thread::sleep (1);
+    }
+}
+
+} // namespace kalder

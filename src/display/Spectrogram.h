@@ -1,0 +1,174 @@
+#pragma once
+
+#include "ColourMap.h"
+
+#include "tracks/AudioTrack.h"
+
+#include <juce_events/juce_events.h>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+
+namespace kalder
+{
+
+/**
+    The image of one track's levels: image column x is store frame x, row y is bin y
+    (row 0 the lowest bin, at the bottom), each pixel the colour of the channels' mean
+    magnitude of the masked frames (what the mask lets through, with the track's flip;
+    the selection's playback gain is not drawn), with the selection as a second layer
+    of one byte per pixel.
+
+    The image is cut into chunks of 512 x 512 pixels: ceil (W / 512) chunk columns and
+    ceil (H / 512) chunk rows, chunk index = column x rows + row, each stored row by row
+    from the bottom, pixels beyond the image black and unselected.
+
+    Chunks are made lazily: only those of the visible area (setVisibleArea(), with one
+    chunk of margin around it, as far as the budget allows) are computed, nearest to the
+    centre of the view first, and computed chunks are kept up to a memory budget, the
+    least recently wanted dropped first (never a wanted one). So an hour-long song costs the same as a short
+    one beyond its store. A chunk whose frames, mask, selection or colours change is
+    stale until computed again; its old pixels are shown meanwhile.
+
+    Edits are found without notifications: the spectrogram's timer compares the store's
+    edit generation and asks the store which frames changed (Asig::getFramesEditedSince),
+    and only the chunks over those frames are computed again. A new store (another
+    analysis) or new colour settings make every chunk stale.
+
+    Recaching runs on the spectrogram's own pool, in at most two jobs named "Spectrogram
+    recache" at a time; a job takes the queued chunks of one chunk column together (one
+    read of its frames for all its rows) and goes on with the next column until the
+    queue is empty.
+
+    Threading: setTrack(), setSettings(), setVisibleArea(), uncache() on the message
+    thread; getChunk() and the getters on any thread (a chunk is immutable once
+    published: readers hold it while they upload it).
+*/
+class Spectrogram : private juce::Timer
+{
+public:
+    static constexpr int chunkSize = 512;
+    static constexpr int pixelsPerChunk = chunkSize * chunkSize;
+    static constexpr int maxJobs = 2;
+    static constexpr size_t bytesPerChunk = (size_t) pixelsPerChunk * (sizeof (Pixel) + 1);
+    static constexpr size_t defaultBudgetBytes = 160 * bytesPerChunk; // about 160 MB
+
+    /** Level headroom above the loudest bin's mean level, for the loudest colour. */
+    static constexpr float peakHeadroomDb = 10.0f;
+
+    struct Chunk
+    {
+        int index = 0;
+        juce::uint64 version = 0;           // grows with every recompute of this chunk
+        std::vector<Pixel> pixels;          // pixelsPerChunk, bottom row first
+        std::vector<std::uint8_t> selected; // pixelsPerChunk, 0 .. 255
+    };
+    using ChunkPtr = std::shared_ptr<const Chunk>;
+
+    explicit Spectrogram (size_t budgetBytes = defaultBudgetBytes);
+    ~Spectrogram() override;
+
+    //==============================================================================
+    /** Shows a track (nullptr: nothing). Every chunk is stale. */
+    void setTrack (AudioTrack::Ptr track);
+    AudioTrack::Ptr getTrack() const;
+
+    /** New colours: every chunk is computed again. */
+    void setSettings (const SpectrogramSettings& settings);
+    SpectrogramSettings getSettings() const;
+
+    /** The mapping the chunks are made with (the editor's colour state). */
+    ColourMapping getColourMapping() const;
+
+    /** Finds the loudest level again from the store's average spectrum (the loudest
+        bin's mean level plus peakHeadroomDb; 0 dB for a silent track) and recomputes
+        every chunk. */
+    void updateMinAndMax();
+
+    //==============================================================================
+    int getImageWidth() const noexcept { return width.load(); }
+    int getImageHeight() const noexcept { return height.load(); }
+    int getNumChunkColumns() const noexcept { return (getImageWidth() + chunkSize - 1) / chunkSize; }
+    int getNumChunkRows() const noexcept { return (getImageHeight() + chunkSize - 1) / chunkSize; }
+    int getNumChunks() const noexcept { return getNumChunkColumns() * getNumChunkRows(); }
+    int getChunkIndex (int column, int row) const noexcept { return column * getNumChunkRows() + row; }
+
+    /** The chunks that cover image columns [frames) and rows [rows). */
+    std::vector<int> getChunksCovering (juce::Range<int> frames, juce::Range<int> rows) const;
+
+    //==============================================================================
+    /** The part of the image on screen, in image columns and rows: its chunks (and a
+        chunk of margin around them) are wanted, nearest to its centre first. */
+    void setVisibleArea (juce::Range<int> frames, juce::Range<int> rows);
+
+    /** Marks the chunks over frames stale (all rows) and queues those that are wanted. */
+    void uncache (juce::Range<int> frames);
+
+    /** Marks chunks [indices) stale. */
+    void uncacheChunks (juce::Range<int> indices);
+
+    /** The chunk's latest pixels, or nullptr when it was never computed (or dropped). */
+    ChunkPtr getChunk (int index) const;
+
+    /** Whether the chunk is computed and not stale. */
+    bool isChunkCurrent (int index) const;
+
+    /** Grows whenever a chunk was published: the view uploads what changed. */
+    juce::uint64 getImageVersion() const noexcept { return imageVersion.load(); }
+
+    size_t getCachedBytes() const;
+    int getNumQueued() const;
+
+    /** What the timer does each tick: follows the store's edits and starts recache jobs
+        while fewer than maxJobs run and chunks are queued. Public for tests. */
+    void scheduleRecache();
+
+    /** Runs the timer's work until every wanted chunk is current (tests, benchmarks). */
+    bool waitUntilCurrent (int timeoutMs);
+
+private:
+    class LoadJob;
+
+    struct Entry
+    {
+        ChunkPtr chunk;
+        bool stale = true;
+        juce::uint32 staleCount = 0; // a change while it is computed
+        juce::uint32 lastWanted = 0;
+    };
+
+    void timerCallback() override { scheduleRecache(); }
+    void resetLocked();
+    void markStaleLocked (int index);
+    void queueWantedLocked();
+    void recomputeWantedLocked();
+    void evictLocked();
+    /** The next column's queued chunks for a job; false when the queue is empty. */
+    bool takeWork (int& column, std::vector<int>& rows, std::vector<juce::uint32>& counts, ColourMapping& mapping,
+                   AudioTrack::Content::Ptr& content, juce::uint64& serial);
+    void publish (juce::uint64 serial, int index, juce::uint32 staleCount, std::shared_ptr<Chunk> chunk);
+    void followEdits();
+
+    const size_t budget;
+    mutable juce::CriticalSection lock;
+    AudioTrack::Ptr track;
+    AudioTrack::Content::Ptr content;
+    juce::uint64 trackSerial = 0; // a new track or store: jobs of an older one publish nothing
+    juce::uint64 seenEdits = 0;
+    SpectrogramSettings settings;
+    ColourMapping mapping;
+    std::atomic<int> width { 0 }, height { 0 };
+    std::map<int, Entry> entries;
+    std::deque<int> queue;
+    juce::Range<int> visibleFrames, visibleRows;
+    std::vector<int> wanted; // the visible chunks and a chunk around them, nearest to the view's centre first
+    juce::uint32 wantCounter = 0;
+    std::atomic<juce::uint64> imageVersion { 0 };
+    juce::ThreadPool pool { maxJobs };
+
+    JUCE_DECLARE_NON_COPYABLE (Spectrogram)
+};
+
+} // namespace kalder
