@@ -13,12 +13,13 @@ namespace
 {
     MainContentComponent* instance = nullptr;
 
-    constexpr int numOutputChannels = 2;   // stereo out; a mono project plays on both sides
-    constexpr int refreshIntervalMs = 33;  // about 30 updates a second for the playhead and time
-    constexpr int cachedFramesAhead = 256; // frames the store keeps in memory from the play position
-    constexpr int transportBarHeight = 44; // pixels
-    constexpr int trackRowHeight = 40;     // pixels, as the track list lays its rows out
-    constexpr int maxTrackListRows = 5;    // rows shown before the overview gets all the rest
+    constexpr int numOutputChannels = 2;    // stereo out; a mono project plays on both sides
+    constexpr int refreshIntervalMs = 33;   // about 30 updates a second for the playhead and time
+    constexpr int cachedFramesAhead = 256;  // frames the store keeps in memory from the play position
+    constexpr int transportBarHeight = 44;  // pixels
+    constexpr int trackRowHeight = 40;      // pixels, as the track list lays its rows out
+    constexpr int overviewStripHeight = 72; // the waveform above the spectral editor
+    constexpr int maxTrackListRows = 5;     // rows shown before the overview gets all the rest
 
     const juce::String cannotOpenTitle { "Cannot open audio file" };
 
@@ -55,6 +56,7 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
 
     addAndMakeVisible (transportBar);
     addAndMakeVisible (overview);
+    addChildComponent (spectrogramView);
     addAndMakeVisible (trackList);
 
     loop.addListener (this);
@@ -393,7 +395,29 @@ void MainContentComponent::timerCallback()
     overview.setPlayheadPosition (hasMasterTrack() ? playhead.getNormalisedPosition() : 0.0);
     transportBar.setTimes (juce::jmin (getPositionSeconds(), getLengthSeconds()), getLengthSeconds());
     steerCache();
+    followEditorTrack();
     releaseRetiredTracks();
+}
+
+void MainContentComponent::followEditorTrack()
+{
+    auto track = mixer.getActiveTrack();
+    if (track == nullptr)
+        track = mixer.getMasterTrack();
+    const bool show = track != nullptr && track->getEditor() == Editor::Type::spectral && track->isStoreReady();
+    spectrogramView.setTrack (show ? track : nullptr);
+    if (show != spectrogramView.isVisible())
+    {
+        spectrogramView.setVisible (show);
+        resized();
+    }
+    // Block b is heard around the centre of frame b + 1: the image column there.
+    if (show && spectrogramView.getSpectrogram().getImageWidth() > 0)
+    {
+        const auto& g = track->getGeometry();
+        const auto frame = g.getFrameCentredAt ((double) transport.getPosition() * g.getHop());
+        spectrogramView.setPlayhead ((double) frame / spectrogramView.getSpectrogram().getImageWidth());
+    }
 }
 
 void MainContentComponent::steerCache()
@@ -496,7 +520,10 @@ void MainContentComponent::resized()
     transportBar.setBounds (area.removeFromTop (transportBarHeight));
     const auto rows = juce::jlimit (1, maxTrackListRows, trackList.getNumRows());
     trackList.setBounds (area.removeFromBottom (rows * trackRowHeight));
-    overview.setBounds (area);
+    if (spectrogramView.isVisible())
+        overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
+    overview.setBounds (spectrogramView.isVisible() ? overview.getBounds() : area);
+    spectrogramView.setBounds (area);
 }
 
 void MainContentComponent::paint (juce::Graphics& g)

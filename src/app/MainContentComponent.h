@@ -11,6 +11,7 @@
 #include "tracks/Mixer.h"
 #include "tracks/Playhead.h"
 #include "tracks/ResamplingSpecTransportSource.h"
+#include "ui/SpectrogramComponent.h"
 #include "ui/TrackListComponent.h"
 #include "ui/TransportComponent.h"
 #include "ui/WaveformOverviewComponent.h"
@@ -111,6 +112,7 @@ public:
     SpecTransportSource& getTransport() noexcept { return transport; }
     TransportComponent& getTransportBar() noexcept { return transportBar; }
     TrackListComponent& getTrackList() noexcept { return trackList; }
+    SpectrogramComponent& getSpectrogramView() noexcept { return spectrogramView; }
     WaveformOverviewComponent& getOverview() noexcept { return overview; }
     Playhead& getPlayhead() noexcept { return playhead; }
     Loop& getLoop() noexcept { return loop; }
@@ -155,6 +157,8 @@ private:
     void setMasterTrack (AudioTrack::Ptr track);
     void updateTransportCommands();
     void steerCache();
+    /** Shows the active track (or the master) in the spectral editor when that is its view. */
+    void followEditorTrack();
     void releaseRetiredTracks();
     void waitForFileRemover();
 
@@ -172,6 +176,7 @@ private:
 
     TransportComponent transportBar;
     WaveformOverviewComponent overview;
+    SpectrogramComponent spectrogramView;
     TrackListComponent trackList;
 
     // Where playback last started (or was moved to while playing), in blocks: where

@@ -296,3 +296,59 @@ TEST (MainWindow, CompressedFileAsksFirstAndDontShowAgainSilencesTheQuestion)
     EXPECT_EQ (findModalWindow (MainContentComponent::lowQualityTitle), nullptr);
     EXPECT_TRUE (waitUntil ([&] { return ! content.isOpeningFile(); }, 10000));
 }
+
+TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
+{
+    TemporaryDirectory songs;
+    constexpr int rate = 44100;
+    constexpr double hz = 2000.0;
+    const auto song = writeSong (songs.get(), "tone.wav", makeSine (2, rate * 3, rate, hz, 0.5f));
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("tone"));
+
+    // The song opens in the spectral editor; the chunks under it are made.
+    auto& view = fixture.content().getSpectrogramView();
+    ASSERT_TRUE (waitUntil ([&] { return view.isVisible() && view.getSpectrogram().getImageWidth() > 0; }, 20000));
+    auto& image = view.getSpectrogram();
+    ASSERT_TRUE (waitUntil (
+        [&] {
+            for (auto i : image.getChunksCovering ({ 0, image.getImageWidth() }, { 0, image.getImageHeight() }))
+                if (! image.isChunkCurrent (i))
+                    return false;
+            return true;
+        },
+        20000));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // ms: the repaint
+    EXPECT_GT (view.getHeight(), 100);
+
+    const auto shot = view.createComponentSnapshot (view.getLocalBounds());
+    auto artifacts = juce::File::getCurrentWorkingDirectory().getChildFile ("artifacts");
+    artifacts.createDirectory();
+    juce::PNGImageFormat png;
+    juce::FileOutputStream out (artifacts.getChildFile ("spectral-editor-tone.png"));
+    if (out.openedOk())
+    {
+        out.setPosition (0);
+        out.truncate();
+        png.writeImageToStream (shot, out);
+    }
+
+    // In the middle of the view, the brightest pixel lies where the scale puts 2 kHz.
+    const auto bin = hz * 4096.0 / rate;
+    const auto expectedY = view.imageToView ({ 0.0, bin + 0.5 }).y;
+    for (const auto x : { view.getWidth() / 4, view.getWidth() / 2, 3 * view.getWidth() / 4 })
+    {
+        int brightest = -1;
+        float best = -1.0f;
+        for (int y = 0; y < shot.getHeight(); ++y)
+            if (const auto b = shot.getPixelAt (x, y).getBrightness(); b > best)
+                best = b, brightest = y;
+        EXPECT_NEAR ((float) brightest, expectedY, 2.0f + (float) view.getHeight() / (float) image.getImageHeight()) << x;
+        EXPECT_GT (best, 0.8f) << x;
+        // Far from the tone the image is dark.
+        EXPECT_LT (
+            shot.getPixelAt (x, juce::jlimit (0, shot.getHeight() - 1, (int) expectedY - view.getHeight() / 4)).getBrightness(),
+            0.5f)
+            << x;
+    }
+}

@@ -1,0 +1,182 @@
+#include "SpectrogramComponent.h"
+
+namespace kalder
+{
+
+namespace
+{
+    constexpr int refreshHz = 30;
+    // Unselected pixels while a selection exists, and the playhead.
+    constexpr float unselectedBrightness = 0.45f;
+    const juce::Colour playheadColour { 0xffffffff };
+    const juce::Colour backgroundColour { 0xff000000 };
+
+    juce::Range<double> clampFraction (juce::Range<double> r)
+    {
+        if (! std::isfinite (r.getStart()) || ! std::isfinite (r.getEnd()) || r.getLength() <= 0.0)
+            return { 0.0, 1.0 };
+        return r.getIntersectionWith ({ 0.0, 1.0 });
+    }
+} // namespace
+
+SpectrogramComponent::SpectrogramComponent()
+{
+    setOpaque (true);
+    if (juce::SystemStats::getEnvironmentVariable ("KALDER_NO_OPENGL", {}).isEmpty())
+    {
+        openGL = std::make_unique<juce::OpenGLContext>();
+        openGL->setComponentPaintingEnabled (true);
+        openGL->setContinuousRepainting (false);
+        openGL->attachTo (*this);
+    }
+    startTimerHz (refreshHz);
+}
+
+SpectrogramComponent::~SpectrogramComponent()
+{
+    stopTimer();
+    if (openGL != nullptr)
+        openGL->detach();
+}
+
+void SpectrogramComponent::setTrack (AudioTrack::Ptr track)
+{
+    if (track == spectrogram.getTrack())
+        return;
+    shown.clear();
+    spectrogram.setTrack (std::move (track));
+    updateVisibleChunks();
+    repaint();
+}
+
+void SpectrogramComponent::setVisibleArea (juce::Range<double> x, juce::Range<double> yFromTop)
+{
+    visibleX = clampFraction (x);
+    visibleY = clampFraction (yFromTop);
+    updateVisibleChunks();
+    repaint();
+}
+
+void SpectrogramComponent::setPlayhead (double fraction)
+{
+    if (fraction != playhead)
+    {
+        playhead = fraction;
+        repaint();
+    }
+}
+
+void SpectrogramComponent::resized()
+{
+    updateVisibleChunks();
+}
+
+void SpectrogramComponent::updateVisibleChunks()
+{
+    const auto w = spectrogram.getImageWidth(), h = spectrogram.getImageHeight();
+    const juce::Range<int> frames ((int) std::floor (visibleX.getStart() * w), (int) std::ceil (visibleX.getEnd() * w));
+    // Rows count from the bottom; the visible y range from the top.
+    const juce::Range<int> rows ((int) std::floor ((1.0 - visibleY.getEnd()) * h),
+                                 (int) std::ceil ((1.0 - visibleY.getStart()) * h));
+    spectrogram.setVisibleArea (frames, rows);
+}
+
+void SpectrogramComponent::timerCallback()
+{
+    spectrogram.scheduleRecache();
+    if (const auto version = spectrogram.getImageVersion(); version != shownVersion)
+    {
+        shownVersion = version;
+        repaint();
+    }
+}
+
+juce::Point<double> SpectrogramComponent::viewToImage (juce::Point<float> p) const
+{
+    const auto w = (double) juce::jmax (1, getWidth()), h = (double) juce::jmax (1, getHeight());
+    const auto fx = visibleX.getStart() + (double) p.x / w * visibleX.getLength();
+    const auto fy = visibleY.getStart() + (double) p.y / h * visibleY.getLength();
+    return { fx * spectrogram.getImageWidth(), (1.0 - fy) * spectrogram.getImageHeight() };
+}
+
+juce::Point<float> SpectrogramComponent::imageToView (juce::Point<double> image) const
+{
+    const auto iw = (double) juce::jmax (1, spectrogram.getImageWidth()),
+               ih = (double) juce::jmax (1, spectrogram.getImageHeight());
+    const auto fx = image.x / iw, fy = 1.0 - image.y / ih;
+    return { (float) ((fx - visibleX.getStart()) / visibleX.getLength() * getWidth()),
+             (float) ((fy - visibleY.getStart()) / visibleY.getLength() * getHeight()) };
+}
+
+const juce::Image* SpectrogramComponent::imageOfChunk (int index, bool shadeSelection)
+{
+    const auto chunk = spectrogram.getChunk (index);
+    if (chunk == nullptr)
+        return nullptr;
+    auto& entry = shown[index];
+    if (entry.image.isNull() || entry.version != chunk->version || entry.selectionShown != shadeSelection)
+    {
+        constexpr int n = Spectrogram::chunkSize;
+        if (entry.image.isNull())
+            entry.image = juce::Image (juce::Image::RGB, n, n, false);
+        const juce::Image::BitmapData data (entry.image, juce::Image::BitmapData::writeOnly);
+        for (int row = 0; row < n; ++row)
+        {
+            auto* line = data.getLinePointer (n - 1 - row); // the chunk's first row is the bottom one
+            for (int x = 0; x < n; ++x)
+            {
+                const auto i = (size_t) (row * n + x);
+                auto p = chunk->pixels[i];
+                if (shadeSelection)
+                {
+                    const auto s = chunk->selected[i] / 255.0f;
+                    const auto gain = unselectedBrightness + (1.0f - unselectedBrightness) * s;
+                    p = { (std::uint8_t) (p.r * gain), (std::uint8_t) (p.g * gain), (std::uint8_t) (p.b * gain) };
+                }
+                reinterpret_cast<juce::PixelRGB*> (line + x * data.pixelStride)->setARGB (0xff, p.r, p.g, p.b);
+            }
+        }
+        entry.version = chunk->version;
+        entry.selectionShown = shadeSelection;
+    }
+    return &entry.image;
+}
+
+void SpectrogramComponent::paint (juce::Graphics& g)
+{
+    g.fillAll (backgroundColour);
+    const auto iw = spectrogram.getImageWidth(), ih = spectrogram.getImageHeight();
+    if (iw <= 0 || ih <= 0 || getWidth() <= 0 || getHeight() <= 0)
+        return;
+
+    const auto track = spectrogram.getTrack();
+    const bool shade = track != nullptr && track->getAsig() != nullptr && track->getAsig()->hasSelection();
+    g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
+
+    // Every chunk under the view, each drawn where its pixels fall.
+    const auto topLeft = viewToImage ({ 0.0f, 0.0f }), bottomRight = viewToImage ({ (float) getWidth(), (float) getHeight() });
+    const juce::Range<int> frames ((int) std::floor (topLeft.x), (int) std::ceil (bottomRight.x));
+    const juce::Range<int> rows ((int) std::floor (bottomRight.y), (int) std::ceil (topLeft.y));
+    constexpr int n = Spectrogram::chunkSize;
+    const auto numRows = spectrogram.getNumChunkRows();
+    for (auto index : spectrogram.getChunksCovering (frames, rows))
+    {
+        const auto* image = imageOfChunk (index, shade);
+        if (image == nullptr)
+            continue;
+        const auto column = index / numRows, row = index % numRows;
+        // The chunk's corners in the view: its left edge and its top (the highest row).
+        const auto a = imageToView ({ (double) column * n, (double) (row + 1) * n });
+        const auto b = imageToView ({ (double) (column + 1) * n, (double) row * n });
+        g.drawImage (*image, juce::Rectangle<float> (a, b).toFloat(), juce::RectanglePlacement::stretchToFit);
+    }
+
+    if (playhead >= 0.0 && playhead <= 1.0)
+    {
+        const auto x = imageToView ({ playhead * iw, 0.0 }).x;
+        g.setColour (playheadColour);
+        g.drawVerticalLine (juce::roundToInt (x), 0.0f, (float) getHeight());
+    }
+}
+
+} // namespace kalder
