@@ -22,6 +22,7 @@ namespace
 SpectrogramComponent::SpectrogramComponent()
 {
     setOpaque (true);
+    setActiveTool (EditorTool::Type::rectangleSelect);
     if (juce::SystemStats::getEnvironmentVariable ("KALDER_NO_OPENGL", {}).isEmpty())
     {
         openGL = std::make_unique<juce::OpenGLContext>();
@@ -81,8 +82,36 @@ void SpectrogramComponent::updateVisibleChunks()
     spectrogram.setVisibleArea (frames, rows);
 }
 
+void SpectrogramComponent::setActiveTool (EditorTool::Type type)
+{
+    if (tool != nullptr && tool->getType() == type)
+        return;
+    switch (type)
+    {
+        case EditorTool::Type::rectangleSelect:
+            tool = std::make_unique<RectangleSelectTool>();
+            break;
+        case EditorTool::Type::wand:
+        case EditorTool::Type::harmonicWand:
+            tool = std::make_unique<WandTool> (type == EditorTool::Type::harmonicWand);
+            break;
+    }
+    setMouseCursor (juce::MouseCursor::CrosshairCursor);
+    repaint();
+}
+
+void SpectrogramComponent::paintOverChildren (juce::Graphics& g)
+{
+    tool->paintOverlay (*this, g);
+}
+
 void SpectrogramComponent::timerCallback()
 {
+    if (const auto overlay = tool->getOverlayVersion(); overlay != shownOverlay)
+    {
+        shownOverlay = overlay;
+        repaint();
+    }
     spectrogram.scheduleRecache();
     if (const auto version = spectrogram.getImageVersion(); version != shownVersion)
     {

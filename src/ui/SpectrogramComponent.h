@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EditorTools.h"
+
 #include "display/Spectrogram.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -54,8 +56,18 @@ public:
     juce::Point<double> viewToImage (juce::Point<float> p) const;
     juce::Point<float> imageToView (juce::Point<double> image) const;
 
+    /** Makes a tool active: every mouse event goes to it. */
+    void setActiveTool (EditorTool::Type type);
+    EditorTool& getActiveTool() noexcept { return *tool; }
+
     void paint (juce::Graphics&) override;
+    void paintOverChildren (juce::Graphics&) override;
     void resized() override;
+    void mouseMove (const juce::MouseEvent& e) override { tool->mouseMove (*this, e); }
+    void mouseDown (const juce::MouseEvent& e) override { tool->mouseDown (*this, e); }
+    void mouseDrag (const juce::MouseEvent& e) override { tool->mouseDrag (*this, e); }
+    void mouseUp (const juce::MouseEvent& e) override { tool->mouseUp (*this, e); }
+    void mouseExit (const juce::MouseEvent& e) override { tool->mouseExit (*this, e); }
 
 private:
     struct ShownChunk
@@ -75,6 +87,8 @@ private:
     double playhead = -1.0;
     juce::uint64 shownVersion = 0;
     std::map<int, ShownChunk> shown;
+    std::unique_ptr<EditorTool> tool;
+    juce::uint64 shownOverlay = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SpectrogramComponent)
 };

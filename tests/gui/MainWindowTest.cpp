@@ -297,6 +297,24 @@ TEST (MainWindow, CompressedFileAsksFirstAndDontShowAgainSilencesTheQuestion)
     EXPECT_TRUE (waitUntil ([&] { return ! content.isOpeningFile(); }, 10000));
 }
 
+namespace
+{
+/** Keeps a screenshot in build/tests/artifacts for a person to look at. */
+void saveArtifact (const juce::Image& shot, const juce::String& name)
+{
+    auto artifacts = juce::File::getCurrentWorkingDirectory().getChildFile ("artifacts");
+    artifacts.createDirectory();
+    juce::PNGImageFormat png;
+    juce::FileOutputStream out (artifacts.getChildFile (name));
+    if (out.openedOk())
+    {
+        out.setPosition (0);
+        out.truncate();
+        png.writeImageToStream (shot, out);
+    }
+}
+} // namespace
+
 TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
 {
     TemporaryDirectory songs;
@@ -322,16 +340,7 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     EXPECT_GT (view.getHeight(), 100);
 
     const auto shot = view.createComponentSnapshot (view.getLocalBounds());
-    auto artifacts = juce::File::getCurrentWorkingDirectory().getChildFile ("artifacts");
-    artifacts.createDirectory();
-    juce::PNGImageFormat png;
-    juce::FileOutputStream out (artifacts.getChildFile ("spectral-editor-tone.png"));
-    if (out.openedOk())
-    {
-        out.setPosition (0);
-        out.truncate();
-        png.writeImageToStream (shot, out);
-    }
+    saveArtifact (shot, "spectral-editor-tone.png");
 
     // In the middle of the view, the brightest pixel lies where the scale puts 2 kHz.
     const auto bin = hz * 4096.0 / rate;
@@ -351,4 +360,74 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
             0.5f)
             << x;
     }
+}
+
+TEST (MainWindow, TheWandShowsWhatItWouldSelectThenSelectsItAndEraseRemovesIt)
+{
+    TemporaryDirectory songs;
+    constexpr int rate = 44100;
+    const auto song = writeSong (songs.get(), "note.wav", makeSine (2, rate * 3, rate, 2000.0, 0.5f));
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("note"));
+    auto& view = fixture.content().getSpectrogramView();
+    ASSERT_TRUE (waitUntil ([&] { return view.isVisible() && view.getSpectrogram().getImageWidth() > 0; }, 20000));
+    auto track = fixture.app().getMixer().getMasterTrack();
+    auto& edits = track->getManualEditManager();
+
+    // Zoomed in on the note, so that one image cell spans several pixels.
+    const auto bin = 2000.0 * 4096.0 / rate;
+    const auto h = (double) view.getSpectrogram().getImageHeight();
+    view.setVisibleArea ({ 0.3, 0.7 }, { 1.0 - (bin + 40) / h, 1.0 - (bin - 40) / h });
+    view.setActiveTool (EditorTool::Type::wand);
+    auto& wand = dynamic_cast<WandTool&> (view.getActiveTool());
+    const auto at = view.imageToView ({ view.getSpectrogram().getImageWidth() * 0.5, bin + 0.5 });
+
+    auto event = [&] (juce::Point<float> p, juce::ModifierKeys mods) {
+        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &view,
+                                 &view, juce::Time::getCurrentTime(), p, juce::Time::getCurrentTime(), 1, false);
+    };
+
+    // Hover: the outline of what a click would select, off the message thread.
+    const auto before = wand.getOverlayVersion();
+    view.mouseMove (event (at, {}));
+    ASSERT_TRUE (wand.waitForPreview (5000));
+    const auto preview = wand.getPreview();
+    ASSERT_FALSE (preview.isEmpty());
+    EXPECT_TRUE (preview.getBins().contains ((int) bin));
+    EXPECT_GT (wand.getOverlayVersion(), before);
+    EXPECT_EQ (edits.getUndoManager().getUndoDescription(), juce::String()); // nothing recorded by hovering
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100);         // ms: the repaint
+    const auto shot = view.createComponentSnapshot (view.getLocalBounds());
+    saveArtifact (shot, "spectral-editor-wand.png");
+    int white = 0;
+    for (int y = 0; y < shot.getHeight(); ++y)
+        for (int x = 10; x < shot.getWidth(); ++x)
+        {
+            // The image's colours are saturated hues or black; the outline is white.
+            const auto c = shot.getPixelAt (x, y);
+            white += c.getBrightness() > 0.3f && c.getSaturation() < 0.15f ? 1 : 0;
+        }
+    EXPECT_GT (white, 20) << "the outline is drawn";
+
+    // The click records one "Wand selection" with the preview's cells.
+    view.mouseUp (event (at, juce::ModifierKeys::leftButtonModifier));
+    EXPECT_EQ (edits.getUndoManager().getUndoDescription(), "Wand selection");
+    auto* asig = track->getAsig();
+    const auto frame = (int) (view.getSpectrogram().getImageWidth() * 0.5);
+    const auto selected = asig->getSelection ({ frame, frame + 1 });
+    EXPECT_GT (selected ((int) bin, 0), 0.5f);
+    EXPECT_EQ (selected ((int) bin + 60, 0), 0.0f);
+
+    // Erase takes it out of the mask, as much as it is selected.
+    ASSERT_TRUE (fixture.invoke (Command::erase));
+    const auto mask = asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, false, false);
+    EXPECT_NEAR (mask ((int) bin, 0), 1.0f - selected ((int) bin, 0), 1e-4f);
+    EXPECT_EQ (mask ((int) bin + 60, 0), 1.0f);
+
+    // Modifier keys and modes.
+    using M = juce::ModifierKeys;
+    EXPECT_EQ (EditorTool::modeFor ({}, true), SelectionMode::replace);
+    EXPECT_EQ (EditorTool::modeFor (M::shiftModifier, true), SelectionMode::addPoint);
+    EXPECT_EQ (EditorTool::modeFor (M::shiftModifier, false), SelectionMode::addArea);
+    EXPECT_EQ (EditorTool::modeFor (M::shiftModifier | M::altModifier, true), SelectionMode::subtract);
 }
