@@ -19,7 +19,10 @@ namespace
     constexpr int transportBarHeight = 44;  // pixels
     constexpr int trackRowHeight = 40;      // pixels, as the track list lays its rows out
     constexpr int overviewStripHeight = 72; // the waveform above the spectral editor
-    constexpr int maxTrackListRows = 5;     // rows shown before the overview gets all the rest
+    constexpr int editHistoryWidth = 180;   // the edit history beside it
+    // Panel positions of the tools built so far (the commands "Third/Fourth Editor Tool").
+    constexpr int rectangleToolPosition = 2, wandToolPosition = 3;
+    constexpr int maxTrackListRows = 5; // rows shown before the overview gets all the rest
 
     const juce::String cannotOpenTitle { "Cannot open audio file" };
 
@@ -57,6 +60,8 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     addAndMakeVisible (transportBar);
     addAndMakeVisible (overview);
     addChildComponent (spectrogramView);
+    addChildComponent (editHistory);
+    editHistory.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
     addAndMakeVisible (trackList);
 
     loop.addListener (this);
@@ -399,6 +404,38 @@ void MainContentComponent::timerCallback()
     releaseRetiredTracks();
 }
 
+bool MainContentComponent::selectEditorTool (int position)
+{
+    if (! spectrogramView.isVisible())
+        return false;
+    if (position == rectangleToolPosition)
+        spectrogramView.setActiveTool (EditorTool::Type::rectangleSelect);
+    else if (position == wandToolPosition)
+        spectrogramView.setActiveTool (EditorTool::Type::wand);
+    else
+        return false;
+    return true;
+}
+
+bool MainContentComponent::switchToNextAlternate()
+{
+    if (! spectrogramView.isVisible())
+        return false;
+    // The wand's alternate is the harmonic wand; the other tools have none yet.
+    switch (spectrogramView.getActiveTool().getType())
+    {
+        case EditorTool::Type::wand:
+            spectrogramView.setActiveTool (EditorTool::Type::harmonicWand);
+            return true;
+        case EditorTool::Type::harmonicWand:
+            spectrogramView.setActiveTool (EditorTool::Type::wand);
+            return true;
+        case EditorTool::Type::rectangleSelect:
+            return false;
+    }
+    return false;
+}
+
 void MainContentComponent::followEditorTrack()
 {
     auto track = mixer.getActiveTrack();
@@ -406,9 +443,15 @@ void MainContentComponent::followEditorTrack()
         track = mixer.getMasterTrack();
     const bool show = track != nullptr && track->getEditor() == Editor::Type::spectral && track->isStoreReady();
     spectrogramView.setTrack (show ? track : nullptr);
+    editHistory.setTrack (show ? track : nullptr);
     if (show != spectrogramView.isVisible())
     {
         spectrogramView.setVisible (show);
+        editHistory.setVisible (show);
+        auto& commands = CommandIDs::getInstance();
+        for (auto position : { rectangleToolPosition, wandToolPosition })
+            commands.enableCommand (static_cast<Command> (static_cast<int> (Command::firstEditorTool) + position), show);
+        commands.enableCommand (Command::nextAlternate, show);
         resized();
     }
     // Block b is heard around the centre of frame b + 1: the image column there.
@@ -523,6 +566,8 @@ void MainContentComponent::resized()
     if (spectrogramView.isVisible())
         overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
     overview.setBounds (spectrogramView.isVisible() ? overview.getBounds() : area);
+    if (editHistory.isVisible())
+        editHistory.setBounds (area.removeFromRight (juce::jmin (editHistoryWidth, area.getWidth() / 4)));
     spectrogramView.setBounds (area);
 }
 

@@ -11,6 +11,7 @@
 #include "tracks/Mixer.h"
 #include "tracks/Playhead.h"
 #include "tracks/ResamplingSpecTransportSource.h"
+#include "ui/EditHistoryComponent.h"
 #include "ui/SpectrogramComponent.h"
 #include "ui/TrackListComponent.h"
 #include "ui/TransportComponent.h"
@@ -113,6 +114,12 @@ public:
     TransportComponent& getTransportBar() noexcept { return transportBar; }
     TrackListComponent& getTrackList() noexcept { return trackList; }
     SpectrogramComponent& getSpectrogramView() noexcept { return spectrogramView; }
+    EditHistoryComponent& getEditHistory() noexcept { return editHistory; }
+
+    /** The editor tool commands: the n-th tool (0 = first) and the next alternate. False
+        when there is no such tool (yet) or no spectral editor is shown. */
+    bool selectEditorTool (int position);
+    bool switchToNextAlternate();
     WaveformOverviewComponent& getOverview() noexcept { return overview; }
     Playhead& getPlayhead() noexcept { return playhead; }
     Loop& getLoop() noexcept { return loop; }
@@ -177,6 +184,7 @@ private:
     TransportComponent transportBar;
     WaveformOverviewComponent overview;
     SpectrogramComponent spectrogramView;
+    EditHistoryComponent editHistory;
     TrackListComponent trackList;
 
     // Where playback last started (or was moved to while playing), in blocks: where

@@ -348,8 +348,15 @@ bool TarnApplication::perform (const InvocationInfo& info)
         case Command::toggleLoop:
             content.toggleLoop();
             return true;
+        case Command::nextAlternate:
+            return content.switchToNextAlternate();
         default:
+        {
+            const auto tool = static_cast<int> (entry->command) - static_cast<int> (Command::firstEditorTool);
+            if (tool >= 0 && tool < 9)
+                return content.selectEditorTool (tool);
             return false;
+        }
     }
 }
 

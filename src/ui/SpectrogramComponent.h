@@ -69,6 +69,17 @@ public:
     void mouseUp (const juce::MouseEvent& e) override { tool->mouseUp (*this, e); }
     void mouseExit (const juce::MouseEvent& e) override { tool->mouseExit (*this, e); }
 
+    /** With Command the view zooms around the mouse (both axes, at most to 16 image
+        columns and rows on screen); with Shift the vertical wheel scrolls in time;
+        otherwise the wheel scrolls both ways. The view never leaves the image. */
+    void mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel) override;
+
+    /** Zooms by factor (below 1 zooms in) around a point of the view, which stays put. */
+    void zoomAroundPoint (juce::Point<float> p, double factorX, double factorY);
+
+    /** Moves the view by fractions of its own size. */
+    void scrollBy (double dxViews, double dyViews);
+
 private:
     struct ShownChunk
     {

@@ -113,8 +113,9 @@ struct AnalysisGate : Progress::Listener
     not to overlap each other, and every label's text to fit its label unsqueezed. */
 void expectTidyLayout (juce::Component& parent, const juce::String& path)
 {
-    // A tab bar stacks a component behind its front tab on purpose.
-    if (dynamic_cast<juce::TabbedButtonBar*> (&parent) != nullptr)
+    // A tab bar stacks a component behind its front tab on purpose, and a viewport's
+    // content is scrolled, not laid out.
+    if (dynamic_cast<juce::TabbedButtonBar*> (&parent) != nullptr || dynamic_cast<juce::Viewport*> (&parent) != nullptr)
         return;
 
     juce::Array<juce::Component*> visible;

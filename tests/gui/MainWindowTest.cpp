@@ -362,7 +362,7 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     }
 }
 
-TEST (MainWindow, TheWandShowsWhatItWouldSelectThenSelectsItAndEraseRemovesIt)
+TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndForth)
 {
     TemporaryDirectory songs;
     constexpr int rate = 44100;
@@ -423,6 +423,48 @@ TEST (MainWindow, TheWandShowsWhatItWouldSelectThenSelectsItAndEraseRemovesIt)
     const auto mask = asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, false, false);
     EXPECT_NEAR (mask ((int) bin, 0), 1.0f - selected ((int) bin, 0), 1e-4f);
     EXPECT_EQ (mask ((int) bin + 60, 0), 1.0f);
+
+    // The history panel lists the steps; a click on a row goes back or forward to it.
+    auto& history = fixture.content().getEditHistory();
+    ASSERT_TRUE (history.isVisible());
+    ASSERT_EQ (history.getNumRows(), 3);
+    EXPECT_EQ (history.getRowText (0), EditHistoryComponent::originalRowText);
+    EXPECT_EQ (history.getRowText (1), "Wand selection");
+    EXPECT_EQ (history.getRowText (2), "Selection erase");
+    EXPECT_EQ (history.getCurrentRow(), 2);
+    auto maskAtNote = [&] {
+        return asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, false, false) ((int) bin, 0);
+    };
+    history.goToRow (0);
+    EXPECT_EQ (maskAtNote(), 1.0f);
+    EXPECT_FALSE (asig->hasSelection());
+    history.goToRow (2);
+    EXPECT_NEAR (maskAtNote(), 1.0f - selected ((int) bin, 0), 1e-4f);
+
+    // The tool commands: the fourth tool is the wand, "A" its alternate, the third the
+    // rectangle.
+    ASSERT_TRUE (fixture.invoke (Command::nextAlternate));
+    EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::harmonicWand);
+    ASSERT_TRUE (fixture.invoke (static_cast<Command> (static_cast<int> (Command::firstEditorTool) + 2)));
+    EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::rectangleSelect);
+    ASSERT_TRUE (fixture.invoke (static_cast<Command> (static_cast<int> (Command::firstEditorTool) + 3)));
+    EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::wand);
+
+    // Zoom keeps the point under the mouse in place and stops at 16 cells; scrolling
+    // stops at the image's edges.
+    const juce::Point<float> mouse (view.getWidth() * 0.3f, view.getHeight() * 0.6f);
+    const auto under = view.viewToImage (mouse);
+    view.zoomAroundPoint (mouse, 0.5, 0.5);
+    EXPECT_NEAR (view.viewToImage (mouse).x, under.x, 1e-6);
+    EXPECT_NEAR (view.viewToImage (mouse).y, under.y, 1e-6);
+    for (int i = 0; i < 40; ++i)
+        view.zoomAroundPoint (mouse, 0.5, 0.5);
+    EXPECT_NEAR (view.getVisibleX().getLength() * view.getSpectrogram().getImageWidth(), 16.0, 1e-6);
+    view.scrollBy (1000.0, -1000.0);
+    EXPECT_DOUBLE_EQ (view.getVisibleX().getEnd(), 1.0);
+    EXPECT_DOUBLE_EQ (view.getVisibleY().getStart(), 0.0);
+    view.zoomAroundPoint (mouse, 1.0e9, 1.0e9);
+    EXPECT_EQ (view.getVisibleX(), juce::Range<double> (0.0, 1.0));
 
     // Modifier keys and modes.
     using M = juce::ModifierKeys;
