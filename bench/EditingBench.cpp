@@ -9,11 +9,20 @@
 //                              erase a 10 s full-band selection around it, until the block
 //                              playback plays next is mixed with the erase
 //   EraseAlone                 the same selection and erase with nothing playing: the bound
+//   SpectrogramFirstPixels     a spectrogram of the 5-minute song, 30 s of it on screen: the
+//                              first chunk (the one under the view's centre) ready, beside
+//   VisibleFramesRead          the bound: reading the masked frames of that chunk column
+//   SpectrogramWholeView       all chunks of that view ready
+//   SpectrogramAfterErase      a 10 s full-band erase in that view until every visible
+//                              chunk shows it
+//   SpectrogramScrollResident/5, /60  scrolling the whole song view by view: the chunks'
+//                              memory (counter) beside the whole image's, and RSS growth
 //   EditsResident/5, /60       a session of edits (whole-track select, erase, undo, redo, dim,
 //                              50 wand blobs, grow, five undos) on a 5- and a 60-minute
 //                              stereo song: the growth of the resident memory (anonymous
 //                              and all) over the opened song, the long song's beside the
 //                              short one's
+#include "display/Spectrogram.h"
 #include "editing/ManualEditManager.h"
 #include "signal/AsigMemoryChunk.h"
 #include "tracks/Mixer.h"
@@ -24,6 +33,7 @@
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <fstream>
+#include <thread>
 
 using namespace kalder;
 
@@ -88,6 +98,109 @@ Song& song()
 {
     static Song s;
     return s;
+}
+
+// 30 s of the song on screen from 2:00, the whole height.
+constexpr int viewSeconds = 30, viewFrom = 120;
+
+juce::Range<int> viewFrames (const AudioTrack& track)
+{
+    const auto hop = track.getGeometry().getHop();
+    return { viewFrom * rate / hop, (viewFrom + viewSeconds) * rate / hop };
+}
+
+/** Runs a spectrogram's timer work until chunk index is current. */
+bool waitForChunk (Spectrogram& s, int index, int timeoutMs)
+{
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + timeoutMs;
+    while (! s.isChunkCurrent (index))
+    {
+        if (juce::Time::getMillisecondCounterHiRes() > deadline)
+            return false;
+        s.scheduleRecache();
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+void SpectrogramFirstPixels (benchmark::State& state)
+{
+    auto track = song().track;
+    const auto frames = viewFrames (*track);
+    for (auto _ : state)
+    {
+        auto owned = std::make_unique<Spectrogram>();
+        auto& s = *owned;
+        s.setTrack (track);
+        s.setVisibleArea (frames, { 0, s.getImageHeight() });
+        const auto centre = s.getChunksCovering (
+            { (frames.getStart() + frames.getEnd()) / 2, (frames.getStart() + frames.getEnd()) / 2 + 1 },
+            { s.getImageHeight() / 2, s.getImageHeight() / 2 + 1 });
+        if (centre.empty() || ! waitForChunk (s, centre.front(), 60000))
+            state.SkipWithError ("no first chunk");
+        state.PauseTiming(); // the spectrogram's teardown is not the first pixels
+        owned.reset();
+        state.ResumeTiming();
+    }
+}
+
+void VisibleFramesRead (benchmark::State& state)
+{
+    auto track = song().track;
+    auto* asig = track->getAsig();
+    const auto centre = (viewFrames (*track).getStart() + viewFrames (*track).getEnd()) / 2;
+    const juce::Range<int> column (centre / Spectrogram::chunkSize * Spectrogram::chunkSize,
+                                   (centre / Spectrogram::chunkSize + 1) * Spectrogram::chunkSize);
+    for (auto _ : state)
+        for (int c = 0; c < asig->getNumChannels(); ++c)
+            benchmark::DoNotOptimize (asig->readFrames (c, column, true, false, false));
+}
+
+void SpectrogramWholeView (benchmark::State& state)
+{
+    auto track = song().track;
+    for (auto _ : state)
+    {
+        auto owned = std::make_unique<Spectrogram>();
+        auto& s = *owned;
+        s.setTrack (track);
+        s.setVisibleArea (viewFrames (*track), { 0, s.getImageHeight() });
+        if (! s.waitUntilCurrent (60000))
+            state.SkipWithError ("the view was not made");
+        state.PauseTiming();
+        owned.reset();
+        state.ResumeTiming();
+    }
+}
+
+void SpectrogramAfterErase (benchmark::State& state)
+{
+    auto track = song().track;
+    auto& edits = track->getManualEditManager();
+    const auto frames = viewFrames (*track);
+    Spectrogram s;
+    s.setTrack (track);
+    s.setVisibleArea (frames, { 0, s.getImageHeight() });
+    if (! s.waitUntilCurrent (60000))
+        state.SkipWithError ("the view was not made");
+    const auto hop = track->getGeometry().getHop();
+    const auto middle = (frames.getStart() + frames.getEnd()) / 2;
+    for (auto _ : state)
+    {
+        const bool ok = edits
+                            .rectangleSelect (middle - 5 * rate / hop, 0, middle + 5 * rate / hop, 1 << 30,
+                                              SelectionMode::replace)
+                            .wasChanged()
+                        && edits.setConstant (0.0f).wasChanged();
+        if (! ok || ! s.waitUntilCurrent (10000))
+            state.SkipWithError ("the erase was not shown");
+        state.PauseTiming();
+        edits.undo();
+        edits.undo();
+        s.waitUntilCurrent (10000);
+        state.ResumeTiming();
+    }
+    edits.getUndoManager().clearUndoHistory();
 }
 
 void UndoWholeTrackMaskChange (benchmark::State& state)
@@ -339,9 +452,59 @@ void EditsResident (benchmark::State& state)
 }
 } // namespace
 
+void SpectrogramScrollResident (benchmark::State& state)
+{
+    const auto minutes = (int) state.range (0);
+    const auto wav = writeLongSong (minutes);
+    const auto folder = benchFolder().getChildFile ("long" + juce::String (minutes));
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        folder.deleteRecursively();
+        auto result = juce::Result::ok();
+        auto track = TrackLoader::openTrack (wav, folder, "long", AudioTrack::OriginId::master, nullptr, result);
+        if (track == nullptr)
+        {
+            state.SkipWithError (result.getErrorMessage().toRawUTF8());
+            return;
+        }
+        const auto [baseAnonymous, baseAll] = residentKb();
+        double peakAnonymous = baseAnonymous;
+        size_t peakCache = 0;
+        state.ResumeTiming();
+
+        // A view of 30 s at a time, from the start to the end.
+        Spectrogram s;
+        s.setTrack (track);
+        const auto step = 30 * rate / track->getGeometry().getHop();
+        int views = 0;
+        for (int first = 0; first < s.getImageWidth(); first += step, ++views)
+        {
+            s.setVisibleArea ({ first, first + step }, { 0, s.getImageHeight() });
+            if (! s.waitUntilCurrent (60000))
+                state.SkipWithError ("a view was not made");
+            peakCache = std::max (peakCache, s.getCachedBytes());
+            peakAnonymous = std::max (peakAnonymous, residentKb().first);
+        }
+        state.PauseTiming();
+        state.counters["views"] = views;
+        state.counters["chunks_peak_MB"] = (double) peakCache / (1 << 20);
+        state.counters["whole_image_MB"] = (double) s.getNumChunks() * Spectrogram::bytesPerChunk / (1 << 20);
+        state.counters["anon_growth_MB"] = (peakAnonymous - baseAnonymous) / 1024.0;
+        state.counters["s_per_view"] = benchmark::Counter (views, benchmark::Counter::kIsIterationInvariantRate
+                                                                      | benchmark::Counter::kInvert);
+        state.ResumeTiming();
+    }
+}
+
 BENCHMARK (UndoWholeTrackMaskChange)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
 BENCHMARK (WriteWholeTrackMaskBound)->Unit (benchmark::kMillisecond)->Iterations (5)->UseRealTime();
 BENCHMARK (HistoryAfterWandEdits)->Unit (benchmark::kMillisecond)->Iterations (3)->UseRealTime();
+BENCHMARK (SpectrogramFirstPixels)->Unit (benchmark::kMillisecond)->Iterations (10)->UseRealTime();
+BENCHMARK (VisibleFramesRead)->Unit (benchmark::kMillisecond)->Iterations (10)->UseRealTime();
+BENCHMARK (SpectrogramWholeView)->Unit (benchmark::kMillisecond)->Iterations (10)->UseRealTime();
+BENCHMARK (SpectrogramAfterErase)->Unit (benchmark::kMillisecond)->Iterations (10)->UseRealTime();
+BENCHMARK (SpectrogramScrollResident)->Arg (5)->Arg (60)->Unit (benchmark::kMillisecond)->Iterations (1)->UseRealTime();
 BENCHMARK (EraseHeard)->Unit (benchmark::kMillisecond)->Iterations (20)->UseRealTime();
 BENCHMARK (EraseAlone)->Unit (benchmark::kMillisecond)->Iterations (20)->UseRealTime();
 BENCHMARK (EditsResident)->Arg (5)->Arg (60)->Unit (benchmark::kMillisecond)->Iterations (1)->UseRealTime();

@@ -33,7 +33,7 @@ namespace kalder
     stale until computed again; its old pixels are shown meanwhile.
 
     Edits are found without notifications: the spectrogram's timer compares the store's
-    edit generation and asks the store which frames changed (Asig::getFramesEditedSince),
+    edit generation and asks the store which frames it wrote (Asig::getFramesWrittenSince),
     and only the chunks over those frames are computed again. A new store (another
     analysis) or new colour settings make every chunk stale.
 

@@ -459,7 +459,8 @@ bool Asig::setSelection (juce::Range<int> bins, juce::Range<int> frames, const M
     const bool had = hasSelection();
     const auto before = clearRestFirst ? getSelectedFrameRange() : juce::Range<int>();
     const bool written = manager != nullptr && manager->setSelection (bins, frames, block, clearRestFirst);
-    noteEdit (had != hasSelection() ? allFrames : frames.getUnionWith (before.isEmpty() ? frames : before));
+    const auto changed = frames.getUnionWith (before.isEmpty() ? frames : before);
+    noteEdit (had != hasSelection() ? allFrames : changed, changed);
     return written;
 }
 
@@ -467,7 +468,7 @@ bool Asig::addToSelection (juce::Range<int> bins, juce::Range<int> frames, const
 {
     const bool had = hasSelection();
     const bool written = manager != nullptr && manager->addToSelection (bins, frames, block);
-    noteEdit (had != hasSelection() ? allFrames : frames);
+    noteEdit (had != hasSelection() ? allFrames : frames, frames);
     return written;
 }
 
@@ -492,20 +493,31 @@ void Asig::resetMask()
 
 void Asig::clearSelection()
 {
+    const auto before = getSelectedFrameRange();
     if (manager != nullptr)
         manager->clearSelection();
-    noteEdit (allFrames);
+    noteEdit (allFrames, before);
 }
 
-void Asig::noteEdit (juce::Range<int> frames) noexcept
+void Asig::noteEdit (juce::Range<int> played, juce::Range<int> written) noexcept
 {
     const juce::SpinLock::ScopedLockType sl (editLogLock);
     const auto generation = editGeneration.load() + 1;
-    editLog[(size_t) (generation % editLogSize)] = { generation, frames };
+    editLog[(size_t) (generation % editLogSize)] = { generation, played, written };
     editGeneration = generation;
 }
 
 juce::Range<int> Asig::getFramesEditedSince (juce::uint64 generation) const noexcept
+{
+    return unionSince (generation, false);
+}
+
+juce::Range<int> Asig::getFramesWrittenSince (juce::uint64 generation) const noexcept
+{
+    return unionSince (generation, true);
+}
+
+juce::Range<int> Asig::unionSince (juce::uint64 generation, bool written) const noexcept
 {
     const juce::SpinLock::ScopedLockType sl (editLogLock);
     const auto now = editGeneration.load();
@@ -519,8 +531,9 @@ juce::Range<int> Asig::getFramesEditedSince (juce::uint64 generation) const noex
         const auto& entry = editLog[(size_t) (g % editLogSize)];
         if (entry.generation != g)
             return allFrames;
-        if (! entry.frames.isEmpty())
-            frames = frames.isEmpty() ? entry.frames : frames.getUnionWith (entry.frames);
+        const auto& r = written ? entry.written : entry.frames;
+        if (! r.isEmpty())
+            frames = frames.isEmpty() ? r : frames.getUnionWith (r);
     }
     return frames;
 }

@@ -147,7 +147,7 @@ public:
     void setSelectionVolume (float v) noexcept
     {
         selectionVolume = juce::jlimit (0.0f, 1.0f, v);
-        noteEdit (allFrames);
+        noteEdit (allFrames, {}); // no stored value changes
     }
     float getSelectionVolume() const noexcept { return selectionVolume.load(); }
 
@@ -160,6 +160,11 @@ public:
         union of the edits after it, or every frame when it lies further back than the
         recent edits remembered. Empty when nothing changed. Any thread. */
     juce::Range<int> getFramesEditedSince (juce::uint64 generation) const noexcept;
+
+    /** The same for the stored data alone (frames, masks, selection values): a selection
+        that appears or goes changes what every frame plays (the selection volume) but
+        the stored values of its own frames only. For displays of the stored values. */
+    juce::Range<int> getFramesWrittenSince (juce::uint64 generation) const noexcept;
 
     /** Every frame, as getFramesEditedSince() says it. */
     static constexpr juce::Range<int> allFrames { 0, std::numeric_limits<int>::max() };
@@ -188,8 +193,11 @@ private:
     std::vector<float> averageLogSpectrum;
 
     std::atomic<bool> flip { false };
-    /** Counts one edit of frames, after it was written. */
-    void noteEdit (juce::Range<int> frames) noexcept;
+    /** Counts one edit after it was written: the frames whose playback changed, and
+        those whose stored values changed (the same unless given). */
+    void noteEdit (juce::Range<int> frames) noexcept { noteEdit (frames, frames); }
+    void noteEdit (juce::Range<int> played, juce::Range<int> written) noexcept;
+    juce::Range<int> unionSince (juce::uint64 generation, bool written) const noexcept;
 
     std::atomic<juce::uint64> editGeneration { 0 };
     /** The frames of the last edits, by generation (entry g % size holds generation g). */
@@ -197,7 +205,7 @@ private:
     struct LoggedEdit
     {
         juce::uint64 generation = 0;
-        juce::Range<int> frames;
+        juce::Range<int> frames, written;
     };
     std::array<LoggedEdit, editLogSize> editLog {};
     mutable juce::SpinLock editLogLock;
