@@ -414,6 +414,9 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     EXPECT_EQ (edits.getUndoManager().getUndoDescription(), "Wand selection");
     auto* asig = track->getAsig();
     const auto frame = (int) (view.getSpectrogram().getImageWidth() * 0.5);
+    ASSERT_TRUE (waitUntil ([&] { return view.getSpectrogram().getNumQueued() == 0; }, 10000));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (200); // ms: the shaded chunks
+    saveArtifact (view.createComponentSnapshot (view.getLocalBounds()), "spectral-editor-selection.png");
     const auto selected = asig->getSelection ({ frame, frame + 1 });
     EXPECT_GT (selected ((int) bin, 0), 0.5f);
     EXPECT_EQ (selected ((int) bin + 60, 0), 0.0f);
