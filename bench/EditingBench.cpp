@@ -378,23 +378,29 @@ juce::File writeLongSong (int minutes)
     return wav;
 }
 
+/** The long song of minutes, freshly analysed; nullptr (and the benchmark skipped) when it fails. */
+AudioTrack::Ptr openLongSong (benchmark::State& state, int minutes)
+{
+    const auto wav = writeLongSong (minutes);
+    const auto folder = benchFolder().getChildFile ("long" + juce::String (minutes));
+    folder.deleteRecursively();
+    auto result = juce::Result::ok();
+    auto track = TrackLoader::openTrack (wav, folder, "long", AudioTrack::OriginId::master, nullptr, result);
+    if (track == nullptr)
+        state.SkipWithError (result.getErrorMessage().toRawUTF8());
+    return track;
+}
+
 void EditsResident (benchmark::State& state)
 {
     const auto minutes = (int) state.range (0);
-    const auto wav = writeLongSong (minutes);
-    const auto folder = benchFolder().getChildFile ("long" + juce::String (minutes));
     double peakAnonymous = 0, peakAll = 0, baseAnonymous = 0, baseAll = 0;
     for (auto _ : state)
     {
         state.PauseTiming();
-        folder.deleteRecursively();
-        auto result = juce::Result::ok();
-        auto track = TrackLoader::openTrack (wav, folder, "long", AudioTrack::OriginId::master, nullptr, result);
+        auto track = openLongSong (state, minutes);
         if (track == nullptr)
-        {
-            state.SkipWithError (result.getErrorMessage().toRawUTF8());
             return;
-        }
         auto* asig = track->getAsig();
         std::tie (baseAnonymous, baseAll) = residentKb();
         peakAnonymous = baseAnonymous, peakAll = baseAll;
@@ -442,7 +448,7 @@ void EditsResident (benchmark::State& state)
         state.counters["history_scratch_MB"] = (double) edits.getHistoryUsage().scratchBytes / (1 << 20);
         state.counters["history_memory_MB"] = (double) edits.getHistoryUsage().memoryBytes / (1 << 20);
         track = nullptr;
-        folder.deleteRecursively();
+        benchFolder().getChildFile ("long" + juce::String (minutes)).deleteRecursively();
         state.ResumeTiming();
     }
     state.counters["opened_anon_MB"] = baseAnonymous / 1024.0;
@@ -455,19 +461,12 @@ void EditsResident (benchmark::State& state)
 void SpectrogramScrollResident (benchmark::State& state)
 {
     const auto minutes = (int) state.range (0);
-    const auto wav = writeLongSong (minutes);
-    const auto folder = benchFolder().getChildFile ("long" + juce::String (minutes));
     for (auto _ : state)
     {
         state.PauseTiming();
-        folder.deleteRecursively();
-        auto result = juce::Result::ok();
-        auto track = TrackLoader::openTrack (wav, folder, "long", AudioTrack::OriginId::master, nullptr, result);
+        auto track = openLongSong (state, minutes);
         if (track == nullptr)
-        {
-            state.SkipWithError (result.getErrorMessage().toRawUTF8());
             return;
-        }
         const auto [baseAnonymous, baseAll] = residentKb();
         double peakAnonymous = baseAnonymous;
         size_t peakCache = 0;

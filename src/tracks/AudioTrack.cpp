@@ -25,7 +25,9 @@ namespace
     {
         const auto g = panLaw (p);
         constexpr auto root2 = juce::MathConstants<float>::sqrt2;
-        return { juce::jmin (1.0f, g.left * root2), juce::jmin (1.0f, g.right * root2) };
+        // Unity exactly where the rounding of cos and sin falls a step short of it.
+        auto scaled = [] (float gain) { return gain * root2 > 1.0f - 1.0e-6f ? 1.0f : gain * root2; };
+        return { scaled (g.left), scaled (g.right) };
     }
 
     /** Rewrites a track's rendered WAV file with samples [silent) set to zero, through a

@@ -495,8 +495,10 @@ int Mixer::getNumBounceChannels() const
     const auto s = getState();
     if (s->master == nullptr || s->master->getNumChannels() != 1)
         return getNumOutputChannels();
+    // A bounce may ask from any thread: the pan's atomic mirror, not the tree. A centred
+    // mono track plays at the same gain on both sides.
     for (auto* t : s->tracks)
-        if (t->getNumChannels() != 1 || (float) t->getTree()[TrackIds::panL] != 0.5f)
+        if (const auto pan = t->getPanGains (0); t->getNumChannels() != 1 || pan.left != pan.right)
             return getNumOutputChannels();
     return 1;
 }

@@ -172,6 +172,9 @@ void SpectrogramComponent::timerCallback()
     if (const auto version = spectrogram.getImageVersion(); version != shownVersion)
     {
         shownVersion = version;
+        // The view's images follow the spectrogram's budget: a chunk it dropped goes here too.
+        for (auto it = shown.begin(); it != shown.end();)
+            it = spectrogram.getChunk (it->first) == nullptr ? shown.erase (it) : std::next (it);
         repaint();
     }
 }
