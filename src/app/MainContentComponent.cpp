@@ -59,7 +59,11 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
 
     addAndMakeVisible (transportBar);
     addAndMakeVisible (overview);
-    addChildComponent (spectrogramView);
+    addChildComponent (editorArea);
+    spectrogramView.setFocusArea (focusArea);
+    editorArea.setFocusArea (focusArea.get());
+    editorArea.addTimeScaleAsLoopUpdater (&loop);
+    playhead.setScrollTarget (focusArea.get()); // auto-scroll moves the editors' view
     addChildComponent (editHistory);
     editHistory.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
     addAndMakeVisible (trackList);
@@ -90,6 +94,7 @@ MainContentComponent::~MainContentComponent()
     player.setSource (nullptr);
     deviceManager.closeAudioDevice(); // finishes the null device's capture file
     loop.removeListener (this);
+    playhead.setScrollTarget (nullptr);
     SettingsManager::getInstance().removeListener (this);
     releaseRetiredTracks();
     waitForFileRemover(); // no working folder is left behind
@@ -406,7 +411,7 @@ void MainContentComponent::timerCallback()
 
 bool MainContentComponent::selectEditorTool (int position)
 {
-    if (! spectrogramView.isVisible())
+    if (! editorArea.isVisible())
         return false;
     if (position == rectangleToolPosition)
         spectrogramView.setActiveTool (EditorTool::Type::rectangleSelect);
@@ -419,7 +424,7 @@ bool MainContentComponent::selectEditorTool (int position)
 
 bool MainContentComponent::switchToNextAlternate()
 {
-    if (! spectrogramView.isVisible())
+    if (! editorArea.isVisible())
         return false;
     // The wand's alternate is the harmonic wand; the other tools have none yet.
     switch (spectrogramView.getActiveTool().getType())
@@ -444,9 +449,16 @@ void MainContentComponent::followEditorTrack()
     const bool show = track != nullptr && track->getEditor() == Editor::Type::spectral && track->isStoreReady();
     spectrogramView.setTrack (show ? track : nullptr);
     editHistory.setTrack (show ? track : nullptr);
-    if (show != spectrogramView.isVisible())
+    if (show)
     {
-        spectrogramView.setVisible (show);
+        // The image's top row is the highest bin: nFreqs bins of rate / nfft each.
+        const auto& g = track->getGeometry();
+        const auto rate = (double) juce::jmax (1, track->getSampleRate());
+        editorArea.setAxes ((double) track->getNumSamples() / rate, g.getNumFreqs() * rate / juce::jmax (1, g.nfft));
+    }
+    if (show != editorArea.isVisible())
+    {
+        editorArea.setVisible (show);
         editHistory.setVisible (show);
         auto& commands = CommandIDs::getInstance();
         for (auto position : { rectangleToolPosition, wandToolPosition })
@@ -454,6 +466,7 @@ void MainContentComponent::followEditorTrack()
         commands.enableCommand (Command::nextAlternate, show);
         resized();
     }
+    overview.setFocusRange (show ? std::optional (focusArea->getVisibleX()) : std::nullopt);
     // Block b is heard around the centre of frame b + 1: the image column there.
     if (show && spectrogramView.getSpectrogram().getImageWidth() > 0)
     {
@@ -563,12 +576,12 @@ void MainContentComponent::resized()
     transportBar.setBounds (area.removeFromTop (transportBarHeight));
     const auto rows = juce::jlimit (1, maxTrackListRows, trackList.getNumRows());
     trackList.setBounds (area.removeFromBottom (rows * trackRowHeight));
-    if (spectrogramView.isVisible())
+    if (editorArea.isVisible())
         overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
-    overview.setBounds (spectrogramView.isVisible() ? overview.getBounds() : area);
+    overview.setBounds (editorArea.isVisible() ? overview.getBounds() : area);
     if (editHistory.isVisible())
         editHistory.setBounds (area.removeFromRight (juce::jmin (editHistoryWidth, area.getWidth() / 4)));
-    spectrogramView.setBounds (area);
+    editorArea.setBounds (area);
 }
 
 void MainContentComponent::paint (juce::Graphics& g)

@@ -12,6 +12,7 @@
 #include "tracks/Playhead.h"
 #include "tracks/ResamplingSpecTransportSource.h"
 #include "ui/EditHistoryComponent.h"
+#include "ui/ScrollableEditorComponent.h"
 #include "ui/SpectrogramComponent.h"
 #include "ui/TrackListComponent.h"
 #include "ui/TransportComponent.h"
@@ -115,6 +116,8 @@ public:
     TrackListComponent& getTrackList() noexcept { return trackList; }
     SpectrogramComponent& getSpectrogramView() noexcept { return spectrogramView; }
     EditHistoryComponent& getEditHistory() noexcept { return editHistory; }
+    ScrollableEditorComponent& getEditorArea() noexcept { return editorArea; }
+    FocusArea& getFocusArea() noexcept { return *focusArea; }
 
     /** The editor tool commands: the n-th tool (0 = first) and the next alternate. False
         when there is no such tool (yet) or no spectral editor is shown. */
@@ -183,7 +186,9 @@ private:
 
     TransportComponent transportBar;
     WaveformOverviewComponent overview;
+    FocusArea::Ptr focusArea { new FocusArea() }; // what the editors show of the image
     SpectrogramComponent spectrogramView;
+    ScrollableEditorComponent editorArea { spectrogramView };
     EditHistoryComponent editHistory;
     TrackListComponent trackList;
 

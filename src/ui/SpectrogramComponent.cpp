@@ -10,17 +10,11 @@ namespace
     constexpr float unselectedBrightness = 0.45f;
     const juce::Colour playheadColour { 0xffffffff };
     const juce::Colour backgroundColour { 0xff000000 };
-
-    juce::Range<double> clampFraction (juce::Range<double> r)
-    {
-        if (! std::isfinite (r.getStart()) || ! std::isfinite (r.getEnd()) || r.getLength() <= 0.0)
-            return { 0.0, 1.0 };
-        return r.getIntersectionWith ({ 0.0, 1.0 });
-    }
 } // namespace
 
-SpectrogramComponent::SpectrogramComponent()
+SpectrogramComponent::SpectrogramComponent() : focus (new FocusArea())
 {
+    focus->addListener (this);
     setOpaque (true);
     setActiveTool (EditorTool::Type::rectangleSelect);
     if (juce::SystemStats::getEnvironmentVariable ("KALDER_NO_OPENGL", {}).isEmpty())
@@ -36,6 +30,7 @@ SpectrogramComponent::SpectrogramComponent()
 SpectrogramComponent::~SpectrogramComponent()
 {
     stopTimer();
+    focus->removeListener (this);
     if (openGL != nullptr)
         openGL->detach();
 }
@@ -45,16 +40,42 @@ void SpectrogramComponent::setTrack (AudioTrack::Ptr track)
     if (track == spectrogram.getTrack())
         return;
     shown.clear();
-    visibleX = visibleY = { 0.0, 1.0 }; // a new track opens whole
+    stateKey = track != nullptr ? track->getAudioFile().getFullPathName() : juce::String();
     spectrogram.setTrack (std::move (track));
-    updateVisibleChunks();
-    repaint();
+    showWholeOrSavedView();
+}
+
+void SpectrogramComponent::showWholeOrSavedView()
+{
+    focus->setSpectrogramDimensions (spectrogram.getImageWidth(), spectrogram.getImageHeight());
+    // A track shown before gets its view back; a new one opens whole.
+    if (stateKey.isEmpty() || ! focus->loadState (stateKey))
+    {
+        focus->setRect ({});
+        focusAreaChanged (focus.get());
+    }
+}
+
+void SpectrogramComponent::setFocusArea (FocusArea::Ptr area)
+{
+    if (area == nullptr || area == focus)
+        return;
+    focus->removeListener (this);
+    focus = std::move (area);
+    focus->addListener (this);
+    showWholeOrSavedView();
 }
 
 void SpectrogramComponent::setVisibleArea (juce::Range<double> x, juce::Range<double> yFromTop)
 {
-    visibleX = clampFraction (x);
-    visibleY = clampFraction (yFromTop);
+    focus->setVisibleRanges (x, yFromTop);
+    focusAreaChanged (focus.get()); // at once; the area's other listeners follow on its tick
+}
+
+void SpectrogramComponent::focusAreaChanged (FocusArea*)
+{
+    if (stateKey.isNotEmpty())
+        focus->saveCurrentState (stateKey);
     updateVisibleChunks();
     repaint();
 }
@@ -76,6 +97,7 @@ void SpectrogramComponent::resized()
 void SpectrogramComponent::updateVisibleChunks()
 {
     const auto w = spectrogram.getImageWidth(), h = spectrogram.getImageHeight();
+    const auto visibleX = getVisibleX(), visibleY = getVisibleY();
     const juce::Range<int> frames ((int) std::floor (visibleX.getStart() * w), (int) std::ceil (visibleX.getEnd() * w));
     // Rows count from the bottom; the visible y range from the top.
     const juce::Range<int> rows ((int) std::floor ((1.0 - visibleY.getEnd()) * h),
@@ -103,17 +125,7 @@ void SpectrogramComponent::setActiveTool (EditorTool::Type type)
 
 namespace
 {
-    // The zoom of one wheel step (JUCE reports about 0.12 per notch): 0.93 per notch.
-    constexpr double wheelZoomRate = 0.6;
-    constexpr int minimumVisibleCells = 16;
-
-    /** A range of length at least minLength inside [0, 1] around centre, as close as it can. */
-    juce::Range<double> placed (double centre, double length, double minLength)
-    {
-        length = juce::jlimit (juce::jmin (1.0, minLength), 1.0, length);
-        const auto start = juce::jlimit (0.0, 1.0 - length, centre - length / 2.0);
-        return { start, start + length };
-    }
+    constexpr double wheelZoomRate = 0.3; // pixels of zoom per pixel of view and unit of wheel
 } // namespace
 
 void SpectrogramComponent::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
@@ -121,39 +133,24 @@ void SpectrogramComponent::mouseWheelMove (const juce::MouseEvent& e, const juce
     if (! std::isfinite (wheel.deltaX) || ! std::isfinite (wheel.deltaY))
         return;
     if (e.mods.isCommandDown())
-    {
-        const auto factor = std::exp (-(double) wheel.deltaY * wheelZoomRate);
-        zoomAroundPoint (e.position, factor, factor);
-    }
+        zoomAroundPoint (e.position, -getWidth() * wheel.deltaY * wheelZoomRate, -getHeight() * wheel.deltaY * wheelZoomRate);
     else if (e.mods.isShiftDown())
         scrollBy (wheel.deltaY, 0.0);
     else
         scrollBy (-wheel.deltaX, -wheel.deltaY);
 }
 
-void SpectrogramComponent::zoomAroundPoint (juce::Point<float> p, double factorX, double factorY)
+void SpectrogramComponent::zoomAroundPoint (juce::Point<float> p, double amountX, double amountY)
 {
-    const auto w = (double) juce::jmax (1, getWidth()), h = (double) juce::jmax (1, getHeight());
-    const auto iw = (double) juce::jmax (1, spectrogram.getImageWidth()),
-               ih = (double) juce::jmax (1, spectrogram.getImageHeight());
-    auto zoom = [] (juce::Range<double> r, double at, double factor, double minLength) {
-        // The fraction under the point stays under it.
-        const auto anchor = r.getStart() + at * r.getLength();
-        const auto length = juce::jlimit (juce::jmin (1.0, minLength), 1.0, r.getLength() * factor);
-        auto start = anchor - at * length;
-        start = juce::jlimit (0.0, 1.0 - length, start);
-        return juce::Range<double> (start, start + length);
-    };
-    if (! std::isfinite (factorX) || ! std::isfinite (factorY) || factorX <= 0.0 || factorY <= 0.0)
-        return;
-    setVisibleArea (zoom (visibleX, juce::jlimit (0.0, 1.0, p.x / w), factorX, minimumVisibleCells / iw),
-                    zoom (visibleY, juce::jlimit (0.0, 1.0, p.y / h), factorY, minimumVisibleCells / ih));
+    const auto at = viewToFocusArea (p);
+    focus->zoomAroundPoint ({ at.x, at.y }, amountX, amountY);
+    focusAreaChanged (focus.get());
 }
 
 void SpectrogramComponent::scrollBy (double dxViews, double dyViews)
 {
-    setVisibleArea (placed (visibleX.getStart() + visibleX.getLength() * (0.5 + dxViews), visibleX.getLength(), 0.0),
-                    placed (visibleY.getStart() + visibleY.getLength() * (0.5 + dyViews), visibleY.getLength(), 0.0));
+    focus->scrollBy (dxViews, dyViews);
+    focusAreaChanged (focus.get());
 }
 
 void SpectrogramComponent::paintOverChildren (juce::Graphics& g)
@@ -179,12 +176,18 @@ void SpectrogramComponent::timerCallback()
     }
 }
 
-juce::Point<double> SpectrogramComponent::viewToImage (juce::Point<float> p) const
+juce::Point<double> SpectrogramComponent::viewToFocusArea (juce::Point<float> p) const
 {
     const auto w = (double) juce::jmax (1, getWidth()), h = (double) juce::jmax (1, getHeight());
-    const auto fx = visibleX.getStart() + (double) p.x / w * visibleX.getLength();
-    const auto fy = visibleY.getStart() + (double) p.y / h * visibleY.getLength();
-    return { fx * spectrogram.getImageWidth(), (1.0 - fy) * spectrogram.getImageHeight() };
+    const auto visibleX = getVisibleX(), visibleY = getVisibleY();
+    return { visibleX.getStart() + (double) p.x / w * visibleX.getLength(),
+             visibleY.getStart() + (double) p.y / h * visibleY.getLength() };
+}
+
+juce::Point<double> SpectrogramComponent::viewToImage (juce::Point<float> p) const
+{
+    const auto f = viewToFocusArea (p);
+    return { f.x * spectrogram.getImageWidth(), (1.0 - f.y) * spectrogram.getImageHeight() };
 }
 
 juce::Point<float> SpectrogramComponent::imageToView (juce::Point<double> image) const
@@ -192,6 +195,7 @@ juce::Point<float> SpectrogramComponent::imageToView (juce::Point<double> image)
     const auto iw = (double) juce::jmax (1, spectrogram.getImageWidth()),
                ih = (double) juce::jmax (1, spectrogram.getImageHeight());
     const auto fx = image.x / iw, fy = 1.0 - image.y / ih;
+    const auto visibleX = getVisibleX(), visibleY = getVisibleY();
     return { (float) ((fx - visibleX.getStart()) / visibleX.getLength() * getWidth()),
              (float) ((fy - visibleY.getStart()) / visibleY.getLength() * getHeight()) };
 }

@@ -2,6 +2,7 @@
 
 #include "EditorTools.h"
 
+#include "display/FocusArea.h"
 #include "display/Spectrogram.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -14,8 +15,10 @@ namespace kalder
 
 /**
     The spectral editor's view: the part of the active track's spectrogram image that
-    the visible area selects (fractions of the whole image: x from the track's start,
-    y from the top, the highest frequency), with the selection shaded and the playhead.
+    the application's focus area selects (fractions of the whole image: x from the
+    track's start, y from the top, the highest frequency), with the selection shaded and
+    the playhead. Each track gets back its own view when it is shown again (the focus
+    area's state saved under the track's file).
 
     Each 512 x 512 chunk of the image becomes one image of the view when it is made or
     changes (its version), and only the chunks under the view are drawn, scaled to it.
@@ -29,7 +32,7 @@ namespace kalder
     Threading: message thread; the image's chunks are made on the spectrogram's pool and
     picked up by the view's timer.
 */
-class SpectrogramComponent : public juce::Component, private juce::Timer
+class SpectrogramComponent : public juce::Component, public FocusArea::Listener, private juce::Timer
 {
 public:
     SpectrogramComponent();
@@ -39,11 +42,18 @@ public:
     void setTrack (AudioTrack::Ptr track);
     AudioTrack::Ptr getTrack() const { return spectrogram.getTrack(); }
 
-    /** The visible part of the image, in fractions of it: x from the start, y from the
-        top (the highest frequency). Clamped to [0, 1]. */
+    /** The focus area that says what is visible (the view has one of its own until the
+        application gives it the shared one). */
+    void setFocusArea (FocusArea::Ptr area);
+    FocusArea& getFocusArea() noexcept { return *focus; }
+
+    /** Shows a part of the image, in fractions of it: x from the start, y from the top
+        (the highest frequency); the focus area keeps it inside the image. */
     void setVisibleArea (juce::Range<double> x, juce::Range<double> yFromTop);
-    juce::Range<double> getVisibleX() const noexcept { return visibleX; }
-    juce::Range<double> getVisibleY() const noexcept { return visibleY; }
+    juce::Range<double> getVisibleX() const noexcept { return focus->getVisibleX(); }
+    juce::Range<double> getVisibleY() const noexcept { return focus->getVisibleY(); }
+
+    void focusAreaChanged (FocusArea*) override;
 
     /** The playhead, as a fraction of the track (negative: none). */
     void setPlayhead (double fraction);
@@ -52,8 +62,9 @@ public:
     bool isUsingOpenGL() const noexcept { return openGL != nullptr; }
 
     /** Image coordinates (column = store frame, row = bin, from the bottom) of a point of
-        the view, and back. */
+        the view, and back; and the focus area's fractions of a point of the view. */
     juce::Point<double> viewToImage (juce::Point<float> p) const;
+    juce::Point<double> viewToFocusArea (juce::Point<float> p) const;
     juce::Point<float> imageToView (juce::Point<double> image) const;
 
     /** Makes a tool active: every mouse event goes to it. */
@@ -69,13 +80,15 @@ public:
     void mouseUp (const juce::MouseEvent& e) override { tool->mouseUp (*this, e); }
     void mouseExit (const juce::MouseEvent& e) override { tool->mouseExit (*this, e); }
 
-    /** With Command the view zooms around the mouse (both axes, at most to 16 image
-        columns and rows on screen); with Shift the vertical wheel scrolls in time;
-        otherwise the wheel scrolls both ways. The view never leaves the image. */
+    /** With Command the view zooms around the mouse (by 0.3 x the view's size x the
+        wheel's delta, in pixels; at most to 16 image columns and rows on screen); with
+        Shift the vertical wheel scrolls in time; otherwise the wheel scrolls both ways.
+        The view never leaves the image. */
     void mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel) override;
 
-    /** Zooms by factor (below 1 zooms in) around a point of the view, which stays put. */
-    void zoomAroundPoint (juce::Point<float> p, double factorX, double factorY);
+    /** Zooms around a point of the view, which stays put: amounts in pixels, negative
+        zooms in (see FocusArea). */
+    void zoomAroundPoint (juce::Point<float> p, double amountX, double amountY);
 
     /** Moves the view by fractions of its own size. */
     void scrollBy (double dxViews, double dyViews);
@@ -90,11 +103,13 @@ private:
 
     void timerCallback() override;
     void updateVisibleChunks();
+    void showWholeOrSavedView();
     const juce::Image* imageOfChunk (int index, bool shadeSelection);
 
     Spectrogram spectrogram;
     std::unique_ptr<juce::OpenGLContext> openGL;
-    juce::Range<double> visibleX { 0.0, 1.0 }, visibleY { 0.0, 1.0 };
+    FocusArea::Ptr focus;
+    juce::String stateKey; // the shown track's key for the focus area's saved states
     double playhead = -1.0;
     juce::uint64 shownVersion = 0;
     std::map<int, ShownChunk> shown;

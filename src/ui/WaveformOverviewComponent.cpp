@@ -154,6 +154,26 @@ void WaveformOverviewComponent::paint (juce::Graphics& g)
     g.setColour (Palette::playhead);
     const auto x = (float) (playhead * width);
     g.drawLine (x, 0.0f, x, bounds.getHeight(), 1.5f);
+
+    if (focusRange)
+    {
+        constexpr float cornerRadius = 10.0f, lineThickness = 8.0f;
+        const auto x0 = (float) (focusRange->getStart() * width), x1 = (float) (focusRange->getEnd() * width);
+        g.setColour (juce::Colours::black);
+        g.drawRoundedRectangle (juce::Rectangle<float> (x0, 0.0f, x1 - x0, bounds.getHeight()), cornerRadius, lineThickness);
+        g.setColour (juce::Colour (0x7f000000));
+        g.fillRect (juce::Rectangle<float> (0.0f, 0.0f, x0, bounds.getHeight()));
+        g.fillRect (juce::Rectangle<float> (x1, 0.0f, (float) width - x1, bounds.getHeight()));
+    }
+}
+
+void WaveformOverviewComponent::setFocusRange (std::optional<juce::Range<double>> normalisedRange)
+{
+    if (normalisedRange != focusRange)
+    {
+        focusRange = normalisedRange;
+        repaint();
+    }
 }
 
 void WaveformOverviewComponent::mouseDown (const juce::MouseEvent& e)

@@ -52,6 +52,10 @@ public:
     void setPlayheadPosition (double normalised);
     void setLoop (juce::Range<float> normalisedArea, bool enabled);
 
+    /** Marks the part of the track the editor shows (nullopt: no editor shown): the rest
+        of the strip is dimmed. */
+    void setFocusRange (std::optional<juce::Range<double>> normalisedRange);
+
     /** Highlights the area while files are dragged over the window. */
     void setDropHighlight (bool shouldHighlight);
 
@@ -70,6 +74,7 @@ private:
     double playhead = 0.0;
     juce::Range<float> loopArea;
     bool loopEnabled = false, dropHighlight = false;
+    std::optional<juce::Range<double>> focusRange;
     juce::ThreadPool pool { 1 };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (WaveformOverviewComponent)

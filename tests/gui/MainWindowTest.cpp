@@ -326,7 +326,7 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
 
     // The song opens in the spectral editor; the chunks under it are made.
     auto& view = fixture.content().getSpectrogramView();
-    ASSERT_TRUE (waitUntil ([&] { return view.isVisible() && view.getSpectrogram().getImageWidth() > 0; }, 20000));
+    ASSERT_TRUE (waitUntil ([&] { return view.isShowing() && view.getSpectrogram().getImageWidth() > 0; }, 20000));
     auto& image = view.getSpectrogram();
     ASSERT_TRUE (waitUntil (
         [&] {
@@ -360,6 +360,45 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
             0.5f)
             << x;
     }
+
+    // The frequency ruler puts 2 kHz where the image has it; bars and rulers follow the
+    // focus area, the bar moves it, and a drag on the time ruler makes a loop.
+    auto& area = fixture.content().getEditorArea();
+    auto& ruler = area.getFrequencyScale();
+    EXPECT_NEAR (ruler.getY() + ruler.yOf (hz * 4096.0 / rate * rate / 4096.0 + rate / 8192.0), view.getY() + expectedY, 1.5f);
+    view.zoomAroundPoint ({ view.getWidth() / 2.0f, view.getHeight() / 2.0f }, -400.0, 0.0);
+    ASSERT_TRUE (waitUntil ([&] { return area.getHorizontalBar().getCurrentRange() == view.getVisibleX(); }, 2000));
+    EXPECT_EQ (area.getTimeScale().getRange(), view.getVisibleX());
+    EXPECT_NEAR (view.getVisibleX().getLength(), 0.25, 1e-9);
+    area.getHorizontalBar().setCurrentRangeStart (0.9); // past the end: pinned
+    EXPECT_TRUE (waitUntil (
+        [&] { return view.getVisibleX().getEnd() == 1.0 && area.getTimeScale().getRange().getStart() == 0.75; }, 2000));
+    auto& timeRuler = area.getTimeScale();
+    auto rulerEvent = [&] (float x) {
+        const juce::Point<float> p (x, timeRuler.getHeight() / 2.0f);
+        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, juce::ModifierKeys::leftButtonModifier,
+                                 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &timeRuler, &timeRuler, juce::Time::getCurrentTime(), p,
+                                 juce::Time::getCurrentTime(), 1, false);
+    };
+    auto& loop = fixture.content().getLoop();
+    const auto loopBefore = loop.getLoopArea();
+    const auto w = (float) timeRuler.getWidth();
+    timeRuler.mouseDown (rulerEvent (0.2f * w));
+    timeRuler.mouseUp (rulerEvent (0.2f * w)); // a click: nothing changes
+    EXPECT_EQ (loop.getLoopArea(), loopBefore);
+    timeRuler.mouseDown (rulerEvent (0.2f * w));
+    timeRuler.mouseDrag (rulerEvent (0.5f * w));
+    timeRuler.mouseUp (rulerEvent (0.6f * w));
+    EXPECT_TRUE (loop.isLoopEnabled());
+    EXPECT_NEAR (loop.getLoopArea().getStart(), 0.75 + 0.25 * 0.2, 1e-4);
+    EXPECT_NEAR (loop.getLoopArea().getEnd(), 0.75 + 0.25 * 0.6, 1e-4);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // ms: the repaint
+    // The window as a person sees it (a snapshot leaves the OpenGL-drawn view blank: drawn in).
+    auto window = fixture.content().createComponentSnapshot (fixture.content().getLocalBounds());
+    juce::Graphics (window).drawImageAt (view.createComponentSnapshot (view.getLocalBounds()),
+                                         fixture.content().getLocalPoint (&view, juce::Point<int>()).x,
+                                         fixture.content().getLocalPoint (&view, juce::Point<int>()).y);
+    saveArtifact (window, "main-window-spectral-editor.png");
 }
 
 TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndForth)
@@ -370,7 +409,7 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
     ASSERT_TRUE (fixture.waitForMaster ("note"));
     auto& view = fixture.content().getSpectrogramView();
-    ASSERT_TRUE (waitUntil ([&] { return view.isVisible() && view.getSpectrogram().getImageWidth() > 0; }, 20000));
+    ASSERT_TRUE (waitUntil ([&] { return view.isShowing() && view.getSpectrogram().getImageWidth() > 0; }, 20000));
     auto track = fixture.app().getMixer().getMasterTrack();
     auto& edits = track->getManualEditManager();
 
@@ -457,11 +496,11 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     // stops at the image's edges.
     const juce::Point<float> mouse (view.getWidth() * 0.3f, view.getHeight() * 0.6f);
     const auto under = view.viewToImage (mouse);
-    view.zoomAroundPoint (mouse, 0.5, 0.5);
+    view.zoomAroundPoint (mouse, -200.0, -200.0);
     EXPECT_NEAR (view.viewToImage (mouse).x, under.x, 1e-6);
     EXPECT_NEAR (view.viewToImage (mouse).y, under.y, 1e-6);
     for (int i = 0; i < 40; ++i)
-        view.zoomAroundPoint (mouse, 0.5, 0.5);
+        view.zoomAroundPoint (mouse, -200.0, -200.0);
     EXPECT_NEAR (view.getVisibleX().getLength() * view.getSpectrogram().getImageWidth(), 16.0, 1e-6);
     view.scrollBy (1000.0, -1000.0);
     EXPECT_DOUBLE_EQ (view.getVisibleX().getEnd(), 1.0);
