@@ -20,8 +20,7 @@ namespace
     constexpr int trackRowHeight = 40;      // pixels, as the track list lays its rows out
     constexpr int overviewStripHeight = 72; // the waveform above the spectral editor
     constexpr int editHistoryWidth = 180;   // the edit history beside it
-    // Panel positions of the tools built so far (the commands "Third/Fourth Editor Tool").
-    constexpr int rectangleToolPosition = 2, wandToolPosition = 3;
+    constexpr int toolPanelWidth = EditorToolsComponent::buttonSize + 8;
     constexpr int maxTrackListRows = 5; // rows shown before the overview gets all the rest
 
     const juce::String cannotOpenTitle { "Cannot open audio file" };
@@ -60,6 +59,16 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     addAndMakeVisible (transportBar);
     addAndMakeVisible (overview);
     addChildComponent (editorArea);
+    addChildComponent (toolPanel);
+    addChildComponent (paramsBar);
+    toolPanel.onToolChanged = [this] (EditorTool::Type type) {
+        spectrogramView.setActiveTool (type);
+        paramsBar.setTool (&spectrogramView.getActiveTool());
+    };
+    toolPanel.selectTool (spectrogramView.getActiveTool().getType());
+    paramsBar.onFreeze = [this] { commands.invokeDirectly (static_cast<int> (Command::freezeManualEdits), true); };
+    paramsBar.onReset = [this] { commands.invokeDirectly (static_cast<int> (Command::resetSpectralEdits), true); };
+    spectrogramView.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
     spectrogramView.setFocusArea (focusArea);
     editorArea.setFocusArea (focusArea.get());
     editorArea.addTimeScaleAsLoopUpdater (&loop);
@@ -411,34 +420,12 @@ void MainContentComponent::timerCallback()
 
 bool MainContentComponent::selectEditorTool (int position)
 {
-    if (! editorArea.isVisible())
-        return false;
-    if (position == rectangleToolPosition)
-        spectrogramView.setActiveTool (EditorTool::Type::rectangleSelect);
-    else if (position == wandToolPosition)
-        spectrogramView.setActiveTool (EditorTool::Type::wand);
-    else
-        return false;
-    return true;
+    return editorArea.isVisible() && toolPanel.setActiveTool (position);
 }
 
 bool MainContentComponent::switchToNextAlternate()
 {
-    if (! editorArea.isVisible())
-        return false;
-    // The wand's alternate is the harmonic wand; the other tools have none yet.
-    switch (spectrogramView.getActiveTool().getType())
-    {
-        case EditorTool::Type::wand:
-            spectrogramView.setActiveTool (EditorTool::Type::harmonicWand);
-            return true;
-        case EditorTool::Type::harmonicWand:
-            spectrogramView.setActiveTool (EditorTool::Type::wand);
-            return true;
-        case EditorTool::Type::rectangleSelect:
-            return false;
-    }
-    return false;
+    return editorArea.isVisible() && toolPanel.switchActiveToolToNextAlternate();
 }
 
 void MainContentComponent::followEditorTrack()
@@ -449,6 +436,7 @@ void MainContentComponent::followEditorTrack()
     const bool show = track != nullptr && track->getEditor() == Editor::Type::spectral && track->isStoreReady();
     spectrogramView.setTrack (show ? track : nullptr);
     editHistory.setTrack (show ? track : nullptr);
+    paramsBar.setTrack (show ? track : nullptr);
     if (show)
     {
         // The image's top row is the highest bin: nFreqs bins of rate / nfft each.
@@ -458,11 +446,12 @@ void MainContentComponent::followEditorTrack()
     }
     if (show != editorArea.isVisible())
     {
-        editorArea.setVisible (show);
-        editHistory.setVisible (show);
+        for (juce::Component* c : std::initializer_list<juce::Component*> { &editorArea, &editHistory, &toolPanel, &paramsBar })
+            c->setVisible (show);
         auto& commands = CommandIDs::getInstance();
-        for (auto position : { rectangleToolPosition, wandToolPosition })
-            commands.enableCommand (static_cast<Command> (static_cast<int> (Command::firstEditorTool) + position), show);
+        for (int position = 0; position < EditorToolsComponent::numPositions; ++position)
+            commands.enableCommand (static_cast<Command> (static_cast<int> (Command::firstEditorTool) + position),
+                                    show && ! EditorToolsComponent::getAlternates (position).empty());
         commands.enableCommand (Command::nextAlternate, show);
         resized();
     }
@@ -581,6 +570,10 @@ void MainContentComponent::resized()
     overview.setBounds (editorArea.isVisible() ? overview.getBounds() : area);
     if (editHistory.isVisible())
         editHistory.setBounds (area.removeFromRight (juce::jmin (editHistoryWidth, area.getWidth() / 4)));
+    if (toolPanel.isVisible())
+        toolPanel.setBounds (area.removeFromLeft (toolPanelWidth));
+    if (paramsBar.isVisible())
+        paramsBar.setBounds (area.removeFromTop (CommonEditorParamsMenu::barHeight));
     editorArea.setBounds (area);
 }
 

@@ -11,7 +11,9 @@
 #include "tracks/Mixer.h"
 #include "tracks/Playhead.h"
 #include "tracks/ResamplingSpecTransportSource.h"
+#include "ui/CommonEditorParamsMenu.h"
 #include "ui/EditHistoryComponent.h"
+#include "ui/EditorToolsComponent.h"
 #include "ui/ScrollableEditorComponent.h"
 #include "ui/SpectrogramComponent.h"
 #include "ui/TrackListComponent.h"
@@ -117,6 +119,8 @@ public:
     SpectrogramComponent& getSpectrogramView() noexcept { return spectrogramView; }
     EditHistoryComponent& getEditHistory() noexcept { return editHistory; }
     ScrollableEditorComponent& getEditorArea() noexcept { return editorArea; }
+    EditorToolsComponent& getToolPanel() noexcept { return toolPanel; }
+    CommonEditorParamsMenu& getParamsBar() noexcept { return paramsBar; }
     FocusArea& getFocusArea() noexcept { return *focusArea; }
 
     /** The editor tool commands: the n-th tool (0 = first) and the next alternate. False
@@ -189,6 +193,8 @@ private:
     FocusArea::Ptr focusArea { new FocusArea() }; // what the editors show of the image
     SpectrogramComponent spectrogramView;
     ScrollableEditorComponent editorArea { spectrogramView };
+    EditorToolsComponent toolPanel;
+    CommonEditorParamsMenu paramsBar;
     EditHistoryComponent editHistory;
     TrackListComponent trackList;
 

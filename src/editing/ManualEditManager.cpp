@@ -502,7 +502,7 @@ EditResult ManualEditManager::setConstant (float value, MaskUpdater::SelectionWe
     return commit (Names::erase, std::move (actions));
 }
 
-EditResult ManualEditManager::erase (int x1, int y1, int x2, int y2, double radius, double strength, Stroke stroke)
+EditResult ManualEditManager::erase (int x1, int y1, int x2, int y2, double radius, double strength, Stroke stroke, bool restore)
 {
     if (stroke == Stroke::start)
         strokeOpen = false;
@@ -530,7 +530,7 @@ EditResult ManualEditManager::erase (int x1, int y1, int x2, int y2, double radi
             const auto c = action->getChannel();
             const MaskMatrix current =
                 store->getMemoryManager()->getMaskFrames (c, part, true, false).middleRows (bins.getStart(), bins.getLength());
-            const auto update = updater.eraserStroke (c, x1, y1, x2, y2, radiusNow, strengthNow, part, &current);
+            const auto update = updater.eraserStroke (c, x1, y1, x2, y2, radiusNow, strengthNow, part, &current, restore);
             if (update.isEmpty() || ! action->addBlock (update, &current))
                 return false;
         }

@@ -156,9 +156,12 @@ public:
 
     /** The eraser brush along (x1, y1) to (x2, y2): radius in cells (image coordinates,
         0.5..maxBrushRadius), strength 0..1 (1 removes fully at the brush's core, less
-        scales the mask down by 1 - strength). Stroke::start opens the undo step "Eraser
-        stroke"; Stroke::extend adds to it while no other operation came between. */
-    EditResult erase (int x1, int y1, int x2, int y2, double radius, double strength, Stroke stroke = Stroke::start);
+        scales the mask down by 1 - strength). With restore the brush gives back what was
+        removed (the mask rises toward 1 by the same amounts). Stroke::start opens the undo
+        step "Eraser stroke"; Stroke::extend adds to it while no other operation came
+        between. */
+    EditResult erase (int x1, int y1, int x2, int y2, double radius, double strength, Stroke stroke = Stroke::start,
+                      bool restore = false);
 
     /** What the mask of channel 0 would become under the brush along (x1, y1) to
         (x2, y2) with the last brush settings used by erase() (or the defaults); changes

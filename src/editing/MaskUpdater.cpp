@@ -185,7 +185,7 @@ MaskMatrix MaskUpdater::getBrushFootprint (int x1, int y1, int x2, int y2, doubl
 }
 
 MaskUpdate MaskUpdater::eraserStroke (int channel, int x1, int y1, int x2, int y2, double radius, double strength,
-                                      juce::Range<int> frames, const MaskMatrix* currentMask) const
+                                      juce::Range<int> frames, const MaskMatrix* currentMask, bool restore) const
 {
     const auto store = asig.lock();
     if (store == nullptr || ! store->isReady() || ! std::isfinite (strength))
@@ -204,7 +204,11 @@ MaskUpdate MaskUpdater::eraserStroke (int channel, int x1, int y1, int x2, int y
     targets.channel = channel;
     targets.bins = bins;
     targets.frames = part;
-    targets.values = current * (float) (1.0 - juce::jlimit (0.0, 1.0, strength));
+    const auto s = (float) juce::jlimit (0.0, 1.0, strength);
+    if (restore)
+        targets.values = current.array() + (1.0f - current.array()) * s;
+    else
+        targets.values = current * (1.0f - s);
     return applyUpdateOnCurrentMask (targets, current, getBrushFootprint (x1, y1, x2, y2, radius, bins, part));
 }
 

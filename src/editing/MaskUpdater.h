@@ -70,9 +70,10 @@ public:
     /** The eraser brush along the segment (x1, y1) to (x2, y2), over the frames of
         `frames` that the stroke reaches: a round brush of radius cells (fully erasing
         within half the radius, fading to nothing at the radius) that multiplies the
-        mask by 1 - strength x footprint. Empty when the stroke misses the frames. */
+        mask by 1 - strength x footprint; with restore it raises the mask toward 1 (kept)
+        by strength x footprint instead. Empty when the stroke misses the frames. */
     MaskUpdate eraserStroke (int channel, int x1, int y1, int x2, int y2, double radius, double strength, juce::Range<int> frames,
-                             const MaskMatrix* currentMask = nullptr) const;
+                             const MaskMatrix* currentMask = nullptr, bool restore = false) const;
 
     /** The bins and frames a brush stroke reaches in the store (empty when it misses). */
     static std::pair<juce::Range<int>, juce::Range<int>> getStrokeBox (int x1, int y1, int x2, int y2, double radius,

@@ -1,4 +1,5 @@
 #include "SpectrogramComponent.h"
+#include "ResourceManager.h"
 
 namespace kalder
 {
@@ -105,22 +106,81 @@ void SpectrogramComponent::updateVisibleChunks()
     spectrogram.setVisibleArea (frames, rows);
 }
 
+EditorTool& SpectrogramComponent::getTool (EditorTool::Type type)
+{
+    auto& t = tools[type];
+    if (t == nullptr)
+        t = EditorTool::create (type);
+    return *t;
+}
+
 void SpectrogramComponent::setActiveTool (EditorTool::Type type)
 {
     if (tool != nullptr && tool->getType() == type)
         return;
-    switch (type)
-    {
-        case EditorTool::Type::rectangleSelect:
-            tool = std::make_unique<RectangleSelectTool>();
-            break;
-        case EditorTool::Type::wand:
-        case EditorTool::Type::harmonicWand:
-            tool = std::make_unique<WandTool> (type == EditorTool::Type::harmonicWand);
-            break;
-    }
-    setMouseCursor (juce::MouseCursor::CrosshairCursor);
+    if (tool != nullptr)
+        tool->deselect (*this);
+    tool = &getTool (type);
+    tool->select (*this);
+    updateMouseCursor (juce::ModifierKeys::getCurrentModifiers());
     repaint();
+}
+
+void SpectrogramComponent::updateMouseCursor (const juce::ModifierKeys& mods)
+{
+    const auto name = tool->getCursorName (mods);
+    setMouseCursor (name.isEmpty() ? juce::MouseCursor::NormalCursor : ResourceManager::getInstance().getCursor (name));
+}
+
+void SpectrogramComponent::mouseMove (const juce::MouseEvent& e)
+{
+    updateMouseCursor (e.mods);
+    tool->mouseMove (*this, e);
+}
+
+void SpectrogramComponent::mouseDown (const juce::MouseEvent& e)
+{
+    if (e.mods.isPopupMenu() || e.mods.isMiddleButtonDown())
+    {
+        zoomDragFrom = e.position; // never reaches the tool: a zoom, not a selection
+        return;
+    }
+    zoomDragFrom.reset();
+    tool->mouseDown (*this, e);
+}
+
+void SpectrogramComponent::mouseDrag (const juce::MouseEvent& e)
+{
+    if (zoomDragFrom)
+    {
+        // Right or up zooms in, left or down out, around where the drag began.
+        const auto d = e.position - *zoomDragFrom;
+        zoomDragFrom = e.position;
+        zoomAroundPoint (e.mouseDownPosition, -2.0 * d.x, 2.0 * d.y);
+        return;
+    }
+    tool->mouseDrag (*this, e);
+}
+
+void SpectrogramComponent::mouseUp (const juce::MouseEvent& e)
+{
+    if (zoomDragFrom)
+    {
+        zoomDragFrom.reset();
+        return;
+    }
+    tool->mouseUp (*this, e);
+}
+
+void SpectrogramComponent::mouseEnter (const juce::MouseEvent& e)
+{
+    updateMouseCursor (e.mods);
+    tool->mouseEnter (*this, e);
+}
+
+void SpectrogramComponent::mouseExit (const juce::MouseEvent& e)
+{
+    tool->mouseExit (*this, e);
 }
 
 namespace
@@ -129,6 +189,11 @@ namespace
 } // namespace
 
 void SpectrogramComponent::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
+{
+    tool->mouseWheelMove (*this, e, wheel);
+}
+
+void SpectrogramComponent::scrollOrZoom (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
     if (! std::isfinite (wheel.deltaX) || ! std::isfinite (wheel.deltaY))
         return;

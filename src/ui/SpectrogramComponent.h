@@ -67,23 +67,41 @@ public:
     juce::Point<double> viewToFocusArea (juce::Point<float> p) const;
     juce::Point<float> imageToView (juce::Point<double> image) const;
 
-    /** Makes a tool active: every mouse event goes to it. */
+    /** Makes a tool active: every mouse event goes to it. Each tool is made once and
+        keeps its parameters while others are active. */
     void setActiveTool (EditorTool::Type type);
     EditorTool& getActiveTool() noexcept { return *tool; }
+    EditorTool& getTool (EditorTool::Type type);
+
+    /** Told of every edit a tool could not make (the main component shows it). */
+    std::function<void (const EditResult&)> onResult;
+    void reportResult (const EditResult& result)
+    {
+        if (onResult)
+            onResult (result);
+    }
+
+    /** The wheel's default: scroll, Shift scrolls in time, Command zooms. */
+    void scrollOrZoom (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel);
+
+    /** The cursor for the active tool and these keys (its own image, or the arrow). */
+    void updateMouseCursor (const juce::ModifierKeys& mods);
 
     void paint (juce::Graphics&) override;
     void paintOverChildren (juce::Graphics&) override;
     void resized() override;
-    void mouseMove (const juce::MouseEvent& e) override { tool->mouseMove (*this, e); }
-    void mouseDown (const juce::MouseEvent& e) override { tool->mouseDown (*this, e); }
-    void mouseDrag (const juce::MouseEvent& e) override { tool->mouseDrag (*this, e); }
-    void mouseUp (const juce::MouseEvent& e) override { tool->mouseUp (*this, e); }
-    void mouseExit (const juce::MouseEvent& e) override { tool->mouseExit (*this, e); }
+    void mouseMove (const juce::MouseEvent& e) override;
+    void mouseDown (const juce::MouseEvent& e) override;
+    void mouseDrag (const juce::MouseEvent& e) override;
+    void mouseUp (const juce::MouseEvent& e) override;
+    void mouseEnter (const juce::MouseEvent& e) override;
+    void mouseExit (const juce::MouseEvent& e) override;
+    void modifierKeysChanged (const juce::ModifierKeys& mods) override { updateMouseCursor (mods); }
 
-    /** With Command the view zooms around the mouse (by 0.3 x the view's size x the
-        wheel's delta, in pixels; at most to 16 image columns and rows on screen); with
-        Shift the vertical wheel scrolls in time; otherwise the wheel scrolls both ways.
-        The view never leaves the image. */
+    /** Goes to the active tool, whose default (scrollOrZoom) zooms around the mouse
+        with Command (by 0.3 x the view's size x the wheel's delta, in pixels; at most to
+        16 image columns and rows on screen), scrolls in time with Shift and otherwise
+        scrolls both ways. The view never leaves the image. */
     void mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel) override;
 
     /** Zooms around a point of the view, which stays put: amounts in pixels, negative
@@ -113,7 +131,9 @@ private:
     double playhead = -1.0;
     juce::uint64 shownVersion = 0;
     std::map<int, ShownChunk> shown;
-    std::unique_ptr<EditorTool> tool;
+    std::map<EditorTool::Type, std::unique_ptr<EditorTool>> tools;
+    EditorTool* tool = nullptr;
+    std::optional<juce::Point<float>> zoomDragFrom; // a right or middle drag zooms
     juce::uint64 shownOverlay = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SpectrogramComponent)

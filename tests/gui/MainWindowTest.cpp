@@ -4,6 +4,7 @@
 #include "appcore/DirectoryManager.h"
 #include "appcore/SettingsManager.h"
 #include "support/TestTracks.h"
+#include "ui/ResourceManager.h"
 
 #include <gtest/gtest.h>
 
@@ -417,7 +418,7 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     const auto bin = 2000.0 * 4096.0 / rate;
     const auto h = (double) view.getSpectrogram().getImageHeight();
     view.setVisibleArea ({ 0.3, 0.7 }, { 1.0 - (bin + 40) / h, 1.0 - (bin - 40) / h });
-    view.setActiveTool (EditorTool::Type::wand);
+    ASSERT_TRUE (fixture.content().getToolPanel().selectTool (EditorTool::Type::wand));
     auto& wand = dynamic_cast<WandTool&> (view.getActiveTool());
     const auto at = view.imageToView ({ view.getSpectrogram().getImageWidth() * 0.5, bin + 0.5 });
 
@@ -483,14 +484,20 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     history.goToRow (2);
     EXPECT_NEAR (maskAtNote(), 1.0f - selected ((int) bin, 0), 1e-4f);
 
-    // The tool commands: the fourth tool is the wand, "A" its alternate, the third the
-    // rectangle.
+    // The tool commands: "A" cycles the active position's alternates, a position keeps
+    // its current alternate, and the parameter bar shows the active tool's parameters.
+    auto toolCommand = [] (int position) {
+        return static_cast<Command> (static_cast<int> (Command::firstEditorTool) + position);
+    };
     ASSERT_TRUE (fixture.invoke (Command::nextAlternate));
     EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::harmonicWand);
-    ASSERT_TRUE (fixture.invoke (static_cast<Command> (static_cast<int> (Command::firstEditorTool) + 2)));
+    EXPECT_EQ (fixture.content().getParamsBar().getNumParamComponents(), 5);
+    ASSERT_TRUE (fixture.invoke (toolCommand (2)));
     EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::rectangleSelect);
-    ASSERT_TRUE (fixture.invoke (static_cast<Command> (static_cast<int> (Command::firstEditorTool) + 3)));
-    EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::wand);
+    EXPECT_EQ (fixture.content().getParamsBar().getParamComponent (0)->getParam().getName(), juce::String ("Frequency snap"));
+    ASSERT_TRUE (fixture.invoke (toolCommand (3)));
+    EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::harmonicWand);
+    EXPECT_FALSE (fixture.invoke (toolCommand (8))); // kept for the melody editor
 
     // Zoom keeps the point under the mouse in place and stops at 16 cells; scrolling
     // stops at the image's edges.
@@ -514,4 +521,141 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     EXPECT_EQ (EditorTool::modeFor (M::shiftModifier, true), SelectionMode::addPoint);
     EXPECT_EQ (EditorTool::modeFor (M::shiftModifier, false), SelectionMode::addArea);
     EXPECT_EQ (EditorTool::modeFor (M::shiftModifier | M::altModifier, true), SelectionMode::subtract);
+}
+
+TEST (MainWindow, EveryToolOfThePanelWorksThroughTheView)
+{
+    // A 2 kHz tone with one click at 1.5 s.
+    TemporaryDirectory songs;
+    auto audio = makeSine (2, rate * 3, rate, 2000.0, 0.3f);
+    for (int c = 0; c < 2; ++c)
+        audio.setSample (c, rate * 3 / 2, 0.95f);
+    const auto song = writeSong (songs.get(), "tools.wav", audio);
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("tools"));
+    auto& view = fixture.content().getSpectrogramView();
+    auto& panel = fixture.content().getToolPanel();
+    ASSERT_TRUE (waitUntil ([&] { return view.isShowing() && view.getSpectrogram().getImageWidth() > 0; }, 20000));
+    auto track = fixture.app().getMixer().getMasterTrack();
+    auto& undo = track->getManualEditManager().getUndoManager();
+    auto* asig = track->getAsig();
+    const auto iw = view.getSpectrogram().getImageWidth(), ih = view.getSpectrogram().getImageHeight();
+    const auto bin = (int) (2000.0 * 4096.0 / rate + 0.5);
+    const auto clickFrame = view.getSpectrogram().getTrack()->getGeometry().getFrameCentredAt (rate * 1.5);
+
+    using M = juce::ModifierKeys;
+    const M left (M::leftButtonModifier);
+    auto event = [&] (juce::Point<float> p, M mods, juce::Point<float> down) {
+        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, mods, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &view,
+                                 &view, juce::Time::getCurrentTime(), down, juce::Time::getCurrentTime(), 1, p != down);
+    };
+    auto drag = [&] (juce::Point<float> from, juce::Point<float> to, M mods) {
+        view.mouseDown (event (from, mods, from));
+        view.mouseDrag (event ((from + to) / 2.0f, mods, from));
+        view.mouseDrag (event (to, mods, from));
+        view.mouseUp (event (to, mods, from));
+    };
+    auto at = [&] (double frame, double row) { return view.imageToView ({ frame + 0.5, row + 0.5 }); };
+    auto wheel = [&] (M mods, float dy) {
+        juce::MouseWheelDetails w { 0.0f, dy, false, false, false };
+        view.mouseWheelMove (event (at (iw * 0.5, bin), mods, at (iw * 0.5, bin)), w);
+    };
+    auto selectionAt = [&] (int frame, int row) { return asig->getSelection ({ frame, frame + 1 }) (row, 0); };
+    auto maskAt = [&] (int frame, int row) {
+        return asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, false, false) (row, 0);
+    };
+
+    // Threshold above: the rectangle in the colour of its level; only the tone is taken.
+    // Alt + wheel moves the threshold by exactly the wheel's delta.
+    ASSERT_TRUE (panel.selectTool (EditorTool::Type::thresholdAbove));
+    auto& threshold = dynamic_cast<ThresholdSelectTool&> (view.getActiveTool());
+    threshold.findParam ("Threshold (dB)")->setValue (-40.0);
+    wheel (M::altModifier, 0.5f);
+    EXPECT_DOUBLE_EQ (threshold.findParam ("Threshold (dB)")->getDouble(), -39.5);
+    drag (at (iw * 0.2, bin + 100), at (iw * 0.4, bin - 100), left);
+    const auto p = view.getSpectrogram().getColourMapping().thresholdColour (-39.5f);
+    EXPECT_EQ (threshold.getOverlayColour(), juce::Colour (p.r, p.g, p.b));
+    EXPECT_EQ (undo.getUndoDescription(), juce::String ("Threshold selection"));
+    EXPECT_EQ (selectionAt ((int) (iw * 0.3), bin), 1.0f);
+    EXPECT_EQ (selectionAt ((int) (iw * 0.3), bin + 60), 0.0f);
+
+    // A right drag zooms whatever the tool, and never selects.
+    const auto transactions = undo.getNumUndos();
+    const auto widthBefore = view.getVisibleX().getLength();
+    drag (at (iw * 0.5, bin), at (iw * 0.5, bin) + juce::Point<float> (80.0f, -40.0f), M (M::rightButtonModifier));
+    EXPECT_LT (view.getVisibleX().getLength(), widthBefore);
+    EXPECT_EQ (undo.getNumUndos(), transactions);
+
+    // Zoom: a click halves the view around the point, zoom out doubles it back, a
+    // dragged rectangle fills the view; move drags the image along.
+    view.setVisibleArea ({ 0.0, 1.0 }, { 0.0, 1.0 });
+    ASSERT_TRUE (panel.selectTool (EditorTool::Type::zoomIn));
+    const juce::Point<float> middle (view.getWidth() / 2.0f, view.getHeight() / 2.0f);
+    drag (middle, middle, left);
+    EXPECT_NEAR (view.getVisibleX().getLength(), 0.5, 1e-9);
+    ASSERT_TRUE (fixture.invoke (Command::nextAlternate));
+    EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::zoomOut);
+    drag (middle, middle, left);
+    EXPECT_NEAR (view.getVisibleX().getLength(), 1.0, 1e-9);
+    ASSERT_TRUE (panel.selectTool (EditorTool::Type::zoomIn));
+    const auto a = juce::Point<float> (view.getWidth() * 0.25f, view.getHeight() * 0.1f),
+               b = juce::Point<float> (view.getWidth() * 0.5f, view.getHeight() * 0.6f);
+    drag (a, b, left);
+    EXPECT_NEAR (view.getVisibleX().getStart(), 0.25, 1e-6);
+    EXPECT_NEAR (view.getVisibleX().getLength(), 0.25, 1e-6);
+    EXPECT_NEAR (view.getVisibleY().getLength(), 0.5, 1e-6);
+    ASSERT_TRUE (panel.setActiveTool (0));
+    const auto centre = view.getFocusArea().getCentreX();
+    drag (middle, middle - juce::Point<float> (view.getWidth() / 10.0f, 0.0f), left);
+    EXPECT_NEAR (view.getFocusArea().getCentreX(), centre + 0.025, 1e-6);
+
+    // Transient select: hovering finds the click; a click selects it.
+    view.setVisibleArea ({ 0.0, 1.0 }, { 0.0, 1.0 });
+    ASSERT_TRUE (panel.selectTool (EditorTool::Type::transientSelect));
+    auto& transient = dynamic_cast<TransientSelectTool&> (view.getActiveTool());
+    const auto onClick = at (clickFrame, ih * 0.7);
+    view.mouseMove (event (onClick, {}, onClick));
+    ASSERT_TRUE (transient.waitForPreview (5000));
+    ASSERT_FALSE (transient.getPreview().isEmpty());
+    EXPECT_TRUE (
+        juce::Range<int> (transient.getPreview().x1, transient.getPreview().x1 + (int) transient.getPreview().values.cols())
+            .contains (clickFrame));
+    drag (onClick, onClick, left);
+    EXPECT_EQ (undo.getUndoDescription(), juce::String ("Transient selection"));
+    EXPECT_GT (selectionAt (clickFrame, (int) (ih * 0.7)), 0.0f);
+    EXPECT_EQ (selectionAt (clickFrame - 40, (int) (ih * 0.7)), 0.0f);
+
+    // The eraser lowers the mask along a stroke (one undo step), Alt gives it back.
+    ASSERT_TRUE (panel.selectTool (EditorTool::Type::eraser));
+    const auto from = at (iw * 0.6, bin), to = at (iw * 0.7, bin);
+    drag (from, to, left);
+    EXPECT_EQ (undo.getUndoDescription(), juce::String ("Eraser stroke"));
+    const auto frameUnder = (int) (iw * 0.65);
+    EXPECT_LT (maskAt (frameUnder, bin), 0.01f);
+    EXPECT_EQ (maskAt (frameUnder, bin + 200), 1.0f);
+    drag (from, to, M (M::leftButtonModifier | M::altModifier));
+    EXPECT_GT (maskAt (frameUnder, bin), 0.99f);
+    undo.undo();
+    EXPECT_LT (maskAt (frameUnder, bin), 0.01f);
+
+    // The harmonic wand steps "Sel. harmonic" once a second however fast the wheel
+    // turns; a pause lets the next turn step at once.
+    ASSERT_TRUE (panel.selectTool (EditorTool::Type::harmonicWand));
+    auto* harmonic = view.getActiveTool().findParam ("Sel. harmonic");
+    for (int i = 0; i < 5; ++i)
+        wheel (M::altModifier, 0.2f);
+    EXPECT_EQ (harmonic->getInt(), 2);
+    wheel (M::altModifier, 0.0f);
+    wheel (M::altModifier, -0.2f);
+    EXPECT_EQ (harmonic->getInt(), 1);
+
+    // Every tool's cursors exist, with Shift and Alt as the selection modes show them.
+    for (int position = 0; position < EditorToolsComponent::numPositions; ++position)
+        for (auto type : EditorToolsComponent::getAlternates (position))
+            for (auto mods : { M(), M (M::shiftModifier), M (M::shiftModifier | M::altModifier) })
+            {
+                const auto name = view.getTool (type).getCursorName (mods);
+                EXPECT_TRUE (name.isEmpty() || ResourceManager::getInstance().getImage (name).isValid()) << name;
+            }
+    EXPECT_EQ (view.getTool (EditorTool::Type::wand).getCursorName (M::shiftModifier), juce::String ("magicWandCursorPlus"));
 }
