@@ -44,6 +44,65 @@ juce::String waitForWindow (const juce::String& name, int timeoutMs)
     return id;
 }
 
+/** The window's bounds on the screen, from the window tool. */
+juce::Rectangle<int> windowBounds (const juce::String& window)
+{
+    const auto text = runTool ({ "xdotool", "getwindowgeometry", window });
+    const auto position = text.fromFirstOccurrenceOf ("Position:", false, false).trim().upToFirstOccurrenceOf (" ", false, false);
+    const auto size = text.fromFirstOccurrenceOf ("Geometry:", false, false).trim().upToFirstOccurrenceOf ("\n", false, false);
+    return { position.upToFirstOccurrenceOf (",", false, false).getIntValue(),
+             position.fromFirstOccurrenceOf (",", false, false).getIntValue(),
+             size.upToFirstOccurrenceOf ("x", false, false).getIntValue(),
+             size.fromFirstOccurrenceOf ("x", false, false).getIntValue() };
+}
+
+/** Where a 2 kHz line of a 44.1 kHz song lies in a screenshot of the window, and where
+    it should: the spectral editor is the window's largest run of dark or saturated
+    pixels (silence is black, sound is coloured, the panels around it are grey). Returns
+    (brightest row, predicted row) of a column a third into the editor, or nothing when
+    no editor is seen; what was seen goes to seen. */
+std::optional<std::pair<int, int>> toneRowInEditor (const juce::Image& shot, juce::Rectangle<int> window, double hz,
+                                                    juce::String& seen)
+{
+    auto inEditor = [&] (int x, int y) {
+        const auto c = shot.getPixelAt (x, y);
+        return c.getBrightness() < 0.08f || c.getSaturation() > 0.5f;
+    };
+    auto longestRun = [] (int from, int to, const std::function<bool (int)>& in) {
+        juce::Range<int> best, run (from, from);
+        for (int i = from; i < to; ++i)
+        {
+            run = in (i) ? run.withEnd (i + 1) : juce::Range<int> (i + 1, i + 1);
+            if (run.getLength() > best.getLength())
+                best = run;
+        }
+        return best;
+    };
+    window = window.getIntersection (shot.getBounds());
+    seen = "window " + window.toString();
+    const auto columns = longestRun (window.getX(), window.getRight(), [&] (int x) { return inEditor (x, window.getCentreY()); });
+    if (columns.getLength() < 100)
+        return std::nullopt;
+    const auto x = columns.getStart() + columns.getLength() / 3;
+    const auto rows = longestRun (window.getY(), window.getBottom(), [&] (int y) { return inEditor (x, y); });
+    seen << ", editor columns " << columns.getStart() << ".." << columns.getEnd() << " rows " << rows.getStart() << ".."
+         << rows.getEnd();
+    if (rows.getLength() < 100)
+        return std::nullopt;
+    // The image's top is the highest bin: 2049 bins of 44100 / 4096 Hz.
+    const auto top = 2049.0 * rate / 4096.0;
+    const auto predicted = rows.getStart() + (int) std::lround ((1.0 - hz / top) * rows.getLength());
+    int brightest = -1;
+    float best = -1.0f;
+    for (int y = rows.getStart(); y < juce::jmin (rows.getEnd(), predicted + 8); ++y)
+        if (const auto b = shot.getPixelAt (x, y).getBrightness(); b > best)
+            best = b, brightest = y;
+    seen << ", brightest " << brightest << " (" << best << ") predicted " << predicted;
+    // A line: clearly brighter than the image a little above it.
+    const auto above = shot.getPixelAt (x, juce::jmax (rows.getStart(), brightest - 12)).getBrightness();
+    return best > 0.3f && above < best * 0.5f ? std::optional (std::pair { brightest, predicted }) : std::nullopt;
+}
+
 /** Waits (polling) until file is at least size bytes long. */
 bool waitForFileSize (const juce::File& file, juce::int64 size, int timeoutMs)
 {
@@ -140,7 +199,12 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
     TemporaryDirectory dir;
     const auto capture = dir.get().getChildFile ("capture.wav");
     const auto song = dir.get().getChildFile ("e2esong.wav");
-    const auto source = makeSweep (2, 2 * rate, rate, 200.0, 4000.0); // two seconds
+    // Two seconds: a sweep (unique to correlate with) and a steady 2 kHz tone, to be seen
+    // in the editor.
+    auto source = makeSweep (2, 2 * rate, rate, 200.0, 4000.0);
+    const auto tone = makeSine (2, 2 * rate, rate, 2000.0, 0.25f);
+    for (int c = 0; c < 2; ++c)
+        source.addFrom (c, 0, tone, c, 0, 2 * rate);
     ASSERT_TRUE (writeWav (song, source, rate));
 
     ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
@@ -167,8 +231,20 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
     artifacts.createDirectory();
     const auto screenshot = artifacts.getChildFile ("main-window.png");
     screenshot.deleteFile();
-    runTool ({ "import", "-window", "root", screenshot.getFullPathName() });
-    EXPECT_GT (screenshot.getSize(), 0);
+    // The tone is a bright line where the frequency scale puts 2 kHz (the chunks under
+    // the view may still be coming: a few tries).
+    std::optional<std::pair<int, int>> line;
+    juce::String seen;
+    for (int attempt = 0; attempt < 10 && ! line; ++attempt)
+    {
+        if (attempt > 0)
+            juce::Thread::sleep (300); // ms: between screenshots
+        screenshot.deleteFile();
+        runTool ({ "import", "-window", "root", screenshot.getFullPathName() });
+        line = toneRowInEditor (juce::ImageFileFormat::loadFrom (screenshot), windowBounds (window), 2000.0, seen);
+    }
+    ASSERT_TRUE (line.has_value()) << "no bright line in the editor of " << screenshot.getFullPathName() << ": " << seen;
+    EXPECT_NEAR (line->first, line->second, 3) << "the 2 kHz line is not where the scale puts it";
 
     // Past the end of the song (plus slack for the resampler), then quit with Ctrl+Q.
     ASSERT_TRUE (waitForFileSize (capture, sizeAtSpace + perSecond * 5 / 2, 30000));
