@@ -69,6 +69,7 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     paramsBar.onFreeze = [this] { commands.invokeDirectly (static_cast<int> (Command::freezeManualEdits), true); };
     paramsBar.onReset = [this] { commands.invokeDirectly (static_cast<int> (Command::resetSpectralEdits), true); };
     spectrogramView.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
+    spectrogramView.onStatus = [this] (const juce::String& text) { transportBar.setStatus (text); };
     spectrogramView.setFocusArea (focusArea);
     editorArea.setFocusArea (focusArea.get());
     editorArea.addTimeScaleAsLoopUpdater (&loop);

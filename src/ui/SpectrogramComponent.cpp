@@ -16,16 +16,74 @@ namespace
 SpectrogramComponent::SpectrogramComponent() : focus (new FocusArea())
 {
     focus->addListener (this);
-    setOpaque (true);
     setActiveTool (EditorTool::Type::rectangleSelect);
     if (juce::SystemStats::getEnvironmentVariable ("KALDER_NO_OPENGL", {}).isEmpty())
     {
+        // The shader draws the image; the component's own painting (playhead, tool
+        // overlays) is laid over it, so the component is not opaque.
         openGL = std::make_unique<juce::OpenGLContext>();
+        openGL->setRenderer (this);
         openGL->setComponentPaintingEnabled (true);
         openGL->setContinuousRepainting (false);
         openGL->attachTo (*this);
     }
+    else
+        fallBackToSoftware();
     startTimerHz (refreshHz);
+}
+
+void SpectrogramComponent::newOpenGLContextCreated()
+{
+    const auto ok = gl.newContext (*openGL);
+    glFailed = ! ok;
+    glReady = ok;
+}
+
+void SpectrogramComponent::renderOpenGL()
+{
+    OpenGLHelper::Frame f;
+    {
+        const std::lock_guard<std::mutex> sl (frameLock);
+        f = frame;
+    }
+    if (! gl.render (*openGL, spectrogram, f))
+        glFailed = true;
+}
+
+void SpectrogramComponent::openGLContextClosing()
+{
+    gl.release (*openGL);
+    glReady = false;
+}
+
+void SpectrogramComponent::publishFrame()
+{
+    const auto track = spectrogram.getTrack();
+    auto* asig = track != nullptr ? track->getAsig() : nullptr;
+    const std::lock_guard<std::mutex> sl (frameLock);
+    frame.focus = focus->getRect();
+    frame.viewWidth = getWidth();
+    frame.viewHeight = getHeight();
+    frame.renderingScale = openGL != nullptr ? openGL->getRenderingScale() : 1.0;
+    frame.hasSelection = asig != nullptr && asig->hasSelection();
+    frame.selectionVolume = asig != nullptr ? asig->getSelectionVolume() : 0.5f;
+}
+
+void SpectrogramComponent::fallBackToSoftware()
+{
+    if (openGL != nullptr)
+    {
+        openGL->detach();
+        openGL.reset();
+    }
+    glReady = false;
+    setOpaque (true);
+    juce::Component::SafePointer<SpectrogramComponent> safe (this);
+    juce::MessageManager::callAsync ([safe] {
+        if (safe != nullptr && safe->onStatus)
+            safe->onStatus (softwareDrawingNotice);
+    });
+    repaint();
 }
 
 SpectrogramComponent::~SpectrogramComponent()
@@ -41,6 +99,10 @@ void SpectrogramComponent::setTrack (AudioTrack::Ptr track)
     if (track == spectrogram.getTrack())
         return;
     shown.clear();
+    {
+        const std::lock_guard<std::mutex> sl (frameLock);
+        ++frame.generation; // the textures of the old track go
+    }
     stateKey = track != nullptr ? track->getAudioFile().getFullPathName() : juce::String();
     spectrogram.setTrack (std::move (track));
     showWholeOrSavedView();
@@ -78,6 +140,7 @@ void SpectrogramComponent::focusAreaChanged (FocusArea*)
     if (stateKey.isNotEmpty())
         focus->saveCurrentState (stateKey);
     updateVisibleChunks();
+    publishFrame();
     repaint();
 }
 
@@ -93,6 +156,7 @@ void SpectrogramComponent::setPlayhead (double fraction)
 void SpectrogramComponent::resized()
 {
     updateVisibleChunks();
+    publishFrame();
 }
 
 void SpectrogramComponent::updateVisibleChunks()
@@ -225,6 +289,19 @@ void SpectrogramComponent::paintOverChildren (juce::Graphics& g)
 
 void SpectrogramComponent::timerCallback()
 {
+    // A context that never came (or whose shader failed) leaves the software drawing.
+    constexpr juce::uint32 openGLPatienceMs = 5000;
+    if (openGL != nullptr && ! glReady.load())
+    {
+        const auto now = juce::Time::getMillisecondCounter();
+        if (! isShowing())
+            waitingForOpenGLSince = 0;
+        else if (waitingForOpenGLSince == 0)
+            waitingForOpenGLSince = now;
+        if (glFailed.load() || (waitingForOpenGLSince != 0 && now - waitingForOpenGLSince > openGLPatienceMs))
+            fallBackToSoftware();
+    }
+    publishFrame();
     if (const auto overlay = tool->getOverlayVersion(); overlay != shownOverlay)
     {
         shownOverlay = overlay;
@@ -301,6 +378,15 @@ const juce::Image* SpectrogramComponent::imageOfChunk (int index, bool shadeSele
 
 void SpectrogramComponent::paint (juce::Graphics& g)
 {
+    // Under OpenGL the shader has drawn the image already; a snapshot or the software
+    // fallback draws it here.
+    const bool drawnByShader = isUsingOpenGL()
+                               && dynamic_cast<juce::LowLevelGraphicsSoftwareRenderer*> (&g.getInternalContext()) == nullptr;
+    if (drawnByShader)
+    {
+        paintPlayhead (g);
+        return;
+    }
     g.fillAll (backgroundColour);
     const auto iw = spectrogram.getImageWidth(), ih = spectrogram.getImageHeight();
     if (iw <= 0 || ih <= 0 || getWidth() <= 0 || getHeight() <= 0)
@@ -328,11 +414,19 @@ void SpectrogramComponent::paint (juce::Graphics& g)
         g.drawImage (*image, juce::Rectangle<float> (a, b).toFloat(), juce::RectanglePlacement::stretchToFit);
     }
 
-    if (playhead >= 0.0 && playhead <= 1.0)
+    paintPlayhead (g);
+}
+
+void SpectrogramComponent::paintPlayhead (juce::Graphics& g)
+{
+    const auto iw = spectrogram.getImageWidth();
+    if (playhead >= 0.0 && playhead <= 1.0 && iw > 0)
     {
-        const auto x = imageToView ({ playhead * iw, 0.0 }).x;
+        // Two pixels wide, kept inside the view at both ends.
+        const auto x = juce::jlimit (0, juce::jmax (0, getWidth() - 2),
+                                     juce::roundToInt (imageToView ({ playhead * iw, 0.0 }).x) - 1);
         g.setColour (playheadColour);
-        g.drawVerticalLine (juce::roundToInt (x), 0.0f, (float) getHeight());
+        g.fillRect (x, 0, juce::jmin (2, getWidth()), getHeight());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EditorTools.h"
+#include "OpenGLHelper.h"
 
 #include "display/FocusArea.h"
 #include "display/Spectrogram.h"
@@ -32,7 +33,7 @@ namespace kalder
     Threading: message thread; the image's chunks are made on the spectrogram's pool and
     picked up by the view's timer.
 */
-class SpectrogramComponent : public juce::Component, public FocusArea::Listener, private juce::Timer
+class SpectrogramComponent : public juce::Component, public FocusArea::Listener, private juce::OpenGLRenderer, private juce::Timer
 {
 public:
     SpectrogramComponent();
@@ -59,7 +60,15 @@ public:
     void setPlayhead (double fraction);
 
     Spectrogram& getSpectrogram() noexcept { return spectrogram; }
-    bool isUsingOpenGL() const noexcept { return openGL != nullptr; }
+
+    /** Whether the view is drawn by the graphics card (its shader program runs). */
+    bool isUsingOpenGL() const noexcept { return openGL != nullptr && glReady.load(); }
+    const OpenGLHelper& getOpenGLHelper() const noexcept { return gl; }
+
+    /** Told once when the view had to fall back to software drawing, and why. */
+    std::function<void (const juce::String&)> onStatus;
+    static constexpr const char* softwareDrawingNotice =
+        "No OpenGL on this display: the spectrogram is drawn in software (slower).";
 
     /** Image coordinates (column = store frame, row = bin, from the bottom) of a point of
         the view, and back; and the focus area's fractions of a point of the view. */
@@ -120,12 +129,23 @@ private:
     };
 
     void timerCallback() override;
+    void newOpenGLContextCreated() override;
+    void renderOpenGL() override;
+    void openGLContextClosing() override;
+    void publishFrame();
+    void paintPlayhead (juce::Graphics&);
+    void fallBackToSoftware();
     void updateVisibleChunks();
     void showWholeOrSavedView();
     const juce::Image* imageOfChunk (int index, bool shadeSelection);
 
     Spectrogram spectrogram;
     std::unique_ptr<juce::OpenGLContext> openGL;
+    OpenGLHelper gl;
+    std::atomic<bool> glReady { false }, glFailed { false };
+    std::mutex frameLock; // guards frame, which the OpenGL thread copies
+    OpenGLHelper::Frame frame;
+    juce::uint32 waitingForOpenGLSince = 0;
     FocusArea::Ptr focus;
     juce::String stateKey; // the shown track's key for the focus area's saved states
     double playhead = -1.0;

@@ -88,6 +88,10 @@ TransportComponent::TransportComponent()
     timeLabel.setFont (juce::Font (timeFontSize));
     timeLabel.setJustificationType (juce::Justification::centredLeft);
     timeLabel.setColour (juce::Label::textColourId, Palette::text);
+    statusLabel.setFont (juce::Font (12.0f));
+    statusLabel.setJustificationType (juce::Justification::centredRight);
+    statusLabel.setColour (juce::Label::textColourId, Palette::warning);
+    addChildComponent (statusLabel);
 
     for (auto* c : std::initializer_list<juce::Component*> { &playButton, &stopButton, &loopButton, &timeLabel })
         addAndMakeVisible (c);
@@ -151,6 +155,15 @@ void TransportComponent::resized()
         area.removeFromLeft (gap);
     }
     timeLabel.setBounds (area.removeFromLeft (timeWidth));
+    area.removeFromLeft (gap);
+    statusLabel.setBounds (area);
+}
+
+void TransportComponent::setStatus (const juce::String& text)
+{
+    statusLabel.setText (text, juce::dontSendNotification);
+    statusLabel.setTooltip (text);
+    statusLabel.setVisible (text.isNotEmpty());
 }
 
 void TransportComponent::paint (juce::Graphics& g)

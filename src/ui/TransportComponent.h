@@ -33,6 +33,10 @@ public:
     void setTimes (double positionSeconds, double lengthSeconds);
     juce::String getTimeText() const { return timeLabel.getText(); }
 
+    /** A short notice on the right of the bar (the status area); empty hides it. */
+    void setStatus (const juce::String& text);
+    juce::String getStatus() const { return statusLabel.getText(); }
+
     /** The buttons work only while there is something to play. */
     void setControlsEnabled (bool shouldBeEnabled);
 
@@ -46,7 +50,7 @@ private:
     void updatePlayShape();
 
     juce::ShapeButton playButton, stopButton, loopButton;
-    juce::Label timeLabel;
+    juce::Label timeLabel, statusLabel;
     bool playing = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TransportComponent)

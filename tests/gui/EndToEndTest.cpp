@@ -139,31 +139,6 @@ double bestCorrelation (const float* reference, int length, const float* recorde
     return best;
 }
 
-/** Sets an environment variable for the lifetime of this object. */
-struct ScopedEnvironment
-{
-    ScopedEnvironment (const char* n, const juce::String& value) : name (n)
-    {
-        if (const char* old = std::getenv (n))
-            previous = old;
-        hadValue = std::getenv (n) != nullptr;
-        if (value.isEmpty())
-            ::unsetenv (n);
-        else
-            ::setenv (n, value.toRawUTF8(), 1);
-    }
-    ~ScopedEnvironment()
-    {
-        if (hadValue)
-            ::setenv (name, previous.toRawUTF8(), 1);
-        else
-            ::unsetenv (name);
-    }
-    const char* name;
-    juce::String previous;
-    bool hadValue = false;
-};
-
 /** A one-second tone named songName in a folder of its own, and the environment of an
     application run that keeps its data in that folder and plays into the null device. */
 struct ToneAndQuietHome

@@ -4,6 +4,7 @@
 #include "appcore/CommandTable.h"
 #include "support/TestSignals.h"
 
+#include <cstdlib>
 #include <functional>
 
 namespace kalder::test
@@ -63,6 +64,31 @@ private:
     TemporaryDirectory dir;
     juce::File home;
     std::unique_ptr<TarnApplication> application;
+};
+
+/** Sets an environment variable for the lifetime of this object. */
+struct ScopedEnvironment
+{
+    ScopedEnvironment (const char* n, const juce::String& value) : name (n)
+    {
+        if (const char* old = std::getenv (n))
+            previous = old;
+        hadValue = std::getenv (n) != nullptr;
+        if (value.isEmpty())
+            ::unsetenv (n);
+        else
+            ::setenv (n, value.toRawUTF8(), 1);
+    }
+    ~ScopedEnvironment()
+    {
+        if (hadValue)
+            ::setenv (name, previous.toRawUTF8(), 1);
+        else
+            ::unsetenv (name);
+    }
+    const char* name;
+    juce::String previous;
+    bool hadValue = false;
 };
 
 } // namespace kalder::test

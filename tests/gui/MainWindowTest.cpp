@@ -362,6 +362,33 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
             << x;
     }
 
+    // The shader drew it (Mesa's OpenGL under the virtual display).
+    EXPECT_TRUE (waitUntil ([&] { return view.isUsingOpenGL() && view.getOpenGLHelper().getChunksDrawn() > 0; }, 10000));
+
+    // Without OpenGL (some remote desktops) a view draws the same in software and says
+    // so once.
+    {
+        ScopedEnvironment noOpenGL ("KALDER_NO_OPENGL", "1");
+        SpectrogramComponent software;
+        int told = 0;
+        software.onStatus = [&told] (const juce::String& text) { told += text == SpectrogramComponent::softwareDrawingNotice; };
+        software.setSize (view.getWidth(), view.getHeight());
+        software.setTrack (view.getTrack());
+        ASSERT_TRUE (software.getSpectrogram().waitUntilCurrent (20000));
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // ms: the notice
+        EXPECT_EQ (told, 1);
+        EXPECT_FALSE (software.isUsingOpenGL());
+        const auto picture = software.createComponentSnapshot (software.getLocalBounds());
+        const auto x = software.getWidth() / 2;
+        int brightest = -1;
+        float best = -1.0f;
+        for (int y = 0; y < picture.getHeight(); ++y)
+            if (const auto b = picture.getPixelAt (x, y).getBrightness(); b > best)
+                best = b, brightest = y;
+        EXPECT_NEAR ((float) brightest, software.imageToView ({ 0.0, bin + 0.5 }).y,
+                     2.0f + (float) software.getHeight() / image.getImageHeight());
+    }
+
     // The frequency ruler puts 2 kHz where the image has it; bars and rulers follow the
     // focus area, the bar moves it, and a drag on the time ruler makes a loop.
     auto& area = fixture.content().getEditorArea();

@@ -1,0 +1,200 @@
+#include "OpenGLHelper.h"
+
+namespace kalder
+{
+
+using namespace juce::gl;
+
+namespace
+{
+    // Positions are fractions of the whole image (x from the start, y from the top);
+    // view holds the visible rectangle's start and size in the same fractions.
+    const char* const vertexShader = R"(
+attribute vec2 position;
+attribute vec2 textureCoordIn;
+uniform vec4 view;
+varying vec2 textureCoordOut;
+void main()
+{
+    vec2 p = (position - view.xy) / view.zw;
+    gl_Position = vec4 (p.x * 2.0 - 1.0, 1.0 - p.y * 2.0, 0.0, 1.0);
+    textureCoordOut = textureCoordIn;
+}
+)";
+
+    const char* const fragmentShader = R"(
+varying vec2 textureCoordOut;
+uniform sampler2D texSpectrogram;
+uniform sampler2D texSelection;
+uniform float selectionVolume;
+uniform float hasSelection;
+void main()
+{
+    vec4 colour = texture2D (texSpectrogram, textureCoordOut);
+    if (hasSelection > 0.5)
+    {
+        float s = texture2D (texSelection, textureCoordOut).r;
+        float m = 1.0 - selectionVolume;
+        if (s > 0.1)
+            m = 0.5 + s * (selectionVolume - 0.5);
+        m = 0.5 + 0.5 * m;
+        colour.rgb *= m;
+    }
+    else
+    {
+        colour.rgb *= 0.92;
+    }
+    gl_FragColor = colour;
+}
+)";
+
+    constexpr int n = Spectrogram::chunkSize;
+
+    GLuint makeTexture()
+    {
+        GLuint t = 0;
+        glGenTextures (1, &t);
+        glBindTexture (GL_TEXTURE_2D, t);
+        glTexParameteri (GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri (GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri (GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri (GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        return t;
+    }
+} // namespace
+
+bool OpenGLHelper::newContext (juce::OpenGLContext& context)
+{
+    program.reset();
+    textures.clear(); // the old context's names are gone with it
+    auto p = std::make_unique<juce::OpenGLShaderProgram> (context);
+    if (! p->addVertexShader (juce::OpenGLHelpers::translateVertexShaderToV3 (vertexShader))
+        || ! p->addFragmentShader (juce::OpenGLHelpers::translateFragmentShaderToV3 (fragmentShader)) || ! p->link())
+    {
+        compileError = p->getLastError();
+        return false;
+    }
+    program = std::move (p);
+    glGenBuffers (1, &vertexBuffer);
+    return true;
+}
+
+void OpenGLHelper::release (juce::OpenGLContext& context)
+{
+    dropTextures (context, true);
+    if (vertexBuffer != 0)
+        glDeleteBuffers (1, &vertexBuffer);
+    vertexBuffer = 0;
+    program.reset();
+}
+
+void OpenGLHelper::dropTextures (juce::OpenGLContext&, bool all)
+{
+    // Least recently used first, down to the limit (or all of them).
+    while (! textures.empty() && (all || (int) textures.size() > maxTextures))
+    {
+        auto oldest = textures.begin();
+        for (auto it = textures.begin(); it != textures.end(); ++it)
+            if (it->second.lastUsed < oldest->second.lastUsed)
+                oldest = it;
+        glDeleteTextures (1, &oldest->second.image);
+        glDeleteTextures (1, &oldest->second.selection);
+        textures.erase (oldest);
+    }
+}
+
+OpenGLHelper::Texture& OpenGLHelper::textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk)
+{
+    auto& t = textures[chunk.index];
+    if (t.image == 0)
+    {
+        t.image = makeTexture();
+        t.selection = makeTexture();
+        t.version = 0;
+    }
+    if (t.version != chunk.version)
+    {
+        glPixelStorei (GL_UNPACK_ALIGNMENT, 1);
+        glBindTexture (GL_TEXTURE_2D, t.image);
+        glTexImage2D (GL_TEXTURE_2D, 0, GL_RGB, n, n, 0, GL_RGB, GL_UNSIGNED_BYTE, chunk.pixels.data());
+        glBindTexture (GL_TEXTURE_2D, t.selection);
+        // One byte a texel, read back as red (luminance works on every version).
+        glTexImage2D (GL_TEXTURE_2D, 0, GL_LUMINANCE, n, n, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, chunk.selected.data());
+        t.version = chunk.version;
+        ++uploads;
+    }
+    t.lastUsed = frameCount;
+    return t;
+}
+
+bool OpenGLHelper::render (juce::OpenGLContext& context, const Spectrogram& spectrogram, const Frame& frame)
+{
+    ++frameCount;
+    if (frame.generation != generation)
+    {
+        dropTextures (context, true);
+        generation = frame.generation;
+    }
+    const auto w = (int) std::lround (frame.viewWidth * frame.renderingScale),
+               h = (int) std::lround (frame.viewHeight * frame.renderingScale);
+    glViewport (0, 0, w, h);
+    juce::OpenGLHelpers::clear (juce::Colours::black);
+    drawn = 0;
+    const auto iw = spectrogram.getImageWidth(), ih = spectrogram.getImageHeight();
+    if (program == nullptr || iw <= 0 || ih <= 0 || w <= 0 || h <= 0)
+        return program != nullptr;
+
+    const auto& f = frame.focus;
+    const auto x0 = f.centreX - f.width / 2.0, y0 = f.centreY - f.height / 2.0;
+    const juce::Range<int> frames ((int) std::floor (x0 * iw), (int) std::ceil ((x0 + f.width) * iw));
+    const juce::Range<int> rows ((int) std::floor ((1.0 - y0 - f.height) * ih), (int) std::ceil ((1.0 - y0) * ih));
+
+    program->use();
+    const auto id = program->getProgramID();
+    glUniform4f (glGetUniformLocation (id, "view"), (float) x0, (float) y0, (float) f.width, (float) f.height);
+    glUniform1i (glGetUniformLocation (id, "texSpectrogram"), 0);
+    glUniform1i (glGetUniformLocation (id, "texSelection"), 1);
+    glUniform1f (glGetUniformLocation (id, "selectionVolume"), juce::jlimit (0.0f, 1.0f, frame.selectionVolume));
+    glUniform1f (glGetUniformLocation (id, "hasSelection"), frame.hasSelection ? 1.0f : 0.0f);
+    const auto position = glGetAttribLocation (id, "position"), texCoord = glGetAttribLocation (id, "textureCoordIn");
+    if (position < 0 || texCoord < 0)
+        return false;
+
+    glBindBuffer (GL_ARRAY_BUFFER, vertexBuffer);
+    glEnableVertexAttribArray ((GLuint) position);
+    glEnableVertexAttribArray ((GLuint) texCoord);
+    glVertexAttribPointer ((GLuint) position, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), nullptr);
+    glVertexAttribPointer ((GLuint) texCoord, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), (const void*) (2 * sizeof (float)));
+
+    const auto numRows = spectrogram.getNumChunkRows();
+    int count = 0;
+    for (auto index : spectrogram.getChunksCovering (frames, rows))
+    {
+        const auto chunk = spectrogram.getChunk (index);
+        if (chunk == nullptr)
+            continue; // not made yet: black until it is
+        auto& t = textureFor (context, *chunk);
+        // The chunk's corners in fractions of the image; its first row is the bottom one.
+        const auto column = index / numRows, row = index % numRows;
+        const auto left = (float) column * n / (float) iw, right = (float) (column + 1) * n / (float) iw;
+        const auto top = 1.0f - (float) (row + 1) * n / (float) ih, bottom = 1.0f - (float) row * n / (float) ih;
+        const float quad[] = { left, bottom, 0.0f, 0.0f, right, bottom, 1.0f, 0.0f, right, top, 1.0f, 1.0f,
+                               left, bottom, 0.0f, 0.0f, right, top,    1.0f, 1.0f, left,  top, 0.0f, 1.0f };
+        glBufferData (GL_ARRAY_BUFFER, sizeof (quad), quad, GL_STREAM_DRAW);
+        glActiveTexture (GL_TEXTURE0);
+        glBindTexture (GL_TEXTURE_2D, t.image);
+        glActiveTexture (GL_TEXTURE1);
+        glBindTexture (GL_TEXTURE_2D, t.selection);
+        glDrawArrays (GL_TRIANGLES, 0, 6);
+        ++count;
+    }
+    glActiveTexture (GL_TEXTURE0);
+    glDisableVertexAttribArray ((GLuint) position);
+    glDisableVertexAttribArray ((GLuint) texCoord);
+    glBindBuffer (GL_ARRAY_BUFFER, 0);
+    drawn = count;
+    dropTextures (context, false);
+    return true;
+}
+
+} // namespace kalder

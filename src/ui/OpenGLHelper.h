@@ -1,0 +1,80 @@
+#pragma once
+
+#include "display/FocusArea.h"
+#include "display/Spectrogram.h"
+
+#include <juce_opengl/juce_opengl.h>
+
+#include <map>
+
+namespace kalder
+{
+
+/**
+    Draws a spectrogram's chunks through OpenGL: each chunk is a quad with two 512 x 512
+    textures (the colours, and the selection as one byte per pixel), drawn by one shader
+    program under the focus area's view. The fragment shader shades the selection by the
+    selection volume: with a selection, unselected pixels at 0.5 + 0.5 x (1 - volume) of
+    their brightness and fully selected ones at 0.5 + 0.5 x volume (a selection texel of
+    0.1 or less counts as unselected); without one, everything at 92 %.
+
+    Textures are kept per chunk and uploaded again only when the chunk's version changed,
+    so a frame that only scrolls or zooms uploads nothing; at most maxTextures chunks keep
+    textures, those unused longest are deleted first.
+
+    Threading: the OpenGL thread only (newContext, render, release); the chunks it reads
+    are immutable and the spectrogram's getters are thread-safe.
+*/
+class OpenGLHelper
+{
+public:
+    static constexpr int maxTextures = 96;
+
+    /** What one frame shows. */
+    struct Frame
+    {
+        FocusArea::Rect focus;
+        int viewWidth = 0, viewHeight = 0;
+        double renderingScale = 1.0;
+        float selectionVolume = 0.5f;
+        bool hasSelection = false;
+        juce::uint64 generation = 0; // changes with the track: every texture is dropped
+    };
+
+    /** Compiles the program; false (and nothing is drawn) when the context cannot. */
+    bool newContext (juce::OpenGLContext& context);
+
+    /** Draws one frame; false when nothing could be drawn (no program). */
+    bool render (juce::OpenGLContext& context, const Spectrogram& spectrogram, const Frame& frame);
+
+    void release (juce::OpenGLContext& context);
+
+    bool hasProgram() const noexcept { return program != nullptr; }
+    const juce::String& getCompileError() const noexcept { return compileError; }
+
+    /** Chunk uploads so far, and the chunks drawn by the last frame (tests, benchmarks). */
+    juce::uint64 getNumUploads() const noexcept { return uploads.load(); }
+    int getChunksDrawn() const noexcept { return drawn.load(); }
+    int getNumTextures() const noexcept { return (int) textures.size(); }
+
+private:
+    struct Texture
+    {
+        GLuint image = 0, selection = 0;
+        juce::uint64 version = 0;
+        juce::uint64 lastUsed = 0;
+    };
+
+    Texture& textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk);
+    void dropTextures (juce::OpenGLContext&, bool all);
+
+    std::unique_ptr<juce::OpenGLShaderProgram> program;
+    juce::String compileError;
+    GLuint vertexBuffer = 0;
+    std::map<int, Texture> textures;
+    juce::uint64 frameCount = 0, generation = 0;
+    std::atomic<juce::uint64> uploads { 0 };
+    std::atomic<int> drawn { 0 };
+};
+
+} // namespace kalder
