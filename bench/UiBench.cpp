@@ -6,6 +6,10 @@
 //   open [runs]     a 5-minute stereo 44.1 kHz WAV dropped on the window: time until it
 //                   plays, and the longest stall of the message thread meanwhile, beside
 //                   TrackLoader::openTrack of the same file with no window (the bound)
+//   scroll [steps]  the same song in the spectral editor: the time from a scroll or zoom
+//                   step to its OpenGL frame drawn (p50, p99, max), beside the same for a
+//                   frame that changes nothing (the bound), and the first drawn frame
+//                   after opening
 //
 // Needs a display: run under xvfb-run (see docs/PERFORMANCE.md).
 #include "app/DisplayCheck.h"
@@ -240,6 +244,14 @@ private:
     int probes = 0;
 };
 
+double percentile (std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0.0;
+    std::sort (values.begin(), values.end());
+    return values[(size_t) juce::jlimit (0.0, (double) values.size() - 1, std::ceil (p * (double) values.size()) - 1)];
+}
+
 juce::JUCEApplicationBase* noApplication()
 {
     return nullptr;
@@ -371,6 +383,125 @@ int benchOpen (int runs, const juce::File& work)
     std::printf ("  longest message-thread stall: median %.2f ms, max %.2f ms (target 50 ms)\n", s.median, s.max);
     return 0;
 }
+/** Starts the application with its window; nullptr when it never showed. */
+std::unique_ptr<TarnApplication> startApplication (const juce::File& work)
+{
+    ::setenv ("KALDER_HOME", work.getChildFile ("home").getFullPathName().toRawUTF8(), 1);
+    ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
+    juce::JUCEApplicationBase::createInstance = &noApplication;
+    auto app = std::make_unique<TarnApplication>();
+    app->initialise ({});
+    if (! pumpUntil ([&] { return app->getMainWindow() != nullptr; }, 10000))
+        return nullptr;
+    pumpUntil ([] { return false; }, 500); // ms: the window settles
+    return app;
+}
+
+int benchScroll (int steps, const juce::File& work)
+{
+    const auto song = work.getChildFile ("five-minutes.wav");
+    if (! song.existsAsFile() && ! writeSong (song))
+        return 1;
+    const juce::ScopedJuceInitialiser_GUI juce;
+    auto app = startApplication (work);
+    if (app == nullptr)
+        return 1;
+    auto& content = app->getMainWindow()->getContent();
+    auto& view = content.getSpectrogramView();
+    const auto dropped = now();
+    content.filesDropped ({ song.getFullPathName() }, 10, 10);
+    auto& gl = view.getOpenGLHelper();
+    gl.setFinishFrames (true);
+    // The first frame that draws a chunk of the new song, and when the song was open.
+    double openedAt = 0.0;
+    if (! pumpUntil (
+            [&] {
+                auto master = app->getMixer().getMasterTrack();
+                if (openedAt == 0.0 && master != nullptr && master->isStoreReady())
+                    openedAt = now();
+                return view.isShowing() && view.isUsingOpenGL() && gl.getChunksDrawn() > 0;
+            },
+            120000))
+    {
+        std::fprintf (stderr, "scroll: the spectral editor never drew with OpenGL\n");
+        return 1;
+    }
+    const auto firstPixels = now() - dropped;
+    view.getSpectrogram().waitUntilCurrent (60000);
+
+    // Each step: a change, then the time until the frame after it has been drawn.
+    auto frameAfter = [&] (const std::function<void()>& change) {
+        const auto before = gl.getNumFrames();
+        const auto start = now();
+        change();
+        view.repaint();
+        pumpUntil ([&] { return gl.getNumFrames() > before; }, 5000);
+        return now() - start;
+    };
+    std::vector<double> still, moving;
+    auto& area = view.getFocusArea();
+    view.setVisibleArea ({ 0.0, 0.05 }, { 0.0, 1.0 }); // 15 seconds on screen
+    pumpUntil ([] { return false; }, 300);
+    for (int i = 0; i < steps; ++i)
+    {
+        still.push_back (frameAfter ([] {}));
+        moving.push_back (frameAfter ([&] {
+            if (i % 4 == 3)
+                view.zoomAroundPoint ({ view.getWidth() * 0.5f, view.getHeight() * 0.5f }, (i / 4) % 2 == 0 ? -40.0 : 40.0, 0.0);
+            else
+                view.scrollBy (0.05, 0.0); // a twentieth of the view per step
+            if (area.getVisibleX().getEnd() >= 1.0)
+                view.setVisibleArea ({ 0.0, area.getWidth() }, { 0.0, 1.0 });
+        }));
+    }
+    // An erase over the whole view: until its chunks are made again and drawn.
+    auto track = app->getMixer().getMasterTrack();
+    auto& edits = track->getManualEditManager();
+    const auto iw = (double) view.getSpectrogram().getImageWidth();
+    const juce::Range<int> frames ((int) (area.getVisibleX().getStart() * iw), (int) (area.getVisibleX().getEnd() * iw));
+    std::vector<double> eraseAlone, eraseShown;
+    for (int i = 0; i < 5; ++i)
+    {
+        edits.rectangleSelect (frames.getStart(), 0, frames.getEnd() - 1, view.getSpectrogram().getImageHeight() - 1,
+                               SelectionMode::replace);
+        view.getSpectrogram().waitUntilCurrent (10000);
+        pumpUntil ([] { return false; }, 100);
+        const auto start = now();
+        edits.setConstant (i % 2 == 0 ? 0.0f : 1.0f); // erase, then give it back
+        eraseAlone.push_back (now() - start);
+        // Until the chunks are current, then until a frame has been drawn after that.
+        juce::uint64 framesWhenCurrent = 0;
+        pumpUntil (
+            [&] {
+                if (framesWhenCurrent == 0)
+                {
+                    auto& s = view.getSpectrogram();
+                    for (auto index : s.getChunksCovering (frames, { 0, s.getImageHeight() }))
+                        if (! s.isChunkCurrent (index))
+                            return false;
+                    framesWhenCurrent = gl.getNumFrames() + 1;
+                }
+                return gl.getNumFrames() > framesWhenCurrent;
+            },
+            10000);
+        eraseShown.push_back (now() - start);
+    }
+    app->shutdown();
+    app.reset();
+
+    std::printf ("scroll: a %d-second song in the spectral editor, %d steps (scroll by 1/20 of the view, every fourth a zoom)\n",
+                 songSeconds, steps);
+    std::printf ("  drop to first drawn spectrogram frame: %.1f ms, of which %.1f ms after the song was open\n", firstPixels,
+                 dropped + firstPixels - openedAt);
+    std::printf ("  frame after a step:   p50 %6.2f ms   p99 %6.2f ms   max %6.2f ms (target p99 16.7 ms)\n",
+                 percentile (moving, 0.5), percentile (moving, 0.99), percentile (moving, 1.0));
+    std::printf ("  frame changing nothing (bound): p50 %6.2f ms   p99 %6.2f ms\n", percentile (still, 0.5),
+                 percentile (still, 0.99));
+    std::printf ("  ratio of p99s: %.2f\n", percentile (moving, 0.99) / juce::jmax (0.001, percentile (still, 0.99)));
+    std::printf ("  erase of the whole view to its frame drawn: median %.1f ms (target 100 ms), the erase alone %.1f ms\n",
+                 summarise (eraseShown).median, summarise (eraseAlone).median);
+    return 0;
+}
 } // namespace
 
 int main (int argc, char* argv[])
@@ -400,6 +531,8 @@ int main (int argc, char* argv[])
         result |= benchStartup (runs > 0 ? runs : 10, work);
     if (which == "open" || which == "all")
         result |= benchOpen (runs > 0 ? runs : 3, work);
+    if (which == "scroll" || which == "all")
+        result |= benchScroll (runs > 0 ? runs : 400, work);
     std::printf ("load after: %s\n", loadAverage().toRawUTF8());
 
     work.deleteRecursively();

@@ -12,7 +12,6 @@ namespace
     constexpr int timerHz = 60;
     constexpr int jobStopTimeoutMs = 5000;
     // Levels of silent bins: far below any dynamic range.
-    constexpr float silenceDb = -400.0f;
     constexpr float silentBelowDb = -180.0f;
 } // namespace
 
@@ -68,6 +67,24 @@ private:
             colours[(size_t) i] = mapping.colourOf (mapping.minLevel + span * (float) i / (float) (steps - 1));
         const bool hasSelection = selection.rows() == numFreqs && selection.cols() == frames.getLength();
 
+        // Every bin's colour index at once (vectorised), then turned so that a chunk's row
+        // is a contiguous run of frames: the chunks are stored row by row.
+        using RowMajorIndices = Eigen::Array<std::uint16_t, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+        using RowMajorBytes = Eigen::Array<std::uint8_t, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+        constexpr float tiny = 1.0e-20f; // -400 dB: below any range, so the quietest colour
+        const auto toIndex = span > 0.0f ? (float) (steps - 1) / span : 0.0f;
+        const RowMajorIndices levels = ((magnitude.max (tiny).log10() * 20.0f - mapping.minLevel) * toIndex)
+                                           .unaryExpr ([] (float v) {
+                                               // Clamped to the table; not a number (a damaged frame) is the quietest colour.
+                                               return v > 0.0f ? (std::uint16_t) (juce::jmin (v, (float) (steps - 1)) + 0.5f)
+                                                               : std::uint16_t (0);
+                                           });
+        RowMajorBytes selected;
+        if (hasSelection)
+            selected = (selection.array() * 255.0f).unaryExpr ([] (float v) {
+                return v > 0.0f ? (std::uint8_t) (juce::jmin (v, 255.0f) + 0.5f) : std::uint8_t (0);
+            });
+
         for (size_t k = 0; k < rows.size(); ++k)
         {
             auto chunk = std::make_shared<Chunk>();
@@ -75,18 +92,16 @@ private:
             chunk->pixels.assign ((size_t) pixelsPerChunk, Pixel {});
             chunk->selected.assign ((size_t) pixelsPerChunk, 0);
             const juce::Range<int> bins (rows[k] * chunkSize, juce::jmin (numFreqs, (rows[k] + 1) * chunkSize));
+            const auto width = (size_t) frames.getLength();
             for (int b = bins.getStart(); b < bins.getEnd(); ++b)
             {
                 const auto y = (size_t) (b - bins.getStart()) * chunkSize;
-                for (int f = 0; f < frames.getLength(); ++f)
-                {
-                    const auto m = magnitude (b, f);
-                    const auto level = m > 0.0f ? 20.0f * std::log10 (m) : silenceDb;
-                    chunk->pixels[y + (size_t) f] = colours[(size_t) std::lround (mapping.position (level) * (steps - 1))];
-                    if (hasSelection)
-                        chunk->selected[y + (size_t) f] = (std::uint8_t) juce::jlimit (
-                            0, 255, (int) std::lround (selection (b, f) * 255.0f));
-                }
+                const auto* level = levels.data() + (size_t) b * width;
+                auto* out = chunk->pixels.data() + y;
+                for (size_t f = 0; f < width; ++f)
+                    out[f] = colours[level[f]];
+                if (hasSelection)
+                    std::copy_n (selected.data() + (size_t) b * width, width, chunk->selected.data() + y);
             }
             const auto index = chunk->index;
             owner.publish (serial, index, counts[k], std::move (chunk));
@@ -386,10 +401,19 @@ void Spectrogram::publish (juce::uint64 serial, int index, juce::uint32 staleCou
     // A change that came while this was computed keeps the chunk stale (and queued).
     if (entry.staleCount == staleCount)
         entry.stale = false;
-    chunk->version = entry.chunk != nullptr ? entry.chunk->version + 1 : 1;
+    // Versions are unique over the whole image and never reused, so a copy of a chunk
+    // that was dropped and made again (a texture, a view's image) is never taken as current.
+    chunk->version = ++imageVersion;
     entry.chunk = std::move (chunk);
-    ++imageVersion;
     evictLocked();
+    if (onPublished)
+        onPublished();
+}
+
+void Spectrogram::setPublishedCallback (std::function<void()> fn)
+{
+    const juce::ScopedLock sl (lock);
+    onPublished = std::move (fn);
 }
 
 bool Spectrogram::waitUntilCurrent (int timeoutMs)

@@ -61,7 +61,7 @@ public:
     struct Chunk
     {
         int index = 0;
-        juce::uint64 version = 0;           // grows with every recompute of this chunk
+        juce::uint64 version = 0;           // unique: grows with every chunk published
         std::vector<Pixel> pixels;          // pixelsPerChunk, bottom row first
         std::vector<std::uint8_t> selected; // pixelsPerChunk, 0 .. 255
     };
@@ -115,6 +115,11 @@ public:
     /** Whether the chunk is computed and not stale. */
     bool isChunkCurrent (int index) const;
 
+    /** Calls fn on the recache thread, under the spectrogram's lock, whenever a chunk was
+        published (a view asks for a frame: it must not call back into the spectrogram).
+        Once this returns, the previous callback is no longer called. */
+    void setPublishedCallback (std::function<void()> fn);
+
     /** Grows whenever a chunk was published: the view uploads what changed. */
     juce::uint64 getImageVersion() const noexcept { return imageVersion.load(); }
 
@@ -130,6 +135,8 @@ public:
 
 private:
     class LoadJob;
+
+    std::function<void()> onPublished;
 
     struct Entry
     {

@@ -194,6 +194,9 @@ bool OpenGLHelper::render (juce::OpenGLContext& context, const Spectrogram& spec
     glBindBuffer (GL_ARRAY_BUFFER, 0);
     drawn = count;
     dropTextures (context, false);
+    if (finishFrames.load())
+        glFinish();
+    ++framesDrawn;
     return true;
 }
 

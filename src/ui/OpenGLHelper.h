@@ -52,6 +52,11 @@ public:
     bool hasProgram() const noexcept { return program != nullptr; }
     const juce::String& getCompileError() const noexcept { return compileError; }
 
+    /** Frames drawn so far; with finishFrames each frame waits for the card to finish
+        (benchmarks: a frame's time then includes its drawing). */
+    juce::uint64 getNumFrames() const noexcept { return framesDrawn.load(); }
+    void setFinishFrames (bool shouldFinish) noexcept { finishFrames = shouldFinish; }
+
     /** Chunk uploads so far, and the chunks drawn by the last frame (tests, benchmarks). */
     juce::uint64 getNumUploads() const noexcept { return uploads.load(); }
     int getChunksDrawn() const noexcept { return drawn.load(); }
@@ -75,6 +80,8 @@ private:
     juce::uint64 frameCount = 0, generation = 0;
     std::atomic<juce::uint64> uploads { 0 };
     std::atomic<int> drawn { 0 };
+    std::atomic<juce::uint64> framesDrawn { 0 };
+    std::atomic<bool> finishFrames { false };
 };
 
 } // namespace kalder

@@ -26,6 +26,12 @@ SpectrogramComponent::SpectrogramComponent() : focus (new FocusArea())
         openGL->setComponentPaintingEnabled (true);
         openGL->setContinuousRepainting (false);
         openGL->attachTo (*this);
+        // A new chunk is drawn at once, not at the view's next tick.
+        spectrogram.setPublishedCallback ([this] {
+            const std::lock_guard<std::mutex> sl (frameLock);
+            if (openGL != nullptr)
+                openGL->triggerRepaint();
+        });
     }
     else
         fallBackToSoftware();
@@ -74,6 +80,7 @@ void SpectrogramComponent::fallBackToSoftware()
     if (openGL != nullptr)
     {
         openGL->detach();
+        const std::lock_guard<std::mutex> sl (frameLock);
         openGL.reset();
     }
     glReady = false;
@@ -90,6 +97,7 @@ SpectrogramComponent::~SpectrogramComponent()
 {
     stopTimer();
     focus->removeListener (this);
+    spectrogram.setPublishedCallback (nullptr); // the recache threads no longer reach this view
     if (openGL != nullptr)
         openGL->detach();
 }

@@ -64,6 +64,7 @@ public:
     /** Whether the view is drawn by the graphics card (its shader program runs). */
     bool isUsingOpenGL() const noexcept { return openGL != nullptr && glReady.load(); }
     const OpenGLHelper& getOpenGLHelper() const noexcept { return gl; }
+    OpenGLHelper& getOpenGLHelper() noexcept { return gl; }
 
     /** Told once when the view had to fall back to software drawing, and why. */
     std::function<void (const juce::String&)> onStatus;
@@ -143,7 +144,7 @@ private:
     std::unique_ptr<juce::OpenGLContext> openGL;
     OpenGLHelper gl;
     std::atomic<bool> glReady { false }, glFailed { false };
-    std::mutex frameLock; // guards frame, which the OpenGL thread copies
+    std::mutex frameLock; // guards frame, which the OpenGL thread copies, and openGL's use off the message thread
     OpenGLHelper::Frame frame;
     juce::uint32 waitingForOpenGLSince = 0;
     FocusArea::Ptr focus;

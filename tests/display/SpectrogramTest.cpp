@@ -128,8 +128,13 @@ TEST (Spectrogram, ATonesRowAndOnlyTheChunksAnEditTouchesAreMadeAgain)
     for (int i = 0; i < s.getNumChunks(); ++i)
         EXPECT_EQ (s.isChunkCurrent (i), i / 2 != 1) << "chunk " << i;
     ASSERT_TRUE (s.waitUntilCurrent (20000));
+    // Only the touched chunks were made again, with versions never used before.
+    const auto newest = *std::max_element (versions.begin(), versions.end());
     for (int i = 0; i < s.getNumChunks(); ++i)
-        EXPECT_EQ (s.getChunk (i)->version, versions[(size_t) i] + (i / 2 == 1 ? 1 : 0)) << "chunk " << i;
+        if (i / 2 == 1)
+            EXPECT_GT (s.getChunk (i)->version, newest) << "chunk " << i;
+        else
+            EXPECT_EQ (s.getChunk (i)->version, versions[(size_t) i]) << "chunk " << i;
     // The erased frames are black now; their neighbours are not.
     const auto erased = s.getChunk (s.getChunkIndex (1, 0));
     EXPECT_EQ (erased->pixels[(size_t) (100 * Spectrogram::chunkSize + 650 - 512)], (Pixel {}));
