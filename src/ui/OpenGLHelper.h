@@ -28,7 +28,7 @@ namespace kalder
 class OpenGLHelper
 {
 public:
-    static constexpr int maxTextures = 96;
+    static constexpr int maxTextures = 160; // as many as the spectrogram keeps chunks by default
 
     /** What one frame shows. */
     struct Frame

@@ -292,7 +292,30 @@ void SpectrogramComponent::scrollBy (double dxViews, double dyViews)
 
 void SpectrogramComponent::paintOverChildren (juce::Graphics& g)
 {
+    outline.paint (g, outlinePhase);
     tool->paintOverlay (*this, g);
+}
+
+void SpectrogramComponent::requestOutline()
+{
+    auto track = spectrogram.getTrack();
+    auto* asig = track != nullptr ? track->getAsig() : nullptr;
+    if (asig == nullptr || ! asig->hasSelection() || getWidth() <= 0 || getHeight() <= 0)
+        return outline.clear();
+    SelectionOutline::Request r;
+    const auto iw = spectrogram.getImageWidth(), ih = spectrogram.getImageHeight();
+    for (int x = 0; x < getWidth(); ++x)
+    {
+        const auto f = (int) std::floor (viewToImage ({ x + 0.5f, 0.0f }).x);
+        r.frameOfColumn.push_back (f >= 0 && f < iw ? f : -1);
+    }
+    for (int y = 0; y < getHeight(); ++y)
+    {
+        const auto b = (int) std::floor (viewToImage ({ 0.0f, y + 0.5f }).y);
+        r.binOfRow.push_back (b >= 0 && b < ih ? b : -1);
+    }
+    r.track = std::move (track);
+    outline.request (std::move (r));
 }
 
 void SpectrogramComponent::timerCallback()
@@ -310,6 +333,27 @@ void SpectrogramComponent::timerCallback()
             fallBackToSoftware();
     }
     publishFrame();
+    // The outline follows the selection (whose changes make chunks again) and the view;
+    // its dashes swap colours four times a second.
+    constexpr int ticksPerPhase = refreshHz / 4;
+    if (spectrogram.getImageVersion() != outlineImageVersion || ! (focus->getRect() == outlineFocus)
+        || getBounds() != outlineBounds)
+    {
+        outlineImageVersion = spectrogram.getImageVersion();
+        outlineFocus = focus->getRect();
+        outlineBounds = getBounds();
+        requestOutline();
+    }
+    if (++ticks % ticksPerPhase == 0 && ! outline.getPath().isEmpty())
+    {
+        outlinePhase = 1 - outlinePhase;
+        repaint();
+    }
+    if (const auto version = outline.getVersion(); version != shownOutline)
+    {
+        shownOutline = version;
+        repaint();
+    }
     if (const auto overlay = tool->getOverlayVersion(); overlay != shownOverlay)
     {
         shownOverlay = overlay;

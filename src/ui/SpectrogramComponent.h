@@ -2,6 +2,7 @@
 
 #include "EditorTools.h"
 #include "OpenGLHelper.h"
+#include "SelectionOutline.h"
 
 #include "display/FocusArea.h"
 #include "display/Spectrogram.h"
@@ -64,6 +65,7 @@ public:
     /** Whether the view is drawn by the graphics card (its shader program runs). */
     bool isUsingOpenGL() const noexcept { return openGL != nullptr && glReady.load(); }
     const OpenGLHelper& getOpenGLHelper() const noexcept { return gl; }
+    SelectionOutline& getSelectionOutline() noexcept { return outline; }
     OpenGLHelper& getOpenGLHelper() noexcept { return gl; }
 
     /** Told once when the view had to fall back to software drawing, and why. */
@@ -152,6 +154,13 @@ private:
     double playhead = -1.0;
     juce::uint64 shownVersion = 0;
     std::map<int, ShownChunk> shown;
+    void requestOutline();
+
+    SelectionOutline outline;
+    juce::uint64 outlineImageVersion = 0, shownOutline = 0;
+    FocusArea::Rect outlineFocus;
+    juce::Rectangle<int> outlineBounds;
+    int outlinePhase = 0, ticks = 0;
     std::map<EditorTool::Type, std::unique_ptr<EditorTool>> tools;
     EditorTool* tool = nullptr;
     std::optional<juce::Point<float>> zoomDragFrom; // a right or middle drag zooms

@@ -486,6 +486,18 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     saveArtifact (view.createComponentSnapshot (view.getLocalBounds()), "spectral-editor-selection.png");
     const auto selected = asig->getSelection ({ frame, frame + 1 });
     EXPECT_GT (selected ((int) bin, 0), 0.5f);
+    // The selection's outline goes round the note, not round the view.
+    ASSERT_TRUE (waitUntil ([&] { return ! view.getSelectionOutline().getPath().isEmpty(); }, 5000));
+    const auto around = view.getSelectionOutline().getPath().getBounds();
+    EXPECT_TRUE (around.contains (at)) << around.toString();
+    EXPECT_LT (around.getHeight(), view.getHeight() / 2.0f);
+    // A block of cells: its outline is its perimeter, merged into runs.
+    std::vector<bool> block (5 * 4, false);
+    for (auto i : { 6, 7, 8, 11, 12, 13 })
+        block[(size_t) i] = true;
+    const auto blockOutline = SelectionOutline::outlineOf (block, 5, 4);
+    EXPECT_EQ (blockOutline.getBounds(), juce::Rectangle<float> (1.0f, 1.0f, 3.0f, 2.0f));
+    EXPECT_NEAR (blockOutline.getLength(), 10.0f, 1e-3f);
     EXPECT_EQ (selected ((int) bin + 60, 0), 0.0f);
 
     // Erase takes it out of the mask, as much as it is selected.
