@@ -94,7 +94,7 @@ std::optional<std::pair<int, int>> toneRowInEditor (const juce::Image& shot, juc
     const auto predicted = rows.getStart() + (int) std::lround ((1.0 - hz / top) * rows.getLength());
     int brightest = -1;
     float best = -1.0f;
-    for (int y = rows.getStart(); y < juce::jmin (rows.getEnd(), predicted + 8); ++y)
+    for (int y = juce::jmax (rows.getStart(), predicted - 12); y < juce::jmin (rows.getEnd(), predicted + 12); ++y)
         if (const auto b = shot.getPixelAt (x, y).getBrightness(); b > best)
             best = b, brightest = y;
     seen << ", brightest " << brightest << " (" << best << ") predicted " << predicted;
@@ -194,6 +194,25 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
     ASSERT_TRUE (window.isNotEmpty()) << "the window never showed the opened song";
     ASSERT_TRUE (waitForFileSize (capture, 1, 30000));
 
+    // Before playing (no playhead crossing the picture): the tone is a bright line where
+    // the frequency scale puts 2 kHz (the chunks under the view may still be coming: a
+    // few tries).
+    const juce::File artifacts (KALDER_GUI_ARTIFACTS_DIR);
+    artifacts.createDirectory();
+    const auto still = artifacts.getChildFile ("main-window-tone.png");
+    std::optional<std::pair<int, int>> line;
+    juce::String seen;
+    for (int attempt = 0; attempt < 10 && ! line; ++attempt)
+    {
+        if (attempt > 0)
+            juce::Thread::sleep (300); // ms: between screenshots
+        still.deleteFile();
+        runTool ({ "import", "-window", "root", still.getFullPathName() });
+        line = toneRowInEditor (juce::ImageFileFormat::loadFrom (still), windowBounds (window), 2000.0, seen);
+    }
+    ASSERT_TRUE (line.has_value()) << "no bright line in the editor of " << still.getFullPathName() << ": " << seen;
+    EXPECT_NEAR (line->first, line->second, 3) << "the 2 kHz line is not where the scale puts it";
+
     const auto sizeAtSpace = capture.getSize();
     // As a user would: bring the window to the front, then press Space.
     runTool ({ "xdotool", "windowfocus", "--sync", window });
@@ -202,24 +221,10 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
     // Half-way through, keep a picture of the window as the test's artifact.
     const auto perSecond = (juce::int64) rate * bytesPerCapturedFrame;
     ASSERT_TRUE (waitForFileSize (capture, sizeAtSpace + perSecond, 30000));
-    const juce::File artifacts (KALDER_GUI_ARTIFACTS_DIR);
-    artifacts.createDirectory();
     const auto screenshot = artifacts.getChildFile ("main-window.png");
     screenshot.deleteFile();
-    // The tone is a bright line where the frequency scale puts 2 kHz (the chunks under
-    // the view may still be coming: a few tries).
-    std::optional<std::pair<int, int>> line;
-    juce::String seen;
-    for (int attempt = 0; attempt < 10 && ! line; ++attempt)
-    {
-        if (attempt > 0)
-            juce::Thread::sleep (300); // ms: between screenshots
-        screenshot.deleteFile();
-        runTool ({ "import", "-window", "root", screenshot.getFullPathName() });
-        line = toneRowInEditor (juce::ImageFileFormat::loadFrom (screenshot), windowBounds (window), 2000.0, seen);
-    }
-    ASSERT_TRUE (line.has_value()) << "no bright line in the editor of " << screenshot.getFullPathName() << ": " << seen;
-    EXPECT_NEAR (line->first, line->second, 3) << "the 2 kHz line is not where the scale puts it";
+    runTool ({ "import", "-window", "root", screenshot.getFullPathName() });
+    EXPECT_GT (screenshot.getSize(), 0);
 
     // Past the end of the song (plus slack for the resampler), then quit with Ctrl+Q.
     ASSERT_TRUE (waitForFileSize (capture, sizeAtSpace + perSecond * 5 / 2, 30000));
