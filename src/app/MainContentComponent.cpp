@@ -66,6 +66,7 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
         paramsBar.setTool (&spectrogramView.getActiveTool());
     };
     toolPanel.selectTool (spectrogramView.getActiveTool().getType());
+    paramsBar.onHeightChanged = [this] { resized(); };
     paramsBar.onFreeze = [this] { commands.invokeDirectly (static_cast<int> (Command::freezeManualEdits), true); };
     paramsBar.onReset = [this] { commands.invokeDirectly (static_cast<int> (Command::resetSpectralEdits), true); };
     spectrogramView.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
@@ -569,12 +570,13 @@ void MainContentComponent::resized()
     if (editorArea.isVisible())
         overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
     overview.setBounds (editorArea.isVisible() ? overview.getBounds() : area);
-    if (editHistory.isVisible())
-        editHistory.setBounds (area.removeFromRight (juce::jmin (editHistoryWidth, area.getWidth() / 4)));
     if (toolPanel.isVisible())
         toolPanel.setBounds (area.removeFromLeft (toolPanelWidth));
     if (paramsBar.isVisible())
-        paramsBar.setBounds (area.removeFromTop (CommonEditorParamsMenu::barHeight));
+        paramsBar.setBounds (
+            area.removeFromTop (juce::jmin (area.getHeight() / 3, paramsBar.getPreferredHeight (area.getWidth()))));
+    if (editHistory.isVisible())
+        editHistory.setBounds (area.removeFromRight (juce::jmin (editHistoryWidth, area.getWidth() / 4)));
     editorArea.setBounds (area);
 }
 

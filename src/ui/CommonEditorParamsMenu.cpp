@@ -6,7 +6,14 @@ namespace kalder
 
 namespace
 {
-    constexpr int nameWidthPerChar = 7, inputWidth = 110, toggleWidth = 24, gap = 8;
+    constexpr int inputWidth = 100, toggleWidth = 24, gap = 8;
+
+    /** The width a label needs for its text on one line. */
+    int widthOf (const juce::Label& label)
+    {
+        const auto border = label.getBorderSize();
+        return label.getFont().getStringWidth (label.getText()) + border.getLeftAndRight() + 4;
+    }
 } // namespace
 
 EditorToolParamComponent::EditorToolParamComponent (EditorToolParam::Ptr p) : param (std::move (p))
@@ -40,9 +47,10 @@ EditorToolParamComponent::EditorToolParamComponent (EditorToolParam::Ptr p) : pa
         }
         case T::slider:
         {
-            auto slider = std::make_unique<juce::Slider> (juce::Slider::LinearHorizontal, juce::Slider::TextBoxRight);
-            slider->setTextBoxStyle (juce::Slider::TextBoxRight, false, 44, 20);
+            // The value inside the bar: compact, and still typed into on a double click.
+            auto slider = std::make_unique<juce::Slider> (juce::Slider::LinearBar, juce::Slider::TextBoxRight);
             slider->setRange (param->getRange().getStart(), param->getRange().getEnd(), param->getStep());
+            slider->setNumDecimalPlacesToDisplay (param->getStep() >= 1.0 ? 0 : param->getRange().getLength() > 10.0 ? 1 : 2);
             slider->getValueObject().referTo (param->getValueObject());
             input = std::move (slider);
             break;
@@ -67,13 +75,13 @@ int EditorToolParamComponent::getPreferredWidth() const
     const auto inputW = param->getInputType() == EditorToolParam::InputType::toggle   ? toggleWidth
                         : param->getInputType() == EditorToolParam::InputType::slider ? inputWidth + 40
                                                                                       : inputWidth / 2 + 10;
-    return param->getName().length() * nameWidthPerChar + gap + inputW;
+    return widthOf (name) + gap + inputW;
 }
 
 void EditorToolParamComponent::resized()
 {
     auto area = getLocalBounds();
-    name.setBounds (area.removeFromLeft (param->getName().length() * nameWidthPerChar));
+    name.setBounds (area.removeFromLeft (juce::jmin (area.getWidth(), widthOf (name))));
     input->setBounds (area.reduced (2, 3));
 }
 
@@ -109,6 +117,8 @@ void CommonEditorParamsMenu::setTool (EditorTool* tool)
     if (tool != nullptr)
         for (auto* p : tool->getParams())
             addAndMakeVisible (paramComponents.add (new EditorToolParamComponent (p)));
+    if (getWidth() > 0 && getPreferredHeight (getWidth()) != getHeight() && onHeightChanged)
+        onHeightChanged();
     resized();
 }
 
@@ -138,28 +148,53 @@ void CommonEditorParamsMenu::paint (juce::Graphics& g)
     g.fillAll (KalderLookAndFeel::Palette::panel);
 }
 
-void CommonEditorParamsMenu::resized()
+int CommonEditorParamsMenu::layOut (int width, bool apply)
 {
-    // From the right the common controls, from the left the tool's parameters; in a
-    // narrow window what does not fit is left out rather than squeezed.
-    auto area = getLocalBounds().reduced (4, 0);
-    auto place = [&area] (juce::Component& c, int width, bool fromRight) {
-        const bool fits = area.getWidth() >= width;
-        c.setVisible (fits);
-        if (fits)
-            c.setBounds (fromRight ? area.removeFromRight (width) : area.removeFromLeft (width));
+    // The common controls on the right of the first row; the tool's parameters from the
+    // left, wrapping onto further rows rather than being left out. Only what is wider
+    // than the whole bar is left out.
+    auto row = juce::Rectangle<int> (0, 0, width, barHeight).reduced (4, 0);
+    auto place = [apply] (juce::Component& c, juce::Rectangle<int>& area, int w, bool fromRight) {
+        const bool fits = area.getWidth() >= w;
+        if (apply)
+        {
+            c.setVisible (fits);
+            if (fits)
+                c.setBounds (fromRight ? area.removeFromRight (w) : area.removeFromLeft (w));
+        }
+        else if (fits)
+            fromRight ? area.removeFromRight (w) : area.removeFromLeft (w);
+        return fits;
     };
-    place (reset, 64, true);
-    place (freeze, 64, true);
-    place (onlySelection, 120, true);
-    place (selectionPlayback, 150, true);
-    place (playbackLabel, 130, true);
-    area.removeFromRight (juce::jmin (gap, area.getWidth()));
+    place (reset, row, 60, true);
+    place (freeze, row, 60, true);
+    place (onlySelection, row, 116, true);
+    place (selectionPlayback, row, 140, true);
+    place (playbackLabel, row, widthOf (playbackLabel), true);
+    row.removeFromRight (juce::jmin (gap, row.getWidth()));
+    int rows = 1;
     for (auto* c : paramComponents)
     {
-        place (*c, c->getPreferredWidth(), false);
-        area.removeFromLeft (juce::jmin (gap, area.getWidth()));
+        const auto w = c->getPreferredWidth();
+        if (row.getWidth() < w && w <= width - 8)
+        {
+            row = juce::Rectangle<int> (0, rows * barHeight, width, barHeight).reduced (4, 0);
+            ++rows;
+        }
+        place (*c, row, w, false);
+        row.removeFromLeft (juce::jmin (gap, row.getWidth()));
     }
+    return rows;
+}
+
+int CommonEditorParamsMenu::getPreferredHeight (int width)
+{
+    return layOut (width, false) * barHeight;
+}
+
+void CommonEditorParamsMenu::resized()
+{
+    layOut (getWidth(), true);
 }
 
 } // namespace kalder

@@ -52,6 +52,9 @@ public:
     CommonEditorParamsMenu();
 
     void setTool (EditorTool* tool);
+
+    /** The height that shows every parameter at this width (rows of barHeight). */
+    int getPreferredHeight (int width);
     void setTrack (AudioTrack::Ptr track);
 
     std::function<void()> onFreeze, onReset;
@@ -66,8 +69,12 @@ public:
     void paint (juce::Graphics&) override;
     void resized() override;
 
+    /** Called when the number of rows changes (the owner lays the bar out again). */
+    std::function<void()> onHeightChanged;
+
 private:
     void applySelectionVolume();
+    int layOut (int width, bool apply);
 
     juce::OwnedArray<EditorToolParamComponent> paramComponents;
     juce::Label playbackLabel { {}, "Selection Playback" };

@@ -100,6 +100,9 @@ void SelectionOutline::request (Request r)
         {
             const std::lock_guard<std::mutex> sl (lock);
             path = std::move (outline);
+            pathFocus = r.focus;
+            pathWidth = width;
+            pathHeight = height;
         }
         ++version;
     });
@@ -123,11 +126,24 @@ bool SelectionOutline::waitUntilDone (int timeoutMs)
     return true;
 }
 
-void SelectionOutline::paint (juce::Graphics& g, int phase) const
+void SelectionOutline::paint (juce::Graphics& g, int phase, FocusArea::Rect focus, int width, int height) const
 {
-    const auto p = getPath();
-    if (p.isEmpty())
-        return;
+    juce::Path p;
+    {
+        const std::lock_guard<std::mutex> sl (lock);
+        if (path.isEmpty() || pathWidth <= 0 || pathHeight <= 0 || width <= 0 || height <= 0)
+            return;
+        // Pixels of the view it was found for -> fractions of the image -> pixels now.
+        auto axis = [] (double oldCentre, double oldSize, int oldPixels, double newCentre, double newSize, int newPixels) {
+            const auto scale = oldSize / oldPixels * newPixels / newSize;
+            const auto offset = ((oldCentre - oldSize / 2.0) - (newCentre - newSize / 2.0)) / newSize * newPixels;
+            return std::pair { (float) scale, (float) offset };
+        };
+        const auto [sx, tx] = axis (pathFocus.centreX, pathFocus.width, pathWidth, focus.centreX, focus.width, width);
+        const auto [sy, ty] = axis (pathFocus.centreY, pathFocus.height, pathHeight, focus.centreY, focus.height, height);
+        p = path;
+        p.applyTransform (juce::AffineTransform::scale (sx, sy).translated (tx, ty));
+    }
     // Each run solid in one colour with dashes of the other over it; the runs are
     // straight, so the dashes are cut here rather than by a general path dasher.
     constexpr float dash = 4.0f;

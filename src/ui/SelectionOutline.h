@@ -1,5 +1,6 @@
 #pragma once
 
+#include "display/FocusArea.h"
 #include "tracks/AudioTrack.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -29,6 +30,7 @@ public:
     {
         AudioTrack::Ptr track;
         std::vector<int> frameOfColumn, binOfRow; // -1: outside the image
+        FocusArea::Rect focus;                    // the view it was found for
     };
 
     SelectionOutline();
@@ -41,8 +43,10 @@ public:
     /** Grows whenever a new outline is ready (the view repaints). */
     juce::uint64 getVersion() const noexcept { return version.load(); }
 
-    /** Strokes the outline; phase (0 or 1) swaps the dashes' colours. */
-    void paint (juce::Graphics& g, int phase) const;
+    /** Strokes the outline on a view of width x height showing focus (the outline is
+        moved and scaled there from the view it was found for, until a newer one comes);
+        phase (0 or 1) swaps the dashes' colours. */
+    void paint (juce::Graphics& g, int phase, FocusArea::Rect focus, int width, int height) const;
 
     juce::Path getPath() const;
     bool waitUntilDone (int timeoutMs);
@@ -55,6 +59,8 @@ private:
     juce::ThreadPool pool { 1 };
     mutable std::mutex lock;
     juce::Path path;
+    FocusArea::Rect pathFocus;
+    int pathWidth = 0, pathHeight = 0;
     std::atomic<juce::uint64> version { 0 };
 };
 

@@ -292,7 +292,7 @@ void SpectrogramComponent::scrollBy (double dxViews, double dyViews)
 
 void SpectrogramComponent::paintOverChildren (juce::Graphics& g)
 {
-    outline.paint (g, outlinePhase);
+    outline.paint (g, outlinePhase, focus->getRect(), getWidth(), getHeight());
     tool->paintOverlay (*this, g);
 }
 
@@ -315,6 +315,7 @@ void SpectrogramComponent::requestOutline()
         r.binOfRow.push_back (b >= 0 && b < ih ? b : -1);
     }
     r.track = std::move (track);
+    r.focus = focus->getRect();
     outline.request (std::move (r));
 }
 

@@ -314,6 +314,17 @@ void saveArtifact (const juce::Image& shot, const juce::String& name)
         png.writeImageToStream (shot, out);
     }
 }
+/** The window as a person sees it (a snapshot leaves the OpenGL-drawn view blank: it is
+    drawn in from the view's own snapshot). */
+juce::Image windowPicture (ApplicationFixture& fixture)
+{
+    auto& content = fixture.content();
+    auto& view = content.getSpectrogramView();
+    auto window = content.createComponentSnapshot (content.getLocalBounds());
+    const auto at = content.getLocalPoint (&view, juce::Point<int>());
+    juce::Graphics (window).drawImageAt (view.createComponentSnapshot (view.getLocalBounds()), at.x, at.y);
+    return window;
+}
 } // namespace
 
 TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
@@ -421,12 +432,7 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     EXPECT_NEAR (loop.getLoopArea().getStart(), 0.75 + 0.25 * 0.2, 1e-4);
     EXPECT_NEAR (loop.getLoopArea().getEnd(), 0.75 + 0.25 * 0.6, 1e-4);
     juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // ms: the repaint
-    // The window as a person sees it (a snapshot leaves the OpenGL-drawn view blank: drawn in).
-    auto window = fixture.content().createComponentSnapshot (fixture.content().getLocalBounds());
-    juce::Graphics (window).drawImageAt (view.createComponentSnapshot (view.getLocalBounds()),
-                                         fixture.content().getLocalPoint (&view, juce::Point<int>()).x,
-                                         fixture.content().getLocalPoint (&view, juce::Point<int>()).y);
-    saveArtifact (window, "main-window-spectral-editor.png");
+    saveArtifact (windowPicture (fixture), "main-window-spectral-editor.png");
 }
 
 TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndForth)
@@ -484,6 +490,7 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     ASSERT_TRUE (waitUntil ([&] { return view.getSpectrogram().getNumQueued() == 0; }, 10000));
     juce::MessageManager::getInstance()->runDispatchLoopUntil (200); // ms: the shaded chunks
     saveArtifact (view.createComponentSnapshot (view.getLocalBounds()), "spectral-editor-selection.png");
+    saveArtifact (windowPicture (fixture), "main-window-selection.png");
     const auto selected = asig->getSelection ({ frame, frame + 1 });
     EXPECT_GT (selected ((int) bin, 0), 0.5f);
     // The selection's outline goes round the note, not round the view.
@@ -530,7 +537,13 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     };
     ASSERT_TRUE (fixture.invoke (Command::nextAlternate));
     EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::harmonicWand);
-    EXPECT_EQ (fixture.content().getParamsBar().getNumParamComponents(), 5);
+    auto& bar = fixture.content().getParamsBar();
+    ASSERT_EQ (bar.getNumParamComponents(), 5);
+    for (int i = 0; i < 5; ++i) // wrapped onto a second row rather than left out
+        EXPECT_TRUE (bar.getParamComponent (i)->isVisible()
+                     && bar.getLocalBounds().contains (bar.getParamComponent (i)->getBounds()))
+            << bar.getParamComponent (i)->getParam().getName();
+    saveArtifact (windowPicture (fixture), "main-window-harmonic-wand.png");
     ASSERT_TRUE (fixture.invoke (toolCommand (2)));
     EXPECT_EQ (view.getActiveTool().getType(), EditorTool::Type::rectangleSelect);
     EXPECT_EQ (fixture.content().getParamsBar().getParamComponent (0)->getParam().getName(), juce::String ("Frequency snap"));
