@@ -11,14 +11,45 @@ ScrollableEditorComponent::ScrollableEditorComponent (SpectrogramComponent& e) :
     for (auto* bar : { &horizontal, &vertical })
     {
         bar->setRangeLimits (0.0, 1.0, juce::dontSendNotification);
+        bar->setCurrentRange (0.0, 1.0, juce::dontSendNotification);
         bar->setAutoHide (false);
         bar->setColour (juce::ScrollBar::thumbColourId, KalderLookAndFeel::Palette::dimText.withAlpha (0.6f));
         bar->setColour (juce::ScrollBar::trackColourId, KalderLookAndFeel::Palette::background);
         bar->addListener (this);
         addAndMakeVisible (*bar);
     }
+    shownX = horizontal.getCurrentRange();
+    shownY = vertical.getCurrentRange();
     addAndMakeVisible (timeScale);
     addAndMakeVisible (frequencyScale);
+    for (auto [button, time, in, tip] :
+         { std::tuple { &timeOut, true, false, "Zoom out time axis" }, std::tuple { &timeIn, true, true, "Zoom in time axis" },
+           std::tuple { &frequencyOut, false, false, "Zoom out frequency axis" },
+           std::tuple { &frequencyIn, false, true, "Zoom in frequency axis" } })
+    {
+        button->setTooltip (tip);
+        button->onClick = [this, time = time, in = in] { zoomClicked (time, in); };
+        addAndMakeVisible (*button);
+    }
+}
+
+juce::Button& ScrollableEditorComponent::getZoomButton (bool timeAxis, bool in) noexcept
+{
+    return timeAxis ? (in ? timeIn : timeOut) : (in ? frequencyIn : frequencyOut);
+}
+
+void ScrollableEditorComponent::zoomClicked (bool timeAxis, bool in)
+{
+    auto* area = getFocusArea();
+    if (area == nullptr)
+        return;
+    // Around the middle of what is shown.
+    const auto amount = in ? -zoomButtonAmount : zoomButtonAmount;
+    if (timeAxis)
+        area->zoomHorizontally (area->getCentreX(), amount);
+    else
+        area->zoomVertically (area->getCentreY(), amount);
+    editor.focusAreaChanged (area);
 }
 
 ScrollableEditorComponent::~ScrollableEditorComponent()
@@ -67,8 +98,16 @@ void ScrollableEditorComponent::showScales (bool shouldShow)
 void ScrollableEditorComponent::focusAreaChanged (FocusArea* area)
 {
     const auto x = area->getVisibleX(), y = area->getVisibleY();
-    horizontal.setCurrentRange (x, juce::dontSendNotification);
-    vertical.setCurrentRange (y, juce::dontSendNotification);
+    // A bar the user (or a caller) moved since it was last set has its move still to be
+    // told (bars tell asynchronously): it keeps it, and the move comes back here.
+    auto follow = [] (juce::ScrollBar& bar, juce::Range<double>& shown, juce::Range<double> range) {
+        if (bar.getCurrentRange() != shown)
+            return;
+        bar.setCurrentRange (range, juce::dontSendNotification);
+        shown = bar.getCurrentRange();
+    };
+    follow (horizontal, shownX, x);
+    follow (vertical, shownY, y);
     timeScale.setRange (x);
     frequencyScale.setRange (y);
 }
@@ -81,9 +120,15 @@ void ScrollableEditorComponent::scrollBarMoved (juce::ScrollBar* bar, double new
     // The centre follows the bar; the area keeps itself inside the image and marks the
     // change, which its timer passes on to the views.
     if (bar == &horizontal)
+    {
+        shownX = bar->getCurrentRange();
         area->setCentre (newRangeStart + area->getWidth() / 2.0, area->getCentreY());
+    }
     else
+    {
+        shownY = bar->getCurrentRange();
         area->setCentre (area->getCentreX(), newRangeStart + area->getHeight() / 2.0);
+    }
 }
 
 void ScrollableEditorComponent::resized()

@@ -36,6 +36,12 @@ public:
 
     void showScales (bool shouldShow);
 
+    /** The zoom buttons beside the scroll bars: time out/in, frequency out/in. */
+    juce::Button& getZoomButton (bool timeAxis, bool in) noexcept;
+
+    /** Pixels of zoom of one button click (a factor of 2^(100 / 200) = 1.41). */
+    static constexpr double zoomButtonAmount = 100.0;
+
     juce::ScrollBar& getHorizontalBar() noexcept { return horizontal; }
     juce::ScrollBar& getVerticalBar() noexcept { return vertical; }
     TemporalScale& getTimeScale() noexcept { return timeScale; }
@@ -49,10 +55,14 @@ private:
     void scrollBarMoved (juce::ScrollBar*, double newRangeStart) override;
 
     SpectrogramComponent& editor;
+    void zoomClicked (bool timeAxis, bool in);
+
     juce::ScrollBar horizontal { false }, vertical { true };
+    juce::TextButton timeOut { "-" }, timeIn { "+" }, frequencyOut { "-" }, frequencyIn { "+" };
     TemporalScale timeScale;
     FrequencyScale frequencyScale;
     bool scalesShown = true;
+    juce::Range<double> shownX { 0.0, 1.0 }, shownY { 0.0, 1.0 }; // what the bars were last set to
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ScrollableEditorComponent)
 };

@@ -409,6 +409,19 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     ASSERT_TRUE (waitUntil ([&] { return area.getHorizontalBar().getCurrentRange() == view.getVisibleX(); }, 2000));
     EXPECT_EQ (area.getTimeScale().getRange(), view.getVisibleX());
     EXPECT_NEAR (view.getVisibleX().getLength(), 0.25, 1e-9);
+    // The zoom buttons: one click in and one out on each axis leave the view as it was.
+    const auto before = view.getFocusArea().getRect();
+    for (auto time : { true, false })
+    {
+        area.getZoomButton (time, true).triggerClick();
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (20); // ms: the click is posted
+        EXPECT_NEAR (time ? view.getVisibleX().getLength() : view.getVisibleY().getLength(),
+                     (time ? before.width : before.height) / std::sqrt (2.0), 1e-9);
+        area.getZoomButton (time, false).triggerClick();
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    }
+    EXPECT_NEAR (view.getFocusArea().getWidth(), before.width, 1e-9);
+    EXPECT_NEAR (view.getFocusArea().getHeight(), before.height, 1e-9);
     area.getHorizontalBar().setCurrentRangeStart (0.9); // past the end: pinned
     EXPECT_TRUE (waitUntil (
         [&] { return view.getVisibleX().getEnd() == 1.0 && area.getTimeScale().getRange().getStart() == 0.75; }, 2000));
@@ -433,6 +446,15 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     EXPECT_NEAR (loop.getLoopArea().getEnd(), 0.75 + 0.25 * 0.6, 1e-4);
     juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // ms: the repaint
     saveArtifact (windowPicture (fixture), "main-window-spectral-editor.png");
+    // With auto-scroll on, a playhead that leaves the view brings the view along.
+    auto& playhead = fixture.content().getPlayhead();
+    playhead.setAutoScroll (true);
+    view.setVisibleArea ({ 0.0, 0.25 }, { 0.0, 1.0 });
+    playhead.setPosition (playhead.getTotalLength() / 2);
+    EXPECT_TRUE (view.getFocusArea().getVisibleX().contains (0.5)) << view.getFocusArea().getVisibleX().getStart();
+    playhead.setAutoScroll (false);
+    playhead.setPosition (0);
+    EXPECT_TRUE (view.getFocusArea().getVisibleX().contains (0.5));
 }
 
 TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndForth)
