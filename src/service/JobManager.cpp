@@ -267,9 +267,9 @@ bool JobManager::cancel (const juce::String& id)
         queue.erase (std::remove (queue.begin(), queue.end(), job), queue.end());
     }
 
-    const auto wasRunning = job->getState() == SeparationJob::State::running;
-    job->cancel();
-    if (! wasRunning)
+    // The state is read where it is changed: a worker that takes the job from queued to running
+    // in between either wins (and removes the folder itself once the engine stops) or finds it cancelled.
+    if (job->cancel() != SeparationJob::State::running)
         removeJobFolder (*job); // a running job's worker removes the folder when the engine has stopped
     return true;
 }

@@ -69,16 +69,18 @@ void SeparationJob::finish (std::vector<StemFile> stems)
     touch();
 }
 
-void SeparationJob::cancel()
+SeparationJob::State SeparationJob::cancel()
 {
     stopRequested = true;
     const std::lock_guard<std::mutex> guard (lock);
+    const auto previous = status.state;
     if (status.state != State::done)
     {
         status.state = State::cancelled;
         status.event = "Cancelled";
     }
     touch();
+    return previous;
 }
 
 void SeparationJob::setUploaded (const separation::SeparationRequest& decoded, juce::int64 bytes)

@@ -73,8 +73,9 @@ public:
     bool failFrom (State from, const juce::String& message);
     /** Ends a running job as done with its stems. */
     void finish (std::vector<StemFile> stems);
-    /** Marks the job cancelled; an engine working on it stops at its next check. */
-    void cancel();
+    /** Marks the job cancelled; an engine working on it stops at its next check. Returns the
+        state the job was in, read in the same step, so the caller knows whether a worker holds it. */
+    State cancel();
 
     void setUploaded (const separation::SeparationRequest& request, juce::int64 bytes);
     separation::SeparationRequest getRequest() const;

@@ -430,7 +430,9 @@ TEST (ServiceProtocol, CancelStopsTheEngineAndRemovesTheJob)
     const auto waitingFolder = service.getJobs().findJob (waiting.separationId)->getFolder();
     ASSERT_TRUE (runningFolder.isDirectory());
 
-    for (const auto& id : { running, queued, waiting.separationId })
+    // The queued job goes first: cancelling the running one frees the worker, which then rightly
+    // takes whatever is still queued.
+    for (const auto& id : { queued, waiting.separationId, running })
     {
         const auto res = service.makeClient()->Post (("/api/separation/cancel/" + id).toStdString());
         EXPECT_EQ (getStatus (res), 200);
@@ -448,9 +450,10 @@ TEST (ServiceProtocol, CancelStopsTheEngineAndRemovesTheJob)
     EXPECT_EQ (service.getEngine().getNumStarted(), 1); // the queued job never ran
     EXPECT_EQ (getStatus (service.upload (waiting.signedUrl, test::writeRequestFile (dir.get(), 1))), 404);
 
-    // The worker is free again.
+    // The worker is free again, and the next job it runs is the new one: the cancelled queued job is gone for good.
     service.getEngine().release();
     EXPECT_FALSE (service.waitUntilDone (startJob (service, dir.get(), 1)).error.has_value());
+    EXPECT_EQ (service.getEngine().getNumStarted(), 2);
 }
 
 TEST (ServiceProtocol, JobsAreRemovedWithTheirFoldersAfterTheirTimeToLive)
@@ -465,8 +468,9 @@ TEST (ServiceProtocol, JobsAreRemovedWithTheirFoldersAfterTheirTimeToLive)
     ASSERT_TRUE (service.getEngine().waitForStarted (1));
     const auto idleFolder = service.getJobs().findJob (idle.separationId)->getFolder();
 
-    // The idle job goes; the running one stays however long it runs.
-    for (int i = 0; i < 400 && service.getJobs().findJob (idle.separationId) != nullptr; ++i)
+    // The idle job goes; the running one stays however long it runs. The housekeeper drops the job
+    // first and removes its folder just after, outside the lock, so the wait covers both.
+    for (int i = 0; i < 400 && (service.getJobs().findJob (idle.separationId) != nullptr || idleFolder.exists()); ++i)
         juce::Thread::sleep (10);
     EXPECT_EQ (service.getJobs().findJob (idle.separationId), nullptr);
     EXPECT_FALSE (idleFolder.exists());
