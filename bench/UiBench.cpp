@@ -288,6 +288,20 @@ bool pumpUntil (const std::function<bool()>& condition, double timeoutMs)
     return true;
 }
 
+/** Starts the application with its window; nullptr when it never showed. */
+std::unique_ptr<TarnApplication> startApplication (const juce::File& work)
+{
+    ::setenv ("KALDER_HOME", work.getChildFile ("home").getFullPathName().toRawUTF8(), 1);
+    ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
+    juce::JUCEApplicationBase::createInstance = &noApplication;
+    auto app = std::make_unique<TarnApplication>();
+    app->initialise ({});
+    if (! pumpUntil ([&] { return app->getMainWindow() != nullptr; }, 10000))
+        return nullptr;
+    pumpUntil ([] { return false; }, 500); // ms: the window settles
+    return app;
+}
+
 int benchOpen (int runs, const juce::File& work)
 {
     const auto song = work.getChildFile ("five-minutes.wav");
@@ -324,15 +338,10 @@ int benchOpen (int runs, const juce::File& work)
     }
     juce::MessageManager::getInstance()->runDispatchLoopUntil (50); // ms: the tracks' posted updates
 
-    ::setenv ("KALDER_HOME", work.getChildFile ("home").getFullPathName().toRawUTF8(), 1);
-    ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
-    juce::JUCEApplicationBase::createInstance = &noApplication;
-    auto app = std::make_unique<TarnApplication>();
-    app->initialise ({});
-    if (! pumpUntil ([&] { return app->getMainWindow() != nullptr; }, 10000))
+    auto app = startApplication (work);
+    if (app == nullptr)
         return 1;
     auto& content = app->getMainWindow()->getContent();
-    pumpUntil ([] { return false; }, 500); // ms: the window settles
 
     double playableAt = 0.0;
     content.onMasterTrackChanged = [&, previous = content.onMasterTrackChanged] {
@@ -383,20 +392,6 @@ int benchOpen (int runs, const juce::File& work)
     std::printf ("  longest message-thread stall: median %.2f ms, max %.2f ms (target 50 ms)\n", s.median, s.max);
     return 0;
 }
-/** Starts the application with its window; nullptr when it never showed. */
-std::unique_ptr<TarnApplication> startApplication (const juce::File& work)
-{
-    ::setenv ("KALDER_HOME", work.getChildFile ("home").getFullPathName().toRawUTF8(), 1);
-    ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
-    juce::JUCEApplicationBase::createInstance = &noApplication;
-    auto app = std::make_unique<TarnApplication>();
-    app->initialise ({});
-    if (! pumpUntil ([&] { return app->getMainWindow() != nullptr; }, 10000))
-        return nullptr;
-    pumpUntil ([] { return false; }, 500); // ms: the window settles
-    return app;
-}
-
 int benchScroll (int steps, const juce::File& work)
 {
     const auto song = work.getChildFile ("five-minutes.wav");

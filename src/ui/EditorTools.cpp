@@ -255,12 +255,14 @@ void RectangleSelectTool::mouseUp (SpectrogramComponent& view, const juce::Mouse
         return;
     dragged.reset();
     ++overlayVersion;
-    auto* edits = editsOf (view);
-    if (edits == nullptr)
-        return;
-    const auto cells = cellsOf (view, snapped (view, e.mouseDownPosition, e.position, e.mods));
-    report (view,
-            edits->rectangleSelect (cells.getX(), cells.getY(), cells.getRight(), cells.getBottom(), modeFor (e.mods, false)));
+    if (auto* edits = editsOf (view))
+        report (view, commit (view, *edits, cellsOf (view, snapped (view, e.mouseDownPosition, e.position, e.mods)), e));
+}
+
+EditResult RectangleSelectTool::commit (SpectrogramComponent&, ManualEditManager& edits, juce::Rectangle<int> cells,
+                                        const juce::MouseEvent& e)
+{
+    return edits.rectangleSelect (cells.getX(), cells.getY(), cells.getRight(), cells.getBottom(), modeFor (e.mods, false));
 }
 
 void RectangleSelectTool::paintOverlay (SpectrogramComponent&, juce::Graphics& g)
@@ -300,20 +302,13 @@ void ThresholdSelectTool::mouseDrag (SpectrogramComponent& view, const juce::Mou
     RectangleSelectTool::mouseDrag (view, e);
 }
 
-void ThresholdSelectTool::mouseUp (SpectrogramComponent& view, const juce::MouseEvent& e)
+EditResult ThresholdSelectTool::commit (SpectrogramComponent& view, ManualEditManager& edits, juce::Rectangle<int> cells,
+                                        const juce::MouseEvent& e)
 {
-    if (! dragged.has_value())
-        return;
-    dragged.reset();
-    ++overlayVersion;
-    auto* edits = editsOf (view);
-    if (edits == nullptr)
-        return;
-    const auto cells = cellsOf (view, snapped (view, e.mouseDownPosition, e.position, e.mods));
     // The threshold counts down from the loudest level the image shows.
     const auto level = view.getSpectrogram().getColourMapping().maxLevel + (float) threshold->getDouble();
-    report (view, edits->thresholdSelect (cells.getX(), cells.getY(), cells.getRight(), cells.getBottom(), level, above,
-                                          modeFor (e.mods, false)));
+    return edits.thresholdSelect (cells.getX(), cells.getY(), cells.getRight(), cells.getBottom(), level, above,
+                                  modeFor (e.mods, false));
 }
 
 void ThresholdSelectTool::mouseWheelMove (SpectrogramComponent& view, const juce::MouseEvent& e,
@@ -550,27 +545,20 @@ void TransientSelectTool::clearPreview()
     ++overlayVersion;
 }
 
-void TransientSelectTool::mouseUp (SpectrogramComponent& view, const juce::MouseEvent& e)
+EditResult TransientSelectTool::commit (SpectrogramComponent& view, ManualEditManager& edits, juce::Rectangle<int> cells,
+                                        const juce::MouseEvent& e)
 {
-    if (! dragged.has_value())
-        return;
-    dragged.reset();
-    ++overlayVersion;
-    auto* edits = editsOf (view);
-    if (edits == nullptr)
-        return;
-    auto cells = cellsOf (view, snapped (view, e.mouseDownPosition, e.position, e.mods));
     if (e.position.getDistanceFrom (e.mouseDownPosition) < clickDistance)
     {
         // A click takes the transient the outline shows, over every frequency.
         waitForPreview (jobStopTimeoutMs);
         const auto shown = getPreview();
         if (shown.isEmpty())
-            return;
+            return EditResult::unchanged();
         cells = { shown.x1, 0, (int) shown.values.cols() - 1, juce::jmax (0, view.getSpectrogram().getImageHeight() - 1) };
     }
-    report (view, edits->transientSelect (cells.getX(), cells.getY(), cells.getRight(), cells.getBottom(),
-                                          (float) lowCut->getDouble(), modeFor (e.mods, false)));
+    return edits.transientSelect (cells.getX(), cells.getY(), cells.getRight(), cells.getBottom(), (float) lowCut->getDouble(),
+                                  modeFor (e.mods, false));
 }
 
 SelectionUpdate TransientSelectTool::getPreview() const

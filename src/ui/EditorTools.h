@@ -158,6 +158,10 @@ public:
     juce::String getCursorName (const juce::ModifierKeys& m) const override { return cursorFor (cursorBase, m); }
 
 protected:
+    /** The edit of a released rectangle, its cells (x1, y1) to (x2, y2) inclusive. */
+    virtual EditResult commit (SpectrogramComponent& view, ManualEditManager& edits, juce::Rectangle<int> cells,
+                               const juce::MouseEvent& release);
+
     /** The dragged rectangle in view pixels, after the snaps. */
     juce::Rectangle<float> snapped (SpectrogramComponent& view, juce::Point<float> a, juce::Point<float> b,
                                     const juce::ModifierKeys& mods) const;
@@ -182,13 +186,13 @@ public:
     juce::String getName() const override { return above ? "Threshold Select Above" : "Threshold Select Below"; }
     void select (SpectrogramComponent&) override;
     void mouseDrag (SpectrogramComponent&, const juce::MouseEvent&) override;
-    void mouseUp (SpectrogramComponent&, const juce::MouseEvent&) override;
     void mouseWheelMove (SpectrogramComponent&, const juce::MouseEvent&, const juce::MouseWheelDetails&) override;
 
     /** The overlay's colour: the colour map's colour of the threshold level. */
     juce::Colour getOverlayColour() const noexcept { return overlay; }
 
 private:
+    EditResult commit (SpectrogramComponent&, ManualEditManager&, juce::Rectangle<int> cells, const juce::MouseEvent&) override;
     void updateColour (SpectrogramComponent&);
 
     const bool above;
@@ -269,7 +273,6 @@ public:
     juce::String getName() const override { return "Transient Select"; }
     void deselect (SpectrogramComponent&) override { clearPreview(); }
     void mouseMove (SpectrogramComponent&, const juce::MouseEvent&) override;
-    void mouseUp (SpectrogramComponent&, const juce::MouseEvent&) override;
     void mouseExit (SpectrogramComponent&, const juce::MouseEvent&) override { clearPreview(); }
     void paintOverlay (SpectrogramComponent&, juce::Graphics&) override;
 
@@ -277,6 +280,7 @@ public:
     bool waitForPreview (int timeoutMs);
 
 private:
+    EditResult commit (SpectrogramComponent&, ManualEditManager&, juce::Rectangle<int> cells, const juce::MouseEvent&) override;
     void clearPreview();
 
     EditorToolParam* lowCut = nullptr;

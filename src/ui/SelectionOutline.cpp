@@ -114,16 +114,10 @@ juce::Path SelectionOutline::getPath() const
     return path;
 }
 
-bool SelectionOutline::waitUntilDone (int timeoutMs)
+bool SelectionOutline::isEmpty() const
 {
-    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
-    while (pool.getNumJobs() > 0)
-    {
-        if (juce::Time::getMillisecondCounter() >= deadline)
-            return false;
-        juce::Thread::sleep (1);
-    }
-    return true;
+    const std::lock_guard<std::mutex> sl (lock);
+    return path.isEmpty();
 }
 
 void SelectionOutline::paint (juce::Graphics& g, int phase, FocusArea::Rect focus, int width, int height) const

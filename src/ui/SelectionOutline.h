@@ -49,7 +49,7 @@ public:
     void paint (juce::Graphics& g, int phase, FocusArea::Rect focus, int width, int height) const;
 
     juce::Path getPath() const;
-    bool waitUntilDone (int timeoutMs);
+    bool isEmpty() const;
 
     /** The outline of a grid of cells (row-major, width x height): unit segments merged
         into runs along each row and column boundary. */

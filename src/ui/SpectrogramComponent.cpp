@@ -334,18 +334,21 @@ void SpectrogramComponent::timerCallback()
             fallBackToSoftware();
     }
     publishFrame();
-    // The outline follows the selection (whose changes make chunks again) and the view;
+    // The outline follows the store's edits (the selection's among them) and the view;
     // its dashes swap colours four times a second.
     constexpr int ticksPerPhase = refreshHz / 4;
-    if (spectrogram.getImageVersion() != outlineImageVersion || ! (focus->getRect() == outlineFocus)
-        || getBounds() != outlineBounds)
+    const auto track = spectrogram.getTrack();
+    auto* store = track != nullptr ? track->getAsig() : nullptr;
+    const auto edits = store != nullptr ? store->getEditGeneration() : 0;
+    if (store != outlineStore || edits != outlineEdits || ! (focus->getRect() == outlineFocus) || getBounds() != outlineBounds)
     {
-        outlineImageVersion = spectrogram.getImageVersion();
+        outlineStore = store;
+        outlineEdits = edits;
         outlineFocus = focus->getRect();
         outlineBounds = getBounds();
         requestOutline();
     }
-    if (++ticks % ticksPerPhase == 0 && ! outline.getPath().isEmpty())
+    if (++ticks % ticksPerPhase == 0 && ! outline.isEmpty())
     {
         outlinePhase = 1 - outlinePhase;
         repaint();

@@ -157,7 +157,8 @@ private:
     void requestOutline();
 
     SelectionOutline outline;
-    juce::uint64 outlineImageVersion = 0, shownOutline = 0;
+    const Asig* outlineStore = nullptr; // the store and edit generation the outline was asked for
+    juce::uint64 outlineEdits = 0, shownOutline = 0;
     FocusArea::Rect outlineFocus;
     juce::Rectangle<int> outlineBounds;
     int outlinePhase = 0, ticks = 0;
