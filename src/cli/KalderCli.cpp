@@ -3,9 +3,12 @@
 //   kalder-cli info IN
 //   kalder-cli bounce IN OUT [--gain G] [--pan P] [--start S --end E]
 //   kalder-cli edit IN OUT STEP... [--tracks-out DIR]
+//   kalder-cli separate IN MODULE OUTDIR [--param NAME=VALUE...] [--service URL --token T]
 //
 // A bounce opens IN as the master track, through the same decoding, analysis, masked
 // resynthesis and bounce as the application, and writes the mix to OUT in IN's format.
+#include "separation/NetworkManager.h"
+#include "separation/SeparationLauncher.h"
 #include "tracks/AudioFileDecoder.h"
 #include "tracks/EditScript.h"
 #include "tracks/MixerBounce.h"
@@ -14,6 +17,7 @@
 #include <juce_events/juce_events.h>
 
 #include <iostream>
+#include <optional>
 #include <unistd.h>
 
 using namespace kalder;
@@ -41,6 +45,14 @@ constexpr const char* usage = R"(usage:
       volume (end with deselect to hear the edits alone); after a freeze the frozen
       track is active and the mix plays it with its complement. The steps:
       kalder-cli edit --help
+  kalder-cli separate IN MODULE OUTDIR [--param NAME=VALUE...] [--service URL --token T]
+      opens IN as the master track, separates it with MODULE (vocals, all-vocals,
+      bass, drums, other, four-stems, pan) through the separation service and writes
+      each result as OUTDIR/<stem>.wav at IN's sample rate and bit depth. Without
+      --service it starts the separation service that comes with Kalder Pro
+      (KALDER_SEPARATION_URL and KALDER_SEPARATION_TOKEN also name one).
+        --param NAME=VALUE   a module parameter by its internal name (repeatable),
+                             e.g. --param reverbProcess=SeparateTrack --param nSources=4
   kalder-cli --help
 )";
 
@@ -273,6 +285,124 @@ int edit (const juce::StringArray& arguments)
     }
     return 0;
 }
+std::optional<separation::Module> moduleNamed (const juce::String& name)
+{
+    using separation::Module;
+    static const std::pair<const char*, Module> names[] = { { "vocals", Module::vocals }, { "all-vocals", Module::allVocals },
+                                                            { "bass", Module::bass },     { "drums", Module::drums },
+                                                            { "other", Module::other },   { "four-stems", Module::fourStems },
+                                                            { "pan", Module::pan } };
+    for (const auto& [text, module] : names)
+        if (name == text)
+            return module;
+    return std::nullopt;
+}
+
+int separate (const juce::StringArray& arguments)
+{
+    using namespace separation;
+    juce::StringArray args (arguments);
+    juce::StringArray params;
+    juce::String serviceUrl, token;
+    for (int i = 0; i < args.size();)
+    {
+        const auto option = args[i];
+        if (option == "--param" || option == "--service" || option == "--token")
+        {
+            if (i + 1 >= args.size())
+                return fail (option + " needs a value");
+            const auto value = args[i + 1];
+            if (option == "--param")
+                params.add (value);
+            else
+                (option == "--service" ? serviceUrl : token) = value;
+            args.removeRange (i, 2);
+            continue;
+        }
+        if (option.startsWith ("--"))
+            return fail ("unknown option " + option + "\n" + juce::String (usage));
+        ++i;
+    }
+    if (args.size() != 3)
+        return fail ("separate takes IN, MODULE and OUTDIR\n" + juce::String (usage));
+    const auto module = moduleNamed (args[1]);
+    if (! module.has_value())
+        return fail ("unknown module \"" + args[1] + "\" (vocals, all-vocals, bass, drums, other, four-stems, pan)");
+
+    auto settings = SeparatorSettings::getDefaultFor (*module);
+    for (const auto& p : params)
+    {
+        const auto name = p.upToFirstOccurrenceOf ("=", false, false).trim();
+        const auto value = p.fromFirstOccurrenceOf ("=", false, false).trim();
+        if (settings == nullptr || ! p.containsChar ('=') || ! settings->setValue (name, value))
+            return fail ("the module " + args[1] + " has no parameter " + name + " that takes \"" + value + "\"");
+    }
+
+    const auto cwd = juce::File::getCurrentWorkingDirectory();
+    const auto in = cwd.getChildFile (args[0]);
+    const auto outDir = cwd.getChildFile (args[2]);
+    if (outDir.existsAsFile())
+        return fail (outDir.getFullPathName() + " is a file, not a folder");
+
+    WorkFolder work;
+    auto result = juce::Result::ok();
+    DecodedAudioInfo decoded;
+    auto track = open (in, work, result, decoded);
+    if (track == nullptr)
+        return fail (result.getErrorMessage());
+
+    Mixer mixer;
+    mixer.setMasterTrack (track);
+    NetworkManager network;
+    if (serviceUrl.isNotEmpty())
+        if (auto r = network.useRemoteService ({ serviceUrl, token }); r.failed())
+            return fail (r.getErrorMessage());
+
+    SeparationLauncher launcher (mixer, network);
+    launcher.setWorkFolder (work.dir);
+    SeparationLauncher::Request request;
+    request.track = track;
+    request.module = *module;
+    request.settings = settings;
+
+    std::optional<SeparationLauncher::Outcome> outcome;
+    juce::String failure;
+    const auto refusal = launcher.start (
+        request, [&outcome] (const SeparationLauncher::Outcome& o) { outcome = o; }, &failure);
+    if (refusal != SeparationLauncher::Refusal::none)
+        return fail (juce::String (SeparationLauncher::failurePrefix)
+                     + (failure.isNotEmpty()
+                            ? failure
+                            : juce::String ("the track cannot be separated (") + juce::String ((int) refusal) + ")"));
+
+    auto tracker = network.getSeparations().getFirst();
+    juce::String shown;
+    while (! outcome.has_value())
+    {
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (100);
+        if (tracker != nullptr)
+            if (const auto label = tracker->getLabel(); label != shown)
+                std::cerr << "kalder-cli: " << (shown = label) << std::endl;
+    }
+    if (outcome->result.failed())
+        return fail (outcome->getMessage());
+
+    if (! outDir.createDirectory())
+        return fail ("Cannot make the folder " + outDir.getFullPathName());
+    juce::StringArray stems;
+    for (const auto& name : outcome->tracker->getOutputOrder())
+        if (name.endsWithIgnoreCase (".wav"))
+            stems.add (name);
+    for (int i = 0; i < outcome->children.size() && i < stems.size(); ++i)
+    {
+        const auto target = outDir.getChildFile (stems[i]);
+        // The child's own file: the separated audio at the source's rate and bit depth.
+        if (! outcome->children[i]->getAudioFile().copyFileTo (target))
+            return fail ("Cannot write " + target.getFullPathName() + " (is the disk full?)");
+        std::cout << target.getFullPathName() << std::endl;
+    }
+    return 0;
+}
 } // namespace
 
 int main (int argc, char** argv)
@@ -296,5 +426,7 @@ int main (int argc, char** argv)
         return bounce (args);
     if (command == "edit")
         return edit (args);
+    if (command == "separate")
+        return separate (args);
     return fail ("unknown command \"" + command + "\"\n" + juce::String (usage));
 }

@@ -7,7 +7,8 @@ namespace kalder::separation
 
 namespace
 {
-    const char* const unexpectedError = "An unexpected error occurred.";
+    // The texts the user reads, as they have always been worded.
+    const char* const unexpectedError = ServiceAnswers::unexpectedErrorText;
 
     juce::var makeObject()
     {
@@ -80,9 +81,12 @@ juce::var ServiceAnswers::makeProgressAnswer (const Progress& progress)
     o->setProperty ("event", progress.event);
     o->setProperty ("state", progress.state);
     o->setProperty ("done", progress.done);
-    o->setProperty ("error", progress.error.has_value());
+    // "error" appears only on a failure: a client takes any "error" member as one.
     if (progress.error.has_value())
+    {
+        o->setProperty ("error", true);
         o->setProperty ("message", *progress.error);
+    }
     return answer;
 }
 
@@ -100,7 +104,6 @@ juce::var ServiceAnswers::makeOutputFilesAnswer (const juce::Array<OutputFile>& 
 
     auto answer = makeObject();
     answer.getDynamicObject()->setProperty ("errorCode", 0);
-    answer.getDynamicObject()->setProperty ("error", false);
     answer.getDynamicObject()->setProperty ("outputFiles", list);
     return answer;
 }
@@ -175,7 +178,8 @@ juce::Result ServiceAnswers::readOutputFilesAnswer (const juce::String& body, ju
     juce::var answer;
     if (auto r = parseAnswer (body, answer); r.failed())
         return r;
-    if (isErrorFlagSet (answer.getProperty ("errorCode", {})) || isErrorFlagSet (answer.getProperty ("error", {})))
+    // Any "error" member fails the list, whatever its value.
+    if (isErrorFlagSet (answer.getProperty ("errorCode", {})) || answer.hasProperty ("error"))
         return juce::Result::fail (messageOf (answer, "message"));
 
     const auto* list = answer.getProperty ("outputFiles", {}).getArray();

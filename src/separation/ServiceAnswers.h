@@ -14,7 +14,9 @@ namespace kalder::separation
 
     Every error answer has the same shape whatever the request: "errorCode" 1,
     "error" true, and the message under both "message" and "Message" (the create
-    answer is read under "Message", the others under "message").
+    answer is read under "Message", the others under "message"). A success answer
+    has "errorCode" 0 and no "error" member: clients take any "error" member of the
+    output-file list as a failure.
 
     Threading: stateless; any thread.
 */
@@ -24,6 +26,10 @@ public:
     /** The most a client reads of an answer, and how deep it lets it nest. */
     static constexpr int maxAnswerBytes = 1 << 20;
     static constexpr int maxAnswerDepth = 16;
+
+    /** The message of a failed request whose answer names none (spelt as users have
+        always read it). */
+    static constexpr const char* unexpectedErrorText = "An unexpected error occured.";
 
     struct CreateResult
     {

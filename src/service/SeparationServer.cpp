@@ -668,7 +668,6 @@ void SeparationServer::handleLatestVersion (const httplib::Request& req, httplib
 
     auto body = juce::var (new juce::DynamicObject());
     body.getDynamicObject()->setProperty ("errorCode", 0);
-    body.getDynamicObject()->setProperty ("error", false);
     body.getDynamicObject()->setProperty ("object", object);
     answer (res, 200, body);
 }
@@ -695,7 +694,6 @@ void SeparationServer::handleVersionDownload (const httplib::Request& req, httpl
                                                                  + signer.makeQuery ("GET", "release/" + name.toStdString()));
         auto body = juce::var (new juce::DynamicObject());
         body.getDynamicObject()->setProperty ("errorCode", 0);
-        body.getDynamicObject()->setProperty ("error", false);
         body.getDynamicObject()->setProperty ("object", object);
         answer (res, 200, body);
         return;

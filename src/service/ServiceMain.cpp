@@ -98,6 +98,9 @@ int main (int argc, char** argv)
     }
 
     printLine (std::cout, server.getBaseUrl());
+    if (! ServiceOptions::isLoopbackAddress (options.host))
+        printLine (std::cerr, "kalder-separationd: WARNING: listening on " + options.host
+                                  + " over plain HTTP: the access token and the audio travel in clear text");
     printLine (std::cerr, "kalder-separationd " KALDER_SERVICE_VERSION ": data in " + options.dataDirectory.getFullPathName()
                               + ", token in " + options.tokenFile.getFullPathName());
 

@@ -25,6 +25,12 @@ juce::File ServiceOptions::getDefaultDataDirectory()
         .getChildFile ("service");
 }
 
+bool ServiceOptions::isLoopbackAddress (const juce::String& host)
+{
+    const auto h = host.trim().toLowerCase();
+    return h == "localhost" || h == "::1" || h.startsWith ("127.");
+}
+
 juce::String ServiceOptions::getUsage()
 {
     return "usage: kalder-separationd [options]\n"
@@ -41,6 +47,8 @@ juce::String ServiceOptions::getUsage()
            "  --max-upload-mb N     largest request file accepted, in MiB (default 2048)\n"
            "  --job-ttl SECONDS     a separation is removed this long after its last change (default 3600)\n"
            "  --url-lifetime SECONDS  how long signed URLs stay valid (default 900)\n"
+           "  --allow-clear-text-network\n"
+           "                        listen on a --host that is not loopback (plain HTTP: use an HTTPS proxy)\n"
            "  --help                show this text\n"
            "\n"
            "The first line printed is the service's base URL.\n";
@@ -61,6 +69,11 @@ juce::Result ServiceOptions::parse (const juce::StringArray& arguments, ServiceO
         if (name == "--help" || name == "-h")
         {
             options.showHelp = true;
+            continue;
+        }
+        if (name == "--allow-clear-text-network")
+        {
+            options.allowClearTextNetwork = true;
             continue;
         }
         if (! name.startsWith ("--"))
@@ -148,6 +161,13 @@ juce::Result ServiceOptions::parse (const juce::StringArray& arguments, ServiceO
             return juce::Result::fail ("Unknown option " + name);
         }
     }
+
+    // Plain HTTP carries the token and the audio in clear text: off this machine only when asked.
+    if (! isLoopbackAddress (options.host) && ! options.allowClearTextNetwork)
+        return juce::Result::fail ("--host " + options.host
+                                   + " would serve the token and the audio in clear text to the network; the service speaks "
+                                     "plain HTTP, so put it behind an HTTPS proxy and give --allow-clear-text-network to listen "
+                                     "beyond this machine");
 
     if (! tokenGiven)
         options.tokenFile = options.dataDirectory.getChildFile ("token");

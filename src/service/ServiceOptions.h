@@ -25,6 +25,8 @@ struct ServiceOptions
     int jobTtlSeconds = 3600;
     int urlLifetimeSeconds = 900;
     bool showHelp = false;
+    /** Whether a non-loopback --host was explicitly accepted (plain HTTP on the network). */
+    bool allowClearTextNetwork = false;
 
     /** Reads the arguments (without the program name); fails with a message naming
         the first unknown option or out-of-range value. */
@@ -35,6 +37,8 @@ struct ServiceOptions
     static juce::File getDefaultDataDirectory();
 
     static juce::String getUsage();
+
+    static bool isLoopbackAddress (const juce::String& host);
 };
 
 } // namespace kalder::service

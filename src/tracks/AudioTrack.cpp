@@ -1,5 +1,7 @@
 #include "AudioTrack.h"
+
 #include "WavParsedAudio.h"
+#include "separation/SeparationTracker.h"
 
 #include "appcore/SettingsManager.h"
 
@@ -321,6 +323,21 @@ juce::Result AudioTrack::silenceFrames (juce::Range<int> blocks)
 bool AudioTrack::isPlayable() const
 {
     return getContent()->audio != nullptr && renderedFile.existsAsFile();
+}
+
+void AudioTrack::setSeparationTracker (juce::ReferenceCountedObjectPtr<SeparationTracker> tracker)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (tracker == separationTracker)
+        return;
+    separationTracker = std::move (tracker);
+    if (separationTracker != nullptr)
+        listeners.call ([this] (Listener& l) { l.audioTrackSeparationStarted (this, separationTracker); });
+}
+
+juce::ReferenceCountedObjectPtr<SeparationTracker> AudioTrack::getSeparationTracker() const
+{
+    return separationTracker;
 }
 
 bool AudioTrack::hasEdits() const

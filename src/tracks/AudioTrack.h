@@ -14,7 +14,11 @@
 namespace kalder
 {
 
-class SeparationTracker;
+namespace separation
+{
+    class SeparationTracker;
+}
+using SeparationTracker = separation::SeparationTracker;
 
 class EditResult;
 class ManualEditManager;
@@ -242,6 +246,11 @@ public:
         virtual void audioTrackSeparationProgressed (float progress, Ptr track) = 0;
     };
 
+    /** Attaches the separation that works on the track (null detaches it); the
+        listeners hear audioTrackSeparationStarted() for a new one. Message thread. */
+    void setSeparationTracker (juce::ReferenceCountedObjectPtr<SeparationTracker> tracker);
+    juce::ReferenceCountedObjectPtr<SeparationTracker> getSeparationTracker() const;
+
     void addListener (Listener* l) { listeners.add (l); }
     void removeListener (Listener* l) { listeners.remove (l); }
 
@@ -283,6 +292,7 @@ private:
     std::atomic<bool> storeReady { false };
     std::atomic<bool> locked { false };
     std::atomic<float> separationProgress { 0.0f };
+    juce::ReferenceCountedObjectPtr<SeparationTracker> separationTracker;
     AudioTrack* parentTrack = nullptr;
     std::atomic<float> volume { 1.0f };
     std::atomic<bool> soloed { false }, muted { false };

@@ -49,7 +49,7 @@ TEST (ServiceAnswers, ClientReadsErrorsAndObjectsByTheProtocolsRules)
     // An error's message is "Message" for create, "message" for the others.
     EXPECT_EQ (ServiceAnswers::readCreateAnswer ("{\"errorCode\":3,\"Message\":\"no\"}", created).getErrorMessage(), "no");
     EXPECT_EQ (ServiceAnswers::readCreateAnswer ("{\"errorCode\":true,\"message\":\"no\"}", created).getErrorMessage(),
-               "An unexpected error occurred.");
+               "An unexpected error occured.");
     juce::String id;
     EXPECT_EQ (ServiceAnswers::readStartAnswer ("{\"errorCode\":1,\"message\":\"late\"}", id).getErrorMessage(), "late");
 
@@ -80,4 +80,15 @@ TEST (ServiceAnswers, ClientReadsErrorsAndObjectsByTheProtocolsRules)
     EXPECT_TRUE (
         ServiceAnswers::readOutputFilesAnswer ("{\"outputFiles\":[{\"name\":\"\",\"signedUrl\":\"u\"}]}", files).failed());
     EXPECT_EQ (ServiceAnswers::readOutputFilesAnswer (error, files).getErrorMessage(), "Boom");
+
+    // Successes carry no "error" member, since the client fails a list on any "error" member.
+    ServiceAnswers::OutputFile vocals { "vocals.wav", "http://x/d", 4 };
+    const auto list = ServiceAnswers::toJson (ServiceAnswers::makeOutputFilesAnswer ({ vocals }));
+    const auto running = ServiceAnswers::toJson (ServiceAnswers::makeProgressAnswer ({}));
+    EXPECT_FALSE (list.contains ("\"error\"") || running.contains ("\"error\""));
+    ASSERT_TRUE (ServiceAnswers::readOutputFilesAnswer (list, files).wasOk());
+    EXPECT_EQ (files.size(), 1);
+    EXPECT_TRUE (ServiceAnswers::readOutputFilesAnswer (list.replace ("{", "{\"error\":false,"), files).failed());
+    ASSERT_TRUE (ServiceAnswers::readProgressAnswer (running, read).wasOk());
+    EXPECT_FALSE (read.error.has_value());
 }

@@ -269,7 +269,9 @@ TEST (ServiceLimits, OptionsHaveSafeDefaultsAndBounds)
                                                             { "--job-ttl", "-5" },
                                                             { "--port" },
                                                             { "--colour", "red" },
+                                                            { "--host", "0.0.0.0" }, // clear text to the network, unasked
                                                             { "stray" } })
         EXPECT_TRUE (service::ServiceOptions::parse (bad, options).failed()) << bad.joinIntoString (" ");
     EXPECT_EQ (service::ServiceOptions::parse ({ "--colour" }, options).getErrorMessage(), "Unknown option --colour");
+    EXPECT_TRUE (service::ServiceOptions::parse ({ "--host", "0.0.0.0", "--allow-clear-text-network" }, options).wasOk());
 }
