@@ -52,6 +52,8 @@ public:
 
     bool isRunning() const;
     bool hasBeenRestarted() const noexcept { return restarts > 0; }
+    /** The service's process id, or -1. */
+    int getProcessId() const { return isRunning() ? pid : -1; }
 
     ServiceEndpoint getEndpoint() const;
 

@@ -38,7 +38,9 @@ juce::Result NetworkManager::useRemoteService (const ServiceEndpoint& endpoint)
     if (endpoint.token.trim().isEmpty())
         return juce::Result::fail ("Give the access token of the separation service");
     const juce::ScopedLock sl (endpointLock);
-    remote = { url, endpoint.token.trim() };
+    remote = endpoint;
+    remote.baseUrl = url;
+    remote.token = endpoint.token.trim();
     embeddedChosen = false;
     return juce::Result::ok();
 }
@@ -98,6 +100,7 @@ juce::Result NetworkManager::separate (SeparationTracker::Ptr tracker, bool lega
         return juce::Result::fail ("Too many separations are waiting");
     if (auto r = prepareService(); r.failed())
         return r;
+    localDied = false;
 
     endedCallbacks[tracker.get()] = std::move (onEnded);
     juce::WeakReference<NetworkManager> self (this);

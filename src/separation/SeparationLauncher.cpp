@@ -55,10 +55,7 @@ juce::String SeparationLauncher::Outcome::getMessage() const
     return result.wasOk() ? juce::String() : juce::String (failurePrefix) + result.getErrorMessage();
 }
 
-SeparationLauncher::SeparationLauncher (Mixer& m, NetworkManager& n) : mixer (m), network (n)
-{
-    workFolder = DirectoryManager::getWorkingSubDir ("separations");
-}
+SeparationLauncher::SeparationLauncher (Mixer& m, NetworkManager& n) : mixer (m), network (n) {}
 
 SeparationLauncher::~SeparationLauncher()
 {
@@ -108,6 +105,8 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
         settings = stored->makeCopy(); // later changes in the settings do not reach a running separation
     }
 
+    if (workFolder == juce::File())
+        workFolder = DirectoryManager::getWorkingSubDir ("separations");
     const auto folder = workFolder.getNonexistentChildFile ("separation-", {}, false);
     if (! folder.createDirectory())
     {

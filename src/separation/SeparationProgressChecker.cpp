@@ -101,8 +101,9 @@ juce::ThreadPoolJob::JobStatus SeparationProgressChecker::runJob()
     const bool cancelled = stopping();
     if (cancelled)
         result = juce::Result::fail ("Cancelled");
-    if (result.failed() && separationId.isNotEmpty())
-        client.cancel (separationId); // the service frees the job and its folder; best effort
+    // Failed or done, the service has no more use for the job: it drops it and its folder (best effort).
+    if (separationId.isNotEmpty())
+        client.cancel (separationId);
 
     publish (true);
     juce::MessageManager::callAsync ([t = tracker, s = shared, result, cancelled, ended = onEnded] {

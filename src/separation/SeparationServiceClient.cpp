@@ -53,7 +53,7 @@ HttpClient::Request SeparationServiceClient::makeRequest (const juce::String& me
     r.headers.add ("Authorization: " + endpoint.token);
     r.maxAnswerBytes = ServiceAnswers::maxAnswerBytes;
     r.connectTimeoutMs = 10000;
-    r.totalTimeoutMs = 30000; // an answer that trickles in ends here
+    r.totalTimeoutMs = endpoint.answerTimeoutMs; // an answer that trickles in ends here
     return r;
 }
 
@@ -275,7 +275,7 @@ juce::Result SeparationServiceClient::cancel (const juce::String& separationId)
 {
     auto request = makeRequest ("POST", "api/separation/cancel/" + juce::URL::addEscapeChars (separationId, false));
     request.connectTimeoutMs = 3000;
-    request.totalTimeoutMs = 5000;
+    request.totalTimeoutMs = juce::jmin (5000, endpoint.answerTimeoutMs);
     const auto response = HttpClient::perform (request);
     juce::String body;
     return readAnswer (response, "message", body);

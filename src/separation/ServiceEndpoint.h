@@ -21,6 +21,9 @@ struct ServiceEndpoint
 {
     juce::String baseUrl;
     juce::String token;
+    /** How long an answer of the protocol (not a file transfer) may take, from the
+        request to its last byte: a server that says nothing or trickles ends here. */
+    int answerTimeoutMs = 30000;
 
     bool isValid() const { return check (baseUrl).wasOk(); }
 
