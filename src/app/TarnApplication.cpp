@@ -104,8 +104,13 @@ void TarnApplication::initialise (const juce::String& commandLine)
     juce::LookAndFeel::setDefaultLookAndFeel (&lookAndFeel);
     alerts.setPresenter (&presenter);
 
-    settings = std::make_unique<SettingsManager> (DirectoryManager::getSettingsFile());
+    auto defaults = SettingsManager::createDefaultSettings();
+    separation::SeparationSettings::addDefaults (defaults);
+    settings = std::make_unique<SettingsManager> (DirectoryManager::getSettingsFile(), defaults);
     settingsInstance = std::make_unique<SettingsManager::ScopedInstance> (*settings);
+    // Values no module offers (an edited or older file) go back to their defaults.
+    if (! separation::SeparationSettings::sanitise (*settings).isEmpty())
+        settings->groupChanged (SettingsIds::separation);
 
     startCommandLine = commandLine;
     triggerAsyncUpdate();
@@ -122,6 +127,14 @@ void TarnApplication::handleAsyncUpdate()
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), mixer, alerts, commandManager);
     undoAccessor.setMixer (&mixer);
     edits = std::make_unique<EditCommands> (mixer, alerts, undoAccessor, [this] { commandManager.commandStatusChanged(); });
+    network = std::make_unique<separation::NetworkManager>();
+    network->setRemoteSource ([] { return separation::SeparationSettings::getRemoteService (SettingsManager::getInstance()); });
+    launcher = std::make_unique<separation::SeparationLauncher> (mixer, *network);
+    separations = std::make_unique<SeparationCommands> (mixer, alerts, *launcher);
+    mainWindow->getContent().getTrackList().onCancelSeparation = [this] (AudioTrack::Ptr track) {
+        if (network != nullptr && track != nullptr)
+            network->cancel (track->getSeparationTracker());
+    };
     commandManager.registerAllCommandsForTarget (this);
     mainWindow->setVisible (true);
     mainWindow->toFront (true);
@@ -166,16 +179,23 @@ void TarnApplication::shutdown()
 {
     cancelPendingUpdate();
     forwarder.reset();
+    // Separations stop (the service is told), then the embedded service stops.
+    separations.reset();
+    if (network != nullptr)
+        network->cancelSeparations();
+    launcher.reset();
+    network.reset();
     edits.reset();
     undoAccessor.setMixer (nullptr);
     mainWindow.reset();
 
-    // Until projects are saved, a track's working files end with the session.
-    if (auto master = mixer.getMasterTrack())
+    // Until projects are saved, the tracks' working files end with the session.
+    const auto tracks = mixer.getAllTracks();
+    mixer.setMasterTrack (nullptr);
+    for (auto* track : tracks)
     {
-        mixer.setMasterTrack (nullptr);
-        const auto folder = master->getAudioFile().getParentDirectory();
-        master->deleteFiles();
+        const auto folder = track->getAudioFile().getParentDirectory();
+        track->deleteFiles();
         if (folder.isAChildOf (DirectoryManager::getTempDir()))
             folder.deleteRecursively();
     }
@@ -286,6 +306,8 @@ bool TarnApplication::perform (const InvocationInfo& info)
 
     if (edits != nullptr && EditCommands::handles (entry->command))
         return edits->perform (entry->command);
+    if (separations != nullptr && SeparationCommands::handles (entry->command))
+        return separations->perform (entry->command, mainWindow.get());
 
     auto& content = mainWindow->getContent();
     switch (entry->command)

@@ -4,6 +4,7 @@
 #include "EditCommands.h"
 #include "InstanceForwarder.h"
 #include "MainWindow.h"
+#include "SeparationCommands.h"
 #include "appcore/AlertManager.h"
 #include "appcore/ApplicationTree.h"
 #include "appcore/SettingsManager.h"
@@ -75,6 +76,10 @@ public:
     /** The spectral edit commands, once start-up has finished. */
     EditCommands* getEditCommands() const noexcept { return edits.get(); }
 
+    /** The separation commands and the separations they start, once start-up has finished. */
+    SeparationCommands* getSeparationCommands() const noexcept { return separations.get(); }
+    separation::NetworkManager* getNetworkManager() const noexcept { return network.get(); }
+
     /** The main window, once start-up has finished. */
     MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
 
@@ -108,6 +113,9 @@ private:
     KalderLookAndFeel lookAndFeel;
     std::unique_ptr<MainWindow> mainWindow;
     std::unique_ptr<EditCommands> edits;
+    std::unique_ptr<separation::NetworkManager> network;
+    std::unique_ptr<separation::SeparationLauncher> launcher;
+    std::unique_ptr<SeparationCommands> separations;
     std::unique_ptr<InstanceForwarder> forwarder;
     juce::String startCommandLine;
     std::function<void()> quitAction;

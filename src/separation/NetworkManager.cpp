@@ -68,6 +68,18 @@ juce::Result NetworkManager::prepareService()
         current = env;
         return juce::Result::ok();
     }
+    if (remoteSource != nullptr)
+    {
+        if (const auto chosen = remoteSource(); chosen.baseUrl.isNotEmpty())
+        {
+            if (auto r = useRemoteService (chosen); r.failed())
+                return r;
+        }
+        else
+        {
+            useEmbeddedService();
+        }
+    }
     if (! isUsingEmbeddedService())
     {
         const juce::ScopedLock sl (endpointLock);

@@ -42,6 +42,10 @@ public:
 
     /** Uses a remote service from now on (refused for a URL that is not allowed). */
     juce::Result useRemoteService (const ServiceEndpoint& endpoint);
+    /** Where the user's choice of service is read at each separation (the settings);
+        an endpoint with an empty URL means the embedded service. */
+    void setRemoteSource (std::function<ServiceEndpoint()> source) { remoteSource = std::move (source); }
+
     /** Back to the embedded service. */
     void useEmbeddedService();
     bool isUsingEmbeddedService() const;
@@ -73,6 +77,7 @@ private:
     ServiceEndpoint getEnvironmentEndpoint() const;
 
     std::unique_ptr<LocalSeparationService> local;
+    std::function<ServiceEndpoint()> remoteSource;
     mutable juce::CriticalSection endpointLock;
     ServiceEndpoint remote, current;
     bool embeddedChosen = true;

@@ -1,6 +1,9 @@
 #include "SeparatorSettings.h"
 
+#include "appcore/DirectoryManager.h"
 #include "appcore/SettingsManager.h"
+
+#include <sys/stat.h>
 
 namespace kalder::separation
 {
@@ -23,6 +26,8 @@ namespace
     /** The modules with settings, in the order "reset to defaults" visits them. */
     constexpr Module resetOrder[] = { Module::vocals, Module::pan,       Module::drums,
                                       Module::bass,   Module::allVocals, Module::fourStems };
+
+    const juce::Identifier serviceGroup { "separationService" }, remoteKey { "remote" }, urlKey { "url" };
 
     juce::DynamicObject* getSeparationGroup (SettingsManager& settings)
     {
@@ -264,6 +269,64 @@ void SeparationSettings::addDefaults (juce::var& defaults)
     for (auto module : resetOrder)
         group->setProperty (SeparatorSettings::getModuleKey (module),
                             juce::var (SeparatorSettings::getDefaultFor (module).get()));
+
+    auto* service = new juce::DynamicObject();
+    service->setProperty (remoteKey, false);
+    service->setProperty (urlKey, juce::String());
+    root->setProperty (serviceGroup, juce::var (service));
+}
+
+juce::File SeparationSettings::getTokenFile()
+{
+    return DirectoryManager::getUserAppDataDir().getChildFile ("separation-service-token");
+}
+
+bool SeparationSettings::isRemoteServiceChosen (SettingsManager& settings)
+{
+    auto* group = settings.getGroup (serviceGroup);
+    return group != nullptr && (bool) group->getProperty (remoteKey);
+}
+
+ServiceEndpoint SeparationSettings::getRemoteService (SettingsManager& settings)
+{
+    ServiceEndpoint e;
+    auto* group = settings.getGroup (serviceGroup);
+    if (group == nullptr || ! (bool) group->getProperty (remoteKey))
+        return e;
+    e.baseUrl = group->getProperty (urlKey).toString();
+    e.token = getTokenFile().loadFileAsString().trim();
+    return e;
+}
+
+juce::Result SeparationSettings::setRemoteService (SettingsManager& settings, bool useRemote, const juce::String& url,
+                                                   const juce::String& token)
+{
+    auto* group = settings.getGroup (serviceGroup);
+    if (group == nullptr)
+        return juce::Result::fail ("The settings have no place for the separation service");
+    if (useRemote)
+    {
+        if (auto r = ServiceEndpoint::check (ServiceEndpoint::normalise (url)); r.failed())
+            return r;
+        if (token.trim().isEmpty())
+            return juce::Result::fail ("Give the access token of the separation service");
+        const auto file = getTokenFile();
+        juce::TemporaryFile temp (file);
+        // Only the user may read it, from its first byte on.
+        bool written = temp.getFile().create().wasOk() && ::chmod (temp.getFile().getFullPathName().toRawUTF8(), 0600) == 0;
+        if (written)
+        {
+            juce::FileOutputStream out (temp.getFile());
+            written = out.openedOk() && out.writeText (token.trim(), false, false, nullptr);
+            out.flush();
+            written = written && out.getStatus().wasOk();
+        }
+        if (! written || ! temp.overwriteTargetFileWithTemporary())
+            return juce::Result::fail ("Cannot store the token in " + file.getFullPathName());
+    }
+    group->setProperty (remoteKey, useRemote);
+    group->setProperty (urlKey, useRemote ? ServiceEndpoint::normalise (url) : juce::String());
+    return settings.groupChanged (serviceGroup);
 }
 
 juce::StringArray SeparationSettings::sanitise (SettingsManager& settings)

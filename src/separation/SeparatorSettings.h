@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ParameterCodes.h"
+#include "ServiceEndpoint.h"
 
 #include <juce_core/juce_core.h>
 
@@ -196,6 +197,16 @@ public:
         through the setters, so the stored module objects keep their identity. Nothing
         happens without a "separation" group. Saves and tells the listeners. */
     static void resetToDefaults (SettingsManager& settings);
+
+    /** The service the user chose in the settings: "separationService" holds "remote"
+        (bool) and "url"; the token is kept apart, in a file only the user can read
+        (getTokenFile()). Without a remote choice, the endpoint's URL is empty. */
+    static ServiceEndpoint getRemoteService (SettingsManager& settings);
+    /** Stores the choice (the token only when useRemote); refuses a URL that is not allowed. */
+    static juce::Result setRemoteService (SettingsManager& settings, bool useRemote, const juce::String& url,
+                                          const juce::String& token);
+    static bool isRemoteServiceChosen (SettingsManager& settings);
+    static juce::File getTokenFile();
 
     /** The stored settings object of a module; a default one when the settings hold
         none; null for "other", which has no settings. */

@@ -1,6 +1,8 @@
 #include "SettingsComponent.h"
 #include "KalderLookAndFeel.h"
 
+#include "separation/SeparatorSettings.h"
+
 namespace kalder
 {
 
@@ -41,6 +43,9 @@ namespace
 class SettingsComponent::Page : public juce::Component
 {
 public:
+    /** Rows whose controls take the rest of the line, after labels of this width. */
+    void setWideRows (int labelPixels) { wideLabelWidth = labelPixels; }
+
     void addRow (const juce::String& text, juce::Component& control)
     {
         auto* label = labels.add (new juce::Label ({}, text));
@@ -68,6 +73,12 @@ public:
         {
             auto row = area.removeFromTop (rowHeight);
             area.removeFromTop (margin / 2);
+            if (wideLabelWidth > 0)
+            {
+                labels[i]->setBounds (row.removeFromLeft (wideLabelWidth));
+                controls[i]->setBounds (row);
+                continue;
+            }
             labels[i]->setBounds (row.removeFromLeft (juce::jmin (labelWidth, row.getWidth() * 2 / 3)));
             controls[i]->setBounds (row.removeFromLeft (juce::jmin (controlWidth, row.getWidth())));
         }
@@ -78,12 +89,47 @@ private:
     juce::OwnedArray<juce::Label> labels;
     juce::Array<juce::Component*> controls;
     juce::Label help;
+    int wideLabelWidth = 0;
 };
 
 //==============================================================================
 SettingsComponent::SettingsComponent (SettingsManager& s)
-    : settings (s), generalPage (std::make_unique<Page>()), playbackPage (std::make_unique<Page>())
+    : settings (s),
+      generalPage (std::make_unique<Page>()),
+      playbackPage (std::make_unique<Page>()),
+      separationPage (std::make_unique<Page>())
 {
+    remoteService.setComponentID ("remoteService");
+    remoteService.setButtonText ("Use a separation service on another machine");
+    remoteService.onClick = [this] {
+        serviceUrl.setEnabled (remoteService.getToggleState());
+        serviceToken.setEnabled (remoteService.getToggleState());
+        if (! remoteService.getToggleState())
+            applyService();
+    };
+    serviceUrl.setComponentID ("serviceUrl");
+    serviceUrl.setTextToShowWhenEmpty ("https://separation.example.com/", Palette::dimText);
+    serviceToken.setComponentID ("serviceToken");
+    serviceToken.setPasswordCharacter ((juce::juce_wchar) 0x2022);
+    serviceToken.setTextToShowWhenEmpty ("access token", Palette::dimText);
+    applyServiceButton.setComponentID ("applyService");
+    applyServiceButton.setButtonText ("Use this service");
+    applyServiceButton.onClick = [this] { applyService(); };
+    resetSeparation.setComponentID ("resetSeparation");
+    resetSeparation.setButtonText ("Reset separation settings to defaults");
+    resetSeparation.onClick = [this] {
+        separation::SeparationSettings::resetToDefaults (settings);
+        status.setText ("Every separation module is back at its defaults.", juce::dontSendNotification);
+    };
+    separationPage->setWideRows (110);
+    separationPage->addRow ("Service:", remoteService);
+    separationPage->addRow ("Address:", serviceUrl);
+    separationPage->addRow ("Token:", serviceToken);
+    separationPage->addRow ({}, applyServiceButton);
+    separationPage->addRow ("Modules:", resetSeparation);
+    separationPage->setHelp ("Without a service of your own, Kalder Pro separates on this machine with the service it brings "
+                             "along. Another machine's service must be reached over HTTPS.");
+
     defaultEditor.setComponentID ("defaultEditor");
     fillChoices (defaultEditor, SettingsIds::getDefaultEditorChoices());
     defaultEditor.onChange = [this] { report (settings.setDefaultEditor (defaultEditor.getText())); };
@@ -109,6 +155,7 @@ SettingsComponent::SettingsComponent (SettingsManager& s)
     pages.setOutline (0);
     pages.addTab ("General", Palette::panel, generalPage.get(), false);
     pages.addTab ("Playback", Palette::panel, playbackPage.get(), false);
+    pages.addTab ("Separation", Palette::panel, separationPage.get(), false);
     addAndMakeVisible (pages);
 
     status.setComponentID ("status");
@@ -138,6 +185,25 @@ void SettingsComponent::updateFromSettings()
     selectChoice (playbackMode, SettingsIds::getPlaybackModeChoices(), settings.getPlaybackMode());
     lowQualityWarning.setToggleState (settings.getLowQualityWarning(), juce::dontSendNotification);
     autoScroll.setToggleState (settings.getAutoScroll(), juce::dontSendNotification);
+    const bool remote = separation::SeparationSettings::isRemoteServiceChosen (settings);
+    remoteService.setToggleState (remote, juce::dontSendNotification);
+    serviceUrl.setEnabled (remote);
+    serviceToken.setEnabled (remote);
+    if (remote && ! serviceUrl.hasKeyboardFocus (true))
+        serviceUrl.setText (separation::SeparationSettings::getRemoteService (settings).baseUrl, false);
+}
+
+void SettingsComponent::applyService()
+{
+    auto result = separation::SeparationSettings::setRemoteService (settings, remoteService.getToggleState(),
+                                                                    serviceUrl.getText(), serviceToken.getText());
+    if (result.wasOk() && onServiceChanged != nullptr)
+        result = onServiceChanged();
+    status.setText (result.wasOk()
+                        ? (remoteService.getToggleState() ? "Separations go to " + serviceUrl.getText().trim() + " from now on."
+                                                          : juce::String ("Separations run on this machine."))
+                        : result.getErrorMessage(),
+                    juce::dontSendNotification);
 }
 
 void SettingsComponent::report (const juce::Result& result)

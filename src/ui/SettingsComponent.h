@@ -33,6 +33,10 @@ public:
     explicit SettingsComponent (SettingsManager& settings);
     ~SettingsComponent() override;
 
+    /** Told when the user chose another separation service (the settings already hold
+        it); the result is shown. */
+    std::function<juce::Result()> onServiceChanged;
+
     /** The status line's text: empty while every change was stored. */
     juce::String getStatusText() const { return status.getText(); }
 
@@ -45,6 +49,7 @@ private:
     void settingChanged (const juce::Identifier& group, const juce::Identifier& key) override;
     void updateFromSettings();
     void report (const juce::Result& result);
+    void applyService();
 
     SettingsManager& settings;
 
@@ -52,7 +57,11 @@ private:
     juce::ToggleButton lowQualityWarning, autoScroll;
     juce::Label status;
 
-    std::unique_ptr<Page> generalPage, playbackPage;
+    juce::ToggleButton remoteService;
+    juce::TextEditor serviceUrl, serviceToken;
+    juce::TextButton applyServiceButton, resetSeparation;
+
+    std::unique_ptr<Page> generalPage, playbackPage, separationPage;
     juce::TabbedComponent pages { juce::TabbedButtonBar::TabsAtTop };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SettingsComponent)

@@ -1,5 +1,7 @@
 #include "TrackListComponent.h"
+
 #include "KalderLookAndFeel.h"
+#include "separation/SeparationTracker.h"
 
 namespace kalder
 {
@@ -20,15 +22,33 @@ namespace
     constexpr float volumeWidth = 196.0f, minVolumeWidth = 116.0f;
     constexpr float panWidth = 90.0f, minPanWidth = 50.0f;
     constexpr float analysisWidth = 200.0f, minAnalysisWidth = 110.0f;
+    constexpr float separationWidth = 280.0f;
+    constexpr int cancelWidth = 60;
 } // namespace
 
 //==============================================================================
 /** One track's controls. */
-class TrackListComponent::Row : public juce::Component, private juce::ValueTree::Listener
+class TrackListComponent::Row :
+    public juce::Component,
+    private juce::ValueTree::Listener,
+    private AudioTrack::Listener,
+    private juce::Timer
 {
 public:
     explicit Row (AudioTrack::Ptr t) : track (std::move (t))
     {
+        separation.setComponentID ("separation");
+        separation.setColour (juce::ProgressBar::foregroundColourId, Palette::accent);
+        addChildComponent (separation);
+        cancelSeparation.setComponentID ("cancelSeparation");
+        cancelSeparation.setButtonText ("Cancel");
+        cancelSeparation.setTooltip ("Cancel the separation");
+        cancelSeparation.onClick = [this] {
+            if (onCancelSeparation)
+                onCancelSeparation();
+        };
+        addChildComponent (cancelSeparation);
+
         nameLabel.setComponentID ("name");
         nameLabel.setText (track->getName(), juce::dontSendNotification);
         nameLabel.setColour (juce::Label::textColourId, Palette::text);
@@ -75,9 +95,21 @@ public:
 
         updateFromTrack();
         track->getTree().addListener (this);
+        track->addListener (this);
+        updateSeparation();
     }
 
-    ~Row() override { track->getTree().removeListener (this); }
+    ~Row() override
+    {
+        track->removeListener (this);
+        track->getTree().removeListener (this);
+    }
+
+    /** Called when the user cancels the track's separation. */
+    std::function<void()> onCancelSeparation;
+
+    /** The separation's label as the row shows it, empty while none runs. */
+    juce::String getShownSeparation() const { return separation.isVisible() ? separationText : juce::String(); }
 
     AudioTrack* getTrack() const noexcept { return track.get(); }
 
@@ -116,6 +148,11 @@ public:
         add (pan, panWidth, minPanWidth);
         if (analysis.isVisible())
             add (analysis, analysisWidth, minAnalysisWidth);
+        if (separation.isVisible())
+        {
+            add (separation, separationWidth, minAnalysisWidth);
+            add (cancelSeparation, (float) cancelWidth, (float) cancelWidth);
+        }
 
         auto area = getLocalBounds().reduced (gap, 0);
         area.removeFromLeft (swatchWidth + gap);
@@ -138,6 +175,40 @@ public:
 
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override { updateFromTrack(); }
+
+    void audioTrackSeparationStarted (AudioTrack::Ptr, const juce::ReferenceCountedObjectPtr<SeparationTracker>&) override
+    {
+        updateSeparation();
+    }
+    void audioTrackSeparationProgressed (float, AudioTrack::Ptr) override { updateSeparation(); }
+    void timerCallback() override { updateSeparation(); }
+
+    /** The running separation's stage, progress and time left, with its cancel button. */
+    void updateSeparation()
+    {
+        auto tracker = track->getSeparationTracker();
+        const bool running = tracker != nullptr && track->isBusy();
+        if (running)
+        {
+            separationProgress = juce::jlimit (0.0, 1.0, (double) track->getSeparationProgress());
+            const auto left = tracker->getTimeLeftText();
+            separationText = tracker->getStatus() == separation::SeparationTracker::Status::waiting
+                                 ? juce::String ("Separation: waiting for the one before")
+                                 : tracker->getLabel() + (left.isNotEmpty() ? ", " + left : juce::String());
+            separation.setTextToDisplay (separationText);
+            separation.setTooltip (separationText);
+        }
+        if (running != separation.isVisible())
+        {
+            separation.setVisible (running);
+            cancelSeparation.setVisible (running);
+            resized();
+        }
+        if (running && ! isTimerRunning())
+            startTimer (250);
+        else if (! running)
+            stopTimer();
+    }
 
     void updateFromTrack()
     {
@@ -171,6 +242,10 @@ private:
     juce::TextButton solo, mute;
     double analysisProgress = 0.0; // read by the progress bar on its timer
     juce::ProgressBar analysis { analysisProgress };
+    double separationProgress = 0.0;
+    juce::String separationText;
+    juce::ProgressBar separation { separationProgress };
+    juce::TextButton cancelSeparation;
 };
 
 //==============================================================================
@@ -205,6 +280,10 @@ void TrackListComponent::refresh()
                 found = i;
         auto* row = kept.add (found >= 0 ? rows.removeAndReturn (found) : new Row (track));
         row->onActivate = [this, t = AudioTrack::Ptr (track)] { mixer.setActiveTrack (t); };
+        row->onCancelSeparation = [this, t = AudioTrack::Ptr (track)] {
+            if (onCancelSeparation)
+                onCancelSeparation (t);
+        };
         row->repaint(); // the active track may have changed
     }
     rows.clear();
@@ -227,6 +306,12 @@ std::optional<double> TrackListComponent::getShownAnalysisProgress (int index) c
     if (row == nullptr || ! row->isShowingAnalysis())
         return std::nullopt;
     return row->getShownAnalysisProgress();
+}
+
+juce::String TrackListComponent::getShownSeparation (int index) const
+{
+    auto* row = rows[index];
+    return row != nullptr ? row->getShownSeparation() : juce::String();
 }
 
 float TrackListComponent::decibelsToGain (double decibels) noexcept

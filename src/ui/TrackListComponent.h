@@ -12,7 +12,8 @@ namespace kalder
 /**
     The list of the mixer's tracks, one row each: colour, name, volume, pan, solo and
     mute, and while the track's store is being analysed, a bar that shows how far the
-    analysis got ("TrackAsigProgress"). The controls write the track's settings (its
+    analysis got ("TrackAsigProgress"); while a separation works on the track, a bar
+    with its stage, its progress and the time left, and a "Cancel" button. The controls write the track's settings (its
     "TRACK" tree) and follow the tree, so a change made elsewhere shows here too.
 
     A row lays its controls out on one line; when the row is narrow (a small window,
@@ -47,6 +48,13 @@ public:
     /** The analysis progress (0 to 1) that the row at index shows, or nothing while
         the row shows none (its track is analysed, or there is no such row). */
     std::optional<double> getShownAnalysisProgress (int index) const;
+
+    /** What the row at index shows of its track's separation ("Separation: uploading
+        45%", ...), empty while none runs. */
+    juce::String getShownSeparation (int index) const;
+
+    /** Called when the user presses a row's "Cancel" beside its separation. */
+    std::function<void (AudioTrack::Ptr)> onCancelSeparation;
 
     /** The gain of a volume slider position in dB (0 at the bottom of the range). */
     static float decibelsToGain (double decibels) noexcept;

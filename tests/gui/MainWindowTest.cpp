@@ -733,3 +733,52 @@ TEST (MainWindow, EveryToolOfThePanelWorksThroughTheView)
             }
     EXPECT_EQ (view.getTool (EditorTool::Type::wand).getCursorName (M::shiftModifier), juce::String ("magicWandCursorPlus"));
 }
+
+TEST (MainWindow, TheSeparationDialogStartsASeparationTheRowFollowsItAndCancelLeavesNothing)
+{
+    TemporaryDirectory songs;
+    const auto song = writeSong (songs.get(), "song.wav", makeTwoLevelSong());
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("song"));
+    auto& mixer = fixture.app().getMixer();
+    auto& list = fixture.content().getTrackList();
+    auto* commands = fixture.app().getSeparationCommands();
+    ASSERT_NE (commands, nullptr);
+    std::optional<separation::SeparationLauncher::Outcome> outcome;
+    commands->onEnded = [&outcome] (const separation::SeparationLauncher::Outcome& o) { outcome = o; };
+
+    auto startFromTheDialog = [&] (Command command) {
+        outcome.reset();
+        if (! fixture.invoke (command) || ! waitUntil ([&] { return commands->getDialog() != nullptr; }, 5000))
+            return false;
+        auto* start = dynamic_cast<juce::Button*> (findDescendant (*commands->getDialog(), "start"));
+        if (start == nullptr)
+            return false;
+        start->triggerClick();
+        return waitUntil ([&] { return commands->getDialog() == nullptr; }, 5000);
+    };
+
+    // The drum dialog, as it opens, on the active track: the service the application brings along does the work.
+    ASSERT_TRUE (startFromTheDialog (Command::drumSeparation));
+    ASSERT_TRUE (waitUntil ([&] { return list.getShownSeparation (0).startsWith ("Separation: "); }, 5000));
+    ASSERT_TRUE (waitUntil ([&] { return outcome.has_value(); }, 60000));
+    ASSERT_TRUE (outcome->result.wasOk()) << outcome->getMessage();
+    ASSERT_EQ (list.getNumRows(), 3);
+    EXPECT_EQ (mixer.getAllTracks()[1]->getName(), "Drums");
+    EXPECT_EQ (mixer.getAllTracks()[2]->getName(), "Pitched");
+    EXPECT_TRUE (waitUntil ([&] { return list.getShownSeparation (0).isEmpty(); }, 2000)) << "the row lets go when it ends";
+
+    // A second one, cancelled from its row: nothing it made stays, the track is free again.
+    const auto work = DirectoryManager::getWorkingSubDir ("separations");
+    ASSERT_TRUE (startFromTheDialog (Command::bassSeparation));
+    auto* cancel = dynamic_cast<juce::Button*> (findDescendant (*list.getRow (0), "cancelSeparation"));
+    ASSERT_NE (cancel, nullptr);
+    ASSERT_TRUE (waitUntil ([&] { return cancel->isShowing() || outcome.has_value(); }, 5000));
+    cancel->triggerClick();
+    ASSERT_TRUE (waitUntil ([&] { return outcome.has_value(); }, 30000));
+    EXPECT_TRUE (outcome->wasCancelled()) << outcome->getMessage();
+    EXPECT_EQ (list.getNumRows(), 3);
+    EXPECT_FALSE (mixer.getMasterTrack()->isBusy());
+    EXPECT_TRUE (work.findChildFiles (juce::File::findFilesAndDirectories, false).isEmpty());
+    EXPECT_EQ (findModalWindow ("Separation"), nullptr) << "a cancel is not an error";
+}
