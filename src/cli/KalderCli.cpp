@@ -360,6 +360,7 @@ int separate (const juce::StringArray& arguments)
 
     SeparationLauncher launcher (mixer, network);
     launcher.setWorkFolder (work.dir);
+    launcher.setAnalyseChildren (false); // only their files are wanted
     SeparationLauncher::Request request;
     request.track = track;
     request.module = *module;

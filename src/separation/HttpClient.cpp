@@ -21,7 +21,7 @@ namespace
         const HttpClient::Request& request;
         HttpClient::Response& response;
         std::string answer;
-        std::unique_ptr<juce::FileInputStream> bodyIn;
+        std::unique_ptr<juce::InputStream> bodyIn;
         std::unique_ptr<juce::FileOutputStream> answerOut;
         size_t bodyOffset = 0;
         bool tooLarge = false, writeFailed = false;
@@ -101,6 +101,7 @@ HttpClient::Response HttpClient::perform (const Request& request)
     curl_easy_setopt (c, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt (c, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt (c, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt (c, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt (c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt (c, CURLOPT_SSL_VERIFYHOST, 2L);
     curl_easy_setopt (c, CURLOPT_CONNECTTIMEOUT_MS, (long) request.connectTimeoutMs);
@@ -124,8 +125,8 @@ HttpClient::Response HttpClient::perform (const Request& request)
         juce::int64 size = (juce::int64) request.body.getSize();
         if (request.bodyFile != juce::File())
         {
-            t.bodyIn = std::make_unique<juce::FileInputStream> (request.bodyFile);
-            if (! t.bodyIn->openedOk())
+            t.bodyIn = std::make_unique<juce::BufferedInputStream> (new juce::FileInputStream (request.bodyFile), 1 << 20, true);
+            if (! request.bodyFile.existsAsFile())
             {
                 response.transportError = "Cannot read " + request.bodyFile.getFullPathName();
                 return response;
@@ -149,7 +150,8 @@ HttpClient::Response HttpClient::perform (const Request& request)
 
     if (request.answerFile != juce::File())
     {
-        t.answerOut = std::make_unique<juce::FileOutputStream> (request.answerFile);
+        t.answerOut = std::make_unique<juce::FileOutputStream> (request.answerFile, 1 << 20);
+        curl_easy_setopt (c, CURLOPT_BUFFERSIZE, 512L * 1024L); // large files: fewer, larger writes
         if (! t.answerOut->openedOk() || ! t.answerOut->setPosition (0) || ! t.answerOut->truncate().wasOk())
         {
             response.transportError = "Cannot write " + request.answerFile.getFullPathName();

@@ -187,11 +187,13 @@ bool SeparationFinishedJob::stemsAddUp (const SeparationTracker& tracker)
 }
 
 //==============================================================================
-void SeparationFinishedJob::start (Mixer& mixer, SeparationTracker::Ptr tracker, AudioTrack::Ptr track, DoneCallback onDone)
+void SeparationFinishedJob::start (Mixer& mixer, SeparationTracker::Ptr tracker, AudioTrack::Ptr track, DoneCallback onDone,
+                                   bool analyseChildren)
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    mixer.getJobPool().addJob (new SeparationFinishedJob (mixer, std::move (tracker), std::move (track), std::move (onDone)),
-                               true);
+    auto* job = new SeparationFinishedJob (mixer, std::move (tracker), std::move (track), std::move (onDone));
+    job->analyseChildren = analyseChildren;
+    mixer.getJobPool().addJob (job, true);
 }
 
 SeparationFinishedJob::SeparationFinishedJob (Mixer& m, SeparationTracker::Ptr t, AudioTrack::Ptr tr, DoneCallback done)
@@ -239,6 +241,17 @@ juce::Result SeparationFinishedJob::importStem (const juce::String& name, const 
     result.folders.add (folder);
     const auto rendered = folder.getChildFile (dataName + AudioTrack::renderedFileSuffix);
 
+    // A stem of the whole track that is already in the track's format is taken as it is.
+    const bool asItIs = context.isWholeTrack() && reader->lengthInSamples == numSamples && (int) reader->bitsPerSample == bits
+                        && reader->usesFloatingPointData == (bits == 32);
+    if (asItIs)
+    {
+        reader.reset();
+        if (! file.moveFileTo (rendered))
+            return juce::Result::fail ("Cannot write " + rendered.getFullPathName() + " (is the disk full?)");
+        progressChanged (1.0f, nullptr);
+    }
+    else
     {
         juce::TemporaryFile temp (rendered);
         auto stream = std::make_unique<juce::FileOutputStream> (temp.getFile());
@@ -267,6 +280,7 @@ juce::Result SeparationFinishedJob::importStem (const juce::String& name, const 
                     reader->read (&block, (int) (wanted.getStart() - start), (int) available, from, true, true);
             }
             MixerBounce::roundToIntegerGrid (block, 0, n, writer->isFloatingPoint() ? 32 : bits);
+            progressChanged ((float) (start + n) / (float) juce::jmax ((juce::int64) 1, numSamples), nullptr);
             if (! writer->writeFromAudioSampleBuffer (block, 0, n))
                 return juce::Result::fail ("Cannot write " + rendered.getFullPathName() + " (is the disk full?)");
         }
@@ -281,14 +295,8 @@ juce::Result SeparationFinishedJob::importStem (const juce::String& name, const 
         return juce::Result::fail (error);
     AudioTrack::Ptr child = new AudioTrack (trackName, AudioTrack::OriginId::separation);
     result.children.add (child);
+    // It plays from its audio at once; its store is analysed afterwards, in the background.
     auto r = child->setAudio (std::move (parsed), folder, dataName, bits, rendered);
-    if (r.wasOk())
-    {
-        Progress::Ptr analysis = new Progress();
-        analysis->addListener (this);
-        r = child->generateAsig (analysis);
-        analysis->removeListener (this);
-    }
     if (r.failed())
         return r;
     child->setParentTrack (track.get());
@@ -315,31 +323,38 @@ juce::ThreadPoolJob::JobStatus SeparationFinishedJob::runJob()
     for (stemIndex = 0; stemIndex < stems.size() && result->outcome.wasOk(); ++stemIndex)
         result->outcome = importStem (stems[stemIndex], tracker->getOutputFiles()[stems[stemIndex]], *result);
 
-    juce::MessageManager::callAsync ([result, weakMixer = mixer, t = tracker, track = track, done = onDone] {
-        auto* m = weakMixer.get();
-        if (result->outcome.wasOk() && (m == nullptr || ! m->getAllTracks().contains (track.get())))
-            result->outcome = juce::Result::fail ("The separated track is no longer in the project");
-        juce::ReferenceCountedArray<AudioTrack> children;
-        if (result->outcome.wasOk())
-        {
-            const bool mute = t->getContext().isWholeTrack() && stemsAddUp (*t);
-            auto& history = UndoManagerAccessor::getInstance().getApplicationUndoManager();
-            history.beginNewTransaction ("Separation");
-            if (history.perform (new SeparationImportAction (*m, track, result->children, mute)))
+    // The request and the downloads are no longer needed; hundreds of megabytes go here, not on the message thread.
+    tracker->removeFiles();
+
+    juce::MessageManager::callAsync (
+        [result, weakMixer = mixer, t = tracker, track = track, done = onDone, analyse = analyseChildren] {
+            auto* m = weakMixer.get();
+            if (result->outcome.wasOk() && (m == nullptr || ! m->getAllTracks().contains (track.get())))
+                result->outcome = juce::Result::fail ("The separated track is no longer in the project");
+            juce::ReferenceCountedArray<AudioTrack> children;
+            if (result->outcome.wasOk())
             {
-                children = result->children;
-                result->children.clear();
-                result->folders.clear(); // the children own them now
+                const bool mute = t->getContext().isWholeTrack() && stemsAddUp (*t);
+                auto& history = UndoManagerAccessor::getInstance().getApplicationUndoManager();
+                history.beginNewTransaction ("Separation");
+                if (history.perform (new SeparationImportAction (*m, track, result->children, mute)))
+                {
+                    if (analyse)
+                        for (auto* child : result->children)
+                            child->setEditorToDefault(); // starts its analysis when the editor needs one
+                    children = result->children;
+                    result->children.clear();
+                    result->folders.clear(); // the children own them now
+                }
+                else
+                {
+                    result->outcome = juce::Result::fail ("The separated tracks could not be added");
+                }
             }
-            else
-            {
-                result->outcome = juce::Result::fail ("The separated tracks could not be added");
-            }
-        }
-        result->discard();
-        if (done != nullptr)
-            done (result->outcome, children);
-    });
+            result->discard();
+            if (done != nullptr)
+                done (result->outcome, children);
+        });
     return jobHasFinished;
 }
 

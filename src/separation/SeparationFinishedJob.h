@@ -25,10 +25,11 @@ namespace kalder::separation
     count; it is placed at the context's origin, cut to the separated range (the
     padding dropped), padded with silence where it falls short, and written at the
     track's bit depth as the child's own audio file, through a temporary file, a
-    block at a time. ".mtx" and ".vtr" outputs (masks and per-frame data) are checked
+    block at a time. A child plays from that file at once; its store is analysed
+    afterwards in the background, as for an opened file. ".mtx" and ".vtr" outputs (masks and per-frame data) are checked
     for size and kept out of the track list: no module of our service makes them.
 
-    When every child is analysed, on the message thread: they go right after the
+    When every child's file is written, on the message thread: they go right after the
     separated track, with its volume and pan; after a separation of the whole track
     whose stems add up to it, the track is muted so the children play in its place.
     The whole import is one undo step of the application's history ("Separation"):
@@ -44,7 +45,10 @@ class SeparationFinishedJob : public juce::ThreadPoolJob, private Progress::List
 public:
     using DoneCallback = std::function<void (juce::Result, juce::ReferenceCountedArray<AudioTrack> children)>;
 
-    static void start (Mixer& mixer, SeparationTracker::Ptr tracker, AudioTrack::Ptr track, DoneCallback onDone);
+    /** analyseChildren: the children take their default editor, which analyses their
+        stores in the background (a command-line run that only writes files skips it). */
+    static void start (Mixer& mixer, SeparationTracker::Ptr tracker, AudioTrack::Ptr track, DoneCallback onDone,
+                       bool analyseChildren = true);
 
     /** The child's name for a stem of a module ("Vocals", "Track", "Source 2", ...). */
     static juce::String getTrackName (Module module, const juce::String& outputName);
@@ -68,6 +72,7 @@ private:
     DoneCallback onDone;
     juce::File dataRoot;
     int stemIndex = 0, numStems = 1;
+    bool analyseChildren = true;
 
     JUCE_DECLARE_NON_COPYABLE (SeparationFinishedJob)
 };

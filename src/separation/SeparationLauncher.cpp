@@ -15,13 +15,13 @@ namespace
 {
     constexpr int writeBlock = 1 << 16;
 
-    /** Writes samples [range) of the audio as a lossless file: FLAC for up to 24 bits,
-        WAV float beyond, a block at a time. */
-    juce::Result writeAudio (const ParsedAudio& audio, juce::Range<juce::int64> range, int bits, const juce::File& target,
-                             const SeparationServiceClient::StopCheck& stop)
+    /** Writes samples [range) of the audio as a lossless file, a block at a time: FLAC
+        (16 or 24 bits) or WAV (16, 24 or 32-bit float). */
+    juce::Result writeAudio (const ParsedAudio& audio, juce::Range<juce::int64> range, int bits, bool flac,
+                             const juce::File& target, const SeparationServiceClient::StopCheck& stop)
     {
-        const bool flac = bits <= 24;
-        bits = flac ? (bits <= 16 ? 16 : 24) : 32;
+        bits = bits <= 16 ? 16 : (bits <= 24 ? 24 : 32);
+        flac = flac && bits <= 24;
         juce::FlacAudioFormat flacFormat;
         juce::WavAudioFormat wavFormat;
         juce::AudioFormat& format = flac ? static_cast<juce::AudioFormat&> (flacFormat) : wavFormat;
@@ -135,11 +135,25 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
     const auto module = (int) request.module;
     const auto values = settings != nullptr ? settings->getParameterValues() : juce::NamedValueSet();
     const auto requestFile = tracker->getRequestFile();
-    auto writer = [content, range, bits, module, values, requestFile] (const SeparationServiceClient::StopCheck& stop) {
+    // FLAC halves what goes over a network; to the service on this machine WAV costs nothing to encode.
+    const bool compress = ! network.isUsingEmbeddedService() && bits <= 24;
+    // The whole track, uncompressed: its own audio file goes as it is.
+    const auto ownFile = ! compress && tracker->getContext().isWholeTrack() ? track->getAudioFile() : juce::File();
+    auto writer = [content, range, bits, module, values, requestFile, compress,
+                   ownFile] (const SeparationServiceClient::StopCheck& stop) {
         if (content == nullptr || content->audio == nullptr)
             return juce::Result::fail ("The track has no audio");
-        const auto audioFile = requestFile.getSiblingFile ("audio").withFileExtension (bits <= 24 ? "flac" : "wav");
-        if (auto r = writeAudio (*content->audio, range, bits, audioFile, stop); r.failed())
+        if (ownFile.existsAsFile())
+        {
+            RequestFileWriter request (module, module);
+            if (auto r = request.addParameters (values); r.failed())
+                return r;
+            if (request.writeWithAudioFile (requestFile, ownFile).wasOk())
+                return juce::Result::ok();
+            // Not a file the request can carry as it is: encoded below instead.
+        }
+        const auto audioFile = requestFile.getSiblingFile ("audio").withFileExtension (compress ? "flac" : "wav");
+        if (auto r = writeAudio (*content->audio, range, bits, compress, audioFile, stop); r.failed())
             return r;
         RequestFileWriter request (module, module);
         if (auto r = request.addParameters (values); r.failed())
@@ -170,7 +184,8 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
                     l->finish ({ t, track, imported, children }, onEnded);
                 else
                     track->separationProgressed (0.0f);
-            });
+            },
+            launcher->analyseChildren);
     };
 
     if (auto r = network.separate (tracker, false, writer, ended); r.failed())

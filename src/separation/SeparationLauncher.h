@@ -81,6 +81,10 @@ public:
     /** The folder where the jobs' folders are made. */
     void setWorkFolder (const juce::File& folder) { workFolder = folder; }
 
+    /** Whether the children's stores are analysed after an import (the default); a
+        run that only writes the children's files turns it off. */
+    void setAnalyseChildren (bool shouldAnalyse) noexcept { analyseChildren = shouldAnalyse; }
+
     /** Called for every separation that ends (after the start's own callback). */
     std::function<void (const Outcome&)> onAnyEnded;
 
@@ -91,6 +95,7 @@ private:
     Mixer& mixer;
     NetworkManager& network;
     juce::File workFolder;
+    bool analyseChildren = true;
     juce::ReferenceCountedArray<SeparationTracker> following;
 
     JUCE_DECLARE_WEAK_REFERENCEABLE (SeparationLauncher)

@@ -105,11 +105,11 @@ juce::ThreadPoolJob::JobStatus SeparationProgressChecker::runJob()
     if (separationId.isNotEmpty())
         client.cancel (separationId);
 
+    if (result.failed())
+        tracker->removeFiles(); // nothing partial stays behind
     publish (true);
     juce::MessageManager::callAsync ([t = tracker, s = shared, result, cancelled, ended = onEnded] {
         s->copyInto (*t);
-        if (result.failed())
-            t->removeFiles(); // nothing partial stays behind
         t->setStatus (result.wasOk() ? SeparationTracker::Status::finished
                                      : (cancelled ? SeparationTracker::Status::cancelled : SeparationTracker::Status::failed),
                       result.failed() ? result.getErrorMessage() : juce::String());
@@ -126,9 +126,12 @@ juce::Result SeparationProgressChecker::uploadAndStartSeparation (SeparationServ
         const std::lock_guard<std::mutex> guard (shared->lock);
         shared->event = {};
     }
-    if (auto r = client.create (legacy, created, {}, [this] { return stopping(); }); r.failed())
+    // A create is not cut short: once the service has made the separation, it must hear of a cancel.
+    if (auto r = client.create (legacy, created); r.failed())
         return r;
     separationId = created.separationId;
+    if (stopping())
+        return juce::Result::fail ("Cancelled");
 
     const auto requestFile = tracker->getRequestFile();
     auto r = client.upload (

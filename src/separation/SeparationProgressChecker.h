@@ -34,7 +34,7 @@ namespace kalder::separation
 class SeparationProgressChecker : public juce::ThreadPoolJob
 {
 public:
-    static constexpr int pollIntervalMs = 500;
+    static constexpr int pollIntervalMs = 200;
     static constexpr int stallSeconds = 600;
     static constexpr int pollFailuresAllowed = 10;
 

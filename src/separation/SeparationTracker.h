@@ -105,8 +105,9 @@ public:
         from the pace of its progress so far; empty before it can tell. */
     juce::String getTimeLeftText();
 
-    /** Message thread: removes the job folder (request and downloads) once nothing
-        needs them; also done when the tracker goes. */
+    /** Removes the job folder (request and downloads) once nothing needs them; also
+        done when the tracker goes. Any thread (the jobs do it, so that deleting large
+        files never stalls the message thread). */
     void removeFiles();
 
 private:
