@@ -613,5 +613,21 @@ TEST (SeparationClient, TheEmbeddedServiceSeparatesIntoChildTracksThatAddUpToThe
     ASSERT_EQ (bench.start (Module::drums), SeparationLauncher::Refusal::none) << bench.failure;
     ASSERT_TRUE (bench.waitForEnd());
     EXPECT_TRUE (bench.outcome->result.wasOk()) << bench.outcome->getMessage();
+
+    // The version check and download, into a folder of its own (never a fixed name in a shared one).
+    ASSERT_TRUE (serviceFolder.get().getChildFile ("releases").createDirectory());
+    ASSERT_TRUE (serviceFolder.get().getChildFile ("releases/KP-1.3.0-linux.zip").replaceWithText ("release"));
+    SeparationServiceClient client (bench.network.getEndpoint());
+    SeparationServiceClient::VersionInfo latest;
+    ASSERT_TRUE (client.getLatestVersion ("1.0.0", latest).wasOk());
+    EXPECT_EQ (latest.version, "1.3.0");
+    EXPECT_TRUE (latest.newer);
+    juce::File archive;
+    ASSERT_TRUE (client.downloadVersion ("1.3.0", bench.work, archive).wasOk());
+    EXPECT_EQ (archive.getFileName(), "tempVersion.zip");
+    EXPECT_TRUE (archive.getParentDirectory().isAChildOf (bench.work));
+    EXPECT_EQ (archive.loadFileAsString(), "release");
+    EXPECT_EQ (client.downloadVersion ("9.9.9", bench.work, archive).getErrorMessage(),
+               "There is no release 9.9.9 of KP for linux (404)");
 }
 #endif
