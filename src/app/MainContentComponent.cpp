@@ -78,6 +78,17 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     addChildComponent (editHistory);
     editHistory.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
     addAndMakeVisible (trackList);
+    // A track's own menu: what the Track menu offers for it.
+    trackList.onContextMenu = [this] (AudioTrack::Ptr) {
+        juce::PopupMenu menu;
+        menu.addSectionHeader ("Apply Separation");
+        for (auto c : { Command::fourStemSeparation, Command::vocalSeparation, Command::bassSeparation, Command::drumSeparation,
+                        Command::otherSeparation, Command::panSeparation })
+            menu.addCommandItem (&commands, static_cast<juce::CommandID> (c));
+        menu.addSeparator();
+        menu.addCommandItem (&commands, static_cast<juce::CommandID> (Command::exportCurrentTrack));
+        menu.showMenuAsync (juce::PopupMenu::Options().withMousePosition());
+    };
 
     loop.addListener (this);
     playhead.setAutoScroll (SettingsManager::getInstance().getAutoScroll());

@@ -2,6 +2,7 @@
 
 #include "RequestFileWriter.h"
 #include "SeparationFinishedJob.h"
+#include "appcore/ApplicationTree.h"
 #include "appcore/DirectoryManager.h"
 #include "appcore/SettingsManager.h"
 #include "tracks/Mixer.h"
@@ -200,6 +201,7 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
     track->setSeparationTracker (tracker);
     mixer.getTree().setProperty (MixerIds::separation, track->getName(), nullptr);
     following.add (tracker);
+    ApplicationTree::getInstance().enableFlags (ApplicationTree::separationRunning);
     startTimerHz (5);
     return Refusal::none;
 }
@@ -212,7 +214,10 @@ void SeparationLauncher::finish (Outcome outcome, EndedCallback onEnded)
     if (outcome.track->getSeparationTracker() == outcome.tracker)
         outcome.track->setSeparationTracker (nullptr);
     if (following.isEmpty())
+    {
         mixer.getTree().setProperty (MixerIds::separation, juce::String(), nullptr);
+        ApplicationTree::getInstance().disableFlags (ApplicationTree::separationRunning);
+    }
     outcome.tracker->removeFiles();
     if (onEnded != nullptr)
         onEnded (outcome);

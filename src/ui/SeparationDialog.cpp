@@ -113,6 +113,9 @@ void SeparationDialog::buildParameters()
         // Stereo smoothing of the vocal module is a settings-page matter.
         if (param == nullptr || ! param->isShownInDialog())
             continue;
+        // The vocal mode is the choice of the radio buttons above.
+        if (vocalSettings != nullptr && info.name == "mode")
+            continue;
         auto* label = paramLabels.add (new juce::Label ({}, param->getDisplayName()));
         addAndMakeVisible (label);
         auto* box = paramBoxes.add (new juce::ComboBox (info.name));

@@ -116,11 +116,16 @@ public:
     /** Called when the user clicks the row outside its controls. */
     std::function<void()> onActivate;
 
-    void mouseDown (const juce::MouseEvent&) override
+    void mouseDown (const juce::MouseEvent& e) override
     {
         if (onActivate)
             onActivate();
+        if (e.mods.isPopupMenu() && onContextMenu)
+            onContextMenu();
     }
+
+    /** Called on a right click, after the row's track became the active one. */
+    std::function<void()> onContextMenu;
 
     /** True while the track's store is being analysed and the row shows how far it got. */
     bool isShowingAnalysis() const noexcept { return analysis.isVisible(); }
@@ -193,7 +198,7 @@ private:
             separationProgress = juce::jlimit (0.0, 1.0, (double) track->getSeparationProgress());
             const auto left = tracker->getTimeLeftText();
             separationText = tracker->getStatus() == separation::SeparationTracker::Status::waiting
-                                 ? juce::String ("Separation: waiting for the one before")
+                                 ? juce::String ("Separation: queued")
                                  : tracker->getLabel() + (left.isNotEmpty() ? ", " + left : juce::String());
             separation.setTextToDisplay (separationText);
             separation.setTooltip (separationText);
@@ -280,6 +285,10 @@ void TrackListComponent::refresh()
                 found = i;
         auto* row = kept.add (found >= 0 ? rows.removeAndReturn (found) : new Row (track));
         row->onActivate = [this, t = AudioTrack::Ptr (track)] { mixer.setActiveTrack (t); };
+        row->onContextMenu = [this, t = AudioTrack::Ptr (track)] {
+            if (onContextMenu)
+                onContextMenu (t);
+        };
         row->onCancelSeparation = [this, t = AudioTrack::Ptr (track)] {
             if (onCancelSeparation)
                 onCancelSeparation (t);

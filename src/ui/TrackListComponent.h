@@ -53,6 +53,9 @@ public:
         45%", ...), empty while none runs. */
     juce::String getShownSeparation (int index) const;
 
+    /** Called when the user right-clicks a row (its track is active by then). */
+    std::function<void (AudioTrack::Ptr)> onContextMenu;
+
     /** Called when the user presses a row's "Cancel" beside its separation. */
     std::function<void (AudioTrack::Ptr)> onCancelSeparation;
 
