@@ -1,5 +1,6 @@
 #include "SeparationFinishedJob.h"
 
+#include "editing/ManualEditManager.h"
 #include "tracks/Mixer.h"
 #include "tracks/MixerBounce.h"
 #include "tracks/UndoManagerAccessor.h"
@@ -335,7 +336,10 @@ juce::ThreadPoolJob::JobStatus SeparationFinishedJob::runJob()
             if (result->outcome.wasOk())
             {
                 const bool mute = t->getContext().isWholeTrack() && stemsAddUp (*t);
-                auto& history = UndoManagerAccessor::getInstance().getApplicationUndoManager();
+                // The separated track's own history, so that Undo on that track takes the separation back
+                // in the order of its edits; the application's while the track has no store yet.
+                auto& history = track->isStoreReady() ? track->getManualEditManager().getUndoManager()
+                                                      : UndoManagerAccessor::getInstance().getApplicationUndoManager();
                 history.beginNewTransaction ("Separation");
                 if (history.perform (new SeparationImportAction (*m, track, result->children, mute)))
                 {

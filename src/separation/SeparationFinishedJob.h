@@ -32,8 +32,10 @@ namespace kalder::separation
     When every child's file is written, on the message thread: they go right after the
     separated track, with its volume and pan; after a separation of the whole track
     whose stems add up to it, the track is muted so the children play in its place.
-    The whole import is one undo step of the application's history ("Separation"):
-    undoing it takes the children out and unmutes the track; redoing puts them back.
+    The whole import is one undo step ("Separation") of the separated track's history
+    (the one Edit > Undo addresses while that track is shown in the spectral editor;
+    the application's when the track has no store): undoing it takes the children out
+    and unmutes the track; redoing puts them back.
 
     A failure (a bad file, a full disk, a cancel, the track gone from the mixer) adds
     nothing and deletes the children's folders.

@@ -768,6 +768,12 @@ TEST (MainWindow, TheSeparationDialogStartsASeparationTheRowFollowsItAndCancelLe
     EXPECT_EQ (mixer.getAllTracks()[2]->getName(), "Pitched");
     EXPECT_TRUE (waitUntil ([&] { return list.getShownSeparation (0).isEmpty(); }, 2000)) << "the row lets go when it ends";
 
+    // Edit > Undo on the separated track takes the whole separation back; Redo brings it again.
+    ASSERT_TRUE (fixture.invoke (Command::undo));
+    EXPECT_EQ (list.getNumRows(), 1);
+    ASSERT_TRUE (fixture.invoke (Command::redo));
+    EXPECT_EQ (list.getNumRows(), 3);
+
     // A second one, cancelled from its row: nothing it made stays, the track is free again.
     const auto work = DirectoryManager::getWorkingSubDir ("separations");
     ASSERT_TRUE (startFromTheDialog (Command::bassSeparation));

@@ -3,13 +3,13 @@
 // starts it.
 // The engine headers (Eigen) come before httplib, whose resolver header defines _res.
 #include "appcore/SettingsManager.h"
+#include "editing/ManualEditManager.h"
 #include "separation/NetworkManager.h"
 #include "separation/SeparationLauncher.h"
 #include "separation/SeparatorSettings.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
 #include "tracks/Mixer.h"
-#include "tracks/UndoManagerAccessor.h"
 
 #include "ServiceTestHelpers.h"
 
@@ -554,8 +554,7 @@ TEST (SeparationClient, TheEmbeddedServiceSeparatesIntoChildTracksThatAddUpToThe
         EXPECT_FALSE (bench.track->isBusy());
 
         // One undo step takes them out again, and the track plays again.
-        auto& history = UndoManagerAccessor::getInstance().getApplicationUndoManager();
-        ASSERT_TRUE (history.undo());
+        ASSERT_TRUE (bench.track->getManualEditManager().undo().wasChanged());
         EXPECT_EQ (bench.mixer.getAllTracks().size(), 1);
         EXPECT_FALSE (bench.track->isMuted());
     }
@@ -584,7 +583,7 @@ TEST (SeparationClient, TheEmbeddedServiceSeparatesIntoChildTracksThatAddUpToThe
         EXPECT_EQ (outside, 0.0f);
         EXPECT_GT (inside, 0.0f);
     }
-    ASSERT_TRUE (UndoManagerAccessor::getInstance().getApplicationUndoManager().undo());
+    ASSERT_TRUE (bench.track->getManualEditManager().undo().wasChanged());
 
     // Cancelled while it runs: the service is told, nothing stays, the track is free.
     auto folders = [&bench] { return bench.dir.get().findChildFiles (juce::File::findFilesAndDirectories, false).size(); };
