@@ -93,11 +93,101 @@ private:
 };
 
 //==============================================================================
+/** The separation modules' parameters: a module chooser and one choice per parameter,
+    in a viewport (the vocal module has nine). Every change is stored at once. */
+class SettingsComponent::ModulesPage : public juce::Component
+{
+public:
+    ModulesPage (SettingsManager& s, std::function<void (const juce::Result&)> reportTo)
+        : settings (s), report (std::move (reportTo))
+    {
+        using separation::Module;
+        module.setComponentID ("module");
+        module.setTitle ("Module");
+        for (auto m : { Module::vocals, Module::allVocals, Module::fourStems, Module::drums, Module::pan })
+        {
+            modules.add ((int) m);
+            module.addItem (separation::SeparatorSettings::getDefaultFor (m)->getSeparatorName(), modules.size());
+        }
+        module.onChange = [this] { rebuild(); };
+        addAndMakeVisible (module);
+        moduleLabel.setText ("Module:", juce::dontSendNotification);
+        moduleLabel.setFont (juce::Font (fontSize));
+        addAndMakeVisible (moduleLabel);
+        viewport.setViewedComponent (&rows, false);
+        viewport.setScrollBarsShown (true, false);
+        addAndMakeVisible (viewport);
+        module.setSelectedItemIndex (0, juce::sendNotificationSync);
+    }
+
+    /** Shows the stored values again (after a reset, or a change elsewhere). */
+    void rebuild()
+    {
+        labels.clear();
+        boxes.clear();
+        auto stored = separation::SeparationSettings::get (settings, (separation::Module) modules[module.getSelectedItemIndex()]);
+        if (stored == nullptr)
+            return;
+        for (const auto& info : stored->getParamCodes())
+        {
+            auto* param = stored->getParam (info.id);
+            if (param == nullptr)
+                continue;
+            auto* label = labels.add (new juce::Label ({}, param->getDisplayName() + ":"));
+            label->setFont (juce::Font (fontSize));
+            rows.addAndMakeVisible (label);
+            auto* box = boxes.add (new juce::ComboBox (info.name));
+            box->setComponentID (info.name);
+            box->setTitle (param->getDisplayName());
+            const auto offered = stored->getPossibleValuesForParam (info.id);
+            box->addItemList (offered.getAllKeys(), 1);
+            box->setText (stored->getDisplayText (info.id), juce::dontSendNotification);
+            box->onChange = [this, box, stored, name = info.name, offered] {
+                if (stored->setValue (name, offered[box->getText()]))
+                    report (settings.groupChanged (SettingsIds::separation));
+            };
+            rows.addAndMakeVisible (box);
+        }
+        resized();
+    }
+
+    void resized() override
+    {
+        auto area = getLocalBounds().reduced (margin);
+        auto top = area.removeFromTop (rowHeight);
+        moduleLabel.setBounds (top.removeFromLeft (110));
+        module.setBounds (top.removeFromLeft (controlWidth));
+        area.removeFromTop (margin / 2);
+        viewport.setBounds (area);
+        const auto width = area.getWidth() - viewport.getScrollBarThickness();
+        rows.setSize (width, boxes.size() * (rowHeight + margin / 2));
+        for (int i = 0; i < boxes.size(); ++i)
+        {
+            juce::Rectangle<int> row (0, i * (rowHeight + margin / 2), width, rowHeight);
+            labels[i]->setBounds (row.removeFromLeft (width - controlWidth));
+            boxes[i]->setBounds (row);
+        }
+    }
+
+private:
+    SettingsManager& settings;
+    std::function<void (const juce::Result&)> report;
+    juce::Label moduleLabel;
+    juce::ComboBox module;
+    juce::Array<int> modules;
+    juce::Viewport viewport;
+    juce::Component rows;
+    juce::OwnedArray<juce::Label> labels;
+    juce::OwnedArray<juce::ComboBox> boxes;
+};
+
+//==============================================================================
 SettingsComponent::SettingsComponent (SettingsManager& s)
     : settings (s),
       generalPage (std::make_unique<Page>()),
       playbackPage (std::make_unique<Page>()),
-      separationPage (std::make_unique<Page>())
+      separationPage (std::make_unique<Page>()),
+      modulesPage (std::make_unique<ModulesPage> (s, [this] (const juce::Result& r) { report (r); }))
 {
     remoteService.setComponentID ("remoteService");
     remoteService.setButtonText ("Use a separation service on another machine");
@@ -119,6 +209,7 @@ SettingsComponent::SettingsComponent (SettingsManager& s)
     resetSeparation.setButtonText ("Reset separation settings to defaults");
     resetSeparation.onClick = [this] {
         separation::SeparationSettings::resetToDefaults (settings);
+        modulesPage->rebuild();
         status.setText ("Every separation module is back at its defaults.", juce::dontSendNotification);
     };
     separationPage->setWideRows (110);
@@ -156,6 +247,7 @@ SettingsComponent::SettingsComponent (SettingsManager& s)
     pages.addTab ("General", Palette::panel, generalPage.get(), false);
     pages.addTab ("Playback", Palette::panel, playbackPage.get(), false);
     pages.addTab ("Separation", Palette::panel, separationPage.get(), false);
+    pages.addTab ("Modules", Palette::panel, modulesPage.get(), false);
     addAndMakeVisible (pages);
 
     status.setComponentID ("status");

@@ -15,7 +15,10 @@ namespace kalder
       "General":  "Default view:" [defaultEditor], the warning before opening a
                   compressed file [lowQualityWarning];
       "Playback": "Playback mode: " [playbackMode], "Automatic scrolling during
-                  playback:" [autoScroll].
+                  playback:" [autoScroll];
+      "Separation": the service [remoteService, serviceUrl, serviceToken,
+                  applyService] and [resetSeparation];
+      "Modules":  a module [module] and a choice per parameter, by internal name.
     The pages sit in a tabbed component [pages]. A setting that could not be written
     to the settings file stays in force for this run, and the window says so
     [status].
@@ -45,6 +48,7 @@ public:
 
 private:
     class Page;
+    class ModulesPage;
 
     void settingChanged (const juce::Identifier& group, const juce::Identifier& key) override;
     void updateFromSettings();
@@ -62,6 +66,7 @@ private:
     juce::TextButton applyServiceButton, resetSeparation;
 
     std::unique_ptr<Page> generalPage, playbackPage, separationPage;
+    std::unique_ptr<ModulesPage> modulesPage;
     juce::TabbedComponent pages { juce::TabbedButtonBar::TabsAtTop };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SettingsComponent)

@@ -364,6 +364,32 @@ TEST (ApplicationShell, SettingsWindowStoresEachChoiceAndFollowsChangesMadeElsew
         auto* status = findDescendant (*findModalWindow (MainWindow::settingsWindowTitle), "status");
         ASSERT_NE (dynamic_cast<juce::Label*> (status), nullptr);
         EXPECT_TRUE (dynamic_cast<juce::Label*> (status)->getText().isEmpty());
+
+        // A module's parameter, stored as its value; a remote service only over HTTPS.
+        auto* reverb = showSettingsControl<juce::ComboBox> ("reverbProcess");
+        ASSERT_NE (reverb, nullptr);
+        ASSERT_TRUE (chooseItem (*reverb, "Separate Track"));
+        EXPECT_EQ (readSettingsFile (home.get())["separation"]["vocal"]["reverbProcess"]["value"].toString(), "SeparateTrack");
+        auto* remote = showSettingsControl<juce::ToggleButton> ("remoteService");
+        ASSERT_NE (remote, nullptr);
+        remote->triggerClick();
+        ASSERT_TRUE (waitUntil ([&] { return remote->getToggleState(); }, 2000));
+        showSettingsControl<juce::TextEditor> ("serviceToken")->setText ("secret");
+        for (const auto& [url, accepted] : { std::pair<const char*, bool> { "http://192.0.2.1/", false },
+                                             std::pair<const char*, bool> { "https://separate.example.com", true } })
+        {
+            showSettingsControl<juce::TextEditor> ("serviceUrl")->setText (url);
+            auto* label = dynamic_cast<juce::Label*> (status);
+            label->setText ({}, juce::dontSendNotification);
+            showSettingsControl<juce::Button> ("applyService")->triggerClick();
+            ASSERT_TRUE (waitUntil ([&] { return label->getText().isNotEmpty(); }, 2000)) << url;
+            EXPECT_EQ ((bool) readSettingsFile (home.get())["separationService"]["remote"], accepted) << url;
+            EXPECT_EQ (label->getText().contains ("HTTPS"), ! accepted) << label->getText();
+        }
+        EXPECT_EQ (readSettingsFile (home.get())["separationService"]["url"].toString(), "https://separate.example.com/");
+        EXPECT_FALSE (readSettingsFile (home.get()).toString().contains ("secret")) << "the token is kept apart";
+        showSettingsControl<juce::ToggleButton> ("remoteService")->triggerClick(); // back to this machine's service
+        EXPECT_TRUE (waitUntil ([&] { return ! (bool) readSettingsFile (home.get())["separationService"]["remote"]; }, 2000));
     }
 
     // The next start reads them back, and the window shows them.
@@ -378,6 +404,11 @@ TEST (ApplicationShell, SettingsWindowStoresEachChoiceAndFollowsChangesMadeElsew
     EXPECT_EQ (showSettingsControl<juce::ComboBox> ("defaultEditor")->getText(), SettingsIds::mixerView);
     EXPECT_EQ (showSettingsControl<juce::ComboBox> ("playbackMode")->getText(), SettingsIds::persistentPlayback);
     EXPECT_FALSE (showSettingsControl<juce::ToggleButton> ("lowQualityWarning")->getToggleState());
+    EXPECT_EQ (showSettingsControl<juce::ComboBox> ("reverbProcess")->getText(), "Separate Track");
+    showSettingsControl<juce::Button> ("resetSeparation")->triggerClick();
+    EXPECT_TRUE (
+        waitUntil ([] { return showSettingsControl<juce::ComboBox> ("reverbProcess")->getText() == "With Vocal"; }, 2000));
+    EXPECT_EQ (readSettingsFile (home.get())["separation"]["vocal"]["reverbProcess"]["value"].toString(), "WithVocal");
 }
 
 TEST (ApplicationShell, SettingsThatCannotBeSavedStayInForceAndTheWindowSaysSo)
