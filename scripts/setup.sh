@@ -22,6 +22,10 @@ packages=(
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool imagemagick xauth curl
+    # the separation quality benchmark: songs rendered from three General MIDI
+    # soundfonts, scored with the field's BSS Eval metric
+    fluidsynth fluid-soundfont-gm timgm6mb-soundfont musescore-general-soundfont-small
+    python3-numpy python3-scipy python3-mir-eval
 )
 
 missing=()

@@ -7,6 +7,11 @@
 //   kalder_separation_bench memory [minutes] [module]  peak resident memory for a long input
 //   kalder_separation_bench pitch               raw pitch accuracy of the melody tracker
 //   kalder_separation_bench timeline [label]    vocal energy over time (leaks, dropouts)
+//   kalder_separation_bench separate MODULE IN OUTDIR [NAME=VALUE...] [--guide FILE]
+//                                               one separation of a file, as the service runs
+//                                               it (the evaluation kit in eval/ drives this);
+//                                               the guide file holds the step in samples, then
+//                                               one MIDI pitch per step (-1: no voice)
 //
 // KALDER_BENCH_ONLY=<label prefix> limits quality and speed to some modules. Everything runs on
 // the calling thread, so the figures are single-core figures.
@@ -435,6 +440,69 @@ int runMemory (double minutes, int moduleNumber)
 }
 } // namespace
 
+int runSeparate (int argc, char** argv)
+{
+    if (argc < 5)
+    {
+        std::fprintf (stderr, "usage: separate MODULE IN OUTDIR [NAME=VALUE...] [--guide FILE]\n");
+        return 2;
+    }
+    const std::map<juce::String, Module> modules {
+        { "drums", Module::drums },         { "vocals", Module::vocals }, { "pan", Module::pan },
+        { "other", Module::other },         { "bass", Module::bass },     { "all-vocals", Module::allVocals },
+        { "four-stems", Module::fourStems }
+    };
+    const auto found = modules.find (argv[2]);
+    if (found == modules.end())
+    {
+        std::fprintf (stderr, "unknown module %s\n", argv[2]);
+        return 2;
+    }
+    SeparationSpec spec;
+    spec.module = found->second;
+    for (int i = 5; i < argc; ++i)
+    {
+        const juce::String arg (argv[i]);
+        if (arg == "--guide" && i + 1 < argc)
+        {
+            juce::StringArray lines;
+            juce::File::getCurrentWorkingDirectory().getChildFile (argv[++i]).readLines (lines);
+            lines.removeEmptyStrings();
+            if (lines.isEmpty())
+            {
+                std::fprintf (stderr, "empty guide file\n");
+                return 2;
+            }
+            spec.guideStepSamples = lines[0].getIntValue();
+            for (int k = 1; k < lines.size(); ++k)
+                spec.pitchGuide.push_back (lines[k].getFloatValue());
+        }
+        else if (arg.contains ("="))
+        {
+            const auto value = arg.fromFirstOccurrenceOf ("=", false, false);
+            const auto name = juce::Identifier (arg.upToFirstOccurrenceOf ("=", false, false));
+            if (value.containsOnly ("0123456789") && value.isNotEmpty())
+                spec.parameters.set (name, value.getIntValue());
+            else
+                spec.parameters.set (name, value);
+        }
+    }
+    const auto cwd = juce::File::getCurrentWorkingDirectory();
+    const auto outDir = cwd.getChildFile (argv[4]);
+    outDir.createDirectory();
+    QuietProgress progress;
+    std::vector<StemFile> stems;
+    const auto result = runSeparation (spec, cwd.getChildFile (argv[3]), outDir, progress, stems);
+    if (result.failed())
+    {
+        std::fprintf (stderr, "%s\n", result.getErrorMessage().toRawUTF8());
+        return 1;
+    }
+    for (const auto& stem : stems)
+        std::printf ("%s\n", stem.file.getFullPathName().toRawUTF8());
+    return 0;
+}
+
 int main (int argc, char** argv)
 {
     const juce::ScopedJuceInitialiser_GUI juce;
@@ -443,6 +511,8 @@ int main (int argc, char** argv)
         return runSpeed (argc > 2 ? juce::String (argv[2]).getDoubleValue() : 300.0);
     if (mode == "pitch")
         return runPitch();
+    if (mode == "separate")
+        return runSeparate (argc, argv);
     if (mode == "timeline")
         return runTimeline (argc > 2 ? argv[2] : "all vocals");
     if (mode == "memory")

@@ -108,7 +108,9 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
 
     if (workFolder == juce::File())
         workFolder = DirectoryManager::getWorkingSubDir ("separations");
-    const auto folder = workFolder.getNonexistentChildFile ("separation-", {}, false);
+    // A name never used before: a finished job's folder is removed from another thread
+    // a little later, and must not take a new job's folder of the same name with it.
+    const auto folder = workFolder.getChildFile ("separation-" + juce::Uuid().toString());
     if (! folder.createDirectory())
     {
         if (failure != nullptr)

@@ -27,6 +27,7 @@ namespace
     constexpr double reverbSeconds = 0.3;                 // energy envelope time constant of the tail
     constexpr float reverbLevel = 0.316f;                 // -10 dB below the direct vocal's envelope
     constexpr double voiceLowHz = 150.0, voiceHighHz = 8000.0;
+    constexpr double backgroundSeconds = 1.0; // the steady background's median span
 } // namespace
 
 LeadVocalEngine::LeadVocalEngine (Settings s) : settings (std::move (s)) {}
@@ -98,6 +99,9 @@ MaskMatrix LeadVocalEngine::vocalMask (const SegmentSpectra& segment, const Mask
     // steering the tracker; weighting the comb by it as well only takes partials
     // from the voice where the accompaniment is loud (measured: 2 to 3 dB worse).
     MaskMatrix mask = HarmonicCombMask::build (f0, segment, combTopHz, toothCents, toothMinBins).cwiseProduct (notPercussive);
+    // Inside the comb, the voice is what stands above the steady background there.
+    mask = mask.cwiseProduct (MaskOperations::shareAboveBackground (
+        magnitude, mask, MaskOperations::oddLength (backgroundSeconds, segment.getFrameRate()) / 2));
 
     if (! settings.guided && settings.vocalActivity > 0.0f)
     {

@@ -31,6 +31,34 @@ namespace
     }
 } // namespace
 
+MaskMatrix MaskOperations::shareAboveBackground (const MaskMatrix& magnitude, const MaskMatrix& support, int halfLength)
+{
+    const auto rows = (int) magnitude.rows();
+    const auto cols = (int) magnitude.cols();
+    MaskMatrix share = MaskMatrix::Zero (rows, cols);
+    std::vector<float> free, all;
+    for (int b = 0; b < rows; ++b)
+        for (int t = 0; t < cols; ++t)
+        {
+            if (support (b, t) < 0.5f)
+                continue;
+            free.clear();
+            all.clear();
+            for (int u = std::max (0, t - halfLength); u <= std::min (cols - 1, t + halfLength); ++u)
+            {
+                all.push_back (magnitude (b, u));
+                if (support (b, u) < 0.5f)
+                    free.push_back (magnitude (b, u));
+            }
+            auto& values = free.empty() ? all : free;
+            const auto middle = values.begin() + (std::ptrdiff_t) (values.size() / 2);
+            std::nth_element (values.begin(), middle, values.end());
+            const auto m = magnitude (b, t);
+            share (b, t) = m > 0.0f ? std::max (0.0f, m - *middle) / m : 0.0f;
+        }
+    return share;
+}
+
 MaskMatrix MaskOperations::medianAlongTime (const MaskMatrix& m, int length)
 {
     const auto rows = (int) m.rows();

@@ -24,6 +24,15 @@ struct MaskOperations
     /** Moving average of each bin over `length` frames centred on each frame. */
     static MaskMatrix averageAlongTime (const MaskMatrix& m, int length);
 
+    /** The share of each bin that a moving target claims over a steady background:
+        where `support` (a target's mask) is at least one half, the background is the
+        median of the bin's magnitudes over +-halfLength frames where the support leaves
+        it free (the plain median where it never does), and the share is
+        max(0, M - background) / M. Zero where the support is below one half. A voice's
+        partials move (vibrato, glides, new notes) while the chords under them hold, so
+        this keeps the voice and leaves the chord tones that share its partials' bins. */
+    static MaskMatrix shareAboveBackground (const MaskMatrix& magnitude, const MaskMatrix& support, int halfLength);
+
     /** A weight per bin: 0 below lowHz, rising over an octave to 1, 1 up to highHz,
         falling over an octave to 0 above it (raised-cosine edges). */
     static std::vector<float> bandWeights (const SegmentSpectra& segment, double lowHz, double highHz);

@@ -22,14 +22,19 @@ namespace
 
     constexpr float margin = 3.0f; // Driedger et al.'s separation factor: a wide residual
     constexpr double bassMinHz = 30.0, bassMaxHz = 300.0;
-    constexpr double bassTopHz = 600.0; // higher bass partials coincide with the chords' (consonance)
+    constexpr double bassAnalysisHz = 600.0; // the tracker hears partials up to here
+    // The comb claims partials only up to here: above it the bass's partials are weak
+    // and coincide with the chords' (consonance), so claiming them takes the chords.
+    constexpr double bassCombTopHz = 300.0;
     constexpr int bassHarmonics = 6;
-    constexpr double bassToothCents = 50.0;  // half a semitone: bass vibrato is small
-    constexpr double bassMinBins = 1.0;      // low partials lie only a few bins apart
-    constexpr double subBassHz = 80.0;       // below this everything pitched is bass
+    constexpr double bassToothCents = 50.0; // half a semitone: bass vibrato is small
+    constexpr double bassMinBins = 2.0;     // a Hann main lobe is +-2 bins, even for low partials
+    constexpr double subBassHz = 100.0;     // below this (fading out by twice it) everything pitched is bass
+    constexpr double bassPeakHz = 250.0, rollOffHz = 200.0;
     constexpr float bassCentreWidth = 0.2f;  // Gaussian sigma on the 0..1 pan range
     constexpr float voiceCentreWidth = 0.3f; // the lead vocal chain's Wide setting
     constexpr double voiceLowHz = 150.0, voiceHighHz = 8000.0;
+    constexpr double backgroundSeconds = 1.0; // the steady background's median span
     constexpr double melodyMinHz = 80.0, melodyMaxHz = 1000.0, melodyAnalysisHz = 5000.0;
     constexpr int melodyHarmonics = 10;
     constexpr double toothCents = 25.0;       // pitch movement within a frame and tracking error
@@ -104,12 +109,29 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
     // Bass evidence: comb on the tracked bass line, and the sub-bass band. It comes
     // first because the vocal chain leaves the bass line out.
     const MaskMatrix harmonicMagnitude = magnitude.cwiseProduct (parts.harmonic);
-    const auto bassTrack = PitchTracker (bassMinHz, bassMaxHz, bassHarmonics, bassTopHz).track (harmonicMagnitude, segment);
-    MaskMatrix bassEvidence = HarmonicCombMask::build (bassTrack.f0, segment, bassTopHz, bassToothCents, bassMinBins);
+    const auto bassTrack = PitchTracker (bassMinHz, bassMaxHz, bassHarmonics, bassAnalysisHz).track (harmonicMagnitude, segment);
+    MaskMatrix bassEvidence = HarmonicCombMask::build (bassTrack.f0, segment, bassCombTopHz, bassToothCents, bassMinBins);
     const auto subBass = MaskOperations::bandWeights (segment, 1.0, subBassHz);
     for (int t = 0; t < cols; ++t)
         for (int b = 0; b < rows && segment.getBinFrequency (b) < subBassHz * 2.0; ++b)
             bassEvidence (b, t) = std::max (bassEvidence (b, t), subBass[(size_t) b]);
+    // A bass's partials fall off above its lowest ones: where the chords are much
+    // louder than the bass could be, the evidence claims only the bass's likely share,
+    // at most the frame's low-band peak, 6 dB lower for each octave above rollOffHz.
+    for (int t = 0; t < cols; ++t)
+    {
+        float peak = 0.0f;
+        for (int b = 0; b < rows && segment.getBinFrequency (b) < bassPeakHz; ++b)
+            peak = std::max (peak, harmonicMagnitude (b, t));
+        for (int b = 0; b < rows; ++b)
+        {
+            const auto hz = segment.getBinFrequency (b);
+            if (hz <= rollOffHz)
+                continue;
+            const auto cap = peak * (float) (rollOffHz / hz) / (magnitude (b, t) + 1.0e-20f);
+            bassEvidence (b, t) = std::min (bassEvidence (b, t), cap);
+        }
+    }
     // Mixes keep the bass in the centre (low frequencies are mixed mono), so bins away
     // from it are chords and pads, not bass.
     if (stereo)
@@ -133,6 +155,9 @@ std::vector<MaskMatrix> StemModelEngine::computeMasks (const SegmentSpectra& seg
         MaskMatrix voice = HarmonicCombMask::build (melody.f0, segment, voiceHighHz, toothCents, toothMinBins)
                                .cwiseProduct (notPercussive)
                                .cwiseProduct (notBass);
+        // Inside the comb, the voice is what stands above the steady background there.
+        voice = voice.cwiseProduct (MaskOperations::shareAboveBackground (
+            magnitude, voice, MaskOperations::oddLength (backgroundSeconds, segment.getFrameRate()) / 2));
         if (stereo)
             voice.array() *= centreWeight (voiceCentreWidth);
         const auto band = MaskOperations::bandWeights (segment, voiceLowHz, voiceHighHz);
