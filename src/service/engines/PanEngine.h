@@ -37,6 +37,8 @@ public:
     const std::vector<float>& getSourcePositions() const noexcept { return positions; }
 
 private:
+    void separateSpatially (const SegmentSpectra& segment, StemSpectra& stems) const;
+
     int numSources;
     bool equalSpacing, smear;
     AzimuthAnalyser analyser;
