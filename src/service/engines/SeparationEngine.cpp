@@ -27,7 +27,14 @@ namespace
         switch (spec.module)
         {
             case Module::drums:
-                engine = std::make_unique<DrumEngine> (params.getSwitch ("stereoSmoothing", true));
+                // With the masks shared by the channels, the drums come from the four-source
+                // model: it keeps the voice's vibrato and glides out of the drums (development
+                // songs: 5.7 dB against 5.4 for the plain split). Per-channel masks are the
+                // plain split's.
+                if (params.getSwitch ("stereoSmoothing", true))
+                    engine = std::make_unique<StemModelEngine> (spec.module, false);
+                else
+                    engine = std::make_unique<DrumEngine> (false);
                 break;
 
             case Module::vocals:

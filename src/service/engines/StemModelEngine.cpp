@@ -55,8 +55,9 @@ juce::StringArray StemModelEngine::getStemNames() const
             return { "vocals", "remainder" };
         case Module::other:
             return { "other", "remainder" };
-        case Module::fourStems:
         case Module::drums:
+            return { "drums", "remainder" };
+        case Module::fourStems:
         case Module::vocals:
         case Module::pan:
         default:
@@ -218,8 +219,10 @@ void StemModelEngine::separate (const SegmentSpectra& segment, StemSpectra& stem
         case Module::other:
             stems[0] = std::move (sources[other]);
             break;
-        case Module::fourStems:
         case Module::drums:
+            stems[0] = std::move (sources[drums]);
+            break;
+        case Module::fourStems:
         case Module::vocals:
         case Module::pan:
         default:

@@ -38,7 +38,7 @@ namespace kalder::service
 class StemModelEngine : public StemEngine
 {
 public:
-    /** module is bass, allVocals, fourStems or other; gate applies to the vocals. */
+    /** module is bass, allVocals, fourStems, other or drums; gate applies to the vocals. */
     StemModelEngine (Module module, bool gate);
 
     juce::StringArray getStemNames() const override;
