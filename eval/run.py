@@ -37,9 +37,12 @@ STEMS = ("drums", "bass", "other", "lead", "backing")
 
 def read(path):
     sr, x = wavfile.read(path)
-    x = x.astype(np.float64)
-    if x.dtype.kind in "iu" or np.max(np.abs(x)) > 2:
-        x /= 32768.0
+    if x.dtype.kind == "i":
+        x = x.astype(np.float64) / float(-np.iinfo(x.dtype).min)
+    elif x.dtype.kind == "u":  # 8-bit WAV is unsigned, centred on 128
+        x = (x.astype(np.float64) - 128.0) / 128.0
+    else:
+        x = x.astype(np.float64)
     return sr, (x[:, None] if x.ndim == 1 else x)
 
 
