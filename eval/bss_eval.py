@@ -3,7 +3,9 @@
 The distortion filters (512 taps) are time-invariant: they are estimated once over the
 whole song; the criteria (SDR, ISR, SIR, SAR) are then computed in 1 s windows and
 summarised by their median. A window where a reference or an estimate is exactly
-silent is left out (NaN), as the campaigns do.
+silent is left out (NaN), as the campaigns do; an engine that wrote exact zeros in
+the windows it separates worst would gain from that, so the kit's engines are checked
+never to do so (their stems are masks of the mixture, zero only where it is).
 
 With a single window over the whole signal this is mir_eval's bss_eval_images, and
 the test beside this file checks that both agree.
