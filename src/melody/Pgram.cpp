@@ -47,6 +47,27 @@ Pgram::Lines Pgram::getPitchLines() const
     return lines;
 }
 
+bool Pgram::isEmpty() const
+{
+    const juce::ScopedLock sl (lock);
+    return lines.empty();
+}
+
+std::vector<float> Pgram::makeGuide (juce::int64 firstSample, int count, int stepSamples, int hop, int numFrames) const
+{
+    std::vector<float> guide ((size_t) std::max (0, count), -1.0f);
+    if (stepSamples <= 0 || hop <= 0)
+        return guide;
+    const auto span = (double) std::max (1, numFrames - 1);
+    for (size_t i = 0; i < guide.size(); ++i)
+    {
+        const auto centre = (double) firstSample + ((double) i + 0.5) * stepSamples;
+        const auto frame = centre / hop + 1.0;
+        guide[i] = getMidiPitchAt ((float) (frame / span));
+    }
+    return guide;
+}
+
 Pgram::Lines Pgram::getLinesCoveringRange (juce::Range<float> xRange) const
 {
     const juce::ScopedLock sl (lock);

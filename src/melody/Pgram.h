@@ -36,6 +36,7 @@ public:
     /** Replaces every line at once: a reader never sees a partial set. */
     void setLines (Lines lines);
     Lines getPitchLines() const;
+    bool isEmpty() const;
     Lines getLinesCoveringRange (juce::Range<float> xRange) const;
 
     /** MIDI pitch at x from the first line covering it, or -1 where none does. */
@@ -45,6 +46,12 @@ public:
     std::vector<bool> getEditedFrames (juce::int64 firstFrame, juce::int64 lastFrame) const;
 
     static juce::String getSaveFileName (const juce::String& name) { return "pitchEdits-" + name; }
+
+    /** The guide of a separation: for each step of stepSamples from firstSample on (count
+        steps), the MIDI pitch at the step's centre, -1 where no line covers it. Sample s
+        lies at frame s / hop + 1 (a frame's centre is (frame - 1) hop) of a track of
+        numFrames frames. */
+    std::vector<float> makeGuide (juce::int64 firstSample, int count, int stepSamples, int hop, int numFrames) const;
 
     /** Writes the lines to file: into a temporary file beside it, flushed, then moved
         over it, so a failed save (full disk, no permission) leaves the old file whole. */

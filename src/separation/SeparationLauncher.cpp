@@ -138,12 +138,18 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
     const auto module = (int) request.module;
     const auto values = settings != nullptr ? settings->getParameterValues() : juce::NamedValueSet();
     const auto requestFile = tracker->getRequestFile();
+    // A guided vocal separation carries the track's melody, one pitch per hop of the audio sent.
+    std::vector<float> guide;
+    const auto guideStep = track->getGeometry().getHop();
+    if (values["mode"].toString() == SeparatorValues::guided)
+        guide = track->getPgram().makeGuide (range.getStart(), (int) ((range.getLength() + guideStep - 1) / guideStep), guideStep,
+                                             guideStep, track->getnFrames());
     // FLAC halves what goes over a network; to the service on this machine WAV costs nothing to encode.
     const bool compress = ! network.isUsingEmbeddedService() && bits <= 24;
     // The whole track, uncompressed: its own audio file goes as it is.
     const auto ownFile = ! compress && tracker->getContext().isWholeTrack() ? track->getAudioFile() : juce::File();
-    auto writer = [content, range, bits, module, values, requestFile, compress,
-                   ownFile] (const SeparationServiceClient::StopCheck& stop) {
+    auto writer = [content, range, bits, module, values, requestFile, compress, ownFile, guide,
+                   guideStep] (const SeparationServiceClient::StopCheck& stop) {
         if (content == nullptr || content->audio == nullptr)
             return juce::Result::fail ("The track has no audio");
         if (ownFile.existsAsFile())
@@ -151,6 +157,9 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
             RequestFileWriter request (module, module);
             if (auto r = request.addParameters (values); r.failed())
                 return r;
+            if (! guide.empty())
+                if (auto r = request.setPitchGuide (guide, guideStep); r.failed())
+                    return r;
             if (request.writeWithAudioFile (requestFile, ownFile).wasOk())
                 return juce::Result::ok();
             // Not a file the request can carry as it is: encoded below instead.
@@ -161,6 +170,9 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
         RequestFileWriter request (module, module);
         if (auto r = request.addParameters (values); r.failed())
             return r;
+        if (! guide.empty())
+            if (auto r = request.setPitchGuide (guide, guideStep); r.failed())
+                return r;
         auto r = request.writeWithAudioFile (requestFile, audioFile);
         audioFile.deleteFile();
         return r;

@@ -4,6 +4,7 @@
 #include "TrackIds.h"
 
 #include "base/Progress.h"
+#include "melody/Pgram.h"
 #include "signal/Asig.h"
 #include "signal/ParsedAudio.h"
 
@@ -231,9 +232,11 @@ public:
     void becameActive (bool isNowActive);
     bool isActive() const noexcept { return active.load(); }
 
-    /** True when the track's melody has pitch edits. No track has pitch lines yet, so
-        this is false until the pitch edit manager answers it. */
-    bool hasPitchEdits() const noexcept { return false; }
+    /** True when the track's melody has pitch lines. */
+    bool hasPitchEdits() const { return ! pgram.isEmpty(); }
+    /** The track's melody: its pitch lines (the guide of a guided vocal separation). */
+    Pgram& getPgram() noexcept { return pgram; }
+    const Pgram& getPgram() const noexcept { return pgram; }
 
     /** Is told how separations of the track advance (called on the message thread, last
         registered first). */
@@ -288,6 +291,7 @@ private:
     juce::String dataName;
     int bitsPerSample = 0;
     FrameGeometry geometry;
+    Pgram pgram;
 
     std::atomic<bool> storeReady { false };
     std::atomic<bool> locked { false };

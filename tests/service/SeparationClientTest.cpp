@@ -585,6 +585,28 @@ TEST (SeparationClient, TheEmbeddedServiceSeparatesIntoChildTracksThatAddUpToThe
     }
     ASSERT_TRUE (bench.track->getManualEditManager().undo().wasChanged());
 
+    // Guided vocals: refused while the track has no pitch line; with a line over the
+    // first half only, the guide the request carries leaves the second half without voice.
+    auto guided = VocalSettings::getDefault()->makeCopy();
+    ASSERT_TRUE (guided->setValue ("mode", SeparatorValues::guided));
+    ASSERT_EQ (bench.start (Module::vocals, guided), SeparationLauncher::Refusal::noPitchGuideEditorClosed);
+    bench.track->getPgram().addLine (std::make_shared<const PitchLine> (
+        std::vector<PitchLine::Node> { { 0.0f, PitchLine::midiToY (57.0f) }, { 0.5f, PitchLine::midiToY (57.0f) } }));
+    ASSERT_EQ (bench.start (Module::vocals, guided), SeparationLauncher::Refusal::none) << bench.failure;
+    ASSERT_TRUE (bench.waitForEnd());
+    ASSERT_TRUE (bench.outcome->result.wasOk()) << bench.outcome->getMessage();
+    {
+        std::vector<float> voice ((size_t) bench.track->getNumSamples());
+        bench.outcome->children[0]->getContent()->audio->readFrames (0, 0, (int) voice.size(), voice.data());
+        double sung = 0.0, after = 0.0;
+        for (size_t i = 0; i < voice.size(); ++i)
+            (i < voice.size() / 2 ? sung : (i >= voice.size() * 3 / 4 ? after : sung)) += (double) voice[i] * voice[i];
+        EXPECT_GT (sung, 0.0);
+        EXPECT_LT (after, 0.01 * sung);
+    }
+    ASSERT_TRUE (bench.track->getManualEditManager().undo().wasChanged());
+    bench.track->getPgram().clear();
+
     // Cancelled while it runs: the service is told, nothing stays, the track is free.
     auto folders = [&bench] { return bench.dir.get().findChildFiles (juce::File::findFilesAndDirectories, false).size(); };
     const auto before = folders(); // the undone children's, kept for a redo (still being analysed)
