@@ -1,7 +1,7 @@
 // A track's melody lines and their file: order, pitch under a time, edited frames, and
 // the guide file's round trip and refusals.
 
-#include "melody/Pgram.h"
+#include "melody/PitchEditManager.h"
 #include "support/TestSignals.h"
 
 #include <gtest/gtest.h>
@@ -151,4 +151,72 @@ TEST (Pgram, DamagedGuidesAreRefusedWholeWithTheirProblemNamed)
     Pgram::Lines lines;
     EXPECT_TRUE (Pgram::readPitchLines (huge, lines).getErrorMessage().contains ("larger than any melody guide"));
     EXPECT_TRUE (Pgram::readPitchLines (dir.get().getChildFile ("absent"), lines).failed());
+}
+
+TEST (PitchEditManager, EachToolIsOneStepOfTheTracksOwnHistoryInTheOrderMade)
+{
+    Pgram p;
+    CustomUndoManager history (30000, 30);
+    PitchEditManager edits (p, history);
+    const auto nodes = [&p] {
+        std::vector<std::vector<std::pair<float, float>>> all;
+        for (const auto& l : p.getPitchLines())
+        {
+            all.emplace_back();
+            for (const auto& n : l->getNodePositions())
+                all.back().emplace_back (n.x, n.y);
+        }
+        return all;
+    };
+
+    // a stroke drawn right to left still runs forward in time; one point draws nothing
+    edits.lineTo ({ 0.8f, y (60) });
+    edits.lineTo ({ 0.1f, y (60) });
+    ASSERT_TRUE (edits.commitCurrentEdit());
+    edits.lineTo ({ 0.5f, y (70) });
+    EXPECT_FALSE (edits.commitCurrentEdit());
+    const auto drawn = nodes();
+
+    // a spectral edit between the melody edits, on the same history
+    struct Spectral : juce::UndoableAction
+    {
+        bool perform() override { return true; }
+        bool undo() override { return true; }
+    };
+    history.beginNewTransaction ("Erase");
+    ASSERT_TRUE (history.perform (new Spectral()));
+
+    // drawing over the middle replaces it there and keeps both ends
+    edits.lineTo ({ 0.4f, y (72) });
+    edits.lineTo ({ 0.5f, y (73) });
+    ASSERT_TRUE (edits.commitCurrentEdit());
+    EXPECT_NEAR (p.getMidiPitchAt (0.45f), 72.5f, 1e-3f);
+    EXPECT_NEAR (p.getMidiPitchAt (0.2f), 60.0f, 1e-3f);
+    EXPECT_NEAR (p.getMidiPitchAt (0.6f), 60.0f, 1e-3f);
+    EXPECT_EQ (p.getPitchLines().size(), 3u);
+
+    // erasing inside a rectangle splits; shifting clamps to the axis
+    ASSERT_TRUE (edits.eraseNodesWithinRectangle ({ 0.45f, 0.6f }, { 0.0f, 1.0f }));
+    EXPECT_FALSE (edits.eraseNodesWithinRectangle ({ 0.9f, 1.0f }, { 0.0f, 1.0f })) << "nothing there: no step";
+    const auto beforeShift = nodes();
+    ASSERT_TRUE (edits.shiftLines ({ 0.0f, 1.0f }, 100.0f));
+    for (const auto& l : p.getPitchLines())
+        for (const auto& n : l->getNodePositions())
+            EXPECT_EQ (n.y, 0.0f) << "clamped at MIDI 112";
+
+    const juce::StringArray names { "Draw melody", "Erase", "Draw melody", "Erase melody", "Shift line" };
+    ASSERT_EQ (history.getNumTransactions(), names.size());
+    for (int i = 0; i < names.size(); ++i)
+        EXPECT_EQ (history.getSet (i)->name, names[i]);
+
+    ASSERT_TRUE (history.undo()); // the shift
+    EXPECT_EQ (nodes(), beforeShift);
+    ASSERT_TRUE (history.undo() && history.undo()); // the erase, the second stroke
+    ASSERT_TRUE (history.undo());                   // the spectral edit: the lines stay
+    EXPECT_EQ (nodes(), drawn);
+    ASSERT_TRUE (history.undo());
+    EXPECT_TRUE (p.isEmpty());
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE (history.redo());
+    EXPECT_EQ (p.getPitchLines().size(), beforeShift.size());
 }
