@@ -6,6 +6,7 @@
 #include "appcore/SettingsManager.h"
 
 #include "editing/ManualEditManager.h"
+#include "melody/PitchEditManager.h"
 
 namespace kalder
 {
@@ -598,6 +599,18 @@ void AudioTrack::replaceManualEdits()
     if (manualEdits != nullptr)
         manualEdits->copyListenersTo (*next);
     manualEdits = std::move (next); // the old store's history goes here
+}
+
+PitchEditManager& AudioTrack::getPitchEditManager()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    auto& spectral = getManualEditManager();
+    if (pitchEdits == nullptr || pitchEditsHistoryOwner != &spectral)
+    {
+        pitchEdits = std::make_unique<PitchEditManager> (pgram, spectral.getUndoManager());
+        pitchEditsHistoryOwner = &spectral;
+    }
+    return *pitchEdits;
 }
 
 EditResult AudioTrack::resetManualEdits()

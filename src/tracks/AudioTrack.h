@@ -23,6 +23,7 @@ using SeparationTracker = separation::SeparationTracker;
 
 class EditResult;
 class ManualEditManager;
+class PitchEditManager;
 
 /**
     One layer of a project: decoded audio, its frame store (Asig) and the mixer
@@ -269,6 +270,11 @@ public:
         manager's history ("Reset spectral edits"). Message thread. */
     EditResult resetManualEdits();
 
+    /** The melody edits, each a step of the spectral edit manager's own history, so undo
+        takes back the user's edits in the order made whichever editor made them. Follows
+        the spectral manager: a new store gives it a new history. Message thread. */
+    PitchEditManager& getPitchEditManager();
+
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
     void handleAsyncUpdate() override;
@@ -319,6 +325,8 @@ private:
     juce::ListenerList<Listener> listeners;
 
     std::unique_ptr<ManualEditManager> manualEdits;
+    std::unique_ptr<PitchEditManager> pitchEdits;
+    const ManualEditManager* pitchEditsHistoryOwner = nullptr;
     juce::uint32 manualEditsStore = 0;           // the storeSerial the manager was made for
     std::atomic<juce::uint32> storeSerial { 1 }; // changes with every new or reanalysed store
 

@@ -1,8 +1,10 @@
 // A track's melody lines and their file: order, pitch under a time, edited frames, and
 // the guide file's round trip and refusals.
 
+#include "editing/ManualEditManager.h"
 #include "melody/PitchEditManager.h"
 #include "support/TestSignals.h"
+#include "support/TestTracks.h"
 
 #include <gtest/gtest.h>
 
@@ -219,4 +221,25 @@ TEST (PitchEditManager, EachToolIsOneStepOfTheTracksOwnHistoryInTheOrderMade)
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE (history.redo());
     EXPECT_EQ (p.getPitchLines().size(), beforeShift.size());
+}
+
+TEST (PitchEditManager, ATracksMelodyAndSpectralEditsUndoInTheOrderMade)
+{
+    test::TemporaryDirectory dir;
+    auto track = test::makeTrack (dir.get(), "t", test::makeSine (1, 22050, 22050, 440.0, 0.5f), 22050);
+    auto& melody = track->getPitchEditManager();
+    melody.lineTo ({ 0.2f, y (60) });
+    melody.lineTo ({ 0.6f, y (62) });
+    ASSERT_TRUE (melody.commitCurrentEdit());
+    ASSERT_TRUE (track->getManualEditManager().erase (2, 10, 8, 10, 3.0, 1.0).wasChanged()); // a spectral step after it
+    EXPECT_TRUE (track->hasPitchEdits());
+
+    auto& spectral = track->getManualEditManager();
+    ASSERT_TRUE (spectral.undo().wasChanged()); // the erase first
+    EXPECT_TRUE (track->hasPitchEdits());
+    ASSERT_TRUE (spectral.undo().wasChanged()); // then the drawn line
+    EXPECT_FALSE (track->hasPitchEdits());
+    ASSERT_TRUE (spectral.redo().wasChanged());
+    EXPECT_NEAR (track->getPgram().getMidiPitchAt (0.4f), 61.0f, 1e-3f);
+    EXPECT_EQ (&track->getPitchEditManager(), &melody) << "the same history, the same manager";
 }
