@@ -230,14 +230,20 @@ def lead_melody(rng, key, mode, progression, bars, bpm, low, high):
     return notes
 
 
-def make_song(seed, soundfont, workdir, seconds=20.0):
-    rng = np.random.default_rng(seed)
-    sf = SOUNDFONTS[soundfont]
-    bpm = float(rng.uniform(70, 160))
+def song_frame(rng, max_bpm, seconds):
+    """Tempo, whole bars near the wanted length, its samples, key, mode and chords."""
+    bpm = float(rng.uniform(70, max_bpm))
     bars = max(4, int(round(seconds / (4 * 60 / bpm))))
     n = int((bars * 4 * 60 / bpm) * SR)
     key, mode = int(rng.integers(0, 12)), str(rng.choice(["major", "minor"]))
     progression = PROGRESSIONS[rng.integers(len(PROGRESSIONS))]
+    return bpm, bars, n, key, mode, progression
+
+
+def make_song(seed, soundfont, workdir, seconds=20.0):
+    rng = np.random.default_rng(seed)
+    sf = SOUNDFONTS[soundfont]
+    bpm, bars, n, key, mode, progression = song_frame(rng, 160, seconds)
     style = str(rng.choice(STYLES))
     end_beat = bars * 4 + 2
     info = {"seed": seed, "soundfont": soundfont, "bpm": round(bpm, 1), "key": key, "mode": mode, "style": style, "bars": bars}
@@ -332,11 +338,7 @@ def write_guide(path, f0, step=256):
 def make_pan_song(seed, soundfont, workdir, seconds=15.0):
     rng = np.random.default_rng(seed)
     sf = SOUNDFONTS[soundfont]
-    bpm = float(rng.uniform(70, 150))
-    bars = max(4, int(round(seconds / (4 * 60 / bpm))))
-    n = int((bars * 4 * 60 / bpm) * SR)
-    key, mode = int(rng.integers(0, 12)), str(rng.choice(["major", "minor"]))
-    progression = PROGRESSIONS[rng.integers(len(PROGRESSIONS))]
+    bpm, bars, n, key, mode, progression = song_frame(rng, 150, seconds)
     count = int(rng.integers(3, 6))
     # known positions at least 0.3 apart over -1..1
     while True:

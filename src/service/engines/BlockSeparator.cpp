@@ -233,13 +233,6 @@ juce::Result BlockSeparator::run (const juce::File& input, const juce::File& out
 
         stemSpectra.assign ((size_t) numStems, {});
         engine.separate (segment, stemSpectra);
-        // A mask of 0 / 0 somewhere (silence, a tone the trackers cannot place) must not
-        // reach the files: a non-finite bin would be written as full scale.
-        for (auto& stem : stemSpectra)
-            for (auto& channel : stem)
-                channel = channel.unaryExpr ([] (std::complex<float> v) {
-                    return std::isfinite (v.real()) && std::isfinite (v.imag()) ? v : std::complex<float>();
-                });
 
         for (int col = segment.coreBegin; col < segment.coreEnd; ++col)
         {

@@ -9,8 +9,6 @@ namespace
     constexpr float margin = 2.0f; // Driedger et al.'s separation factor
 } // namespace
 
-DrumEngine::DrumEngine (bool smoothing) : stereoSmoothing (smoothing) {}
-
 int DrumEngine::getContextFrames (const FrameGeometry& geometry, double sampleRate) const
 {
     return HarmonicPercussiveSplitter::getContextFrames (sampleRate / geometry.getHop());
@@ -27,12 +25,6 @@ void DrumEngine::separate (const SegmentSpectra& segment, StemSpectra& stems)
         shared.residual = parts.residual.cwiseProduct (parts.percussiveShare);
         return HarmonicPercussiveSplitter::drumMask (shared, 1.0f, segment);
     };
-
-    if (stereoSmoothing || segment.getNumChannels() == 1)
-    {
-        MaskOperations::applySharedMasks (segment, { drumMask (segment.magnitude), MaskMatrix() }, stems);
-        return;
-    }
 
     stems.assign (2, std::vector<CspecMatrix> ((size_t) segment.getNumChannels()));
     for (int c = 0; c < segment.getNumChannels(); ++c)

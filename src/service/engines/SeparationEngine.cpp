@@ -34,7 +34,7 @@ namespace
                 if (params.getSwitch ("stereoSmoothing", true))
                     engine = std::make_unique<StemModelEngine> (spec.module, false);
                 else
-                    engine = std::make_unique<DrumEngine> (false);
+                    engine = std::make_unique<DrumEngine>();
                 break;
 
             case Module::vocals:

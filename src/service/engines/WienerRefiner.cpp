@@ -7,9 +7,10 @@ namespace kalder::service
 namespace
 {
     using Complex = std::complex<float>;
-    constexpr float spatialFloor = 0.02f;  // added to R_j's diagonal (trace 2) so no filter is singular
-    constexpr float powerFloor = 1.0e-10f; // relative to the frame's power, regularises Sigma_x
-    constexpr float tiny = 1.0e-20f;       // keeps silent bins defined
+    constexpr float spatialFloor = 0.02f;   // added to R_j's diagonal (trace 2) so no filter is singular
+    constexpr float powerFloor = 1.0e-10f;  // relative to the frame's power, regularises Sigma_x
+    constexpr float tiny = 1.0e-20f;        // keeps silent bins defined
+    constexpr float silentFloor = 1.0e-15f; // Sigma_x's floor in silence: det >= 1e-30
 
     void refineStereo (const SegmentSpectra& segment, const std::vector<MaskMatrix>& masks, StemSpectra& stems)
     {
@@ -49,7 +50,9 @@ namespace
         {
             const auto col = first + t;
             const auto framePower = (p0.col (col).sum() + p1.col (col).sum()) / (float) rows;
-            const auto floor = powerFloor * framePower + tiny;
+            // The absolute part keeps the determinant in float's normal range: a silent frame's
+            // 1e-40 would invert to infinity, and infinity times its zero input is NaN.
+            const auto floor = powerFloor * framePower + silentFloor;
             for (int b = 0; b < rows; ++b)
             {
                 // Sigma_x = sum_j v_j R_j = [a c; conj(c) d].
