@@ -41,6 +41,18 @@ void Pgram::setLines (Lines newLines)
     lines.swap (newLines);
 }
 
+void Pgram::setViewMatrix (std::shared_ptr<const PitchogramView> newView)
+{
+    const juce::ScopedLock sl (lock);
+    view.swap (newView);
+}
+
+std::shared_ptr<const PitchogramView> Pgram::getView() const
+{
+    const juce::ScopedLock sl (lock);
+    return view;
+}
+
 Pgram::Lines Pgram::getPitchLines() const
 {
     const juce::ScopedLock sl (lock);
@@ -58,12 +70,10 @@ std::vector<float> Pgram::makeGuide (juce::int64 firstSample, int count, int ste
     std::vector<float> guide ((size_t) std::max (0, count), -1.0f);
     if (stepSamples <= 0 || hop <= 0)
         return guide;
-    const auto span = (double) std::max (1, numFrames - 1);
     for (size_t i = 0; i < guide.size(); ++i)
     {
         const auto centre = (double) firstSample + ((double) i + 0.5) * stepSamples;
-        const auto frame = centre / hop + 1.0;
-        guide[i] = getMidiPitchAt ((float) (frame / span));
+        guide[i] = getMidiPitchAt (PitchLine::frameToX (centre / hop + 1.0, numFrames));
     }
     return guide;
 }

@@ -2,10 +2,13 @@
 
 #include "PitchLine.h"
 
+#include <memory>
 #include <vector>
 
 namespace kalder
 {
+
+class PitchogramView;
 
 /**
     A track's melody: its pitch lines, sorted by start x and then end x, and their
@@ -66,11 +69,17 @@ public:
 
     static constexpr juce::int64 maxFileBytes = 64 << 20;
 
+    /** The pitchogram the melody editor shows and the tracking follows (null until first
+        made). */
+    void setViewMatrix (std::shared_ptr<const PitchogramView> view);
+    std::shared_ptr<const PitchogramView> getView() const;
+
 private:
     static bool comesBefore (const PitchLine& a, const PitchLine& b) noexcept;
 
     mutable juce::CriticalSection lock;
     Lines lines;
+    std::shared_ptr<const PitchogramView> view;
 };
 
 } // namespace kalder

@@ -1,5 +1,7 @@
 #include "PitchEditManager.h"
 
+#include "PitchogramHelper.h"
+
 #include <algorithm>
 
 namespace kalder
@@ -84,11 +86,17 @@ bool PitchEditManager::commitCurrentEdit()
     nodes.erase (std::unique (nodes.begin(), nodes.end(), [] (const auto& a, const auto& b) { return a.x == b.x; }), nodes.end());
     if (nodes.size() < 2)
         return false;
-    const auto from = nodes.front().x, to = nodes.back().x;
+    auto [previous, next] = cutOut ({ nodes.front().x, nodes.back().x });
+    next.push_back (std::make_shared<const PitchLine> (std::move (nodes)));
+    return enter ("Draw melody", previous, next);
+}
 
-    // Each line under the stroke keeps its parts before and after it, ending and starting
-    // where the stroke does, at the pitch it had there.
-    const auto previous = pgram.getLinesCoveringRange ({ from, to });
+std::pair<Pgram::Lines, Pgram::Lines> PitchEditManager::cutOut (juce::Range<float> span) const
+{
+    // Each line under the span keeps its parts before and after it, ending and starting
+    // where the span does, at the pitch it had there.
+    const auto from = span.getStart(), to = span.getEnd();
+    auto previous = pgram.getLinesCoveringRange (span);
     Pgram::Lines next;
     for (const auto& l : previous)
     {
@@ -107,8 +115,7 @@ bool PitchEditManager::commitCurrentEdit()
             if (part->size() >= 2)
                 next.push_back (std::make_shared<const PitchLine> (std::move (*part)));
     }
-    next.push_back (std::make_shared<const PitchLine> (std::move (nodes)));
-    return enter ("Draw melody", previous, next);
+    return { std::move (previous), std::move (next) };
 }
 
 bool PitchEditManager::eraseNodesWithinRectangle (juce::Range<float> xRange, juce::Range<float> yRange)
@@ -129,20 +136,57 @@ bool PitchEditManager::eraseNodesWithinRectangle (juce::Range<float> xRange, juc
     return ! previous.empty() && enter ("Erase melody", previous, next);
 }
 
-bool PitchEditManager::shiftLines (juce::Range<float> xRange, float semitones)
+bool PitchEditManager::shiftNodesWithinRectangle (juce::Range<float> xRange, juce::Range<float> yRange, float semitones)
 {
-    const auto previous = pgram.getLinesCoveringRange (xRange);
-    if (previous.empty() || semitones == 0.0f || ! std::isfinite (semitones))
+    if (semitones == 0.0f || ! std::isfinite (semitones))
         return false;
-    Pgram::Lines next;
-    for (const auto& l : previous)
+    const auto inside = [=] (const PitchLine::Node& n) {
+        return n.x >= xRange.getStart() && n.x < xRange.getEnd() && n.y >= yRange.getStart() && n.y <= yRange.getEnd();
+    };
+    Pgram::Lines previous, next;
+    for (const auto& l : pgram.getLinesCoveringRange (xRange))
     {
         auto nodes = l->getNodePositions();
+        if (std::none_of (nodes.begin(), nodes.end(), inside))
+            continue;
         for (auto& n : nodes)
-            n.y = juce::jlimit (0.0f, 1.0f, n.y - semitones / 79.0f);
+            if (inside (n))
+                n.y = juce::jlimit (0.0f, 1.0f, n.y - semitones / 79.0f); // never off the pitch axis
+        previous.push_back (l);
         next.push_back (std::make_shared<const PitchLine> (std::move (nodes)));
     }
-    return enter ("Shift line", previous, next);
+    return ! previous.empty() && enter ("Shift line", previous, next);
+}
+
+bool PitchEditManager::findMelodyWithinRectangle (juce::Range<float> xRange, juce::Range<float> yRange)
+{
+    const auto view = pgram.getView();
+    if (view == nullptr)
+        return false;
+    const auto frames = view->getNumColumns();
+    const juce::Range<int> columns (PitchLine::xToFrame (xRange.getStart(), frames),
+                                    PitchLine::xToFrame (xRange.getEnd(), frames) + 1);
+    // y runs down the pitch axis: the rectangle's top is its highest pitch
+    const auto lowRow = (int) std::floor (PitchogramView::midiToRow (PitchLine::yToMidi (yRange.getEnd())));
+    const auto highRow = (int) std::ceil (PitchogramView::midiToRow (PitchLine::yToMidi (yRange.getStart())));
+    const auto tracked = PitchogramHelper::trackMelody (*view, columns, { lowRow, highRow + 1 });
+    if (tracked.empty())
+        return false;
+
+    Pgram::Lines lines;
+    for (const auto& run : tracked)
+    {
+        std::vector<PitchLine::Node> nodes;
+        for (const auto& n : run)
+            nodes.push_back ({ PitchLine::frameToX (n.column, frames), PitchLine::midiToY (n.midi) });
+        // the line covers its last column too
+        if (run.back().column + 1 < frames)
+            nodes.push_back ({ PitchLine::frameToX (run.back().column + 1, frames), nodes.back().y });
+        lines.push_back (std::make_shared<const PitchLine> (std::move (nodes)));
+    }
+    auto [previous, next] = cutOut ({ lines.front()->getStartX(), lines.back()->getEndX() });
+    next.insert (next.end(), lines.begin(), lines.end());
+    return enter ("Local melody tracking", previous, next);
 }
 
 bool PitchEditManager::enter (const juce::String& name, Pgram::Lines previous, Pgram::Lines next)

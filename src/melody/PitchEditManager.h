@@ -69,14 +69,22 @@ public:
         it crosses; step "Erase melody". Returns whether anything changed. */
     bool eraseNodesWithinRectangle (juce::Range<float> xRange, juce::Range<float> yRange);
 
-    /** Shifts the lines covering the x range by semitones, each node clamped to the pitch
-        axis; step "Shift line". */
-    bool shiftLines (juce::Range<float> xRange, float semitones);
+    /** Shifts the nodes inside the rectangle (start <= x < end, y inside the band) by
+        semitones, each clamped to the pitch axis; the other nodes of their lines stay.
+        Step "Shift line". */
+    bool shiftNodesWithinRectangle (juce::Range<float> xRange, juce::Range<float> yRange, float semitones);
+
+    /** Tracks the melody through the pitchogram inside the rectangle and puts it in place
+        of what the lines held over the tracked span; step "Local melody tracking".
+        False, with nothing changed, without a pitchogram or where no melody is found. */
+    bool findMelodyWithinRectangle (juce::Range<float> xRange, juce::Range<float> yRange);
 
     void notifyEditsChanged();
 
 private:
     bool enter (const juce::String& name, Pgram::Lines previous, Pgram::Lines next);
+    /** The lines covering span, and what is left of them outside it. */
+    std::pair<Pgram::Lines, Pgram::Lines> cutOut (juce::Range<float> span) const;
 
     Pgram& pgram;
     CustomUndoManager& history;

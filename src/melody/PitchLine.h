@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -47,6 +48,16 @@ public:
 
     static float yToMidi (float y) noexcept { return (1.0f - y) * 79.0f + 33.0f; }
     static float midiToY (float midi) noexcept { return 1.0f - (midi - 33.0f) / 79.0f; }
+
+    /** x of frame f of a track of numFrames frames (x = 0 the first frame, 1 the last),
+        and the frame at x (truncated, inside the track). A one-frame track has x = 0. */
+    static float frameToX (double frame, int numFrames) noexcept { return (float) (frame / std::max (1, numFrames - 1)); }
+    static int xToFrame (float x, int numFrames) noexcept
+    {
+        if (! (x > 0.0f) || numFrames <= 1)
+            return 0;
+        return std::min (numFrames - 1, (int) ((double) x * (numFrames - 1)));
+    }
 
 private:
     std::vector<Node> nodes;

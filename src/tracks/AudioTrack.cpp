@@ -7,6 +7,7 @@
 
 #include "editing/ManualEditManager.h"
 #include "melody/PitchEditManager.h"
+#include "melody/PitchogramHelper.h"
 
 namespace kalder
 {
@@ -126,6 +127,31 @@ private:
     }
 
     AudioTrack& track; // the track owns the pool and ends the job before it goes
+};
+
+/** Computes a track's pitchogram on its pool, after any analysis queued before it. */
+class AudioTrack::GeneratePitchogramJob : public juce::ThreadPoolJob, private Progress::Listener
+{
+public:
+    explicit GeneratePitchogramJob (AudioTrack& t) : juce::ThreadPoolJob ("Generate Pitchogram"), track (t) {}
+
+    JobStatus runJob() override
+    {
+        Progress::Ptr progress (new Progress());
+        progress->addListener (this);
+        track.generatePitchogram (progress);
+        progress->removeListener (this);
+        return jobHasFinished;
+    }
+
+private:
+    void progressChanged (float, Progress::Ptr source) override
+    {
+        if (shouldExit())
+            source->cancel();
+    }
+
+    AudioTrack& track;
 };
 
 AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree (TrackIds::track), content (new Content())
@@ -496,6 +522,9 @@ void AudioTrack::handleAsyncUpdate()
     const auto value = (double) pendingAsigProgress.exchange (-1.0f);
     if (value >= 0.0 && (double) tree[TrackIds::asigProgress] != value)
         tree.setProperty (TrackIds::asigProgress, value, nullptr);
+    const auto pitch = (double) pendingPgramProgress.exchange (-1.0f);
+    if (pitch >= 0.0 && (double) tree[TrackIds::pgramProgress] != pitch)
+        tree.setProperty (TrackIds::pgramProgress, pitch, nullptr);
 }
 
 void AudioTrack::separationProgressed (float progress)
@@ -548,6 +577,8 @@ void AudioTrack::setEditor (Editor::Type type)
     if (type == Editor::Type::spectral)
         startStoreGeneration();
     tree.setProperty (TrackIds::editor, (int) type, nullptr);
+    if (type == Editor::Type::melody)
+        updatePitchogram();
 }
 
 void AudioTrack::setEditorToDefault()
@@ -565,6 +596,64 @@ void AudioTrack::becameActive (bool isNowActive)
     active = isNowActive;
     if (isNowActive && getEditor() == Editor::Type::spectral)
         startStoreGeneration();
+    if (isNowActive && getEditor() == Editor::Type::melody)
+        updatePitchogram();
+}
+
+bool AudioTrack::isPoolRunning (const juce::String& jobName) const
+{
+    return generationPool != nullptr && generationPool->getNamesOfAllJobs (false).contains (jobName);
+}
+
+void AudioTrack::updatePitchogram()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (getContent()->audio == nullptr || isPoolRunning ("Generate Pitchogram"))
+        return;
+    const auto view = pgram.getView();
+    auto* asig = getAsig();
+    if (view != nullptr && asig != nullptr && isStoreReady() && pgramStore.load() == storeSerial.load()
+        && view->getNumColumns() == asig->getNumFrames() && view->getStoreGeneration() == asig->getEditGeneration())
+        return;
+    startStoreGeneration(); // queued first: the pitchogram reads the analysed store
+    if (generationPool == nullptr)
+        generationPool = std::make_unique<juce::ThreadPool> (1);
+    generationPool->addJob (new GeneratePitchogramJob (*this), true);
+}
+
+void AudioTrack::generatePitchogram (Progress::Ptr progress)
+{
+    const auto c = getContent();
+    if (c->asig == nullptr || ! isStoreReady())
+        return;
+    // A view of another store (a new analysis, a snapshot) counts its edits differently.
+    const auto serial = storeSerial.load();
+    auto previous = pgram.getView();
+    if (previous != nullptr && (previous->getNumColumns() != c->asig->getNumFrames() || pgramStore.load() != serial))
+        previous = nullptr;
+    const auto first = previous == nullptr; // an update of the edited frames shows no progress
+    struct Reporter : Progress::Listener
+    {
+        explicit Reporter (AudioTrack& t) : track (t) {}
+        void progressChanged (float value, Progress::Ptr) override
+        {
+            track.pendingPgramProgress = juce::jmin (value, 0.999f);
+            track.triggerAsyncUpdate();
+        }
+        AudioTrack& track;
+    } reporter (*this);
+    if (progress == nullptr)
+        progress = new Progress();
+    if (first)
+        progress->addListener (&reporter);
+    auto view = PitchogramHelper::generatePitchogramMatrix (*c->asig, progress, std::move (previous));
+    progress->removeListener (&reporter);
+    if (view == nullptr)
+        return; // cancelled: the old picture stays
+    pgram.setViewMatrix (std::move (view));
+    pgramStore = serial;
+    pendingPgramProgress = 1.0f;
+    triggerAsyncUpdate();
 }
 
 void AudioTrack::startStoreGeneration()
@@ -574,7 +663,7 @@ void AudioTrack::startStoreGeneration()
         return;
     if (generationPool == nullptr)
         generationPool = std::make_unique<juce::ThreadPool> (1);
-    if (generationPool->getNumJobs() == 0)
+    if (! isPoolRunning ("Generate Spectrogram"))
         generationPool->addJob (new GenerateSpectrogramJob (*this), true);
 }
 

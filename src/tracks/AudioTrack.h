@@ -233,6 +233,17 @@ public:
     void becameActive (bool isNowActive);
     bool isActive() const noexcept { return active.load(); }
 
+    /** Computes the pitchogram of the analysed store (all of it the first time, then the
+        frames edited since) and gives it to the track's Pgram; "TrackPgramProgress"
+        rises to 1 on the message thread while a first pitchogram is made. Off the
+        message thread. */
+    void generatePitchogram (Progress::Ptr progress = nullptr);
+
+    /** Starts "Generate Pitchogram" on the track's pool (after the store's analysis, if
+        that is still to run) unless the pitchogram shows the store as it is. Message
+        thread. */
+    void updatePitchogram();
+
     /** True when the track's melody has pitch lines. */
     bool hasPitchEdits() const { return ! pgram.isEmpty(); }
     /** The track's melody: its pitch lines (the guide of a guided vocal separation). */
@@ -319,7 +330,11 @@ private:
     Progress::Ptr asigProgress;
 
     class GenerateSpectrogramJob;
+    class GeneratePitchogramJob;
     void startStoreGeneration();
+    bool isPoolRunning (const juce::String& jobName) const;
+    std::atomic<float> pendingPgramProgress { -1.0f };
+    std::atomic<juce::uint32> pgramStore { 0 };       // the storeSerial the pitchogram was made from
     std::unique_ptr<juce::ThreadPool> generationPool; // made when first needed
     std::atomic<bool> analysing { false }, active { false };
     juce::ListenerList<Listener> listeners;

@@ -146,6 +146,34 @@ ResourceManager::ResourceManager()
                                    },
                                    Mark::none, false),
                                centre };
+
+    // The melody tools: a pen drawing a wave, a dashed rectangle over a note line, an
+    // eraser over a note line; each points at its top left.
+    images["freeDrawPitch"] = { draw (
+                                    [] (juce::Path& p) {
+                                        p.startNewSubPath (8.0f, 8.0f);
+                                        p.lineTo (30.0f, 30.0f);
+                                        p.startNewSubPath (12.0f, 40.0f);
+                                        p.cubicTo (20.0f, 30.0f, 28.0f, 46.0f, 40.0f, 36.0f);
+                                    },
+                                    Mark::none, false),
+                                pointerSpot };
+    images["marqueePitchCursor"] = { draw (
+                                         [] (juce::Path& p) {
+                                             dashedSquare (p, { 16.0f, 16.0f, 24.0f, 20.0f });
+                                             p.startNewSubPath (19.0f, 30.0f);
+                                             p.lineTo (37.0f, 26.0f);
+                                         },
+                                         Mark::none, true),
+                                     pointerSpot };
+    images["eraserPitchCursor"] = { draw (
+                                        [] (juce::Path& p) {
+                                            p.addRoundedRectangle (14.0f, 14.0f, 22.0f, 12.0f, 3.0f);
+                                            p.startNewSubPath (10.0f, 36.0f);
+                                            p.lineTo (40.0f, 36.0f);
+                                        },
+                                        Mark::none, true),
+                                    pointerSpot };
 }
 
 juce::Image ResourceManager::getImage (const juce::String& name, int size) const

@@ -112,8 +112,12 @@ void SpectrogramComponent::setTrack (AudioTrack::Ptr track)
         ++frame.generation; // the textures of the old track go
     }
     stateKey = track != nullptr ? track->getAudioFile().getFullPathName() : juce::String();
+    const auto showsTrack = track != nullptr;
     spectrogram.setTrack (std::move (track));
-    showWholeOrSavedView();
+    // Hidden (the track went to the melody editor, say), the shared view stays where it
+    // was: the other editor takes it over.
+    if (showsTrack)
+        showWholeOrSavedView();
 }
 
 void SpectrogramComponent::showWholeOrSavedView()

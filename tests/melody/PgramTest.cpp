@@ -3,6 +3,8 @@
 
 #include "editing/ManualEditManager.h"
 #include "melody/PitchEditManager.h"
+#include "melody/PitchogramHelper.h"
+#include "service/engines/SyntheticSong.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
 
@@ -201,24 +203,30 @@ TEST (PitchEditManager, EachToolIsOneStepOfTheTracksOwnHistoryInTheOrderMade)
     ASSERT_TRUE (edits.eraseNodesWithinRectangle ({ 0.45f, 0.6f }, { 0.0f, 1.0f }));
     EXPECT_FALSE (edits.eraseNodesWithinRectangle ({ 0.9f, 1.0f }, { 0.0f, 1.0f })) << "nothing there: no step";
     const auto beforeShift = nodes();
-    ASSERT_TRUE (edits.shiftLines ({ 0.0f, 1.0f }, 100.0f));
+    // only the nodes inside the rectangle move: the line's start goes up an octave, its end stays
+    EXPECT_FALSE (edits.shiftNodesWithinRectangle ({ 0.0f, 1.0f }, { y (80), y (70) }, 12.0f)) << "none in the band";
+    ASSERT_TRUE (edits.shiftNodesWithinRectangle ({ 0.0f, 0.25f }, { 0.0f, 1.0f }, 12.0f));
+    ASSERT_EQ (nodes().size(), 1u);
+    EXPECT_NEAR (p.getMidiPitchAt (0.1f), 72.0f, 1e-3f);
+    EXPECT_NEAR (PitchLine::yToMidi (nodes()[0].back().second), 60.0f, 1e-3f);
+    ASSERT_TRUE (edits.shiftNodesWithinRectangle ({ 0.0f, 1.0f }, { 0.0f, 1.0f }, 100.0f));
     for (const auto& l : p.getPitchLines())
         for (const auto& n : l->getNodePositions())
             EXPECT_EQ (n.y, 0.0f) << "clamped at MIDI 112";
 
-    const juce::StringArray names { "Draw melody", "Erase", "Draw melody", "Erase melody", "Shift line" };
+    const juce::StringArray names { "Draw melody", "Erase", "Draw melody", "Erase melody", "Shift line", "Shift line" };
     ASSERT_EQ (history.getNumTransactions(), names.size());
     for (int i = 0; i < names.size(); ++i)
         EXPECT_EQ (history.getSet (i)->name, names[i]);
 
-    ASSERT_TRUE (history.undo()); // the shift
+    ASSERT_TRUE (history.undo() && history.undo()); // the shifts
     EXPECT_EQ (nodes(), beforeShift);
     ASSERT_TRUE (history.undo() && history.undo()); // the erase, the second stroke
     ASSERT_TRUE (history.undo());                   // the spectral edit: the lines stay
     EXPECT_EQ (nodes(), drawn);
     ASSERT_TRUE (history.undo());
     EXPECT_TRUE (p.isEmpty());
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < names.size(); ++i)
         ASSERT_TRUE (history.redo());
     EXPECT_EQ (p.getPitchLines().size(), beforeShift.size());
 }
@@ -242,4 +250,112 @@ TEST (PitchEditManager, ATracksMelodyAndSpectralEditsUndoInTheOrderMade)
     ASSERT_TRUE (spectral.redo().wasChanged());
     EXPECT_NEAR (track->getPgram().getMidiPitchAt (0.4f), 61.0f, 1e-3f);
     EXPECT_EQ (&track->getPitchEditManager(), &melody) << "the same history, the same manager";
+}
+
+namespace
+{
+/** The sung pitch at a sample from the song's guide (steps centred half a step in), -1
+    when the voice rests on either side of it. */
+float sungMidiAt (const test::SyntheticSong& song, double sample)
+{
+    const auto step = sample / song.guideStepSamples - 0.5;
+    const auto s = (size_t) std::max (0.0, std::floor (step));
+    if (s + 1 >= song.vocalMidi.size() || song.vocalMidi[s] < 0.0f || song.vocalMidi[s + 1] < 0.0f)
+        return -1.0f;
+    const auto t = (float) (step - (double) s);
+    return song.vocalMidi[s] + t * (song.vocalMidi[s + 1] - song.vocalMidi[s]);
+}
+} // namespace
+
+TEST (PitchogramHelper, TracksASungLineOverChordsWithinAQuarterToneAndStaysSilentWhereTheVoiceRests)
+{
+    // voices with vibrato of +-40 cents and glides, in three ranges, over two chord parts
+    const struct
+    {
+        int seed;
+        double transpose;
+    } voices[] = { { 1, 0.0 }, { 2, -14.0 }, { 3, 8.0 } };
+    for (const auto& voice : voices)
+    {
+        SCOPED_TRACE ("seed " + std::to_string (voice.seed));
+        test::SongOptions options;
+        options.seconds = 6.0;
+        options.seed = voice.seed;
+        options.vocalRestFrom = 2.0;
+        options.vocalRestTo = 3.2;
+        options.vocalTranspose = voice.transpose;
+        const auto song = test::makeSong (options);
+        auto mix = song.other();
+        mix.applyGain (0.5f); // the voice leads, 6 dB over its chords
+        for (int c = 0; c < 2; ++c)
+            mix.addFrom (c, 0, song.vocals, c, 0, mix.getNumSamples());
+
+        test::TemporaryDirectory dir;
+        auto track = test::makeTrack (dir.get(), "song", mix, 44100);
+        track->generatePitchogram();
+        const auto view = track->getPgram().getView();
+        ASSERT_NE (view, nullptr);
+        EXPECT_EQ (view->getNumColumns(), track->getnFrames());
+        ASSERT_TRUE (track->getPitchEditManager().findMelodyWithinRectangle ({ 0.0f, 1.0f }, { 0.0f, 1.0f }));
+
+        const auto window = track->getGeometry().nfft / 2;
+        int voiced = 0, steadyFrames = 0, close = 0, closeAll = 0, octaveErrors = 0, restFrames = 0, restSounding = 0;
+        for (int f = 0; f < track->getnFrames(); ++f)
+        {
+            const auto centre = (double) track->getGeometry().getCentreSampleOfFrame (f);
+            const auto tracked = track->getPgram().getMidiPitchAt (PitchLine::frameToX (f, track->getnFrames()));
+            const auto sung = sungMidiAt (song, centre);
+            if (sung > 0.0f)
+            {
+                // judged where the voice holds its pitch over the middle half of the
+                // window: a glide or a new note inside it has no one pitch to find
+                const auto before = sungMidiAt (song, centre - window / 2), after = sungMidiAt (song, centre + window / 2);
+                const auto steady = before > 0.0f && after > 0.0f && std::abs (before - sung) < 0.5f
+                                    && std::abs (after - sung) < 0.5f;
+                ++voiced;
+                const auto error = std::abs (tracked - sung);
+                closeAll += tracked > 0.0f && error <= 0.25f ? 1 : 0;
+                steadyFrames += steady ? 1 : 0;
+                close += steady && tracked > 0.0f && error <= 0.25f ? 1 : 0;
+                octaveErrors += tracked > 0.0f && std::abs (error - 12.0f * std::round (error / 12.0f)) < 1.0f && error > 6.0f;
+            }
+            if (centre - window > 2.0 * 44100 && centre + window < 3.2 * 44100)
+            {
+                ++restFrames;
+                restSounding += tracked > 0.0f ? 1 : 0;
+            }
+        }
+        ASSERT_GT (steadyFrames, 100);
+        EXPECT_GE ((double) close / steadyFrames, 0.95) << close << " of " << steadyFrames << " steady frames within 25 cents";
+        EXPECT_GE ((double) closeAll / voiced, 0.85) << closeAll << " of " << voiced << " voiced frames within 25 cents";
+        EXPECT_EQ (octaveErrors, 0);
+        ASSERT_GT (restFrames, 30);
+        EXPECT_EQ (restSounding, 0) << "a line where the voice rests";
+    }
+}
+
+TEST (PitchogramHelper, FindsNoMelodyInSilenceNoiseOrAOneFrameRectangle)
+{
+    test::TemporaryDirectory dir;
+    const struct
+    {
+        const char* name;
+        juce::AudioBuffer<float> audio;
+        juce::Range<float> x;
+    } cases[] = {
+        { "silence", test::makeSine (2, 88200, 44100, 220.0, 0.0f), { 0.0f, 1.0f } },
+        { "noise", test::makeNoise (2, 88200, 7, 0.3f), { 0.0f, 1.0f } },
+        { "one frame", test::makeSine (2, 88200, 44100, 220.0, 0.3f), { 0.5f, 0.5f } },
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        auto track = test::makeTrack (dir.get(), c.name, c.audio, 44100);
+        auto& edits = track->getPitchEditManager();
+        EXPECT_FALSE (edits.findMelodyWithinRectangle (c.x, { 0.0f, 1.0f })) << "no pitchogram yet";
+        track->generatePitchogram();
+        ASSERT_NE (track->getPgram().getView(), nullptr);
+        EXPECT_FALSE (edits.findMelodyWithinRectangle (c.x, { 0.0f, 1.0f }));
+        EXPECT_TRUE (track->getPgram().isEmpty());
+    }
 }

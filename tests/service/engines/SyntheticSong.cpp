@@ -127,12 +127,12 @@ SyntheticSong makeSong (const SongOptions& options)
     const auto steps = (n + song.guideStepSamples - 1) / song.guideStepSamples;
     song.vocalMidi.assign ((size_t) steps, -1.0f);
     int degree = 4;
-    double phase = 0.0, previousMidi = scale[degree];
+    double phase = 0.0, previousMidi = scale[degree] + options.vocalTranspose;
     std::vector<double> midiPerSample ((size_t) n, -1.0);
     for (int start = 0; start < n; start += noteLength)
     {
         degree = juce::jlimit (0, 9, degree + random.nextInt (5) - 2);
-        const double target = scale[degree];
+        const double target = scale[degree] + options.vocalTranspose;
         for (int i = 0; i < noteLength - (int) (0.03 * sr) && start + i < n; ++i)
         {
             const auto t = (start + i) / sr;

@@ -40,6 +40,8 @@ struct SongOptions
     int seed = 1;
     /** Seconds [from, to) in which the voice rests (none when from >= to). */
     double vocalRestFrom = 0.0, vocalRestTo = 0.0;
+    /** Semitones the voice is sung above (or below) its usual range, MIDI 60 to 76. */
+    double vocalTranspose = 0.0;
 };
 
 SyntheticSong makeSong (const SongOptions& options);
