@@ -45,7 +45,10 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
       exports (
           mixer, alerts,
           [this] (const FileRequest& request, FileRequest::Answer answer) { askForFile (request, std::move (answer)); },
-          [this] { return opening != nullptr; })
+          [this] { return opening != nullptr; }),
+      melodyCommands (mixer, alerts, [this] (const FileRequest& request, FileRequest::Answer answer) {
+          askForFile (request, std::move (answer));
+      })
 {
     jassert (instance == nullptr);
     instance = this;
@@ -59,6 +62,9 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     addAndMakeVisible (transportBar);
     addAndMakeVisible (overview);
     addChildComponent (editorArea);
+    addChildComponent (pitchEditor);
+    pitchEditor.setFocusArea (focusArea);
+    pitchEditor.onPreviewPitch = [this] (float midi) { transport.getPreviewTone().setPitch (midi); };
     addChildComponent (toolPanel);
     addChildComponent (paramsBar);
     toolPanel.onToolChanged = [this] (EditorTool::Type type) {
@@ -302,6 +308,8 @@ void MainContentComponent::updateTransportCommands()
         CommandIDs::getInstance().enableCommand (command, enabled);
     for (auto command : exportCommands)
         CommandIDs::getInstance().enableCommand (command, exports.canExport());
+    for (auto command : { Command::importMelodyGuide, Command::exportMelodyGuide, Command::resetMelodyEdits })
+        CommandIDs::getInstance().enableCommand (command, enabled);
     transportBar.setControlsEnabled (enabled);
     commands.commandStatusChanged();
 }
@@ -446,6 +454,26 @@ void MainContentComponent::followEditorTrack()
     auto track = mixer.getActiveTrack();
     if (track == nullptr)
         track = mixer.getMasterTrack();
+    // A track that moves to the other editor keeps what it showed: its view is saved
+    // now, under the key both editors restore it from.
+    const auto editor = track != nullptr ? track->getEditor() : Editor::Type::none;
+    if (track != nullptr && track == lastShownTrack && editor != lastShownEditor && lastShownEditor != Editor::Type::none)
+        focusArea->saveCurrentState (track->getAudioFile().getFullPathName());
+    lastShownTrack = track.get();
+    lastShownEditor = editor;
+    const bool showMelody = track != nullptr && track->getEditor() == Editor::Type::melody && track->isPlayable();
+    pitchEditor.setTrack (showMelody ? track : nullptr);
+    if (showMelody != pitchEditor.isVisible())
+    {
+        pitchEditor.setVisible (showMelody);
+        resized();
+    }
+    if (showMelody && track->getnFrames() > 1)
+    {
+        const auto& g = track->getGeometry();
+        const auto frame = g.getFrameCentredAt ((double) transport.getPosition() * g.getHop());
+        pitchEditor.setPlayhead ((double) frame / (track->getnFrames() - 1));
+    }
     const bool show = track != nullptr && track->getEditor() == Editor::Type::spectral && track->isStoreReady();
     spectrogramView.setTrack (show ? track : nullptr);
     editHistory.setTrack (show ? track : nullptr);
@@ -468,7 +496,7 @@ void MainContentComponent::followEditorTrack()
         commands.enableCommand (Command::nextAlternate, show);
         resized();
     }
-    overview.setFocusRange (show ? std::optional (focusArea->getVisibleX()) : std::nullopt);
+    overview.setFocusRange (show || showMelody ? std::optional (focusArea->getVisibleX()) : std::nullopt);
     // Block b is heard around the centre of frame b + 1: the image column there.
     if (show && spectrogramView.getSpectrogram().getImageWidth() > 0)
     {
@@ -580,7 +608,15 @@ void MainContentComponent::resized()
     trackList.setBounds (area.removeFromBottom (rows * trackRowHeight));
     if (editorArea.isVisible())
         overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
-    overview.setBounds (editorArea.isVisible() ? overview.getBounds() : area);
+    const auto editing = editorArea.isVisible() || pitchEditor.isVisible();
+    if (pitchEditor.isVisible())
+        overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
+    overview.setBounds (editing ? overview.getBounds() : area);
+    if (pitchEditor.isVisible())
+    {
+        pitchEditor.setBounds (area);
+        return;
+    }
     if (toolPanel.isVisible())
         toolPanel.setBounds (area.removeFromLeft (toolPanelWidth));
     if (paramsBar.isVisible())

@@ -2,6 +2,7 @@
 
 #include "ExportCommands.h"
 #include "FileRequest.h"
+#include "MelodyGuideImporter.h"
 #include "OpenAudioFileThread.h"
 #include "ProjectSaver.h"
 #include "appcore/AlertManager.h"
@@ -14,6 +15,7 @@
 #include "ui/CommonEditorParamsMenu.h"
 #include "ui/EditHistoryComponent.h"
 #include "ui/EditorToolsComponent.h"
+#include "ui/PitchEditorComponent.h"
 #include "ui/ScrollableEditorComponent.h"
 #include "ui/SpectrogramComponent.h"
 #include "ui/TrackListComponent.h"
@@ -91,6 +93,9 @@ public:
         All Tracks"). */
     ExportCommands& getExports() noexcept { return exports; }
 
+    /** The melody commands (editors, guides, reset). */
+    MelodyGuideImporter& getMelodyCommands() noexcept { return melodyCommands; }
+
     /** True while a file is being opened. */
     bool isOpeningFile() const noexcept { return opening != nullptr; }
 
@@ -117,6 +122,7 @@ public:
     TransportComponent& getTransportBar() noexcept { return transportBar; }
     TrackListComponent& getTrackList() noexcept { return trackList; }
     SpectrogramComponent& getSpectrogramView() noexcept { return spectrogramView; }
+    PitchEditorComponent& getPitchEditor() noexcept { return pitchEditor; }
     EditHistoryComponent& getEditHistory() noexcept { return editHistory; }
     ScrollableEditorComponent& getEditorArea() noexcept { return editorArea; }
     EditorToolsComponent& getToolPanel() noexcept { return toolPanel; }
@@ -193,6 +199,9 @@ private:
     FocusArea::Ptr focusArea { new FocusArea() }; // what the editors show of the image
     SpectrogramComponent spectrogramView;
     ScrollableEditorComponent editorArea { spectrogramView };
+    PitchEditorComponent pitchEditor;
+    const AudioTrack* lastShownTrack = nullptr; // compared only, never followed
+    Editor::Type lastShownEditor = Editor::Type::none;
     EditorToolsComponent toolPanel;
     CommonEditorParamsMenu paramsBar;
     EditHistoryComponent editHistory;
@@ -214,6 +223,7 @@ private:
     std::unique_ptr<juce::FileChooser> chooser;
     FileRequest::Handler fileRequestHandler;
     ExportCommands exports;
+    MelodyGuideImporter melodyCommands;
 
     // Tracks replaced as master: their files are deleted once nothing else holds them.
     juce::ReferenceCountedArray<AudioTrack> retiredTracks;

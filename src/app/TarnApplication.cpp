@@ -9,13 +9,6 @@ namespace
 {
     constexpr int quitRetryDelayMs = 200; // time for cancelled modal windows to close
 
-    /** Commands the mixer allows or forbids but whose views are not in the window yet:
-        they stay greyed rather than do nothing. */
-    bool hasNoViewYet (Command command)
-    {
-        return command == Command::showMelodyEditor || command == Command::showSpectrogramEditor;
-    }
-
     juce::KeyPress toKeyPress (const DefaultKey& key)
     {
         int modifiers = 0;
@@ -289,9 +282,8 @@ void TarnApplication::getCommandInfo (juce::CommandID commandID, juce::Applicati
 
     auto& history = undoAccessor.getCurrentUndoManager();
     const auto info = CommandIDs::getInstance().getCommandInfo (commandID, { history.canUndo(), history.canRedo() });
-    const auto* entry = CommandIDs::getInstance().findById (commandID);
     result.setInfo (info.shortName, info.description, info.categoryName, info.flags);
-    result.setActive (! info.disabled && ! (entry != nullptr && hasNoViewYet (entry->command)));
+    result.setActive (! info.disabled);
     for (const auto& key : info.defaultKeys)
         result.defaultKeypresses.add (toKeyPress (key));
 }
@@ -301,11 +293,13 @@ bool TarnApplication::perform (const InvocationInfo& info)
     const auto* entry = CommandIDs::getInstance().findById (info.commandID);
     if (entry == nullptr)
         return juce::JUCEApplication::perform (info);
-    if (! entry->enabled || hasNoViewYet (entry->command) || mainWindow == nullptr)
+    if (! entry->enabled || mainWindow == nullptr)
         return false;
 
     if (edits != nullptr && EditCommands::handles (entry->command))
         return edits->perform (entry->command);
+    if (MelodyGuideImporter::handles (entry->command))
+        return mainWindow->getContent().getMelodyCommands().perform (entry->command);
     if (separations != nullptr && SeparationCommands::handles (entry->command))
         return separations->perform (entry->command, mainWindow.get());
 

@@ -189,6 +189,14 @@ bool PitchEditManager::findMelodyWithinRectangle (juce::Range<float> xRange, juc
     return enter ("Local melody tracking", previous, next);
 }
 
+bool PitchEditManager::replaceAllLines (const juce::String& name, Pgram::Lines lines)
+{
+    auto previous = pgram.getPitchLines();
+    if (previous.empty() && lines.empty())
+        return false;
+    return enter (name, std::move (previous), std::move (lines));
+}
+
 bool PitchEditManager::enter (const juce::String& name, Pgram::Lines previous, Pgram::Lines next)
 {
     history.beginNewTransaction (name);

@@ -79,6 +79,10 @@ public:
         False, with nothing changed, without a pitchogram or where no melody is found. */
     bool findMelodyWithinRectangle (juce::Range<float> xRange, juce::Range<float> yRange);
 
+    /** Puts lines in place of all the track's lines as the step name (an imported guide,
+        a reset). False, with no step, when there was nothing to change. */
+    bool replaceAllLines (const juce::String& name, Pgram::Lines lines);
+
     void notifyEditsChanged();
 
 private:

@@ -55,6 +55,12 @@ int SpecTransportSource::getPosition() const noexcept
 
 void SpecTransportSource::getNextAudioBlock (const juce::AudioSourceChannelInfo& info)
 {
+    readMix (info);
+    tone.addTo (*info.buffer, info.startSample, info.numSamples, (double) mixer.getSampleRate());
+}
+
+void SpecTransportSource::readMix (const juce::AudioSourceChannelInfo& info)
+{
     auto& out = *info.buffer;
 
     // A jump asked for by another thread: drop what is left of the current block. Only

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Mixer.h"
+#include "PitchPreviewTone.h"
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
@@ -62,11 +63,17 @@ public:
     /** The project's sample rate. */
     double getSampleRate() const noexcept { return (double) mixer.getSampleRate(); }
 
+    /** The melody editor's tone, added over what plays (and over silence when stopped). */
+    PitchPreviewTone& getPreviewTone() noexcept { return tone; }
+
     /** Counts device samples that were due while the mix was not ready. */
     juce::int64 getUnderrunSamples() const noexcept { return underrunSamples.load(); }
 
 private:
+    void readMix (const juce::AudioSourceChannelInfo& info);
+
     Mixer& mixer;
+    PitchPreviewTone tone;
     juce::AudioBuffer<float> block;
     int blockRead = 0, blockLength = 0;
     std::atomic<int> position { 0 };

@@ -84,14 +84,15 @@ void UndoManagerAccessor::updateTrackToListenTo()
 
 bool UndoManagerAccessor::addressesTrackEdits()
 {
-    return track != nullptr && ! track->isBusy() && track->getEditor() == Editor::Type::spectral;
+    // Both editors' edits are steps of the one history of the track's spectral edit
+    // manager, so undo goes back in the order the user made them.
+    return track != nullptr && ! track->isBusy()
+           && (track->getEditor() == Editor::Type::spectral || track->getEditor() == Editor::Type::melody);
 }
 
 CustomUndoManager& UndoManagerAccessor::getCurrentUndoManager()
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    // The melody editor's history comes with pitch editing; until then it is the
-    // application's.
     auto* current = addressesTrackEdits() ? &track->getManualEditManager().getUndoManager() : &applicationHistory;
     if (current != followed.get())
         follow (current);

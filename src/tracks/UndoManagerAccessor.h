@@ -16,10 +16,9 @@ namespace kalder
 
     For that track:
       1. while it is busy (a separation or a freeze works on it), the application's;
-      2. in the melody editor, its pitch edits' history (none exists yet, so the
-         application's);
-      3. in the spectral editor, the history of its spectral edits;
-      4. otherwise the application's.
+      2. in the melody editor or the spectral editor, the history of its edits (its
+         melody edits are steps of its spectral edit manager's history);
+      3. otherwise the application's.
 
     Switching the active track or its editor switches the history at once; the other
     histories keep their contents. Whenever the current history may have changed (the

@@ -282,6 +282,12 @@ void PitchEditorComponent::rebuildPicture()
     }
 }
 
+juce::Colour PitchEditorComponent::getLoudestColour() const
+{
+    const auto& p = palette[shownView != nullptr ? shownView->getLoudest() : 0];
+    return { p.r, p.g, p.b };
+}
+
 //==============================================================================
 void PitchEditorComponent::resized()
 {

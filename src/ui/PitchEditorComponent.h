@@ -86,6 +86,8 @@ public:
 
     /** Whether the pitchogram is shown (else "Calculating pitch data"). */
     bool isShowingPicture() const noexcept { return shownView != nullptr; }
+    /** The colour of the pitchogram's loudest level. */
+    juce::Colour getLoudestColour() const;
     /** The lines drawn, as the editor last took them from the track. */
     int getNumDrawnLines() const noexcept { return (int) linePaths.size(); }
 

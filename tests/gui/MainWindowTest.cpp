@@ -788,3 +788,108 @@ TEST (MainWindow, TheSeparationDialogStartsASeparationTheRowFollowsItAndCancelLe
     EXPECT_TRUE (work.findChildFiles (juce::File::findFilesAndDirectories, false).isEmpty());
     EXPECT_EQ (findModalWindow ("Separation"), nullptr) << "a cancel is not an error";
 }
+
+TEST (MainWindow, TheMelodyEditorShowsTheSungPitchTracksItTakesADrawnLineAndGuidesTravelBetweenTracks)
+{
+    // A harmonic tone at MIDI 57 (220 Hz) for three seconds.
+    TemporaryDirectory songs;
+    auto audio = makeSine (2, rate * 3, rate, 220.0, 0.3f);
+    for (int h = 2; h <= 6; ++h)
+    {
+        const auto partial = makeSine (2, rate * 3, rate, 220.0 * h, 0.3f / (float) h);
+        for (int c = 0; c < 2; ++c)
+            audio.addFrom (c, 0, partial, c, 0, audio.getNumSamples());
+    }
+    const auto song = writeSong (songs.get(), "sung.wav", audio);
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("sung"));
+    auto track = fixture.app().getMixer().getMasterTrack();
+    auto& content = fixture.content();
+    ASSERT_TRUE (waitUntil ([&] { return content.getSpectrogramView().isShowing(); }, 20000));
+    content.getFocusArea().setVisibleRanges ({ 0.1, 0.9 }, { 0.0, 1.0 });
+
+    // Switching editors keeps what is shown in time; the picture comes from the track's pool.
+    ASSERT_TRUE (waitUntil ([&] { return fixture.invoke (Command::showMelodyEditor); }, 5000));
+    auto& editor = content.getPitchEditor();
+    ASSERT_TRUE (waitUntil ([&] { return editor.isShowing() && editor.isShowingPicture(); }, 20000));
+    EXPECT_FALSE (content.getSpectrogramView().isShowing());
+    EXPECT_NEAR (content.getFocusArea().getVisibleX().getStart(), 0.1, 1e-6);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (100); // ms: the repaint
+    const auto shot = editor.createComponentSnapshot (editor.getLocalBounds());
+    saveArtifact (shot, "melody-editor-tone.png");
+    const auto area = editor.getImageArea();
+    const auto expectedY = editor.nodeToView ({ 0.5f, PitchLine::midiToY (57.0f) }).y;
+    // the loudest colour of the picture lies at the sung pitch
+    const auto loudest = editor.getLoudestColour();
+    int loudestRow = -1;
+    float nearest = 1.0e9f;
+    for (int y = area.getY(); y < area.getBottom(); ++y)
+    {
+        const auto c = shot.getPixelAt (area.getCentreX(), y);
+        const auto d = (float) (std::abs (c.getRed() - loudest.getRed()) + std::abs (c.getGreen() - loudest.getGreen())
+                                + std::abs (c.getBlue() - loudest.getBlue()));
+        if (d < nearest)
+            nearest = d, loudestRow = y;
+    }
+    EXPECT_NEAR ((float) loudestRow, expectedY, 4.0f);
+
+    using M = juce::ModifierKeys;
+    auto event = [&] (juce::Point<float> p, juce::Point<float> down) {
+        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, M (M::leftButtonModifier), 0.0f, 0.0f,
+                                 0.0f, 0.0f, 0.0f, &editor, &editor, juce::Time::getCurrentTime(), down,
+                                 juce::Time::getCurrentTime(), 1, p != down);
+    };
+    auto drag = [&] (juce::Point<float> from, juce::Point<float> to) {
+        editor.mouseDown (event (from, from));
+        editor.mouseDrag (event ((from + to) / 2.0f, from));
+        editor.mouseDrag (event (to, from));
+        editor.mouseUp (event (to, from));
+    };
+    auto at = [&] (float x, float midi) { return editor.nodeToView ({ x, PitchLine::midiToY (midi) }); };
+    auto& pgram = track->getPgram();
+    auto& undo = track->getManualEditManager().getUndoManager();
+
+    // Tracking over the tone finds it.
+    editor.setActiveTool (PitchEditorComponent::Tool::tracker);
+    drag (at (0.2f, 70.0f), at (0.8f, 45.0f));
+    EXPECT_EQ (undo.getUndoDescription(), juce::String ("Local melody tracking"));
+    EXPECT_NEAR (pgram.getMidiPitchAt (0.5f), 57.0f, 0.25f);
+
+    // A line drawn over the middle takes its place there, sounds while drawn, and undoes.
+    editor.setActiveTool (PitchEditorComponent::Tool::freeDraw);
+    const auto from = at (0.4f, 64.0f), to = at (0.6f, 64.0f);
+    editor.mouseDown (event (from, from));
+    editor.mouseDrag (event ((from + to) / 2.0f, from));
+    EXPECT_NEAR (content.getTransport().getPreviewTone().getPitch(), 64.0f, 0.5f) << "the pitch under the pen sounds";
+    editor.mouseDrag (event (to, from));
+    editor.mouseUp (event (to, from));
+    EXPECT_LT (content.getTransport().getPreviewTone().getPitch(), 0.0f);
+    EXPECT_EQ (undo.getUndoDescription(), juce::String ("Draw melody"));
+    EXPECT_NEAR (pgram.getMidiPitchAt (0.5f), 64.0f, 0.5f);
+    EXPECT_NEAR (pgram.getMidiPitchAt (0.3f), 57.0f, 0.25f);
+    EXPECT_GE (editor.getNumDrawnLines(), 3);
+    ASSERT_TRUE (waitUntil ([&] { return fixture.invoke (Command::undo); }, 5000));
+    EXPECT_NEAR (pgram.getMidiPitchAt (0.5f), 57.0f, 0.25f);
+
+    // Export, then import into a second track: the same melody, and that track shows it.
+    const auto guide = fixture.folder().getChildFile ("phrase.melody");
+    content.setFileRequestHandler ([&] (const FileRequest& request, FileRequest::Answer answer) {
+        EXPECT_TRUE (request.title == "Export melody guide..." || request.title == "Import melody guide...");
+        answer (guide);
+    });
+    ASSERT_TRUE (fixture.invoke (Command::exportMelodyGuide));
+    ASSERT_TRUE (guide.existsAsFile());
+    auto other = test::makeTrack (fixture.folder(), "other", audio, rate);
+    fixture.app().getMixer().addTrack (other);
+    fixture.app().getMixer().setActiveTrack (other);
+    ASSERT_TRUE (fixture.invoke (Command::importMelodyGuide));
+    EXPECT_EQ (other->getEditor(), Editor::Type::melody);
+    for (const auto x : { 0.25f, 0.5f, 0.75f })
+        EXPECT_EQ (other->getPgram().getMidiPitchAt (x), pgram.getMidiPitchAt (x));
+
+    // A damaged guide changes nothing and says why.
+    guide.replaceWithText ("[\n[\n0.1 nan\n");
+    ASSERT_TRUE (fixture.invoke (Command::importMelodyGuide));
+    EXPECT_NEAR (other->getPgram().getMidiPitchAt (0.5f), 57.0f, 0.25f);
+    EXPECT_TRUE (closeAllModals());
+}

@@ -556,7 +556,7 @@ TEST (Mixer, TheUndoHistoryFollowsTheActiveTrackItsEditorAndItsBusyState)
     };
     const Step steps[] = {
         { "the active track in the spectral editor", [] {}, aHistory },
-        { "in the melody editor (no pitch history yet)", [&] { p.a->setEditor (T::melody); }, app },
+        { "in the melody editor (the same history)", [&] { p.a->setEditor (T::melody); }, aHistory },
         { "in no editor", [&] { p.a->setEditor (T::none); }, app },
         { "back in the spectral editor", [&] { p.a->setEditor (T::spectral); }, aHistory },
         { "busy with a job", [&] { p.a->separationProgressed (0.4f); }, app },
