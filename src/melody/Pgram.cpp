@@ -19,6 +19,7 @@ void Pgram::addLine (PitchLine::Ptr line)
     const auto at = std::upper_bound (lines.begin(), lines.end(), line,
                                       [] (const PitchLine::Ptr& a, const PitchLine::Ptr& b) { return comesBefore (*a, *b); });
     lines.insert (at, std::move (line));
+    ++changes;
 }
 
 void Pgram::removeLine (const PitchLine* line)
@@ -26,6 +27,7 @@ void Pgram::removeLine (const PitchLine* line)
     const juce::ScopedLock sl (lock);
     lines.erase (std::remove_if (lines.begin(), lines.end(), [line] (const PitchLine::Ptr& l) { return l.get() == line; }),
                  lines.end());
+    ++changes;
 }
 
 void Pgram::clear()
@@ -39,6 +41,7 @@ void Pgram::setLines (Lines newLines)
                       [] (const PitchLine::Ptr& a, const PitchLine::Ptr& b) { return comesBefore (*a, *b); });
     const juce::ScopedLock sl (lock);
     lines.swap (newLines);
+    ++changes;
 }
 
 void Pgram::setViewMatrix (std::shared_ptr<const PitchogramView> newView)

@@ -2,6 +2,7 @@
 
 #include "PitchLine.h"
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -69,6 +70,9 @@ public:
 
     static constexpr juce::int64 maxFileBytes = 64 << 20;
 
+    /** Grows with every change of the lines (renderers compare it). */
+    juce::uint64 getChangeCount() const noexcept { return changes.load(); }
+
     /** The pitchogram the melody editor shows and the tracking follows (null until first
         made). */
     void setViewMatrix (std::shared_ptr<const PitchogramView> view);
@@ -79,6 +83,7 @@ private:
 
     mutable juce::CriticalSection lock;
     Lines lines;
+    std::atomic<juce::uint64> changes { 0 };
     std::shared_ptr<const PitchogramView> view;
 };
 

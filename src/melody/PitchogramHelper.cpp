@@ -201,6 +201,28 @@ std::shared_ptr<const PitchogramView> PitchogramHelper::generatePitchogramMatrix
     return view;
 }
 
+void PitchogramHelper::harmonicComb (float midi, int numFreqs, int sampleRate, float* weights) noexcept
+{
+    std::fill (weights, weights + std::max (0, numFreqs), 0.0f);
+    if (! (midi > 33.0f && midi < 112.0f) || numFreqs < 2 || sampleRate <= 0)
+        return;
+    const auto nyquist = sampleRate / 2.0f;
+    const auto top = std::min (numFreqs, (int) (8000.0f / nyquist * (float) numFreqs));
+    if (top < 2)
+        return;
+    const auto f0 = midiToFreq (midi) / (nyquist / (float) numFreqs); // in bins
+    int k = 1;
+    for (int i = 1; i < top; ++i)
+    {
+        const auto w = 5.0f * (float) i / (float) numFreqs;
+        const auto d = (float) (int) ((float) i - (float) k * f0);
+        if (d + w > 0.0f)
+            weights[i] = 1.0f;
+        if (d > w)
+            ++k;
+    }
+}
+
 //==============================================================================
 namespace
 {

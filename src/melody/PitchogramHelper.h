@@ -115,6 +115,12 @@ struct PitchogramHelper
     static std::shared_ptr<const PitchogramView> generatePitchogramMatrix (Asig& asig, Progress::Ptr progress,
                                                                            std::shared_ptr<const PitchogramView> previous = {});
 
+    /** Bin weights (numFreqs) that pass the harmonics of a pitch up to 8 kHz, each band
+        widening with frequency to about 5 bins either side at the Nyquist frequency, and
+        nothing else; all zeros for a pitch outside (33, 112). The melody editor plays a
+        track through it to let the user hear the melody lines. */
+    static void harmonicComb (float midi, int numFreqs, int sampleRate, float* weights) noexcept;
+
     /** The most likely path through scores (dB; one row per pitch state, one column per
         time step; the last row is the "no melody" state): a row per column, -1 for no
         melody. A jump of d rows costs 0.5 d dB (at most 15), starting or ending the

@@ -413,7 +413,8 @@ AudioTrack::PanGains AudioTrack::getPanGains (int channel) const noexcept
 juce::uint64 AudioTrack::getRenderGeneration() const noexcept
 {
     const auto* asig = getAsig();
-    return settingsGeneration.load() + (asig != nullptr ? asig->getEditGeneration() : 0);
+    // The lines' changes count too: a track previewing its melody plays them.
+    return settingsGeneration.load() + (asig != nullptr ? asig->getEditGeneration() : 0) + pgram.getChangeCount();
 }
 
 void AudioTrack::updateMirrors (const juce::Identifier& property)
@@ -424,6 +425,8 @@ void AudioTrack::updateMirrors (const juce::Identifier& property)
         soloed = (bool) tree[TrackIds::solo];
     else if (property == TrackIds::mute)
         muted = (bool) tree[TrackIds::mute];
+    else if (property == TrackIds::previewPitchEdits)
+        previewingPitch = (bool) tree[TrackIds::previewPitchEdits];
     else if (property == TrackIds::panL || (property == TrackIds::panR && getNumChannels() != 1))
     {
         // A mono track has only the first channel's pair: its second pan changes nothing.

@@ -244,6 +244,11 @@ public:
         thread. */
     void updatePitchogram();
 
+    /** "TrackPreviewPitchEdits": playback passes only the harmonics of the melody lines'
+        pitch in each frame (silence where no line is), so the user hears what the lines
+        follow. Any thread. */
+    bool isPreviewingPitchEdits() const noexcept { return previewingPitch.load(); }
+
     /** True when the track's melody has pitch lines. */
     bool hasPitchEdits() const { return ! pgram.isEmpty(); }
     /** The track's melody: its pitch lines (the guide of a guided vocal separation). */
@@ -316,7 +321,7 @@ private:
     juce::ReferenceCountedObjectPtr<SeparationTracker> separationTracker;
     AudioTrack* parentTrack = nullptr;
     std::atomic<float> volume { 1.0f };
-    std::atomic<bool> soloed { false }, muted { false };
+    std::atomic<bool> soloed { false }, muted { false }, previewingPitch { false };
     std::atomic<float> panGains[2][2];
     std::atomic<juce::uint64> settingsGeneration { 0 };
 

@@ -1,5 +1,6 @@
 #include "TrackRenderer.h"
 
+#include "melody/PitchogramHelper.h"
 #include "signal/AsigUtilities.h"
 
 namespace kalder
@@ -27,8 +28,19 @@ void TrackRenderer::fillCache (int channel, int firstFrame)
 {
     auto* asig = content->asig.get();
     const auto frames = juce::Range<int> (firstFrame, firstFrame + readAhead).getIntersectionWith ({ 0, track->getnFrames() });
-    const auto masked = asig->readFrames (channel, frames, true, asig->isFlipped(), true);
+    auto masked = asig->readFrames (channel, frames, true, asig->isFlipped(), true);
     const auto nFreqs = geometry.getNumFreqs();
+    if (track->isPreviewingPitchEdits() && masked.rows() == nFreqs)
+    {
+        comb.resize ((size_t) nFreqs);
+        for (int i = 0; i < (int) masked.cols(); ++i)
+        {
+            const auto x = PitchLine::frameToX (frames.getStart() + i, track->getnFrames());
+            PitchogramHelper::harmonicComb (track->getPgram().getMidiPitchAt (x), nFreqs, track->getSampleRate(), comb.data());
+            for (int k = 0; k < nFreqs; ++k)
+                masked (k, i) *= comb[(size_t) k];
+        }
+    }
 
     for (int i = 0; i < frames.getLength(); ++i)
     {

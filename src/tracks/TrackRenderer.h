@@ -74,6 +74,7 @@ private:
     RealFFT fft;
     std::vector<float> synthesisWindow;
     RealFFT::Buffer ccs, time;
+    std::vector<float> comb;                     // the melody preview's bin weights
     std::vector<std::vector<CachedFrame>> cache; // [channel][frame % cacheSize]
     juce::uint64 cachedGeneration = 0;
     bool cachedFromStore = false;

@@ -7,6 +7,7 @@
 #include "service/engines/SyntheticSong.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
+#include "tracks/TrackRenderer.h"
 
 #include <gtest/gtest.h>
 
@@ -358,4 +359,49 @@ TEST (PitchogramHelper, FindsNoMelodyInSilenceNoiseOrAOneFrameRectangle)
         EXPECT_FALSE (edits.findMelodyWithinRectangle (c.x, { 0.0f, 1.0f }));
         EXPECT_TRUE (track->getPgram().isEmpty());
     }
+}
+
+TEST (PitchogramHelper, PreviewingTheMelodyPlaysOnlyTheHarmonicsOfItsLines)
+{
+    // the comb: bins 1 .. 742 at 44.1 kHz with 2049 bins; silent at either end of the axis
+    std::vector<float> comb (2049);
+    PitchogramHelper::harmonicComb (57.0f, 2049, 44100, comb.data());
+    EXPECT_EQ (comb[0], 0.0f);
+    EXPECT_EQ (comb[743], 0.0f);
+    EXPECT_EQ (comb[(size_t) std::lround (220.0 / (22050.0 / 2049))], 1.0f);
+    EXPECT_EQ (comb[(size_t) std::lround (330.0 / (22050.0 / 2049))], 0.0f) << "between the first two harmonics";
+    for (const auto edge : { 33.0f, 112.0f })
+    {
+        PitchogramHelper::harmonicComb (edge, 2049, 44100, comb.data());
+        EXPECT_EQ (*std::max_element (comb.begin(), comb.end()), 0.0f);
+    }
+
+    // a track of 220 Hz and 330 Hz plays only the 220 Hz under a line at MIDI 57, and
+    // nothing where there is no line
+    test::TemporaryDirectory dir;
+    auto audio = test::makeSine (1, 44100, 44100, 220.0, 0.3f);
+    audio.addFrom (0, 0, test::makeSine (1, 44100, 44100, 330.0, 0.3f), 0, 0, 44100);
+    auto track = test::makeTrack (dir.get(), "two", audio, 44100);
+    track->getPgram().addLine (
+        std::make_shared<const PitchLine> (std::vector<PitchLine::Node> { { 0.0f, y (57) }, { 0.5f, y (57) } }));
+    track->getTree().setProperty (TrackIds::previewPitchEdits, true, nullptr);
+    TrackRenderer renderer (track, 1);
+    juce::AudioBuffer<float> block (1, track->getGeometry().getHop());
+    const auto toneEnergy = [&] (int first, double hz) { // over eight blocks: a tone's amplitude / 2
+        std::complex<double> sum;
+        for (int b = first; b < first + 8; ++b)
+        {
+            renderer.renderRawBlock (b, block);
+            for (int i = 0; i < block.getNumSamples(); ++i)
+                sum += (double) block.getSample (0, i)
+                       * std::polar (1.0,
+                                     -2.0 * juce::MathConstants<double>::pi * hz * (b * block.getNumSamples() + i) / 44100.0);
+        }
+        return std::abs (sum) / (8 * block.getNumSamples());
+    };
+    const auto early = track->getNumBlocks() / 4, late = 3 * track->getNumBlocks() / 4;
+    EXPECT_NEAR (toneEnergy (early, 220.0), 0.15, 0.03) << "the line's pitch plays";
+    EXPECT_LT (toneEnergy (early, 330.0), 0.01) << "what is not its harmonic does not";
+    renderer.renderRawBlock (late, block);
+    EXPECT_LT (block.getMagnitude (0, block.getNumSamples()), 1e-4f) << "no line: silence";
 }
