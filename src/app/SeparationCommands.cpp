@@ -2,6 +2,7 @@
 
 #include "appcore/CommandIDs.h"
 #include "appcore/SettingsManager.h"
+#include "melody/PitchEditManager.h"
 #include "ui/KalderLookAndFeel.h"
 #include "ui/SeparationDialog.h"
 
@@ -118,6 +119,39 @@ bool SeparationCommands::perform (Command command, juce::Component* parent)
     return true;
 }
 
+void SeparationCommands::trackMelodyOverLoop (AudioTrack::Ptr track, std::function<void()> done, int waitedMs)
+{
+    // The pitchogram is made on the track's pool; the tracking waits for it (a minute at
+    // most: an hour-long song takes seconds).
+    constexpr int pollMs = 100, longestWaitMs = 60000;
+    track->updatePitchogram();
+    if (track->getPgram().getView() == nullptr)
+    {
+        if (waitedMs >= longestWaitMs)
+        {
+            alerts.displayWarningPopup ("No melody found", "The pitch of " + track->getName() + " could not be analysed.");
+            return;
+        }
+        juce::WeakReference<SeparationCommands> self (this);
+        juce::Timer::callAfterDelay (pollMs, [self, track, done, waitedMs] {
+            if (self != nullptr)
+                self->trackMelodyOverLoop (track, done, waitedMs + pollMs);
+        });
+        return;
+    }
+    const auto frames = track->getnFrames();
+    juce::Range<float> x (0.0f, 1.0f);
+    if (mixer.isLoopEnabled())
+    {
+        // block b is heard around the centre of frame b + 1
+        const auto loop = mixer.getLoop();
+        x = { PitchLine::frameToX (loop.getStart() + 1, frames), PitchLine::frameToX (loop.getEnd() + 1, frames) };
+    }
+    if (! track->getPitchEditManager().findMelodyWithinRectangle (x, { 0.0f, 1.0f }))
+        alerts.displayWarningPopup ("No melody found", "No melody stands out in " + track->getName() + " there.");
+    done();
+}
+
 void SeparationCommands::openDialog (Module module, AudioTrack::Ptr track, juce::Component* parent)
 {
     if (auto* open = dialog.getComponent())
@@ -134,6 +168,16 @@ void SeparationCommands::openDialog (Module module, AudioTrack::Ptr track, juce:
         module, module == Module::other ? nullptr : SeparationSettings::get (SettingsManager::getInstance(), module), names,
         tracks.indexOf (track.get()), mixer.isLoopEnabled(), hasSelectionSpan);
     juce::WeakReference<SeparationCommands> self (this);
+    content->hasMelodyLines = [tracks] (int index) { return tracks[index] != nullptr && tracks[index]->hasPitchEdits(); };
+    juce::Component::SafePointer<SeparationDialog> shown (content.get());
+    content->onTrackMelody = [self, tracks, shown] (int index) {
+        if (self != nullptr && tracks[index] != nullptr)
+            self->trackMelodyOverLoop (tracks[index], [shown] {
+                if (shown != nullptr)
+                    shown->refreshMelodyNote();
+            });
+    };
+    content->refreshMelodyNote();
     content->onStart = [self, tracks] (const SeparationDialog::Choice& choice) {
         if (self == nullptr)
             return;

@@ -47,6 +47,9 @@ public:
     std::function<void (const separation::SeparationLauncher::Outcome&)> onEnded;
 
 private:
+    /** Tracks the track's melody over the loop (the whole track without one) once its
+        pitchogram exists, then calls done. */
+    void trackMelodyOverLoop (AudioTrack::Ptr track, std::function<void()> done, int waitedMs = 0);
     void openDialog (separation::Module module, AudioTrack::Ptr track, juce::Component* parent);
 
     Mixer& mixer;

@@ -77,6 +77,18 @@ SeparationDialog::SeparationDialog (Module module, SeparatorSettings::Ptr s, con
             b->onClick = [this] { updateVocalMode(); };
             addAndMakeVisible (b);
         }
+        loopOffered = loopAvailable;
+        melodyNote.setText (noMelodyNote, juce::dontSendNotification);
+        melodyNote.setComponentID ("noMelodyNote");
+        trackMelodyButton.setButtonText (loopAvailable ? trackLoopText : trackWholeText);
+        trackMelodyButton.setComponentID ("trackMelody");
+        trackMelodyButton.onClick = [this] {
+            if (onTrackMelody)
+                onTrackMelody (trackBox.getSelectedItemIndex());
+        };
+        addChildComponent (melodyNote);
+        addChildComponent (trackMelodyButton);
+        trackBox.onChange = [this] { refreshMelodyNote(); };
     }
 
     startButton.setComponentID ("start");
@@ -150,11 +162,24 @@ void SeparationDialog::updateVocalMode()
         vocalSettings->setValue ("mode", guided.getToggleState() ? SeparatorValues::guided : SeparatorValues::automatic);
     // The drawn melody decides what a guided separation takes; these do not apply to it.
     const bool isGuided = lead && guided.getToggleState();
+    refreshMelodyNote();
     for (auto* box : paramBoxes)
     {
         const bool applies = ! isGuided || box->getName() == "reverbProcess" || box->getName() == "backingTrack";
         box->setEnabled (applies);
         box->setTooltip (applies ? juce::String() : juce::String (disabledForGuided));
+    }
+}
+
+void SeparationDialog::refreshMelodyNote()
+{
+    const bool isGuided = vocalSettings != nullptr && leadVocal.getToggleState() && guided.getToggleState();
+    const bool missing = isGuided && hasMelodyLines != nullptr && ! hasMelodyLines (trackBox.getSelectedItemIndex());
+    if (missing != melodyNote.isVisible())
+    {
+        melodyNote.setVisible (missing);
+        trackMelodyButton.setVisible (missing && onTrackMelody != nullptr);
+        resized();
     }
 }
 
@@ -207,6 +232,11 @@ void SeparationDialog::resized()
         leadVocal.setBounds (row());
         automatic.setBounds (row().withTrimmedLeft (24));
         guided.setBounds (row (rowHeight * 2).withTrimmedLeft (24));
+        if (melodyNote.isVisible())
+        {
+            melodyNote.setBounds (row (rowHeight * 2).withTrimmedLeft (24));
+            trackMelodyButton.setBounds (row().withTrimmedLeft (24).withWidth (260));
+        }
     }
     for (int i = 0; i < paramBoxes.size(); ++i)
     {

@@ -51,6 +51,10 @@ public:
         "Manually select which vocal melody lines should be separated. This is done using our \"Melody\" editor. Once the "
         "melody lines are drawn, please press the \"Vocals\" button again.";
     static constexpr const char* disabledForGuided = "Disabled for guided separations";
+    static constexpr const char* noMelodyNote =
+        "This track has no melody lines yet: a guided separation takes the voice that follows them.";
+    static constexpr const char* trackLoopText = "Track the melody over the loop";
+    static constexpr const char* trackWholeText = "Track the melody over the whole track";
 
     /** trackNames: the tracks in list order; loopAvailable / selectionAvailable offer those ranges. */
     SeparationDialog (separation::Module module, separation::SeparatorSettings::Ptr settings, const juce::StringArray& trackNames,
@@ -58,6 +62,15 @@ public:
     ~SeparationDialog() override;
 
     std::function<void (const Choice&)> onStart;
+
+    /** Whether the track at an index has melody lines (a guided separation needs them);
+        without the answer every track is taken to have them. */
+    std::function<bool (int trackIndex)> hasMelodyLines;
+    /** Tracks the melody of the track at an index over the loop (or the whole track):
+        offered beside the note when guided mode meets a track without lines. The
+        dialog asks hasMelodyLines again when refreshMelodyNote() is called. */
+    std::function<void (int trackIndex)> onTrackMelody;
+    void refreshMelodyNote();
 
     /** The choice as the controls stand. */
     Choice getChoice() const;
@@ -70,6 +83,7 @@ private:
     void buildParameters();
     void updateVocalMode();
     void close (int result);
+    bool loopOffered = false;
 
     const separation::Module requestedModule;
     separation::SeparatorSettings::Ptr vocalSettings, allVocalSettings, settings;
@@ -81,6 +95,8 @@ private:
     juce::OwnedArray<juce::ComboBox> paramBoxes;
     juce::Array<int> rangeIds;
     juce::TextButton startButton { "Separate" }, cancelButton { "Cancel" };
+    juce::Label melodyNote;
+    juce::TextButton trackMelodyButton;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SeparationDialog)
 };

@@ -887,9 +887,27 @@ TEST (MainWindow, TheMelodyEditorShowsTheSungPitchTracksItTakesADrawnLineAndGuid
     for (const auto x : { 0.25f, 0.5f, 0.75f })
         EXPECT_EQ (other->getPgram().getMidiPitchAt (x), pgram.getMidiPitchAt (x));
 
+    // Guided vocals on a track without lines: the dialog says so and tracks the melody first.
+    ASSERT_TRUE (other->getPitchEditManager().replaceAllLines ("Reset melody edits", {}));
+    auto* separations = fixture.app().getSeparationCommands();
+    ASSERT_TRUE (fixture.invoke (Command::vocalSeparation));
+    ASSERT_TRUE (waitUntil ([&] { return separations->getDialog() != nullptr; }, 5000));
+    juce::Component::SafePointer<juce::Component> dialog (separations->getDialog());
+    dynamic_cast<juce::Button*> (findDescendant (*dialog, "guided"))->triggerClick();
+    juce::Component::SafePointer<juce::Component> note (findDescendant (*dialog, "noMelodyNote"));
+    ASSERT_NE (note, nullptr);
+    EXPECT_TRUE (waitUntil ([&] { return note != nullptr && note->isVisible(); }, 5000));
+    ASSERT_NE (dialog, nullptr);
+    dynamic_cast<juce::Button*> (findDescendant (*dialog, "trackMelody"))->triggerClick();
+    ASSERT_TRUE (waitUntil ([&] { return other->hasPitchEdits(); }, 20000));
+    EXPECT_NEAR (other->getPgram().getMidiPitchAt (0.5f), 57.0f, 0.25f);
+    EXPECT_TRUE (waitUntil ([&] { return note != nullptr && ! note->isVisible(); }, 5000));
+    EXPECT_TRUE (closeAllModals());
+
     // A damaged guide changes nothing and says why.
     guide.replaceWithText ("[\n[\n0.1 nan\n");
     ASSERT_TRUE (fixture.invoke (Command::importMelodyGuide));
     EXPECT_NEAR (other->getPgram().getMidiPitchAt (0.5f), 57.0f, 0.25f);
+
     EXPECT_TRUE (closeAllModals());
 }
