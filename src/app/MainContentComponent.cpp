@@ -92,6 +92,11 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
                         Command::otherSeparation, Command::panSeparation })
             menu.addCommandItem (&commands, static_cast<juce::CommandID> (c));
         menu.addSeparator();
+        juce::PopupMenu melody;
+        for (auto c : { Command::showMelodyEditor, Command::showSpectrogramEditor, Command::importMelodyGuide,
+                        Command::exportMelodyGuide, Command::resetMelodyEdits })
+            melody.addCommandItem (&commands, static_cast<juce::CommandID> (c));
+        menu.addSubMenu ("Melody Editor", melody);
         menu.addCommandItem (&commands, static_cast<juce::CommandID> (Command::exportCurrentTrack));
         menu.showMenuAsync (juce::PopupMenu::Options().withMousePosition());
     };
