@@ -3,7 +3,12 @@ them, scores the outputs with BSS Eval v4 (median SDR over 1 s windows, then the
 median over songs) and prints the table beside the mixture, the HPSS floor and the
 ideal ratio mask computed in the same run.
 
-    run.py --bench PATH [--split heldout|dev] [--root DIR] [--jobs N] [--only ROWS]
+    run.py --bench PATH [--cli PATH] [--split heldout|dev] [--root DIR] [--jobs N] [--only ROWS]
+
+With --cli (kalder-cli), the guided vocals are also run with the melody that the
+melody editor's tracker finds in the mix as the guide, instead of the true one, and
+the tracked melody is scored against the true one (raw pitch accuracy within a
+quarter tone, voicing recall and false alarms, over the guide's 256-sample steps).
 
 The held-out half is the one to report; parameters are chosen on the dev half only.
 """
@@ -27,6 +32,7 @@ import songs
 ROWS = [
     ("vocals, automatic", "vocals", ["mode=Automatic"], ("lead",), "vocals", None),
     ("vocals, guided", "vocals", ["mode=Guided"], ("lead",), "vocals", None),
+    ("vocals, guided by tracking", "vocals", ["mode=Guided"], ("lead",), "vocals", None),
     ("all vocals", "all-vocals", [], ("lead", "backing"), "vocals", "vocals"),
     ("drums", "drums", [], ("drums",), "drums", "drums"),
     ("bass", "bass", [], ("bass",), "bass", "bass"),
@@ -64,8 +70,30 @@ def sdr(target, estimate, mix, sr):
     return float(bss_eval.median_sdr(refs, ests, sr)[0])
 
 
+def read_guide(path):
+    with open(path) as f:
+        lines = [l.strip() for l in f if l.strip()]
+    return int(lines[0]), np.array([float(v) for v in lines[1:]])
+
+
+def melody_scores(true_path, tracked_path):
+    """Raw pitch accuracy (within 50 cents) of the voiced steps, voicing recall and false
+    alarms of the tracked guide against the true one."""
+    _, truth = read_guide(true_path)
+    _, tracked = read_guide(tracked_path)
+    n = min(len(truth), len(tracked))
+    truth, tracked = truth[:n], tracked[:n]
+    voiced, said = truth > 0, tracked > 0
+    right = voiced & said & (np.abs(tracked - truth) <= 0.5)
+    return {
+        "pitch accuracy": float(right.sum() / max(1, voiced.sum())),
+        "voicing recall": float((voiced & said).sum() / max(1, voiced.sum())),
+        "false alarms": float((~voiced & said).sum() / max(1, (~voiced).sum())),
+    }
+
+
 def score_song(args):
-    folder, bench, out_root, only = args
+    folder, bench, out_root, only, cli = args
     name = os.path.basename(folder)
     info = json.load(open(os.path.join(folder, "song.json")))
     sr, mix = read(os.path.join(folder, "mix.wav"))
@@ -96,9 +124,18 @@ def score_song(args):
             continue
         if label == "all vocals" and not info["backing"]:
             continue  # "All Vocals" is judged on songs with backing voices
+        if label == "vocals, guided by tracking" and not cli:
+            continue
         target = sum(stems[s] for s in target_stems)
         case = os.path.join(out, label.replace(", ", "-").replace(" ", "-"))
         guide = os.path.join(folder, "guide.txt") if "Guided" in " ".join(params) else None
+        if label == "vocals, guided by tracking":
+            os.makedirs(case, exist_ok=True)
+            guide = os.path.join(case, "tracked-guide.txt")
+            subprocess.run([cli, "melody", os.path.join(folder, "mix.wav"), os.path.join(case, "tracked.melody"),
+                            "--steps", guide, "--step", str(read_guide(os.path.join(folder, "guide.txt"))[0])],
+                           check=True, stdout=subprocess.DEVNULL)
+            result["melody"] = melody_scores(os.path.join(folder, "guide.txt"), guide)
         result["seconds"][label] = separate(bench, module, folder, case, params, guide)
         _, est = read(os.path.join(case, output + ".wav"))
         floor_key = "vocals" if target_stems[0] in ("lead", "backing") else target_stems[0]
@@ -125,7 +162,7 @@ def table(results):
             continue
         med = {c: float(np.median([p[c] for p in per])) for c in columns if c in per[0]}
         goal = (med["HPSS floor"] + med["ideal mask"]) / 2
-        if label == "vocals, guided":
+        if label.startswith("vocals, guided"):
             goal = med["ideal mask"] - 3.0
         cells = [f"{med[c]:.1f}" if c in med else "" for c in columns]
         lines.append(f"| {label} | {len(per)} | " + " | ".join(cells) + f" | {goal:.1f} | {'yes' if med['module'] >= goal else 'no'} |")
@@ -145,6 +182,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser()
     parser.add_argument("--bench", required=True, help="kalder_separation_bench")
+    parser.add_argument("--cli", default=None, help="kalder-cli, for the guide the tracker finds")
     parser.add_argument("--split", default="heldout", choices=["heldout", "dev"])
     parser.add_argument("--root", default=os.path.join(here, "..", "build", "eval"))
     parser.add_argument("--jobs", type=int, default=2)
@@ -161,7 +199,8 @@ def main():
     if args.songs:
         folders = folders[: args.songs]
     out_root = os.path.join(root, "out", args.split)
-    jobs = [(f, os.path.abspath(args.bench), out_root, only) for f in folders]
+    cli = os.path.abspath(args.cli) if args.cli else None
+    jobs = [(f, os.path.abspath(args.bench), out_root, only, cli) for f in folders]
     results = []
     with Pool(args.jobs) as pool:
         for r in pool.imap_unordered(score_song, jobs):
@@ -172,6 +211,16 @@ def main():
         json.dump(results, f, indent=1)
     print(f"\nSeparation quality, {args.split} half: median SDR in dB (BSS Eval v4, 1 s windows; median over songs)\n")
     print(table(results))
+    for label in ("vocals, guided", "vocals, guided by tracking"):
+        gains = [r["scores"][label]["module"] - r["scores"]["vocals, automatic"]["module"]
+                 for r in results if label in r["scores"] and "vocals, automatic" in r["scores"]]
+        if gains:
+            print(f"\n{label} over automatic: median gain {np.median(gains):+.1f} dB over {len(gains)} songs "
+                  f"(better on {sum(g > 0 for g in gains)})")
+    tracked = [r["melody"] for r in results if "melody" in r]
+    if tracked:
+        print("\nThe tracked melody against the true one (median over songs): "
+              + ", ".join(f"{k} {100 * float(np.median([t[k] for t in tracked])):.0f} %" for k in tracked[0]))
 
 
 if __name__ == "__main__":

@@ -4,9 +4,11 @@
 //   kalder-cli bounce IN OUT [--gain G] [--pan P] [--start S --end E]
 //   kalder-cli edit IN OUT STEP... [--tracks-out DIR]
 //   kalder-cli separate IN MODULE OUTDIR [--param NAME=VALUE...] [--service URL --token T]
+//   kalder-cli melody IN OUT [--from S --to E] [--steps FILE --step N]
 //
 // A bounce opens IN as the master track, through the same decoding, analysis, masked
 // resynthesis and bounce as the application, and writes the mix to OUT in IN's format.
+#include "melody/PitchEditManager.h"
 #include "separation/NetworkManager.h"
 #include "separation/SeparationLauncher.h"
 #include "tracks/AudioFileDecoder.h"
@@ -53,6 +55,12 @@ constexpr const char* usage = R"(usage:
       (KALDER_SEPARATION_URL and KALDER_SEPARATION_TOKEN also name one).
         --param NAME=VALUE   a module parameter by its internal name (repeatable),
                              e.g. --param reverbProcess=SeparateTrack --param nSources=4
+  kalder-cli melody IN OUT [--from S --to E] [--steps FILE --step N]
+      opens IN as the master track, tracks its melody as the melody editor's
+      "Pitch Tracker" does over the whole pitch axis (from S to E seconds; default the
+      whole track) and writes the lines to OUT as a melody guide file. With --steps,
+      also the guide a guided vocal separation sends: the step in samples (N, default
+      256) on the first line, then the MIDI pitch of each step, -1 where no line is
   kalder-cli --help
 )";
 
@@ -404,6 +412,90 @@ int separate (const juce::StringArray& arguments)
     }
     return 0;
 }
+int melody (const juce::StringArray& args)
+{
+    if (args.size() < 2)
+        return fail ("melody takes IN and OUT\n" + juce::String (usage));
+    const auto cwd = juce::File::getCurrentWorkingDirectory();
+    const auto in = cwd.getChildFile (args[0]);
+    const auto out = cwd.getChildFile (args[1]);
+    double from = 0.0, to = -1.0;
+    juce::File steps;
+    int step = 256;
+    for (int i = 2; i < args.size(); ++i)
+    {
+        const auto option = args[i];
+        if (i + 1 >= args.size())
+            return fail (option + " needs a value\n" + juce::String (usage));
+        const auto value = args[++i];
+        if (option == "--from")
+            from = value.getDoubleValue();
+        else if (option == "--to")
+            to = value.getDoubleValue();
+        else if (option == "--steps")
+            steps = cwd.getChildFile (value);
+        else if (option == "--step")
+            step = value.getIntValue();
+        else
+            return fail ("unknown option " + option + "\n" + juce::String (usage));
+    }
+    if (step <= 0 || (to >= 0.0 && to <= from) || from < 0.0)
+        return fail ("the step must be above 0 and --from before --to");
+
+    WorkFolder work;
+    auto result = juce::Result::ok();
+    DecodedAudioInfo decoded;
+    const auto track = open (in, work, result, decoded);
+    if (track == nullptr)
+        return fail (result.getErrorMessage());
+    {
+        Progress::Ptr progress = new Progress();
+        TerminalProgress bar ("Pitch of " + in.getFileName());
+        progress->addListener (&bar);
+        track->generatePitchogram (progress);
+        progress->removeListener (&bar);
+    }
+    if (track->getPgram().getView() == nullptr)
+        return fail ("The pitch of " + in.getFileName() + " could not be analysed");
+
+    const auto length = track->getLengthInSeconds();
+    const auto frames = track->getnFrames();
+    const auto& g = track->getGeometry();
+    const auto xAt = [&] (double seconds) {
+        // the frame whose window is centred on the time
+        return PitchLine::frameToX ((double) g.getFrameCentredAt (juce::jlimit (0.0, length, seconds) * track->getSampleRate()),
+                                    frames);
+    };
+    CustomUndoManager history (30000, 30);
+    PitchEditManager edits (track->getPgram(), history);
+    if (! edits.findMelodyWithinRectangle ({ xAt (from), to < 0.0 ? 1.0f : xAt (to) }, { 0.0f, 1.0f }))
+        std::cerr << "kalder-cli: no melody found in " << in.getFileName() << std::endl;
+    if (const auto r = track->getPgram().savePgram (out); r.failed())
+        return fail (r.getErrorMessage());
+    std::cout << out.getFullPathName() << std::endl;
+
+    if (steps != juce::File())
+    {
+        const auto count = (int) ((track->getNumSamples() + step - 1) / step);
+        const auto guide = track->getPgram().makeGuide (0, count, step, g.getHop(), frames);
+        juce::String text;
+        text << step << "\n";
+        for (const auto midi : guide)
+            text << juce::String (midi, 3) << "\n";
+        juce::TemporaryFile temporary (steps);
+        {
+            juce::FileOutputStream stream (temporary.getFile());
+            const auto written = stream.openedOk() && stream.writeText (text, false, false, nullptr);
+            stream.flush();
+            if (! written || stream.getStatus().failed())
+                return fail ("Cannot write " + steps.getFullPathName() + " (is the disk full?)");
+        }
+        if (! temporary.overwriteTargetFileWithTemporary())
+            return fail ("Cannot write " + steps.getFullPathName());
+        std::cout << steps.getFullPathName() << std::endl;
+    }
+    return 0;
+}
 } // namespace
 
 int main (int argc, char** argv)
@@ -429,5 +521,7 @@ int main (int argc, char** argv)
         return edit (args);
     if (command == "separate")
         return separate (args);
+    if (command == "melody")
+        return melody (args);
     return fail ("unknown command \"" + command + "\"\n" + juce::String (usage));
 }

@@ -1,4 +1,5 @@
 #include "AudioTestFiles.h"
+#include "melody/Pgram.h"
 #include "support/TestSignals.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,8 @@ TEST (Cli, InfoRangesGainAndErrors)
            juce::StringArray { "bounce", in.getFullPathName(), dir.get().getChildFile ("y.wav").getFullPathName(), "--gain",
                                "loud" },
            juce::StringArray { "bounce", in.getFullPathName(), dir.get().getChildFile ("y.wav").getFullPathName(), "--end", "0" },
+           juce::StringArray { "melody", in.getFullPathName(), dir.get().getChildFile ("y.wav").getFullPathName(), "--step",
+                               "0" },
            juce::StringArray { "frobnicate" } })
     {
         run = runCli (args);
@@ -132,6 +135,26 @@ TEST (Cli, InfoRangesGainAndErrors)
     run = runCli ({ "--help" });
     EXPECT_EQ (run.exitCode, 0);
     EXPECT_TRUE (run.output.contains ("kalder-cli bounce IN OUT"));
+
+    // The melody of a tone at A4: a guide file the melody editor reads, and the steps a
+    // guided separation sends, MIDI 69 where the tone sounds.
+    const auto tone = dir.get().getChildFile ("tone.wav");
+    auto a4 = test::makeSine (1, 48000, 48000, 440.0, 0.3f);
+    a4.addFrom (0, 0, test::makeSine (1, 48000, 48000, 880.0, 0.15f), 0, 0, 48000);
+    ASSERT_TRUE (test::writeAudioFile (tone, a4, 48000, 16));
+    const auto steps = dir.get().getChildFile ("steps.txt");
+    run = runCli ({ "melody", tone.getFullPathName(), dir.get().getChildFile ("tone.melody").getFullPathName(), "--steps",
+                    steps.getFullPathName(), "--step", "480" });
+    ASSERT_EQ (run.exitCode, 0) << run.output;
+    Pgram::Lines lines;
+    EXPECT_TRUE (Pgram::readPitchLines (dir.get().getChildFile ("tone.melody"), lines).wasOk());
+    EXPECT_FALSE (lines.empty());
+    juce::StringArray values;
+    steps.readLines (values);
+    values.removeEmptyStrings();
+    ASSERT_EQ (values.size(), 1 + 100);
+    EXPECT_EQ (values[0], "480");
+    EXPECT_NEAR (values[50].getFloatValue(), 69.0f, 0.25f);
 }
 
 namespace
