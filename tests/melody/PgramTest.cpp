@@ -405,3 +405,27 @@ TEST (PitchogramHelper, PreviewingTheMelodyPlaysOnlyTheHarmonicsOfItsLines)
     renderer.renderRawBlock (late, block);
     EXPECT_LT (block.getMagnitude (0, block.getNumSamples()), 1e-4f) << "no line: silence";
 }
+
+TEST (PitchogramHelper, AnEditOfTheMasksRecomputesOnlyTheChunksItTouched)
+{
+    test::TemporaryDirectory dir;
+    auto track = test::makeTrack (dir.get(), "tone", test::makeSine (2, 8 * 44100, 44100, 220.0, 0.3f), 44100);
+    track->generatePitchogram();
+    const auto before = track->getPgram().getView();
+    ASSERT_NE (before, nullptr);
+    ASSERT_GT (before->getNumColumns(), PitchogramView::columnsPerChunk + 20);
+    const auto row = (int) std::lround (PitchogramView::midiToRow (57.0f));
+    EXPECT_GT (PitchogramView::levelToDb (before->getColumn (15)[row]), -40.0f);
+
+    auto* asig = track->getAsig();
+    for (int c = 0; c < 2; ++c)
+        ASSERT_TRUE (asig->setMask (c, { 0, asig->getNumFreqs() }, { 10, 20 }, MaskMatrix::Zero (asig->getNumFreqs(), 10)));
+    track->generatePitchogram();
+    const auto after = track->getPgram().getView();
+    ASSERT_NE (after, before);
+    EXPECT_EQ (after->getStoreGeneration(), asig->getEditGeneration());
+    EXPECT_EQ (after->getColumn (15)[row], 0) << "the erased frames are silent";
+    EXPECT_EQ (after->getColumn (30)[row], before->getColumn (30)[row]);
+    EXPECT_EQ (after->getColumn (PitchogramView::columnsPerChunk + 5), before->getColumn (PitchogramView::columnsPerChunk + 5))
+        << "an untouched chunk is shared, not copied";
+}
