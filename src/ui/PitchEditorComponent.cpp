@@ -12,7 +12,7 @@ namespace kalder
 namespace
 {
     constexpr int timerMs = 50;
-    constexpr float pictureRangeDb = 60.0f;   // the melody editor has no dynamic range setting
+    constexpr float pictureRangeDb = 40.0f;   // the melody editor has no dynamic range setting
     constexpr int largestColumnsPerPixel = 8; // sampled, so an hour-long song redraws quickly
 
     bool isBlackKey (int midi) noexcept
@@ -325,7 +325,7 @@ void PitchEditorComponent::paintKeyboard (juce::Graphics& g, juce::Rectangle<int
             g.setColour (juce::Colours::grey);
             g.drawHorizontalLine ((int) y1, (float) area.getX(), (float) area.getRight());
         }
-        if (midi % 12 == 0 && semitonePixels >= 6.0f)
+        if (midi % 12 == 0 && semitonePixels >= 4.5f)
         {
             g.setColour (juce::Colours::black);
             g.drawText ("C" + juce::String (midi / 12 - 1), key.toNearestInt(), juce::Justification::centredRight);
