@@ -4,7 +4,7 @@
 //   kalder-cli bounce IN OUT [--gain G] [--pan P] [--start S --end E]
 //   kalder-cli edit IN OUT STEP... [--tracks-out DIR]
 //   kalder-cli separate IN MODULE OUTDIR [--param NAME=VALUE...] [--service URL --token T]
-//   kalder-cli melody IN OUT [--from S --to E] [--steps FILE --step N]
+//   kalder-cli melody IN OUT [--from S --to E] [--low M --high M] [--steps FILE --step N]
 //
 // A bounce opens IN as the master track, through the same decoding, analysis, masked
 // resynthesis and bounce as the application, and writes the mix to OUT in IN's format.
@@ -55,10 +55,11 @@ constexpr const char* usage = R"(usage:
       (KALDER_SEPARATION_URL and KALDER_SEPARATION_TOKEN also name one).
         --param NAME=VALUE   a module parameter by its internal name (repeatable),
                              e.g. --param reverbProcess=SeparateTrack --param nSources=4
-  kalder-cli melody IN OUT [--from S --to E] [--steps FILE --step N]
+  kalder-cli melody IN OUT [--from S --to E] [--low M --high M] [--steps FILE --step N]
       opens IN as the master track, tracks its melody as the melody editor's
-      "Pitch Tracker" does over the whole pitch axis (from S to E seconds; default the
-      whole track) and writes the lines to OUT as a melody guide file. With --steps,
+      "Pitch Tracker" does in a rectangle (from S to E seconds, MIDI M to M; default
+      the whole track and the whole axis, 33 to 112) and writes the lines to OUT as a
+      melody guide file. With --steps,
       also the guide a guided vocal separation sends: the step in samples (N, default
       256) on the first line, then the MIDI pitch of each step, -1 where no line is
   kalder-cli --help
@@ -422,6 +423,7 @@ int melody (const juce::StringArray& args)
     double from = 0.0, to = -1.0;
     juce::File steps;
     int step = 256;
+    float low = 33.0f, high = 112.0f;
     for (int i = 2; i < args.size(); ++i)
     {
         const auto option = args[i];
@@ -436,11 +438,17 @@ int melody (const juce::StringArray& args)
             steps = cwd.getChildFile (value);
         else if (option == "--step")
             step = value.getIntValue();
+        else if (option == "--low")
+            low = value.getFloatValue();
+        else if (option == "--high")
+            high = value.getFloatValue();
         else
             return fail ("unknown option " + option + "\n" + juce::String (usage));
     }
     if (step <= 0 || (to >= 0.0 && to <= from) || from < 0.0)
         return fail ("the step must be above 0 and --from before --to");
+    if (! (low >= 33.0f && high <= 112.0f && low < high))
+        return fail ("the pitch range must lie inside MIDI 33 to 112, --low below --high");
 
     WorkFolder work;
     auto result = juce::Result::ok();
@@ -468,7 +476,8 @@ int melody (const juce::StringArray& args)
     };
     CustomUndoManager history (30000, 30);
     PitchEditManager edits (track->getPgram(), history);
-    if (! edits.findMelodyWithinRectangle ({ xAt (from), to < 0.0 ? 1.0f : xAt (to) }, { 0.0f, 1.0f }))
+    if (! edits.findMelodyWithinRectangle ({ xAt (from), to < 0.0 ? 1.0f : xAt (to) },
+                                           { PitchLine::midiToY (high), PitchLine::midiToY (low) }))
         std::cerr << "kalder-cli: no melody found in " << in.getFileName() << std::endl;
     if (const auto r = track->getPgram().savePgram (out); r.failed())
         return fail (r.getErrorMessage());

@@ -40,8 +40,9 @@ namespace
     constexpr float gapWeight = 0.6f;
     constexpr float harmonicDecay = 0.85f;
     constexpr int kernelRows = PitchogramView::rowsPerSemitone / 2; // half a semitone either side
+    constexpr float sideWeight = 0.25f;                             // a source at one side only counts 12 dB less
 
-    /** cos^2 over [-1, 1] semitones, sampled at row offsets of a quarter of a row. */
+    /** cos^2 over the kernel's half width, sampled at row offsets of a quarter of a row. */
     struct Kernel
     {
         Kernel()
@@ -144,7 +145,7 @@ std::shared_ptr<const PitchogramView> PitchogramHelper::generatePitchogramMatrix
     // A sine of amplitude a peaks at a nfft / 4 through a Hann window.
     std::vector<float> gains ((size_t) numFreqs);
     for (int k = 0; k < numFreqs; ++k)
-        gains[(size_t) k] = aWeighting ((float) k * binHz) * 4.0f / (float) nfft;
+        gains[(size_t) k] = std::pow (aWeighting ((float) k * binHz), 1.0f) * 4.0f / (float) nfft;
 
     std::vector<float> magnitudes ((size_t) numFreqs), salience ((size_t) PitchogramView::numRows);
     std::vector<Peak> peaks;
@@ -172,7 +173,15 @@ std::shared_ptr<const PitchogramView> PitchogramHelper::generatePitchogramMatrix
                     for (const auto& s : spectra)
                         if (f < s.cols() && k < s.rows())
                             power += std::norm (s (k, f));
-                    magnitudes[(size_t) k] = std::sqrt (power / (float) std::max (1, channels)) * gains[(size_t) k];
+                    auto weight = 1.0f;
+                    if (spectra.size() == 2 && f < spectra[0].cols() && f < spectra[1].cols() && power > 0.0f)
+                    {
+                        // How alike the two channels are in this bin (1 in the centre, 0 at
+                        // one side only): the lead of a song sits in the centre.
+                        const auto alike = 2.0f * std::abs (spectra[0](k, f) * std::conj (spectra[1](k, f))) / power;
+                        weight = sideWeight + (1.0f - sideWeight) * alike * alike;
+                    }
+                    magnitudes[(size_t) k] = std::sqrt (power / (float) std::max (1, channels)) * gains[(size_t) k] * weight;
                 }
                 findPeaks (magnitudes.data(), numFreqs, binHz, peaks);
                 harmonicSalience (peaks, salience.data());

@@ -71,7 +71,9 @@ private:
     The operations behind the melody editor's picture and its tracking tool.
 
     Salience: the peaks of each frame's spectrum (the channels' power mean, with the
-    track's mask, A-weighted; peaks up to 5 kHz within 40 dB of the frame's loudest)
+    track's mask, A-weighted, and in a stereo track weighted towards the centre, where a
+    song's lead sits: a bin heard on one side only counts 12 dB less; peaks up to 5 kHz
+    within 40 dB of the frame's loudest)
     vote for every pitch of which they could be the h-th harmonic (h up to 12, weighted
     0.85^(h - 1)), spread over half a semitone either side with a cos^2 kernel, and
     against every pitch between whose first harmonics they fall (a pitch an octave
