@@ -106,6 +106,12 @@ void TarnApplication::initialise (const juce::String& commandLine)
         settings->groupChanged (SettingsIds::separation);
 
     startCommandLine = commandLine;
+    // A signal to quit (a logout, a service manager, Ctrl+C in the terminal) quits as
+    // the user's quit does, without the question: nobody is there to answer it.
+    quitSignals = std::make_unique<QuitSignals> ([this] (int) {
+        juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        finishQuit();
+    });
     triggerAsyncUpdate();
 }
 
@@ -171,6 +177,7 @@ void TarnApplication::openFiles (const juce::Array<juce::File>& files)
 void TarnApplication::shutdown()
 {
     cancelPendingUpdate();
+    quitSignals.reset();
     forwarder.reset();
     // Separations stop (the service is told), then the embedded service stops.
     separations.reset();

@@ -4,6 +4,7 @@
 #include "EditCommands.h"
 #include "InstanceForwarder.h"
 #include "MainWindow.h"
+#include "QuitSignals.h"
 #include "SeparationCommands.h"
 #include "appcore/AlertManager.h"
 #include "appcore/ApplicationTree.h"
@@ -117,6 +118,7 @@ private:
     std::unique_ptr<separation::SeparationLauncher> launcher;
     std::unique_ptr<SeparationCommands> separations;
     std::unique_ptr<InstanceForwarder> forwarder;
+    std::unique_ptr<QuitSignals> quitSignals;
     juce::String startCommandLine;
     std::function<void()> quitAction;
     bool askingToSave = false;

@@ -344,3 +344,38 @@ TEST (EndToEnd, ASecondStartHandsItsFileToTheRunningWindow)
     EXPECT_TRUE (waitForWindow ("Kalder Pro - second start", 30000).isNotEmpty());
     third.kill();
 }
+
+TEST (EndToEnd, TerminateInterruptAndHangUpQuitCleanlyAndFinishTheCapture)
+{
+    for (const auto* signalName : { "TERM", "INT", "HUP" })
+    {
+        SCOPED_TRACE (signalName);
+        TemporaryDirectory dir;
+        const auto capture = dir.get().getChildFile ("capture.wav");
+        const auto song = dir.get().getChildFile (juce::String ("signal-") + signalName + ".wav");
+        ASSERT_TRUE (writeWav (song, makeSine (2, rate, rate, 440.0, 0.2f), rate));
+        ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+        ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
+        ScopedEnvironment captureTo ("KALDER_AUDIO_CAPTURE", capture.getFullPathName());
+
+        juce::ChildProcess app;
+        ASSERT_TRUE (app.start (juce::StringArray { KALDER_APP_PATH, song.getFullPathName() }, 0));
+        ASSERT_TRUE (waitForWindow ("Kalder Pro - signal-" + juce::String (signalName), 30000).isNotEmpty());
+        ASSERT_TRUE (waitForFileSize (capture, 64 * 1024, 30000)); // the device has run a while
+
+        runTool ({ "pkill", "-" + juce::String (signalName), "-f", song.getFullPathName() });
+        const auto exited = app.waitForProcessToFinish (5000);
+        if (! exited)
+            app.kill();
+        ASSERT_TRUE (exited) << "still running 5 s after SIG" << signalName;
+        EXPECT_EQ (app.getExitCode(), 0u);
+
+        // The capture's header was written at the end: it holds every sample in the file.
+        juce::AudioFormatManager formats;
+        formats.registerBasicFormats();
+        std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (capture));
+        ASSERT_NE (reader, nullptr);
+        EXPECT_GT (reader->lengthInSamples, 0);
+        EXPECT_GE (reader->lengthInSamples * bytesPerCapturedFrame, capture.getSize() - 4096);
+    }
+}
