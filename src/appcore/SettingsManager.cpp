@@ -2,6 +2,8 @@
 
 #include "DirectoryManager.h"
 
+#include "base/DurableFile.h"
+
 #include <juce_events/juce_events.h>
 
 #include <cmath>
@@ -251,27 +253,8 @@ juce::Result SettingsManager::saveToJson()
     const auto text = juce::JSON::toString (juce::var (root.get()));
     const auto failure = juce::Result::fail ("The settings could not be written to \"" + settingsFile.getFullPathName() + "\".");
 
-    juce::TemporaryFile temporary (settingsFile);
-
-    {
-        juce::FileOutputStream out (temporary.getFile());
-
-        if (! out.openedOk())
-            return juce::Result::fail (failure.getErrorMessage() + " " + out.getStatus().getErrorMessage());
-
-        // flush() syncs to the disk, so a full disk shows here and not after the swap.
-        if (! out.writeText (text, false, false, "\n"))
-            return failure;
-
-        out.flush();
-
-        if (out.getStatus().failed())
-            return juce::Result::fail (failure.getErrorMessage() + " " + out.getStatus().getErrorMessage());
-    }
-
-    if (! temporary.overwriteTargetFileWithTemporary())
-        return failure;
-
+    if (const auto written = DurableFile::replaceWithText (settingsFile, text); written.failed())
+        return juce::Result::fail (failure.getErrorMessage() + " " + written.getErrorMessage());
     return juce::Result::ok();
 }
 

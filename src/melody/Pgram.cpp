@@ -1,5 +1,7 @@
 #include "Pgram.h"
 
+#include "base/DurableFile.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -149,21 +151,7 @@ juce::Result Pgram::savePgram (const juce::File& file) const
     }
     text << "]\n";
 
-    const juce::TemporaryFile temporary (file);
-    {
-        juce::FileOutputStream out (temporary.getFile());
-        if (out.failedToOpen())
-            return juce::Result::fail ("Cannot write " + temporary.getFile().getFullPathName());
-        const auto bytes = text.toUTF8();
-        if (! out.write (bytes.getAddress(), bytes.sizeInBytes() - 1))
-            return juce::Result::fail ("Cannot write " + file.getFullPathName() + " (is the disk full?)");
-        out.flush();
-        if (out.getStatus().failed())
-            return juce::Result::fail ("Cannot write " + file.getFullPathName() + " (is the disk full?)");
-    }
-    if (! temporary.overwriteTargetFileWithTemporary())
-        return juce::Result::fail ("Cannot replace " + file.getFullPathName());
-    return juce::Result::ok();
+    return DurableFile::replaceWithText (file, text);
 }
 
 juce::Result Pgram::readPitchLines (const juce::File& file, Lines& result)

@@ -1,7 +1,9 @@
 #include "Asig.h"
+
 #include "AsigUtilities.h"
 #include "FFTHelper.h"
 #include "FrameTransformer.h"
+#include "base/DurableFile.h"
 
 namespace kalder
 {
@@ -289,12 +291,7 @@ juce::Result Asig::saveProperties (const juce::File& file) const
         spectrum.add (v);
     obj->setProperty ("averageLogSpectrum", spectrum);
 
-    juce::TemporaryFile temp (file);
-    if (! temp.getFile().replaceWithText (juce::JSON::toString (root, true)))
-        return juce::Result::fail ("Cannot write " + file.getFullPathName() + " (is the disk full?)");
-    if (! temp.overwriteTargetFileWithTemporary())
-        return juce::Result::fail ("Cannot replace " + file.getFullPathName());
-    return juce::Result::ok();
+    return DurableFile::replaceWithText (file, juce::JSON::toString (root, true));
 }
 
 juce::Result Asig::openAsig (const juce::File& directory, const juce::String& name)
