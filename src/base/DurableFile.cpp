@@ -6,6 +6,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kalder
 {
@@ -59,6 +60,25 @@ juce::Result DurableFile::replaceWithText (const juce::File& target, const juce:
 
 juce::Result DurableFile::replaceWithData (const juce::File& target, const void* data, size_t numBytes)
 {
+    size_t given = 0;
+    return replace (target, [&] (char* buffer, size_t capacity) {
+        const auto n = std::min (capacity, numBytes - given);
+        std::memcpy (buffer, static_cast<const char*> (data) + given, n);
+        given += n;
+        return (juce::int64) n;
+    });
+}
+
+juce::Result DurableFile::copyFile (const juce::File& source, const juce::File& target)
+{
+    juce::FileInputStream in (source);
+    if (! in.openedOk())
+        return juce::Result::fail ("Cannot read \"" + source.getFullPathName() + "\".");
+    return replace (target, [&] (char* buffer, size_t capacity) { return (juce::int64) in.read (buffer, (int) capacity); });
+}
+
+juce::Result DurableFile::replace (const juce::File& target, const std::function<juce::int64 (char*, size_t)>& produce)
+{
     const auto folder = target.getParentDirectory();
     if (! folder.isDirectory())
         return juce::Result::fail (describe (target, ENOENT));
@@ -75,19 +95,29 @@ juce::Result DurableFile::replaceWithData (const juce::File& target, const void*
     if (::stat (target.getFullPathName().toRawUTF8(), &old) == 0)
         ::fchmod (fresh.fd, old.st_mode & 07777); // the file keeps who may read it
 
-    const auto* bytes = static_cast<const char*> (data);
+    constexpr size_t blockBytes = 1 << 20;
+    std::vector<char> block (blockBytes);
     size_t written = 0;
-    while (written < numBytes)
+    for (;;)
     {
-        const auto chunk = roomFor (written, std::min<size_t> (numBytes - written, 1 << 20));
-        if (chunk == 0)
-            return juce::Result::fail (describe (target, ENOSPC));
-        const auto n = ::write (fresh.fd, bytes + written, chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return juce::Result::fail (describe (target, n < 0 ? errno : ENOSPC));
-        written += (size_t) n;
+        const auto produced = produce (block.data(), blockBytes);
+        if (produced < 0)
+            return juce::Result::fail ("Cannot read what \"" + target.getFullPathName() + "\" was to hold.");
+        if (produced == 0)
+            break;
+        for (size_t done = 0; done < (size_t) produced;)
+        {
+            const auto chunk = roomFor (written, (size_t) produced - done);
+            if (chunk == 0)
+                return juce::Result::fail (describe (target, ENOSPC));
+            const auto n = ::write (fresh.fd, block.data() + done, chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return juce::Result::fail (describe (target, n < 0 ? errno : ENOSPC));
+            done += (size_t) n;
+            written += (size_t) n;
+        }
     }
     if (::fsync (fresh.fd) != 0)
         return juce::Result::fail (describe (target, errno));

@@ -29,11 +29,18 @@ struct DurableFile
     static juce::Result replaceWithData (const juce::File& target, const void* data, size_t numBytes);
     static juce::Result replaceWithText (const juce::File& target, const juce::String& text);
 
+    /** Replaces target with a copy of source in the same way (streamed: any size). */
+    static juce::Result copyFile (const juce::File& source, const juce::File& target);
+
     /** Tests: when set, asked before each write how many of the wanted bytes the disk
         takes (bytes written so far, bytes wanted); 0 fails the write as a full disk does
         (ENOSPC). */
     using SpaceCheck = std::function<size_t (size_t bytesWritten, size_t bytesWanted)>;
     static void setSpaceCheckForTesting (SpaceCheck check);
+
+private:
+    /** produce fills a buffer and returns its bytes: 0 at the end, below 0 on failure. */
+    static juce::Result replace (const juce::File& target, const std::function<juce::int64 (char*, size_t)>& produce);
 };
 
 } // namespace kalder

@@ -138,6 +138,11 @@ namespace
 
 juce::Result Pgram::savePgram (const juce::File& file) const
 {
+    return DurableFile::replaceWithText (file, toGuideText());
+}
+
+juce::String Pgram::toGuideText() const
+{
     juce::String text ("[\n");
     const auto current = getPitchLines();
     for (size_t i = 0; i < current.size(); ++i)
@@ -150,8 +155,7 @@ juce::Result Pgram::savePgram (const juce::File& file) const
         text << "]\n";
     }
     text << "]\n";
-
-    return DurableFile::replaceWithText (file, text);
+    return text;
 }
 
 juce::Result Pgram::readPitchLines (const juce::File& file, Lines& result)

@@ -60,6 +60,8 @@ public:
     /** Writes the lines to file: into a temporary file beside it, flushed, then moved
         over it, so a failed save (full disk, no permission) leaves the old file whole. */
     juce::Result savePgram (const juce::File& file) const;
+    /** What savePgram() writes. */
+    juce::String toGuideText() const;
 
     /** Reads a whole file and checks every record before anything is returned: a file
         that is truncated inside a record, too large, or holds a node that is not a

@@ -124,6 +124,9 @@ public:
         valid until the next replacement; other threads hold getContent() instead. */
     Asig* getAsig() const noexcept { return getContent()->asig.get(); }
     juce::File getAudioFile() const { return renderedFile; }
+    /** The stem of the track's data files and the folder they live in (set with the audio). */
+    const juce::String& getDataName() const noexcept { return dataName; }
+    const juce::File& getDataFolder() const noexcept { return dataFolder; }
 
     int getNumChannels() const noexcept { return numChannels.load(); }
     int getSampleRate() const noexcept { return sampleRate.load(); }

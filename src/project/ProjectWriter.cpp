@@ -1,0 +1,243 @@
+#include "ProjectWriter.h"
+
+#include "base/DurableFile.h"
+#include "melody/Pgram.h"
+#include "tracks/Mixer.h"
+
+#include <set>
+#include <unistd.h>
+
+namespace kalder
+{
+
+TrackRecord ProjectWriter::recordOf (const AudioTrack& track, int parent)
+{
+    TrackRecord r;
+    r.name = track.getName();
+    r.dataName = track.getDataName();
+    const auto argb = track.getCustomColour();
+    r.colourIndex = 6; // the colour itself, whatever it is
+    r.red = (juce::uint8) (argb >> 16);
+    r.green = (juce::uint8) (argb >> 8);
+    r.blue = (juce::uint8) argb;
+    r.volume = track.getVolume();
+    r.solo = track.isSoloed();
+    r.mute = track.isMuted();
+    r.frameStart = 0;
+    r.frameEnd = track.getnFrames();
+    auto& tree = const_cast<AudioTrack&> (track).getTree();
+    r.panL = (float) tree[TrackIds::panL];
+    r.panR = (float) tree[TrackIds::panR];
+    r.editor = (int) track.getEditor();
+    r.parent = parent;
+    r.origin = (int) track.getOrigin();
+    if (const auto* asig = track.getAsig())
+    {
+        r.flip = asig->isFlipped();
+        r.selectionVolume = asig->getSelectionVolume();
+    }
+    return r;
+}
+
+ProjectWriter::Content ProjectWriter::fromMixer (const Mixer& mixer)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    Content c;
+    c.header.format = ProjectLoader::currentFormat;
+    c.header.masterGain = mixer.getMasterGain();
+    c.header.loopStart = mixer.getLoop().getStart();
+    c.header.loopEnd = mixer.getLoop().getEnd();
+    c.header.loopEnabled = mixer.isLoopEnabled();
+    auto all = mixer.getAllTracks();
+    // Parents before children: the master, then any track whose parent is already listed.
+    while (! all.isEmpty())
+    {
+        bool moved = false;
+        for (int i = 0; i < all.size(); ++i)
+        {
+            auto* t = all.getUnchecked (i).get();
+            const auto parent = t->getParentTrack() != nullptr ? c.tracks.indexOf (t->getParentTrack()) : -1;
+            if (t->getParentTrack() != nullptr && parent < 0 && all.contains (t->getParentTrack()))
+                continue;
+            c.tracks.add (t);
+            c.records.push_back (recordOf (*t, parent));
+            all.remove (i--);
+            moved = true;
+        }
+        if (! moved)
+            break;
+    }
+    return c;
+}
+
+void ProjectWriter::writeRecord (ProjectStreamWriter& out, const TrackRecord& r)
+{
+    out.writeString (r.name);
+    out.writeString (r.dataName);
+    out.writeInt (r.colourIndex);
+    if (r.colourIndex == 6)
+    {
+        out.writeByte (r.red);
+        out.writeByte (r.green);
+        out.writeByte (r.blue);
+    }
+    out.writeFloat (r.volume);
+    out.writeBool (r.solo);
+    out.writeBool (r.mute);
+    out.writeInt (r.frameStart);
+    out.writeInt (r.frameEnd);
+    out.writeFloat (r.panL);
+    out.writeFloat (r.panR);
+    out.writeInt (r.editor);
+    out.writeInt (r.parent);
+    out.writeInt (r.origin);
+    out.writeBool (r.flip);
+    out.writeFloat (r.selectionVolume);
+}
+
+void ProjectWriter::writeStream (juce::OutputStream& stream, const Content& c)
+{
+    ProjectStreamWriter out (stream);
+    out.writeString (ProjectLoader::magic);
+    out.writeInt (ProjectLoader::currentFormat);
+    out.writeInt ((int) c.records.size());
+    out.writeFloat (c.header.masterGain);
+    out.writeInt (c.header.loopStart);
+    out.writeInt (c.header.loopEnd);
+    out.writeBool (c.header.loopEnabled);
+    for (const auto& r : c.records)
+        writeRecord (out, r);
+}
+
+namespace
+{
+    /** Whether target already holds source's content (the same size, written since). */
+    bool isCurrent (const juce::File& source, const juce::File& target)
+    {
+        return target.existsAsFile() && target.getSize() == source.getSize()
+               && target.getLastModificationTime() >= source.getLastModificationTime();
+    }
+} // namespace
+
+juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Progress::Ptr progress)
+{
+    if (progress == nullptr)
+        progress = new Progress();
+    const auto fail = [&projectFile] (const juce::String& why) {
+        return juce::Result::fail ("The project \"" + projectFile.getFullPathName() + "\" was not saved: " + why
+                                   + " The project as it was saved before is unchanged.");
+    };
+    if (c.tracks.isEmpty() || c.records.size() != (size_t) c.tracks.size())
+        return fail ("there is no track to save.");
+    c.storedNames.resize (c.records.size());
+    std::set<juce::String> names;
+    for (const auto& r : c.records)
+        if (! ProjectLoader::isSafeDataName (r.dataName) || ! names.insert (r.dataName).second)
+            return fail ("the data name \"" + r.dataName + "\" is not one a project can hold.");
+
+    const auto dataFolder = projectFile.getParentDirectory().getChildFile (ProjectLoader::dataFolderName);
+    if (! dataFolder.isDirectory() && dataFolder.createDirectory().failed())
+        return fail ("the folder " + dataFolder.getFullPathName() + " cannot be made.");
+
+    // 1. Each track's files: kept where current, else in beside the old ones under a new name.
+    std::set<juce::String> kept;
+    std::vector<juce::File> created; // removed again if the save fails
+    const auto failAndClean = [&] (const juce::String& why) {
+        for (const auto& f : created)
+            f.deleteFile();
+        return fail (why);
+    };
+    auto records = c.records;
+    auto stored = c.storedNames;
+    progress->setNumSteps (c.tracks.size() + 1);
+    for (int i = 0; i < c.tracks.size(); ++i)
+    {
+        auto* track = c.tracks.getUnchecked (i).get();
+        const auto& dataName = c.records[(size_t) i].dataName;
+        // the track's files, as (source, name without the data name)
+        std::vector<std::pair<juce::File, juce::String>> files;
+        if (auto* asig = track->getAsig())
+        {
+            if (! asig->getPropertiesFile().existsAsFile())
+                if (const auto r = asig->saveProperties (asig->getPropertiesFile()); r.failed())
+                    return failAndClean (r.getErrorMessage());
+            for (const auto& f : asig->getDataFiles())
+                if (f.getFileName().startsWith (track->getDataName()))
+                    files.emplace_back (f, f.getFileName().substring (track->getDataName().length()));
+        }
+        files.emplace_back (track->getAudioFile(), AudioTrack::renderedFileSuffix);
+
+        const auto guideText = track->hasPitchEdits() ? track->getPgram().toGuideText() : juce::String();
+        const auto unchangedUnder = [&] (const juce::String& name) {
+            if (name.isEmpty())
+                return false;
+            for (const auto& [source, suffix] : files)
+                if (! isCurrent (source, dataFolder.getChildFile (name + suffix)))
+                    return false;
+            const auto guide = dataFolder.getChildFile (Pgram::getSaveFileName (name));
+            if (guide.existsAsFile() != guideText.isNotEmpty() || (guide.existsAsFile() && guide.loadFileAsString() != guideText))
+                return false;
+            return ProjectLoader::getTrackDataFiles (dataFolder, name).size() >= (int) files.size(); // nothing of it missing
+        };
+        auto name = stored[(size_t) i];
+        if (! unchangedUnder (name))
+        {
+            // A name no file of the folder has yet.
+            int version = 1;
+            do
+                name = dataName + "-v" + juce::String (version++);
+            while (! ProjectLoader::getTrackDataFiles (dataFolder, name).isEmpty() || names.count (name) > 0);
+            for (const auto& [source, suffix] : files)
+            {
+                const auto target = dataFolder.getChildFile (name + suffix);
+                const auto previous = stored[(size_t) i].isNotEmpty() ? dataFolder.getChildFile (stored[(size_t) i] + suffix)
+                                                                      : juce::File();
+                // an unchanged file is linked, not copied: the old name keeps its file
+                if (previous != juce::File() && isCurrent (source, previous)
+                    && ::link (previous.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) == 0)
+                {
+                    created.push_back (target);
+                    continue;
+                }
+                if (const auto r = DurableFile::copyFile (source, target); r.failed())
+                    return failAndClean (r.getErrorMessage());
+                created.push_back (target);
+            }
+        }
+        for (const auto& [source, suffix] : files)
+            kept.insert (name + suffix);
+        names.insert (name);
+        if (guideText.isNotEmpty())
+        {
+            // under a new name it is new; under the kept one it is the same text
+            const auto guide = dataFolder.getChildFile (Pgram::getSaveFileName (name));
+            if (! guide.existsAsFile())
+            {
+                if (const auto r = DurableFile::replaceWithText (guide, guideText); r.failed())
+                    return failAndClean (r.getErrorMessage());
+                created.push_back (guide);
+            }
+            kept.insert (guide.getFileName());
+        }
+        records[(size_t) i].dataName = name;
+        stored[(size_t) i] = name;
+        progress->advance();
+    }
+
+    // 2. The project file, swapped in whole.
+    Content written { c.header, c.tracks, records, stored };
+    juce::MemoryOutputStream stream;
+    writeStream (stream, written);
+    if (const auto r = DurableFile::replaceWithData (projectFile, stream.getData(), stream.getDataSize()); r.failed())
+        return failAndClean (r.getErrorMessage());
+    c.storedNames = stored;
+
+    // 3. Only now: the files no track of the saved project names.
+    for (const auto& entry : juce::RangedDirectoryIterator (dataFolder, false, "*", juce::File::findFiles))
+        if (kept.count (entry.getFile().getFileName()) == 0 && ! entry.getFile().getFileName().startsWith ("."))
+            entry.getFile().deleteFile();
+    progress->finish();
+    return juce::Result::ok();
+}
+
+} // namespace kalder
