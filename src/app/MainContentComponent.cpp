@@ -46,10 +46,15 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
           mixer, alerts,
           [this] (const FileRequest& request, FileRequest::Answer answer) { askForFile (request, std::move (answer)); },
           [this] { return opening != nullptr; }),
-      melodyCommands (mixer, alerts, [this] (const FileRequest& request, FileRequest::Answer answer) {
-          askForFile (request, std::move (answer));
-      })
+      melodyCommands (
+          mixer, alerts,
+          [this] (const FileRequest& request, FileRequest::Answer answer) { askForFile (request, std::move (answer)); }),
+      projects (
+          mixer, alerts,
+          [this] (const FileRequest& request, FileRequest::Answer answer) { askForFile (request, std::move (answer)); },
+          [this] (const LoadedProject& project) { installProject (project); })
 {
+    projectSaver = &projects;
     jassert (instance == nullptr);
     instance = this;
     setComponentID ("content");
@@ -262,6 +267,7 @@ void MainContentComponent::openingFinished (OpenAudioFileThread& job)
     if (auto track = job.getTrack(); track != nullptr)
     {
         setMasterTrack (track);
+        projects.startNewProject();
         return;
     }
 
@@ -269,6 +275,38 @@ void MainContentComponent::openingFinished (OpenAudioFileThread& job)
     if (! job.wasCancelled())
         alerts.displayWarningPopup (cannotOpenTitle, "\"" + job.getSourceFile().getFileName()
                                                          + "\" could not be opened: " + job.getResult().getErrorMessage());
+}
+
+void MainContentComponent::installProject (const LoadedProject& project)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (project.tracks.isEmpty())
+        return;
+    // The open tracks go (their files once nothing holds them), the project's come in.
+    for (auto* t : mixer.getAllTracks())
+        if (t != mixer.getMasterTrack().get() && ! project.tracks.contains (t))
+            retiredTracks.add (t);
+    setMasterTrack (project.tracks[0]);
+    for (int i = 1; i < project.tracks.size(); ++i)
+    {
+        const auto parent = project.records[(size_t) i].parent;
+        project.tracks[i]->setParentTrack (parent >= 0 ? project.tracks[parent].get() : nullptr);
+        mixer.addTrack (project.tracks[i]);
+    }
+    for (int i = 0; i < project.tracks.size(); ++i)
+        ProjectLoader::applyRecord (*project.tracks[i], project.records[(size_t) i]);
+    const auto& h = project.header;
+    if (std::isfinite (h.masterGain))
+        mixer.setMasterGain (juce::jlimit (0.0f, 4.0f, h.masterGain));
+    if (const auto frames = mixer.getNumFrames(); frames > 0 && h.loopEnd > h.loopStart)
+    {
+        loop.setLoopArea ({ juce::jlimit (0.0f, 1.0f, (float) h.loopStart / (float) frames),
+                            juce::jlimit (0.0f, 1.0f, (float) h.loopEnd / (float) frames) });
+        loop.setLoopEnabled (h.loopEnabled);
+        loopHasChanged (&loop);
+    }
+    trackList.refresh();
+    resized();
 }
 
 void MainContentComponent::setMasterTrack (AudioTrack::Ptr track)
@@ -313,8 +351,10 @@ void MainContentComponent::updateTransportCommands()
         CommandIDs::getInstance().enableCommand (command, enabled);
     for (auto command : exportCommands)
         CommandIDs::getInstance().enableCommand (command, exports.canExport());
-    for (auto command : { Command::importMelodyGuide, Command::exportMelodyGuide, Command::resetMelodyEdits })
+    for (auto command :
+         { Command::importMelodyGuide, Command::exportMelodyGuide, Command::resetMelodyEdits, Command::save, Command::saveAs })
         CommandIDs::getInstance().enableCommand (command, enabled);
+    CommandIDs::getInstance().enableCommand (Command::openProject, true);
     transportBar.setControlsEnabled (enabled);
     commands.commandStatusChanged();
 }

@@ -5,6 +5,7 @@
 #include "MelodyGuideImporter.h"
 #include "OpenAudioFileThread.h"
 #include "ProjectSaver.h"
+#include "ProjectSession.h"
 #include "appcore/AlertManager.h"
 #include "appcore/SettingsManager.h"
 
@@ -92,6 +93,12 @@ public:
     /** Bouncing and exporting ("Bounce Mixer Output", "Export Current Track", "Export
         All Tracks"). */
     ExportCommands& getExports() noexcept { return exports; }
+
+    /** The open project: "Save", "Save As...", "Open project". */
+    ProjectSession& getProjects() noexcept { return projects; }
+
+    /** Puts an opened project's tracks in the window in place of the open ones. */
+    void installProject (const LoadedProject& project);
 
     /** The melody commands (editors, guides, reset). */
     MelodyGuideImporter& getMelodyCommands() noexcept { return melodyCommands; }
@@ -224,6 +231,7 @@ private:
     FileRequest::Handler fileRequestHandler;
     ExportCommands exports;
     MelodyGuideImporter melodyCommands;
+    ProjectSession projects;
 
     // Tracks replaced as master: their files are deleted once nothing else holds them.
     juce::ReferenceCountedArray<AudioTrack> retiredTracks;

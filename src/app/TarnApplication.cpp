@@ -313,6 +313,18 @@ bool TarnApplication::perform (const InvocationInfo& info)
     auto& content = mainWindow->getContent();
     switch (entry->command)
     {
+        case Command::save:
+            if (content.getProjects().getProjectFile() == juce::File())
+                content.getProjects().saveAs();
+            else
+                content.getProjects().saveCurrentProject();
+            return true;
+        case Command::saveAs:
+            content.getProjects().saveAs();
+            return true;
+        case Command::openProject:
+            content.getProjects().openChooser();
+            return true;
         case Command::openAudioFile:
             content.openFileChooser();
             return true;

@@ -183,9 +183,14 @@ juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Pro
         if (! unchangedUnder (name))
         {
             // A name no file of the folder has yet.
+            // the stem without an earlier save's version: "song-v2" goes on as "song-v3"
+            auto stem = dataName;
+            if (const auto at = stem.lastIndexOf ("-v");
+                at > 0 && stem.substring (at + 2).containsOnly ("0123456789") && stem.length() > at + 2)
+                stem = stem.substring (0, at);
             int version = 1;
             do
-                name = dataName + "-v" + juce::String (version++);
+                name = stem + "-v" + juce::String (version++);
             while (! ProjectLoader::getTrackDataFiles (dataFolder, name).isEmpty() || names.count (name) > 0);
             for (const auto& [source, suffix] : files)
             {

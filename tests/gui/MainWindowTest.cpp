@@ -911,3 +911,55 @@ TEST (MainWindow, TheMelodyEditorShowsTheSungPitchTracksItTakesADrawnLineAndGuid
 
     EXPECT_TRUE (closeAllModals());
 }
+
+TEST (MainWindow, ASavedProjectReopensAsSavedAndABadOneLeavesTheOpenProjectAlone)
+{
+    TemporaryDirectory songs;
+    const auto song = writeSong (songs.get(), "tosave.wav", makeNoise (2, rate * 2, 9, 0.3f));
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("tosave"));
+    auto& content = fixture.content();
+    auto& projects = content.getProjects();
+    auto master = fixture.app().getMixer().getMasterTrack();
+    EXPECT_FALSE (projects.hasUnsavedChanges()) << "a song just opened has nothing to lose";
+    ASSERT_TRUE (master->getManualEditManager().erase (0, 30, 20, 300, 3.0, 1.0).wasChanged());
+    master->setVolume (0.6f);
+    EXPECT_TRUE (projects.hasUnsavedChanges());
+
+    const auto file = fixture.folder().getChildFile ("projects/tosave.orv");
+    content.setFileRequestHandler ([&] (const FileRequest& request, FileRequest::Answer answer) {
+        EXPECT_TRUE (request.title == ProjectSession::saveAsTitle || request.title == ProjectSession::openTitle) << request.title;
+        answer (file);
+    });
+    ASSERT_TRUE (waitUntil ([&] { return fixture.invoke (Command::save); }, 5000)); // no file yet: "Save project as..."
+    ASSERT_TRUE (file.existsAsFile());
+    EXPECT_FALSE (projects.hasUnsavedChanges());
+    EXPECT_EQ (projects.getProjectFile(), file);
+
+    // changed after the save, then the saved project opened again
+    master->setVolume (0.2f);
+    std::optional<juce::Result> opened;
+    projects.onOpened = [&opened] (const juce::Result& r) { opened = r; };
+    ASSERT_TRUE (fixture.invoke (Command::openProject));
+    ASSERT_TRUE (waitUntil ([&] { return opened.has_value(); }, 30000));
+    ASSERT_TRUE (opened->wasOk()) << opened->getErrorMessage();
+    auto reopened = fixture.app().getMixer().getMasterTrack();
+    ASSERT_NE (reopened, master);
+    EXPECT_EQ (reopened->getName(), "tosave");
+    EXPECT_FLOAT_EQ (reopened->getVolume(), 0.6f);
+    const auto masked = reopened->getAsig()->readFrames (0, { 10, 11 }, true, false, false);
+    const auto plain = reopened->getAsig()->readFrames (0, { 10, 11 }, false, false, false);
+    ASSERT_GT (masked.rows(), 165);
+    EXPECT_LT (std::abs (masked (165, 0)), 0.5f * std::abs (plain (165, 0))) << "the erase is back";
+    EXPECT_FALSE (projects.hasUnsavedChanges());
+
+    // a damaged project: an alert, and the open project stays
+    ASSERT_TRUE (file.replaceWithText ("Kalder Pro project"));
+    opened.reset();
+    ASSERT_TRUE (fixture.invoke (Command::openProject));
+    ASSERT_TRUE (waitUntil ([&] { return opened.has_value(); }, 30000));
+    EXPECT_TRUE (opened->failed());
+    EXPECT_TRUE (opened->getErrorMessage().contains (file.getFullPathName()));
+    EXPECT_EQ (fixture.app().getMixer().getMasterTrack(), reopened);
+    EXPECT_TRUE (closeAllModals());
+}

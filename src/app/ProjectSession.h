@@ -1,0 +1,82 @@
+#pragma once
+
+#include "FileRequest.h"
+#include "ProjectSaver.h"
+
+#include "appcore/AlertManager.h"
+#include "project/ProjectWriter.h"
+#include "tracks/Mixer.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <map>
+
+namespace kalder
+{
+
+/**
+    The open project as the commands see it: "Save", "Save As..." and "Open project".
+
+    Saving writes the mixer's tracks and settings through ProjectWriter (the old project
+    stays whole until the new one is), remembers under which names each track's files
+    went, so that the next save of unchanged tracks writes only the project file, and
+    makes the file the current project file. Opening reads a project on a thread of its
+    own behind the "Opening saved project" window, then replaces the tracks of the
+    window with the project's (the window keeps working meanwhile). A project that
+    cannot be read is reported, and the open project stays as it was.
+
+    hasUnsavedChanges() compares what the tracks and the mixer hold now (their sound,
+    settings, melody, the track list) with what they held at the last save or open.
+
+    Ownership: owned by the main component. Threading: message thread.
+*/
+class ProjectSession : public ProjectSaver
+{
+public:
+    static constexpr const char* openingTitle = "Opening saved project";
+    static constexpr const char* saveAsTitle = "Save project as...";
+    static constexpr const char* openTitle = "Open project...";
+    static constexpr const char* patterns = "*.orv";
+
+    /** install: puts an opened project's tracks in the window (the master first). */
+    ProjectSession (Mixer& mixer, AlertManager& alerts, FileRequest::Handler askForFile,
+                    std::function<void (const LoadedProject&)> install);
+    ~ProjectSession() override;
+
+    bool hasUnsavedChanges() const override;
+    juce::Result saveCurrentProject() override;
+
+    /** Saves to file and makes it the current project file; a failure is also shown. */
+    juce::Result saveTo (const juce::File& file);
+    void saveAs();
+    void openChooser();
+    /** Opens a project in the background; onOpened is told the outcome (tests). */
+    void open (const juce::File& file);
+    std::function<void (const juce::Result&)> onOpened;
+
+    juce::File getProjectFile() const { return projectFile; }
+
+    /** A new project from an audio file: no project file yet, and nothing to save until
+        something changes (the audio is on disk already). */
+    void startNewProject();
+    bool isOpening() const noexcept { return loading != nullptr; }
+
+private:
+    class LoadingWindow;
+    juce::uint64 fingerprint() const;
+    void loaded (LoadingWindow& window);
+
+    Mixer& mixer;
+    AlertManager& alerts;
+    FileRequest::Handler askForFile;
+    std::function<void (const LoadedProject&)> install;
+    juce::File projectFile;
+    std::map<const AudioTrack*, juce::String> storedNames; // where each track's files are in "trackdata"
+    juce::uint64 savedFingerprint = 0;
+    std::unique_ptr<LoadingWindow> loading;
+
+    JUCE_DECLARE_WEAK_REFERENCEABLE (ProjectSession)
+    JUCE_DECLARE_NON_COPYABLE (ProjectSession)
+};
+
+} // namespace kalder
