@@ -296,6 +296,7 @@ void MainContentComponent::installProject (const LoadedProject& project)
     for (int i = 0; i < project.tracks.size(); ++i)
         ProjectLoader::applyRecord (*project.tracks[i], project.records[(size_t) i]);
     const auto& h = project.header;
+    mixer.setActiveTrack (project.tracks[juce::jlimit (0, project.tracks.size() - 1, h.activeTrack)]);
     if (std::isfinite (h.masterGain))
         mixer.setMasterGain (juce::jlimit (0.0f, 4.0f, h.masterGain));
     if (const auto frames = mixer.getNumFrames(); frames > 0 && h.loopEnd > h.loopStart)

@@ -9,6 +9,7 @@
 // A bounce opens IN as the master track, through the same decoding, analysis, masked
 // resynthesis and bounce as the application, and writes the mix to OUT in IN's format.
 #include "melody/PitchEditManager.h"
+#include "project/ProjectWriter.h"
 #include "separation/NetworkManager.h"
 #include "separation/SeparationLauncher.h"
 #include "tracks/AudioFileDecoder.h"
@@ -28,16 +29,18 @@ namespace
 {
 constexpr const char* usage = R"(usage:
   kalder-cli info IN
-      the format, channels, sample rate, length, FFT length, hop and frames of IN
+      the format, channels, sample rate, length, FFT length, hop and frames of IN; for
+      a project (.orv), its tracks
   kalder-cli bounce IN OUT [--gain G] [--pan P] [--start S --end E]
-      opens IN as the master track and writes the mix to OUT (format by extension:
+      opens IN as the master track (or IN, a saved project, with its tracks) and
+      writes the mix to OUT (format by extension:
       .wav, .aif, .aiff, .flac, .ogg; .wav when there is none), at IN's sample rate,
       bit depth and channel count
         --gain G     master gain, linear (default 1)
         --pan P      pan of the first channel, 0 = left .. 1 = right (stereo files)
         --start S    first second to write (default 0)
         --end E      last second to write (default: the end)
-  kalder-cli edit IN OUT STEP... [--tracks-out DIR]
+  kalder-cli edit IN OUT STEP... [--tracks-out DIR] [--save PROJECT.orv]
       opens IN as the master track, runs the spectral edit steps on it in order and
       writes the mix to OUT as bounce does; with --tracks-out, also every track as it
       sounds (edits included, before volume and pan) into DIR as WAV files in the
@@ -45,7 +48,8 @@ constexpr const char* usage = R"(usage:
       and nothing is written. OUT is the mix as the window plays it: the master alone
       while it is the active track, a selection left at the end at the selection
       volume (end with deselect to hear the edits alone); after a freeze the frozen
-      track is active and the mix plays it with its complement. The steps:
+      track is active and the mix plays it with its complement. With --save, the
+      edited project is saved as the window saves it. The steps:
       kalder-cli edit --help
   kalder-cli separate IN MODULE OUTDIR [--param NAME=VALUE...] [--service URL --token T]
       opens IN as the master track, separates it with MODULE (vocals, all-vocals,
@@ -125,6 +129,39 @@ AudioTrack::Ptr open (const juce::File& in, WorkFolder& work, juce::Result& resu
     return track;
 }
 
+bool isProject (const juce::File& file)
+{
+    return file.hasFileExtension (".orv");
+}
+
+/** Opens a saved project into the mixer as the window would: its master, its tracks
+    with their parents, their settings, the mixer's gain. */
+juce::Result openProject (const juce::File& in, WorkFolder& work, Mixer& mixer, LoadedProject& project)
+{
+    Progress::Ptr progress = new Progress();
+    TerminalProgress bar ("Opening " + in.getFileName());
+    progress->addListener (&bar);
+    auto result = ProjectLoader::open (in, work.dir.getChildFile ("project"), project, progress);
+    progress->removeListener (&bar);
+    if (result.failed())
+        return result;
+    mixer.setMasterTrack (project.tracks[0]);
+    for (int i = 1; i < project.tracks.size(); ++i)
+    {
+        const auto parent = project.records[(size_t) i].parent;
+        project.tracks[i]->setParentTrack (parent >= 0 ? project.tracks[parent].get() : nullptr);
+        mixer.addTrack (project.tracks[i]);
+    }
+    for (int i = 0; i < project.tracks.size(); ++i)
+        ProjectLoader::applyRecord (*project.tracks[i], project.records[(size_t) i]);
+    if (std::isfinite (project.header.masterGain))
+        mixer.setMasterGain (juce::jlimit (0.0f, 4.0f, project.header.masterGain));
+    mixer.setActiveTrack (project.tracks[project.header.activeTrack]);
+    for (const auto& warning : project.warnings)
+        std::cerr << "kalder-cli: " << warning << std::endl;
+    return juce::Result::ok();
+}
+
 /** Bounces the samples range of the mix to out with a progress bar; prints the file written. */
 int bounceMix (Mixer& mixer, const juce::File& out, juce::Range<juce::int64> range)
 {
@@ -147,6 +184,28 @@ int info (const juce::StringArray& args)
     const auto in = juce::File::getCurrentWorkingDirectory().getChildFile (args[0]);
     WorkFolder work;
     auto result = juce::Result::ok();
+    if (isProject (in))
+    {
+        Mixer mixer;
+        LoadedProject project;
+        if (const auto r = openProject (in, work, mixer, project); r.failed())
+            return fail (r.getErrorMessage());
+        std::cout << "project:     " << in.getFullPathName() << "\n"
+                  << "format:      " << project.header.format << "\n"
+                  << "master gain: " << mixer.getMasterGain() << "\n"
+                  << "tracks:      " << project.tracks.size() << "\n";
+        for (int i = 0; i < project.tracks.size(); ++i)
+        {
+            const auto& r = project.records[(size_t) i];
+            const auto& t = *project.tracks[i];
+            std::cout << "  " << (i + 1) << ". \"" << t.getName() << "\""
+                      << (r.parent >= 0 ? ", from " + juce::String (r.parent + 1) : ", master") << ", " << t.getNumChannels()
+                      << " ch, " << t.getSampleRate() << " Hz, " << juce::String (t.getLengthInSeconds(), 3) << " s, volume "
+                      << t.getVolume() << (t.isSoloed() ? ", solo" : "") << (t.isMuted() ? ", muted" : "")
+                      << (t.hasEdits() ? ", spectral edits" : "") << (t.hasPitchEdits() ? ", melody" : "") << "\n";
+        }
+        return 0;
+    }
     DecodedAudioInfo decoded;
     const auto track = open (in, work, result, decoded);
     if (track == nullptr)
@@ -175,6 +234,7 @@ int bounce (const juce::StringArray& args)
     const auto in = cwd.getChildFile (args[0]);
     const auto out = cwd.getChildFile (args[1]);
     float gain = 1.0f, pan = -1.0f;
+    bool gainGiven = false;
     double start = 0.0, end = -1.0;
 
     for (int i = 2; i < args.size(); i += 2)
@@ -187,7 +247,7 @@ int bounce (const juce::StringArray& args)
             return fail (name + " needs a number, not \"" + text + "\"");
         const auto value = text.getDoubleValue();
         if (name == "--gain" && value >= 0.0)
-            gain = (float) value;
+            gain = (float) value, gainGiven = true;
         else if (name == "--pan" && value >= 0.0 && value <= 1.0)
             pan = (float) value;
         else if (name == "--start" && value >= 0.0)
@@ -202,14 +262,26 @@ int bounce (const juce::StringArray& args)
 
     WorkFolder work;
     auto result = juce::Result::ok();
-    DecodedAudioInfo decoded;
-    auto track = open (in, work, result, decoded);
-    if (track == nullptr)
-        return fail (result.getErrorMessage());
-
     Mixer mixer;
-    mixer.setMasterTrack (track);
-    mixer.setMasterGain (gain);
+    AudioTrack::Ptr track;
+    LoadedProject project;
+    if (isProject (in))
+    {
+        if (const auto r = openProject (in, work, mixer, project); r.failed())
+            return fail (r.getErrorMessage());
+        track = mixer.getMasterTrack();
+        if (gainGiven)
+            mixer.setMasterGain (gain);
+    }
+    else
+    {
+        DecodedAudioInfo decoded;
+        track = open (in, work, result, decoded);
+        if (track == nullptr)
+            return fail (result.getErrorMessage());
+        mixer.setMasterTrack (track);
+        mixer.setMasterGain (gain);
+    }
     if (pan >= 0.0f)
         track->setPan (0, pan);
 
@@ -222,7 +294,7 @@ int edit (const juce::StringArray& arguments)
 {
     if (arguments.contains ("--help") || arguments.contains ("-h"))
     {
-        std::cout << "usage: kalder-cli edit IN OUT STEP... [--tracks-out DIR]\n\nsteps:\n"
+        std::cout << "usage: kalder-cli edit IN OUT STEP... [--tracks-out DIR] [--save PROJECT.orv]\n\nsteps:\n"
                   << EditScript::describeSteps()
                   << "\nA selection step replaces the selection; written +step it adds to it, -step subtracts.\n"
                   << "OUT is the mix as the window plays it: a selection left at the end plays at the\n"
@@ -230,12 +302,19 @@ int edit (const juce::StringArray& arguments)
         return 0;
     }
     auto args = arguments;
-    juce::String tracksOut;
+    juce::String tracksOut, saveTo;
     if (const auto i = args.indexOf ("--tracks-out"); i >= 0)
     {
         if (i + 1 >= args.size())
             return fail ("--tracks-out needs a folder");
         tracksOut = args[i + 1];
+        args.removeRange (i, 2);
+    }
+    if (const auto i = args.indexOf ("--save"); i >= 0)
+    {
+        if (i + 1 >= args.size() || ! args[i + 1].endsWithIgnoreCase (".orv"))
+            return fail ("--save needs a project file (.orv)");
+        saveTo = args[i + 1];
         args.removeRange (i, 2);
     }
     if (args.size() < 3)
@@ -291,6 +370,16 @@ int edit (const juce::StringArray& arguments)
         }
         for (const auto& f : files)
             std::cout << f.getFullPathName() << std::endl;
+    }
+    if (saveTo.isNotEmpty())
+    {
+        const auto project = juce::File::getCurrentWorkingDirectory().getChildFile (saveTo);
+        if (! project.getParentDirectory().isDirectory() && project.getParentDirectory().createDirectory().failed())
+            return fail ("Cannot make the folder " + project.getParentDirectory().getFullPathName());
+        auto content = ProjectWriter::fromMixer (mixer);
+        if (const auto saved = ProjectWriter::save (project, content); saved.failed())
+            return fail (saved.getErrorMessage());
+        std::cout << project.getFullPathName() << std::endl;
     }
     return 0;
 }

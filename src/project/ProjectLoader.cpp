@@ -167,6 +167,11 @@ class ProjectLoaderV6 : public ProjectLoaderV5
 {
 protected:
     int getFormat() const override { return 6; }
+    void readProjectValues (ProjectStreamReader& in, ProjectHeader& h) override
+    {
+        ProjectLoaderV5::readProjectValues (in, h);
+        h.activeTrack = in.readInt();
+    }
     bool openPgram (Pgram& pgram, const juce::File& directory, const juce::String& dataName, juce::String& problem) override
     {
         const auto file = directory.getChildFile (Pgram::getSaveFileName (dataName));
@@ -266,6 +271,8 @@ juce::Result ProjectLoader::openProject (ProjectStreamReader& in, const juce::Fi
     if (in.ok() && (count < 1 || count > maxTracks || (juce::int64) count * smallestRecordBytes > in.getRemaining()))
         in.fail ("its track count " + juce::String (count) + " cannot be right");
     readProjectValues (in, project.header);
+    if (in.ok() && (project.header.activeTrack < 0 || project.header.activeTrack >= count))
+        in.fail ("its active track " + juce::String (project.header.activeTrack + 1) + " is not one of its tracks");
     for (int i = 0; i < count && in.ok(); ++i)
     {
         TrackRecord record;

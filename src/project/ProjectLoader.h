@@ -34,6 +34,7 @@ struct ProjectHeader
     float masterGain = 1.0f;
     int loopStart = 0, loopEnd = 0;
     bool loopEnabled = false;
+    int activeTrack = 0; // format 6 on: the track the editors showed (the mix plays it alone)
 };
 
 /** What a load gives: the tracks in file order (the first is the master), their records
@@ -57,7 +58,7 @@ struct LoadedProject
         format 4  + the frame range; a track with pitch edits opens in the melody editor
         format 5  + pan, editor, parent, origin, flip, selection volume; the mixer's gain
                     and loop
-        format 6  the pitch-edit file is the melody guide file
+        format 6  the pitch-edit file is the melody guide file; the active track
 
     The stream is checked as it is read and nothing of it is trusted: a project fails
     whole (a message naming the file and the problem) when it is truncated, holds counts

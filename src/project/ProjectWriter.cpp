@@ -67,6 +67,7 @@ ProjectWriter::Content ProjectWriter::fromMixer (const Mixer& mixer)
         if (! moved)
             break;
     }
+    c.header.activeTrack = juce::jmax (0, c.tracks.indexOf (mixer.getActiveTrack()));
     return c;
 }
 
@@ -105,6 +106,7 @@ void ProjectWriter::writeStream (juce::OutputStream& stream, const Content& c)
     out.writeInt (c.header.loopStart);
     out.writeInt (c.header.loopEnd);
     out.writeBool (c.header.loopEnabled);
+    out.writeInt (juce::jlimit (0, juce::jmax (0, (int) c.records.size() - 1), c.header.activeTrack));
     for (const auto& r : c.records)
         writeRecord (out, r);
 }

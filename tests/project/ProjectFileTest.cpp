@@ -351,7 +351,7 @@ TEST (ProjectFile, DamagedProjectsAreRefusedWholeAndNameTheirProblem)
     EXPECT_TRUE (refused (patched (formatAt, 7)).contains ("format 7")) << "a newer format says which";
     EXPECT_TRUE (refused (patched (formatAt + 4, 1 << 30)).contains ("track count"));
     EXPECT_TRUE (refused (patched (formatAt + 4, -3)).contains ("track count"));
-    juce::MemoryBlock unterminated (good.getData(), formatAt + 24);
+    juce::MemoryBlock unterminated (good.getData(), formatAt + 25); // where the first name starts
     unterminated.append (std::string (100000, 'x').data(), 100000);
     EXPECT_TRUE (refused (unterminated).contains ("longer than"));
     EXPECT_TRUE (refused (juce::MemoryBlock ("not a project", 13)).contains ("not a Kalder Pro project"));

@@ -277,6 +277,31 @@ TEST (CliEdit, EraseMoveAndFreezeTakeOutThePartialAndKeepTheRest)
     ASSERT_EQ (frozen.getNumSamples(), x.getNumSamples());
     EXPECT_GE (EditedSong::errorDb (erased, frozen, 0.0, 4.0), 90.0);
     EXPECT_GE (EditedSong::errorDb (x, sum (frozen, removed), 0.0, 4.0), 90.0);
+
+    // Saved with --save, the edited project (three tracks, the frozen one active) bounces
+    // to the very samples of the edit's own bounce; info lists its tracks; a damaged
+    // project fails with the reason.
+    const auto project = song.file ("saved/frozen.orv");
+    steps.addArray ({ "--save", project.getFullPathName() });
+    const auto edited = song.edit ("frozen-again.wav", steps);
+    auto run = runCli ({ "bounce", project.getFullPathName(), song.file ("from-project.wav").getFullPathName() });
+    ASSERT_EQ (run.exitCode, 0) << run.output;
+    const auto bounced = test::readAudioFile (song.file ("from-project.wav"));
+    ASSERT_EQ (bounced.getNumSamples(), edited.getNumSamples());
+    ASSERT_EQ (bounced.getNumChannels(), edited.getNumChannels());
+    for (int c = 0; c < edited.getNumChannels(); ++c)
+        EXPECT_EQ (
+            std::memcmp (bounced.getReadPointer (c), edited.getReadPointer (c), sizeof (float) * (size_t) edited.getNumSamples()),
+            0)
+            << "channel " << c;
+    run = runCli ({ "info", project.getFullPathName() });
+    ASSERT_EQ (run.exitCode, 0) << run.output;
+    EXPECT_TRUE (run.output.contains ("tracks:      3")) << run.output;
+    ASSERT_TRUE (project.replaceWithText ("Kalder Pro project"));
+    run = runCli ({ "bounce", project.getFullPathName(), song.file ("never.wav").getFullPathName() });
+    EXPECT_NE (run.exitCode, 0);
+    EXPECT_TRUE (run.output.contains ("cannot be opened")) << run.output;
+    EXPECT_FALSE (song.file ("never.wav").exists());
 }
 
 TEST (CliEdit, UndoAndRedoGiveBackTheSameSamplesAndBadStepsWriteNothing)
