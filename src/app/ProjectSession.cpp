@@ -46,12 +46,88 @@ ProjectSession::ProjectSession (Mixer& m, AlertManager& a, FileRequest::Handler 
     : mixer (m), alerts (a), askForFile (std::move (ask)), install (std::move (i))
 {
     savedFingerprint = fingerprint();
+    startTimer (autosaveIntervalMs);
 }
 
 ProjectSession::~ProjectSession()
 {
+    stopTimer();
+    autosaver.removeAllJobs (false, 60000);
     if (loading != nullptr)
         loading->stopThread (10000);
+}
+
+void ProjectSession::timerCallback()
+{
+    autosaveNow();
+}
+
+void ProjectSession::autosaveNow()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (autosaving.load() || loading != nullptr || ! hasUnsavedChanges() || fingerprint() == autosavedFingerprint)
+        return;
+    auto content = ProjectWriter::fromMixer (mixer);
+    for (auto* t : content.tracks)
+    {
+        juce::String name;
+        for (const auto& [track, stored] : autosaveNames)
+            if (track == t)
+                name = stored;
+        content.storedNames.push_back (name);
+    }
+    const auto taken = fingerprint();
+    autosaving = true;
+    juce::WeakReference<ProjectSession> self (this);
+    autosaver.addJob ([self, content]() mutable {
+        const auto file = DirectoryManager::getAutosaveFile();
+        auto result = file.getParentDirectory().createDirectory();
+        if (result.wasOk())
+            result = ProjectWriter::save (file, content);
+        juce::MessageManager::callAsync ([self, content, result] {
+            if (self == nullptr)
+                return;
+            self->autosaving = false;
+            if (result.wasOk())
+            {
+                self->autosaveNames.clear();
+                for (int i = 0; i < content.tracks.size(); ++i)
+                    self->autosaveNames.emplace_back (content.tracks[i].get(), content.storedNames[(size_t) i]);
+            }
+            if (self->onAutosaved)
+                self->onAutosaved (result);
+        });
+    });
+    autosavedFingerprint = taken; // a failure is tried again once something changes
+}
+
+juce::Result ProjectSession::autosaveAndWait()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    autosaver.removeAllJobs (false, 60000);
+    autosaving = false;
+    if (! hasUnsavedChanges())
+        return juce::Result::ok();
+    auto content = ProjectWriter::fromMixer (mixer);
+    for (auto* t : content.tracks)
+    {
+        juce::String name;
+        for (const auto& [track, stored] : autosaveNames)
+            if (track == t)
+                name = stored;
+        content.storedNames.push_back (name);
+    }
+    const auto file = DirectoryManager::getAutosaveFile();
+    auto result = file.getParentDirectory().createDirectory();
+    return result.failed() ? result : ProjectWriter::save (file, content);
+}
+
+void ProjectSession::discardAutosave()
+{
+    autosaver.removeAllJobs (false, 60000);
+    autosaving = false;
+    DirectoryManager::getAutosaveFile().getParentDirectory().deleteRecursively();
+    autosaveNames.clear();
 }
 
 juce::uint64 ProjectSession::fingerprint() const
@@ -172,11 +248,12 @@ void ProjectSession::openChooser()
     });
 }
 
-void ProjectSession::open (const juce::File& file)
+void ProjectSession::open (const juce::File& file, bool isRecoveredAutosave)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     if (loading != nullptr)
         return;
+    openingAutosave = isRecoveredAutosave;
     const auto work = DirectoryManager::getTempDir().getChildFile ("project-" + juce::Uuid().toString());
     loading = std::make_unique<LoadingWindow> (file, work);
     loading->onComplete = [this] (LoadingWindow& w) { loaded (w); };
@@ -195,9 +272,19 @@ void ProjectSession::loaded (LoadingWindow& window)
         storedNames.clear();
         for (int i = 0; i < window.project.tracks.size(); ++i)
             storedNames[window.project.tracks[i].get()] = window.project.records[(size_t) i].dataName;
-        projectFile = window.file;
-        DirectoryManager::setProjectFile (window.file);
-        savedFingerprint = fingerprint();
+        if (openingAutosave)
+        {
+            // Recovered work is unsaved work: it has no file of its own yet.
+            projectFile = juce::File();
+            storedNames.clear();
+            savedFingerprint = 0;
+        }
+        else
+        {
+            projectFile = window.file;
+            DirectoryManager::setProjectFile (window.file);
+            savedFingerprint = fingerprint();
+        }
         if (! window.project.warnings.isEmpty())
             alerts.displayWarningPopup ("Project opened with changes", window.project.warnings.joinIntoString ("\n"));
     }

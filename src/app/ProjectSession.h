@@ -9,6 +9,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <atomic>
 #include <map>
 
 namespace kalder
@@ -25,12 +26,19 @@ namespace kalder
     window with the project's (the window keeps working meanwhile). A project that
     cannot be read is reported, and the open project stays as it was.
 
+    Autosave: while there are unsaved changes, every autosaveIntervalMs the project is
+    written to DirectoryManager::getAutosaveFile() on a thread of its own (the message
+    thread only takes the list of tracks and their settings), by the same writer as a
+    save. A normal quit removes it (discardAutosave()), so finding it at start-up means
+    the last run did not end normally. A project opened from the autosave has no
+    project file: saving it asks where, and never writes over the autosave.
+
     hasUnsavedChanges() compares what the tracks and the mixer hold now (their sound,
     settings, melody, the track list) with what they held at the last save or open.
 
     Ownership: owned by the main component. Threading: message thread.
 */
-class ProjectSession : public ProjectSaver
+class ProjectSession : public ProjectSaver, private juce::Timer
 {
 public:
     static constexpr const char* openingTitle = "Opening saved project";
@@ -50,8 +58,21 @@ public:
     juce::Result saveTo (const juce::File& file);
     void saveAs();
     void openChooser();
-    /** Opens a project in the background; onOpened is told the outcome (tests). */
-    void open (const juce::File& file);
+    /** Opens a project in the background; onOpened is told the outcome (tests). A
+        recovered autosave opens as a project without a file. */
+    void open (const juce::File& file, bool isRecoveredAutosave = false);
+
+    static constexpr int autosaveIntervalMs = 30000;
+    /** Writes the autosave now if there is something to keep; onAutosaved is told the
+        outcome once it is written (on the message thread). */
+    void autosaveNow();
+    std::function<void (const juce::Result&)> onAutosaved;
+    bool isAutosaving() const noexcept { return autosaving.load(); }
+    /** Writes the autosave at once, on this thread, if there is something to keep (a
+        quit that cannot ask: a signal). */
+    juce::Result autosaveAndWait();
+    /** Waits for a running autosave and removes the autosave project (a normal quit). */
+    void discardAutosave();
     std::function<void (const juce::Result&)> onOpened;
 
     juce::File getProjectFile() const { return projectFile; }
@@ -63,6 +84,7 @@ public:
 
 private:
     class LoadingWindow;
+    void timerCallback() override;
     juce::uint64 fingerprint() const;
     void loaded (LoadingWindow& window);
 
@@ -74,6 +96,12 @@ private:
     std::map<const AudioTrack*, juce::String> storedNames; // where each track's files are in "trackdata"
     juce::uint64 savedFingerprint = 0;
     std::unique_ptr<LoadingWindow> loading;
+    bool openingAutosave = false;
+
+    juce::ThreadPool autosaver { 1 };
+    std::atomic<bool> autosaving { false };
+    std::vector<std::pair<const AudioTrack*, juce::String>> autosaveNames; // message thread
+    juce::uint64 autosavedFingerprint = 0;
 
     JUCE_DECLARE_WEAK_REFERENCEABLE (ProjectSession)
     JUCE_DECLARE_NON_COPYABLE (ProjectSession)

@@ -1,4 +1,5 @@
 #include "TarnApplication.h"
+#include "CrashRecoveryComponent.h"
 #include "appcore/CommandIDs.h"
 #include "appcore/DirectoryManager.h"
 
@@ -110,6 +111,10 @@ void TarnApplication::initialise (const juce::String& commandLine)
     // the user's quit does, without the question: nobody is there to answer it.
     quitSignals = std::make_unique<QuitSignals> ([this] (int) {
         juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+        // Nobody answers "Save changes?": the work goes into the autosave, which the
+        // next start offers to recover.
+        if (mainWindow != nullptr && mainWindow->getContent().getProjects().hasUnsavedChanges())
+            keepAutosave = mainWindow->getContent().getProjects().autosaveAndWait().wasOk();
         finishQuit();
     });
     triggerAsyncUpdate();
@@ -148,7 +153,26 @@ void TarnApplication::handleAsyncUpdate()
                                                          app->openFiles (files);
                                                      });
 
-    openFiles (getFilesFromCommandLine (startCommandLine));
+    // The last run left its autosave: it did not quit normally.
+    const auto files = getFilesFromCommandLine (startCommandLine);
+    const auto autosave = DirectoryManager::getAutosaveFile();
+    if (autosave.existsAsFile())
+    {
+        CrashRecoveryComponent::show ([this, autosave, files] (bool recover) {
+            if (mainWindow == nullptr)
+                return;
+            auto& projects = mainWindow->getContent().getProjects();
+            if (recover)
+            {
+                projects.open (autosave, true);
+                return;
+            }
+            projects.discardAutosave();
+            openFiles (files);
+        });
+        return;
+    }
+    openFiles (files);
 }
 
 juce::Array<juce::File> TarnApplication::getFilesFromCommandLine (const juce::String& commandLine)
@@ -178,6 +202,9 @@ void TarnApplication::shutdown()
 {
     cancelPendingUpdate();
     quitSignals.reset();
+    // A normal quit: the autosave is not needed (its absence tells the next start so).
+    if (mainWindow != nullptr && ! keepAutosave)
+        mainWindow->getContent().getProjects().discardAutosave();
     forwarder.reset();
     // Separations stop (the service is told), then the embedded service stops.
     separations.reset();

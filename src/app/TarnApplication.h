@@ -119,6 +119,7 @@ private:
     std::unique_ptr<SeparationCommands> separations;
     std::unique_ptr<InstanceForwarder> forwarder;
     std::unique_ptr<QuitSignals> quitSignals;
+    bool keepAutosave = false; // a quit by signal keeps the work for the next start
     juce::String startCommandLine;
     std::function<void()> quitAction;
     bool askingToSave = false;

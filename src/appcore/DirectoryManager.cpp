@@ -102,6 +102,11 @@ juce::File DirectoryManager::getSavedProjectsDir()
     return created (getDocumentsDirLocation().getChildFile (savedProjectsFolderName));
 }
 
+juce::File DirectoryManager::getAutosaveFile()
+{
+    return getUserAppDataDir().getChildFile ("Autosave").getChildFile ("autosave.orv");
+}
+
 juce::File DirectoryManager::getMelodyGuidesDir()
 {
     return created (getDataDirLocation().getChildFile (getMelodyGuidesSubPath()));

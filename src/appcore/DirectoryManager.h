@@ -50,6 +50,10 @@ public:
     /** The folder of exported melody guides. */
     static juce::File getMelodyGuidesDir();
 
+    /** The autosave project, "autosave.orv" in the folder "Autosave" of the application's
+        own data folder, apart from the user's projects. */
+    static juce::File getAutosaveFile();
+
     /** The melody guides folder's path relative to the data folder. */
     static juce::String getMelodyGuidesSubPath();
 

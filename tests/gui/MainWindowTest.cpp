@@ -1,5 +1,6 @@
 #include "GuiTestSupport.h"
 
+#include "app/CrashRecoveryComponent.h"
 #include "appcore/CommandIDs.h"
 #include "appcore/DirectoryManager.h"
 #include "appcore/SettingsManager.h"
@@ -962,4 +963,50 @@ TEST (MainWindow, ASavedProjectReopensAsSavedAndABadOneLeavesTheOpenProjectAlone
     EXPECT_TRUE (opened->getErrorMessage().contains (file.getFullPathName()));
     EXPECT_EQ (fixture.app().getMixer().getMasterTrack(), reopened);
     EXPECT_TRUE (closeAllModals());
+}
+
+TEST (MainWindow, AnAutosaveLeftByACrashIsOfferedAtTheNextStartAndRecoversTheEdits)
+{
+    TemporaryDirectory songs, home;
+    const auto song = writeSong (songs.get(), "crashy.wav", makeNoise (2, rate * 2, 11, 0.3f));
+    const auto autosave = home.get().getChildFile ("autosave-left-by-a-crash");
+    juce::File file; // the application's autosave, under its home
+    {
+        ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"", home.get());
+        ASSERT_TRUE (fixture.waitForMaster ("crashy"));
+        auto& projects = fixture.content().getProjects();
+        projects.autosaveNow();
+        EXPECT_FALSE (projects.isAutosaving()) << "nothing to keep yet: no autosave";
+        ASSERT_TRUE (
+            fixture.app().getMixer().getMasterTrack()->getManualEditManager().erase (0, 30, 20, 300, 3.0, 1.0).wasChanged());
+        std::optional<juce::Result> written;
+        projects.onAutosaved = [&written] (const juce::Result& r) { written = r; };
+        projects.autosaveNow();
+        ASSERT_TRUE (waitUntil ([&] { return written.has_value(); }, 20000));
+        ASSERT_TRUE (written->wasOk()) << written->getErrorMessage();
+        file = DirectoryManager::getAutosaveFile();
+        ASSERT_TRUE (file.isAChildOf (home.get()));
+        ASSERT_TRUE (file.existsAsFile());
+        // what a crash would leave behind; the normal quit below removes the autosave
+        ASSERT_TRUE (file.getParentDirectory().copyDirectoryTo (autosave));
+    }
+    EXPECT_FALSE (file.exists()) << "a normal quit leaves no autosave behind";
+    {
+        ApplicationFixture fixture ({}, home.get());
+        EXPECT_TRUE (waitUntil ([] { return findModalWindow (CrashRecoveryComponent::title) == nullptr; }, 2000))
+            << "no offer after a normal quit";
+    }
+    ASSERT_TRUE (autosave.copyDirectoryTo (file.getParentDirectory()));
+    ApplicationFixture fixture ({}, home.get());
+    ASSERT_TRUE (waitUntil ([] { return findModalWindow (CrashRecoveryComponent::title) != nullptr; }, 10000));
+    ASSERT_TRUE (clickButtonInModal (CrashRecoveryComponent::title, CrashRecoveryComponent::recoverButton));
+    ASSERT_TRUE (fixture.waitForMaster ("crashy"));
+    auto master = fixture.app().getMixer().getMasterTrack();
+    const auto masked = master->getAsig()->readFrames (0, { 10, 11 }, true, false, false);
+    const auto plain = master->getAsig()->readFrames (0, { 10, 11 }, false, false, false);
+    ASSERT_GT (masked.rows(), 165);
+    EXPECT_LT (std::abs (masked (165, 0)), 0.5f * std::abs (plain (165, 0))) << "the edit came back";
+    auto& projects = fixture.content().getProjects();
+    EXPECT_TRUE (projects.hasUnsavedChanges()) << "recovered work is not saved work";
+    EXPECT_EQ (projects.getProjectFile(), juce::File()) << "a save must not go over the autosave";
 }
