@@ -50,8 +50,8 @@ std::optional<BlockChange> BlockChange::capture (UndoBlockStore& store, juce::Ra
     change.store = &store;
     change.bins = rows + bins.getStart();
     change.frames = columns + frames.getStart();
-    const auto cut = [&] (const MaskMatrix& m) -> MaskMatrix {
-        return m.block (rows.getStart(), columns.getStart(), rows.getLength(), columns.getLength());
+    const auto cut = [r = rows, c = columns] (const MaskMatrix& m) -> MaskMatrix {
+        return m.block (r.getStart(), c.getStart(), r.getLength(), c.getLength());
     };
     change.before = store.store (cut (before));
     change.after = store.store (cut (after));
