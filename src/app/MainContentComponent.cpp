@@ -287,18 +287,8 @@ void MainContentComponent::installProject (const LoadedProject& project)
         if (t != mixer.getMasterTrack().get() && ! project.tracks.contains (t))
             retiredTracks.add (t);
     setMasterTrack (project.tracks[0]);
-    for (int i = 1; i < project.tracks.size(); ++i)
-    {
-        const auto parent = project.records[(size_t) i].parent;
-        project.tracks[i]->setParentTrack (parent >= 0 ? project.tracks[parent].get() : nullptr);
-        mixer.addTrack (project.tracks[i]);
-    }
-    for (int i = 0; i < project.tracks.size(); ++i)
-        ProjectLoader::applyRecord (*project.tracks[i], project.records[(size_t) i]);
+    ProjectLoader::addToMixer (mixer, project);
     const auto& h = project.header;
-    mixer.setActiveTrack (project.tracks[juce::jlimit (0, project.tracks.size() - 1, h.activeTrack)]);
-    if (std::isfinite (h.masterGain))
-        mixer.setMasterGain (juce::jlimit (0.0f, 4.0f, h.masterGain));
     if (const auto frames = mixer.getNumFrames(); frames > 0 && h.loopEnd > h.loopStart)
     {
         loop.setLoopArea ({ juce::jlimit (0.0f, 1.0f, (float) h.loopStart / (float) frames),

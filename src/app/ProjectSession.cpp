@@ -62,11 +62,8 @@ void ProjectSession::timerCallback()
     autosaveNow();
 }
 
-void ProjectSession::autosaveNow()
+ProjectWriter::Content ProjectSession::autosaveContent() const
 {
-    JUCE_ASSERT_MESSAGE_THREAD
-    if (autosaving.load() || loading != nullptr || ! hasUnsavedChanges() || fingerprint() == autosavedFingerprint)
-        return;
     auto content = ProjectWriter::fromMixer (mixer);
     for (auto* t : content.tracks)
     {
@@ -76,6 +73,15 @@ void ProjectSession::autosaveNow()
                 name = stored;
         content.storedNames.push_back (name);
     }
+    return content;
+}
+
+void ProjectSession::autosaveNow()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (autosaving.load() || loading != nullptr || ! hasUnsavedChanges() || fingerprint() == autosavedFingerprint)
+        return;
+    auto content = autosaveContent();
     const auto taken = fingerprint();
     autosaving = true;
     juce::WeakReference<ProjectSession> self (this);
@@ -108,15 +114,7 @@ juce::Result ProjectSession::autosaveAndWait()
     autosaving = false;
     if (! hasUnsavedChanges())
         return juce::Result::ok();
-    auto content = ProjectWriter::fromMixer (mixer);
-    for (auto* t : content.tracks)
-    {
-        juce::String name;
-        for (const auto& [track, stored] : autosaveNames)
-            if (track == t)
-                name = stored;
-        content.storedNames.push_back (name);
-    }
+    auto content = autosaveContent();
     const auto file = DirectoryManager::getAutosaveFile();
     auto result = file.getParentDirectory().createDirectory();
     return result.failed() ? result : ProjectWriter::save (file, content);

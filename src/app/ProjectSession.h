@@ -86,6 +86,8 @@ private:
     class LoadingWindow;
     void timerCallback() override;
     juce::uint64 fingerprint() const;
+    /** The mixer's project, with the names its tracks have in the autosave's folder. */
+    ProjectWriter::Content autosaveContent() const;
     void loaded (LoadingWindow& window);
 
     Mixer& mixer;

@@ -146,17 +146,7 @@ juce::Result openProject (const juce::File& in, WorkFolder& work, Mixer& mixer, 
     if (result.failed())
         return result;
     mixer.setMasterTrack (project.tracks[0]);
-    for (int i = 1; i < project.tracks.size(); ++i)
-    {
-        const auto parent = project.records[(size_t) i].parent;
-        project.tracks[i]->setParentTrack (parent >= 0 ? project.tracks[parent].get() : nullptr);
-        mixer.addTrack (project.tracks[i]);
-    }
-    for (int i = 0; i < project.tracks.size(); ++i)
-        ProjectLoader::applyRecord (*project.tracks[i], project.records[(size_t) i]);
-    if (std::isfinite (project.header.masterGain))
-        mixer.setMasterGain (juce::jlimit (0.0f, 4.0f, project.header.masterGain));
-    mixer.setActiveTrack (project.tracks[project.header.activeTrack]);
+    ProjectLoader::addToMixer (mixer, project);
     for (const auto& warning : project.warnings)
         std::cerr << "kalder-cli: " << warning << std::endl;
     return juce::Result::ok();

@@ -1,6 +1,7 @@
 #include "ProjectLoader.h"
 
 #include "melody/Pgram.h"
+#include "tracks/Mixer.h"
 #include "tracks/WavParsedAudio.h"
 
 namespace kalder
@@ -390,6 +391,23 @@ AudioTrack::Ptr ProjectLoader::openAudioTrack (TrackRecord& record, const juce::
     progress->finish();
     result = juce::Result::ok();
     return track;
+}
+
+void ProjectLoader::addToMixer (Mixer& mixer, const LoadedProject& project)
+{
+    jassert (! project.tracks.isEmpty() && mixer.getMasterTrack() == project.tracks[0]);
+    for (int i = 1; i < project.tracks.size(); ++i)
+    {
+        const auto parent = project.records[(size_t) i].parent;
+        project.tracks[i]->setParentTrack (parent >= 0 ? project.tracks[parent].get() : nullptr);
+        mixer.addTrack (project.tracks[i]);
+    }
+    for (int i = 0; i < project.tracks.size(); ++i)
+        applyRecord (*project.tracks[i], project.records[(size_t) i]);
+    const auto& h = project.header;
+    if (std::isfinite (h.masterGain))
+        mixer.setMasterGain (juce::jlimit (0.0f, 4.0f, h.masterGain));
+    mixer.setActiveTrack (project.tracks[juce::jlimit (0, project.tracks.size() - 1, h.activeTrack)]);
 }
 
 void ProjectLoader::applyRecord (AudioTrack& track, const TrackRecord& r)

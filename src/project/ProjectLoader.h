@@ -8,6 +8,8 @@
 namespace kalder
 {
 
+class Mixer;
+
 /** One track as a project file stores it (every field of every format; a format that
     lacks a field leaves its default). */
 struct TrackRecord
@@ -92,6 +94,11 @@ public:
 
     /** Gives a loaded track the settings of its record. Message thread. */
     static void applyRecord (AudioTrack& track, const TrackRecord& record);
+
+    /** After the project's master became the mixer's master: adds the other tracks with
+        their parents, gives every track its record's settings, and sets the mixer's gain
+        and active track. Message thread. */
+    static void addToMixer (Mixer& mixer, const LoadedProject& project);
 
     /** Whether a data name may name files inside the data folder. */
     static bool isSafeDataName (const juce::String& dataName);

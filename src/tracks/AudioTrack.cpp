@@ -104,17 +104,20 @@ namespace
     }
 } // namespace
 
-/** Analyses a track's store on its "Generate Spectrogram" pool; stops when asked to. */
-class AudioTrack::GenerateSpectrogramJob : public juce::ThreadPoolJob, private Progress::Listener
+/** One of a track's jobs on its pool ("Generate Spectrogram", "Generate Pitchogram"): runs
+    the track's step with a progress that is cancelled when the pool asks the job to stop. */
+class AudioTrack::GenerationJob : public juce::ThreadPoolJob, private Progress::Listener
 {
 public:
-    explicit GenerateSpectrogramJob (AudioTrack& t) : juce::ThreadPoolJob ("Generate Spectrogram"), track (t) {}
+    GenerationJob (AudioTrack& t, const juce::String& name, std::function<void (AudioTrack&, Progress::Ptr)> s)
+        : juce::ThreadPoolJob (name), track (t), step (std::move (s))
+    {}
 
     JobStatus runJob() override
     {
         Progress::Ptr progress (new Progress());
         progress->addListener (this);
-        track.generateAsig (progress);
+        step (track, progress);
         progress->removeListener (this);
         return jobHasFinished;
     }
@@ -127,31 +130,7 @@ private:
     }
 
     AudioTrack& track; // the track owns the pool and ends the job before it goes
-};
-
-/** Computes a track's pitchogram on its pool, after any analysis queued before it. */
-class AudioTrack::GeneratePitchogramJob : public juce::ThreadPoolJob, private Progress::Listener
-{
-public:
-    explicit GeneratePitchogramJob (AudioTrack& t) : juce::ThreadPoolJob ("Generate Pitchogram"), track (t) {}
-
-    JobStatus runJob() override
-    {
-        Progress::Ptr progress (new Progress());
-        progress->addListener (this);
-        track.generatePitchogram (progress);
-        progress->removeListener (this);
-        return jobHasFinished;
-    }
-
-private:
-    void progressChanged (float, Progress::Ptr source) override
-    {
-        if (shouldExit())
-            source->cancel();
-    }
-
-    AudioTrack& track;
+    std::function<void (AudioTrack&, Progress::Ptr)> step;
 };
 
 AudioTrack::AudioTrack (const juce::String& name, OriginId o) : origin (o), tree (TrackIds::track), content (new Content())
@@ -611,7 +590,7 @@ bool AudioTrack::isPoolRunning (const juce::String& jobName) const
 void AudioTrack::updatePitchogram()
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    if (getContent()->audio == nullptr || isPoolRunning ("Generate Pitchogram"))
+    if (getContent()->audio == nullptr || isPoolRunning (pitchogramJobName))
         return;
     const auto view = pgram.getView();
     auto* asig = getAsig();
@@ -621,7 +600,8 @@ void AudioTrack::updatePitchogram()
     startStoreGeneration(); // queued first: the pitchogram reads the analysed store
     if (generationPool == nullptr)
         generationPool = std::make_unique<juce::ThreadPool> (1);
-    generationPool->addJob (new GeneratePitchogramJob (*this), true);
+    generationPool->addJob (
+        new GenerationJob (*this, pitchogramJobName, [] (AudioTrack& t, Progress::Ptr p) { t.generatePitchogram (p); }), true);
 }
 
 void AudioTrack::generatePitchogram (Progress::Ptr progress)
@@ -666,8 +646,9 @@ void AudioTrack::startStoreGeneration()
         return;
     if (generationPool == nullptr)
         generationPool = std::make_unique<juce::ThreadPool> (1);
-    if (! isPoolRunning ("Generate Spectrogram"))
-        generationPool->addJob (new GenerateSpectrogramJob (*this), true);
+    if (! isPoolRunning (spectrogramJobName))
+        generationPool->addJob (
+            new GenerationJob (*this, spectrogramJobName, [] (AudioTrack& t, Progress::Ptr p) { t.generateAsig (p); }), true);
 }
 
 ManualEditManager& AudioTrack::getManualEditManager()

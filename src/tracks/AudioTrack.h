@@ -337,8 +337,9 @@ private:
     std::atomic<bool> meterRunning { false };
     Progress::Ptr asigProgress;
 
-    class GenerateSpectrogramJob;
-    class GeneratePitchogramJob;
+    class GenerationJob;
+    static constexpr const char* spectrogramJobName = "Generate Spectrogram";
+    static constexpr const char* pitchogramJobName = "Generate Pitchogram";
     void startStoreGeneration();
     bool isPoolRunning (const juce::String& jobName) const;
     std::atomic<float> pendingPgramProgress { -1.0f };

@@ -413,8 +413,6 @@ void PitchEditorComponent::preview (float midi)
         onPreviewPitch (midi);
 }
 
-void PitchEditorComponent::mouseMove (const juce::MouseEvent&) {}
-
 void PitchEditorComponent::mouseDown (const juce::MouseEvent& e)
 {
     if (edits == nullptr || ! e.mods.isLeftButtonDown() || ! getImageArea().contains (e.getPosition()))
@@ -489,8 +487,6 @@ void PitchEditorComponent::mouseUp (const juce::MouseEvent& e)
             break;
     }
 }
-
-void PitchEditorComponent::mouseExit (const juce::MouseEvent&) {}
 
 void PitchEditorComponent::mouseWheelMove (const juce::MouseEvent& e, const juce::MouseWheelDetails& wheel)
 {
