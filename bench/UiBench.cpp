@@ -10,10 +10,19 @@
 //                   step to its OpenGL frame drawn (p50, p99, max), beside the same for a
 //                   frame that changes nothing (the bound), and the first drawn frame
 //                   after opening
+//   project [runs]  the same song as a 3-track project (the master and two children,
+//                   each with an erase): the first save, a resave of the unchanged
+//                   project beside writing its project file alone (the bound), a reopen
+//                   beside copying its bytes with a plain loop and reading them (the
+//                   bounds: an open copies the data files into its working folder), and
+//                   the longest message-thread stall while an autosave is written
 //
 // Needs a display: run under xvfb-run (see docs/PERFORMANCE.md).
 #include "app/DisplayCheck.h"
 #include "app/TarnApplication.h"
+#include "base/DurableFile.h"
+#include "editing/ManualEditManager.h"
+#include "project/ProjectLoader.h"
 #include "tracks/TrackLoader.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
@@ -392,6 +401,160 @@ int benchOpen (int runs, const juce::File& work)
     std::printf ("  longest message-thread stall: median %.2f ms, max %.2f ms (target 50 ms)\n", s.median, s.max);
     return 0;
 }
+/** Milliseconds a plain loop takes to copy (or, to == File(), only read) the files. */
+double plainCopy (const juce::Array<juce::File>& files, const juce::File& to, juce::int64& bytes)
+{
+    bytes = 0;
+    std::vector<char> buffer (1 << 20);
+    const auto start = now();
+    for (const auto& f : files)
+    {
+        juce::FileInputStream in (f);
+        std::unique_ptr<juce::FileOutputStream> out;
+        if (to != juce::File())
+            out = std::make_unique<juce::FileOutputStream> (to.getChildFile (f.getFileName()));
+        for (int n; (n = in.read (buffer.data(), (int) buffer.size())) > 0;)
+        {
+            bytes += n;
+            if (out != nullptr)
+                out->write (buffer.data(), (size_t) n);
+        }
+    }
+    return now() - start;
+}
+
+int benchProject (int runs, const juce::File& work)
+{
+    const auto song = work.getChildFile ("five-minutes.wav");
+    if (! song.existsAsFile() && ! writeSong (song))
+        return 1;
+    const juce::ScopedJuceInitialiser_GUI juce;
+    auto app = startApplication (work);
+    if (app == nullptr)
+        return 1;
+    auto& content = app->getMainWindow()->getContent();
+    auto& mixer = app->getMixer();
+    auto& projects = content.getProjects();
+    content.filesDropped ({ song.getFullPathName() }, 10, 10);
+    if (! pumpUntil (
+            [&] {
+                return ! content.isOpeningFile() && mixer.getMasterTrack() != nullptr && mixer.getMasterTrack()->isStoreReady();
+            },
+            120000))
+        return 1;
+    auto master = mixer.getMasterTrack();
+    for (const auto* name : { "child one", "child two" })
+    {
+        auto result = juce::Result::ok();
+        AudioTrack::Ptr child;
+        std::thread ([&] {
+            child = TrackLoader::openTrack (song, work.getChildFile (name), name, AudioTrack::OriginId::separation, nullptr,
+                                            result);
+        }).join();
+        if (child == nullptr)
+            return 1;
+        child->setParentTrack (master.get());
+        mixer.addTrack (child);
+    }
+    int edits = 0;
+    const auto editEveryTrack = [&] {
+        for (auto* t : mixer.getAllTracks())
+            t->getManualEditManager().erase (100 + 50 * edits, 10, 400 + 50 * edits, 900, 3.0, 1.0);
+        ++edits;
+    };
+    editEveryTrack();
+    const auto file = work.getChildFile ("project/song.orv");
+    file.getParentDirectory().createDirectory();
+
+    auto start = now();
+    if (projects.saveTo (file).failed())
+        return 1;
+    const auto firstSave = now() - start;
+
+    // Resave of the unchanged project, beside writing its project file alone.
+    std::vector<double> resave, bound;
+    juce::MemoryBlock orv;
+    file.loadFileAsData (orv);
+    for (int i = 0; i < runs; ++i)
+    {
+        start = now();
+        if (projects.saveTo (file).failed())
+            return 1;
+        resave.push_back (now() - start);
+        start = now();
+        if (DurableFile::replaceWithData (work.getChildFile ("bound.orv"), orv.getData(), orv.getSize()).failed())
+            return 1;
+        bound.push_back (now() - start);
+    }
+
+    // Reopen, beside copying and reading the same files with a plain loop.
+    juce::Array<juce::File> files;
+    for (const auto& e : juce::RangedDirectoryIterator (file.getSiblingFile (ProjectLoader::dataFolderName), false))
+        files.add (e.getFile());
+    files.add (file);
+    std::vector<double> reopen, copied, read;
+    juce::int64 bytes = 0;
+    for (int i = 0; i < runs; ++i)
+    {
+        std::optional<juce::Result> opened;
+        projects.onOpened = [&opened] (const juce::Result& r) { opened = r; };
+        start = now();
+        projects.open (file);
+        if (! pumpUntil ([&] { return opened.has_value(); }, 300000) || opened->failed())
+            return 1;
+        reopen.push_back (now() - start);
+        pumpUntil ([] { return false; }, 300); // ms: the replaced tracks' files are let go
+        const auto copyFolder = work.getChildFile ("copy");
+        copyFolder.deleteRecursively();
+        copyFolder.createDirectory();
+        copied.push_back (plainCopy (files, copyFolder, bytes));
+        read.push_back (plainCopy (files, {}, bytes));
+        copyFolder.deleteRecursively();
+    }
+
+    // Autosaves of an edited project, with the message thread probed meanwhile.
+    std::vector<double> stalls, autosaves;
+    {
+        StallProbe probe;
+        for (int i = 0; i < runs; ++i)
+        {
+            editEveryTrack();
+            pumpUntil ([] { return false; }, 100); // ms: the edit's own updates settle
+            std::optional<juce::Result> written;
+            projects.onAutosaved = [&written] (const juce::Result& r) { written = r; };
+            probe.reset();
+            start = now();
+            projects.autosaveNow();
+            if (! pumpUntil ([&] { return written.has_value(); }, 300000) || written->failed())
+                return 1;
+            autosaves.push_back (now() - start);
+            stalls.push_back (probe.getLongest());
+        }
+    }
+    projects.discardAutosave();
+    juce::ModalComponentManager::getInstance()->cancelAllModalComponents();
+    app->shutdown();
+    app.reset();
+
+    std::printf ("project: a %d-second stereo song as master and two children, each with an erase (%.0f MB on disk), %d runs\n",
+                 songSeconds, (double) bytes / 1.0e6, runs);
+    std::printf ("  first save: %.0f ms\n", firstSave);
+    const auto r = summarise (resave), b = summarise (bound);
+    print ("resave unchanged (target 200 ms)", r);
+    print ("the project file alone, synced (bound)", b);
+    std::printf ("  ratio of medians: %.2f\n", r.median / b.median);
+    const auto o = summarise (reopen), c = summarise (copied), rd = summarise (read);
+    print ("reopen", o);
+    print ("plain copy of its files (bound)", c);
+    print ("plain read of its files", rd);
+    std::printf ("  ratio of medians: %.2f over the copy (target 1.5), %.2f over the read; read bandwidth %.0f MB/s\n",
+                 o.median / c.median, o.median / rd.median, (double) bytes / 1.0e3 / rd.median);
+    const auto a = summarise (autosaves), st = summarise (stalls);
+    print ("autosave after an edit of every track", a);
+    std::printf ("  longest message-thread stall: median %.2f ms, max %.2f ms (target 50 ms)\n", st.median, st.max);
+    return 0;
+}
+
 int benchScroll (int steps, const juce::File& work)
 {
     const auto song = work.getChildFile ("five-minutes.wav");
@@ -526,6 +689,8 @@ int main (int argc, char* argv[])
         result |= benchStartup (runs > 0 ? runs : 10, work);
     if (which == "open" || which == "all")
         result |= benchOpen (runs > 0 ? runs : 3, work);
+    if (which == "project" || which == "all")
+        result |= benchProject (runs > 0 ? runs : 3, work);
     if (which == "scroll" || which == "all")
         result |= benchScroll (runs > 0 ? runs : 400, work);
     std::printf ("load after: %s\n", loadAverage().toRawUTF8());

@@ -165,14 +165,16 @@ bool MainContentComponent::loadAudioFile (const juce::File& file)
         return false;
     }
 
-    stopButtonClicked();
-
-    if (file.hasFileExtension (".mp3") && SettingsManager::getInstance().getLowQualityWarning())
-    {
-        askLowQualityQuestion (file);
-        return true;
-    }
-    startOpening (file);
+    // A song opens as a new project: unsaved work is saved or let go first.
+    projects.keepWorkThen ([safeThis = juce::Component::SafePointer<MainContentComponent> (this), file] {
+        if (safeThis == nullptr || safeThis->opening != nullptr)
+            return;
+        safeThis->stopButtonClicked();
+        if (file.hasFileExtension (".mp3") && SettingsManager::getInstance().getLowQualityWarning())
+            safeThis->askLowQualityQuestion (file);
+        else
+            safeThis->startOpening (file);
+    });
     return true;
 }
 

@@ -38,12 +38,21 @@ namespace
                 {
                     juce::PopupMenu sub;
                     addItems (sub, item.subItems, commands);
-                    menu.addSubMenu (item.label, sub);
+                    menu.addSubMenu (item.label, sub, ! item.subItems.empty());
                     break;
                 }
                 case MenuItem::Kind::quit:
                     menu.addCommandItem (&commands, juce::StandardApplicationCommandIDs::quit);
                     break;
+                case MenuItem::Kind::recentProject:
+                {
+                    // the project's name, with its folder to tell equal names apart
+                    const juce::File file (item.label);
+                    menu.addItem (MainWindow::firstRecentProjectItem + item.recentIndex,
+                                  file.getFileNameWithoutExtension() + "  (" + file.getParentDirectory().getFullPathName() + ")",
+                                  file.existsAsFile());
+                    break;
+                }
             }
         }
     }
@@ -158,6 +167,14 @@ void MainWindow::closeButtonPressed()
     juce::JUCEApplication::getInstance()->systemRequestedQuit();
 }
 
+void MainWindow::menuItemSelected (int itemId, int)
+{
+    const auto recent = SettingsManager::getInstance().getRecentProjects();
+    const auto index = itemId - firstRecentProjectItem;
+    if (index >= 0 && index < recent.size())
+        content->getProjects().openRecent (juce::File (recent[index]));
+}
+
 juce::StringArray MainWindow::getMenuBarNames()
 {
     return MenuModel::getMenuBarNames();
@@ -168,6 +185,7 @@ juce::PopupMenu MainWindow::getMenuForIndex (int menuIndex, const juce::String&)
     MenuModel::State state;
     state.productName = productName;
     state.autoScrollOn = SettingsManager::getInstance().getAutoScroll();
+    state.recentProjects = SettingsManager::getInstance().getRecentProjects();
     auto& history = UndoManagerAccessor::getInstance().getCurrentUndoManager();
     state.undoDescription = history.getUndoDescription();
     state.redoDescription = history.getRedoDescription (0);

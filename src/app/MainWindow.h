@@ -58,7 +58,9 @@ public:
 
     juce::StringArray getMenuBarNames() override;
     juce::PopupMenu getMenuForIndex (int menuIndex, const juce::String& menuName) override;
-    void menuItemSelected (int, int) override {}
+    /** Opens a project of the recent list (the only items not run as commands). */
+    void menuItemSelected (int itemId, int topLevelMenuIndex) override;
+    static constexpr int firstRecentProjectItem = 0x70000; // above every command id
 
 private:
     void restoreWindowState();

@@ -1,35 +1,49 @@
 #include "ProjectSession.h"
 
 #include "appcore/DirectoryManager.h"
+#include "appcore/SettingsManager.h"
 #include "editing/ManualEditManager.h"
 
 namespace kalder
 {
 
-/** Reads a project on its own thread behind the "Opening saved project" window. */
-class ProjectSession::LoadingWindow : public juce::ThreadWithProgressWindow, private Progress::Listener
+/** Runs a project job (a load or a save) on its own thread behind a progress window. */
+class ProjectSession::JobWindow : public juce::ThreadWithProgressWindow, private Progress::Listener
 {
 public:
-    LoadingWindow (const juce::File& f, const juce::File& work)
-        : juce::ThreadWithProgressWindow (openingTitle, true, true), file (f), workFolder (work)
+    using Job = std::function<juce::Result (Progress::Ptr)>;
+    // A cancel is seen between files: a long copy finishes first (the thread is never killed).
+    static constexpr int cancelTimeoutMs = 10 * 60 * 1000;
+    JobWindow (const juce::String& title, Job j)
+        : juce::ThreadWithProgressWindow (title, true, true, cancelTimeoutMs), job (std::move (j))
     {
         progress->addListener (this);
     }
-    ~LoadingWindow() override { progress->removeListener (this); }
+    ~JobWindow() override { progress->removeListener (this); }
 
-    void run() override { result = ProjectLoader::open (file, workFolder, project, progress); }
+    void run() override { result = job (progress); }
+
+    /** Runs the job behind the window (modal) until it ends, dispatching messages
+        meanwhile; false when it was cancelled. Unlike runThread() this returns as soon
+        as the job is done, not at the window's next 100 ms poll. */
+    bool runToEnd()
+    {
+        launchThread();
+        while (isThreadRunning() && ! completed)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+        return ! cancelled;
+    }
     void threadComplete (bool userPressedCancel) override
     {
         cancelled = userPressedCancel;
+        completed = true;
         if (onComplete)
             onComplete (*this);
     }
 
-    std::function<void (LoadingWindow&)> onComplete;
-    const juce::File file, workFolder;
-    LoadedProject project;
+    std::function<void (JobWindow&)> onComplete;
     juce::Result result { juce::Result::ok() };
-    bool cancelled = false;
+    bool cancelled = false, completed = false;
 
 private:
     void progressChanged (float value, Progress::Ptr) override
@@ -39,6 +53,7 @@ private:
             progress->cancel();
     }
 
+    Job job;
     Progress::Ptr progress { new Progress() };
 };
 
@@ -46,7 +61,8 @@ ProjectSession::ProjectSession (Mixer& m, AlertManager& a, FileRequest::Handler 
     : mixer (m), alerts (a), askForFile (std::move (ask)), install (std::move (i))
 {
     savedFingerprint = fingerprint();
-    startTimer (autosaveIntervalMs);
+    lastAutosaveMs = juce::Time::getMillisecondCounter();
+    startTimer (pollIntervalMs);
 }
 
 ProjectSession::~ProjectSession()
@@ -54,12 +70,23 @@ ProjectSession::~ProjectSession()
     stopTimer();
     autosaver.removeAllJobs (false, 60000);
     if (loading != nullptr)
-        loading->stopThread (10000);
+        loading->stopThread (JobWindow::cancelTimeoutMs);
 }
 
 void ProjectSession::timerCallback()
 {
-    autosaveNow();
+    // An edit (a step of a track's history, a pitch line, a track added or removed) is
+    // kept soon after the user pauses; any other change within the interval.
+    const auto now = juce::Time::getMillisecondCounter();
+    if (const auto edits = fingerprint (Scope::edits); edits != lastEdits)
+    {
+        lastEdits = edits;
+        lastEditMs = now;
+        editPending = true;
+    }
+    const auto settled = editPending && now - lastEditMs >= (juce::uint32) settleAfterEditMs;
+    if (settled || now - lastAutosaveMs >= (juce::uint32) autosaveIntervalMs)
+        autosaveNow();
 }
 
 ProjectWriter::Content ProjectSession::autosaveContent() const
@@ -79,7 +106,11 @@ ProjectWriter::Content ProjectSession::autosaveContent() const
 void ProjectSession::autosaveNow()
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    if (autosaving.load() || loading != nullptr || ! hasUnsavedChanges() || fingerprint() == autosavedFingerprint)
+    if (autosaving.load() || loading != nullptr || saving)
+        return; // tried again at the next poll
+    editPending = false;
+    lastAutosaveMs = juce::Time::getMillisecondCounter();
+    if (! hasUnsavedChanges() || fingerprint() == autosavedFingerprint)
         return;
     auto content = autosaveContent();
     const auto taken = fingerprint();
@@ -100,11 +131,17 @@ void ProjectSession::autosaveNow()
                 for (int i = 0; i < content.tracks.size(); ++i)
                     self->autosaveNames.emplace_back (content.tracks[i].get(), content.storedNames[(size_t) i]);
             }
+            else
+            {
+                // (an edit during the copy, a track still analysed, a full disk): the
+                // autosave before stays; tried again after the interval
+                self->autosavedFingerprint = 0;
+            }
             if (self->onAutosaved)
                 self->onAutosaved (result);
         });
     });
-    autosavedFingerprint = taken; // a failure is tried again once something changes
+    autosavedFingerprint = taken;
 }
 
 juce::Result ProjectSession::autosaveAndWait()
@@ -128,7 +165,7 @@ void ProjectSession::discardAutosave()
     autosaveNames.clear();
 }
 
-juce::uint64 ProjectSession::fingerprint() const
+juce::uint64 ProjectSession::fingerprint (Scope scope) const
 {
     // What a save keeps: the list of tracks and their tree, each track's settings, the
     // step its history stands at (an undo back to the saved step is no change), the
@@ -139,15 +176,16 @@ juce::uint64 ProjectSession::fingerprint() const
     {
         mix ((juce::uint64) reinterpret_cast<std::uintptr_t> (t));
         mix ((juce::uint64) reinterpret_cast<std::uintptr_t> (t->getParentTrack()));
-        for (const auto* id : { &TrackIds::name, &TrackIds::volume, &TrackIds::panL, &TrackIds::panR, &TrackIds::solo,
-                                &TrackIds::mute, &TrackIds::colour, &TrackIds::editor })
-            mix ((juce::uint64) t->getTree()[*id].toString().hashCode64());
+        if (scope == Scope::everything)
+            for (const auto* id : { &TrackIds::name, &TrackIds::volume, &TrackIds::panL, &TrackIds::panR, &TrackIds::solo,
+                                    &TrackIds::mute, &TrackIds::colour, &TrackIds::editor })
+                mix ((juce::uint64) t->getTree()[*id].toString().hashCode64());
         if (t->isStoreReady())
         {
             auto& history = t->getManualEditManager().getUndoManager();
             mix ((juce::uint64) history.getNumUndos());
             mix ((juce::uint64) reinterpret_cast<std::uintptr_t> (history.getCurrentSet()));
-            if (auto* asig = t->getAsig())
+            if (auto* asig = t->getAsig(); asig != nullptr && scope == Scope::everything)
             {
                 mix (asig->isFlipped() ? 1u : 2u);
                 mix ((juce::uint64) (asig->getSelectionVolume() * 1.0e6f));
@@ -155,6 +193,8 @@ juce::uint64 ProjectSession::fingerprint() const
         }
         mix (t->getPgram().getChangeCount());
     }
+    if (scope == Scope::edits)
+        return h;
     mix ((juce::uint64) (mixer.getMasterGain() * 1.0e6f));
     mix ((juce::uint64) mixer.getLoop().getStart() << 32 | (juce::uint64) mixer.getLoop().getEnd());
     return h;
@@ -179,7 +219,8 @@ juce::Result ProjectSession::saveCurrentProject()
     {
         auto master = mixer.getMasterTrack();
         const auto name = juce::File::createLegalFileName (master != nullptr ? master->getName() : juce::String ("project"));
-        file = DirectoryManager::getSavedProjectsDir().getChildFile (name).getChildFile (name + ".orv");
+        // a folder of its own: never one where another project keeps its files
+        file = DirectoryManager::getSavedProjectsDir().getNonexistentChildFile (name, "", false).getChildFile (name + ".orv");
     }
     return saveTo (file);
 }
@@ -189,6 +230,8 @@ juce::Result ProjectSession::saveTo (const juce::File& file)
     JUCE_ASSERT_MESSAGE_THREAD
     if (mixer.getMasterTrack() == nullptr)
         return juce::Result::fail ("There is no project to save: open an audio file first.");
+    if (saving)
+        return juce::Result::fail ("The project is being saved already.");
     if (! file.getParentDirectory().isDirectory() && file.getParentDirectory().createDirectory().failed())
     {
         const auto r = juce::Result::fail ("The folder " + file.getParentDirectory().getFullPathName() + " cannot be made.");
@@ -200,7 +243,15 @@ juce::Result ProjectSession::saveTo (const juce::File& file)
     const auto sameProject = file == projectFile;
     for (auto* t : content.tracks)
         content.storedNames.push_back (sameProject && storedNames.count (t) > 0 ? storedNames[t] : juce::String());
-    const auto r = ProjectWriter::save (file, content);
+    // Behind a progress window (modal: no edit lands meanwhile); the window keeps working.
+    saving = true;
+    JobWindow window (savingTitle,
+                      [&file, &content] (Progress::Ptr progress) { return ProjectWriter::save (file, content, progress); });
+    const auto finished = window.runToEnd();
+    saving = false;
+    const auto r = finished ? window.result : juce::Result::fail ("The project was not saved: the save was cancelled.");
+    if (r.failed() && ! finished)
+        return r;
     if (r.failed())
     {
         alerts.displayWarningPopup ("Project not saved", r.getErrorMessage());
@@ -211,6 +262,7 @@ juce::Result ProjectSession::saveTo (const juce::File& file)
         storedNames[content.tracks[i].get()] = content.storedNames[(size_t) i];
     projectFile = file;
     DirectoryManager::setProjectFile (file);
+    SettingsManager::getInstance().addRecentProject (file);
     savedFingerprint = fingerprint();
     return r;
 }
@@ -232,7 +284,44 @@ void ProjectSession::saveAs()
     });
 }
 
+void ProjectSession::keepWorkThen (std::function<void()> then)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    if (! hasUnsavedChanges())
+    {
+        then();
+        return;
+    }
+    juce::WeakReference<ProjectSession> self (this);
+    alerts.showYesNoBox (AlertManager::YesNoBoxType::SaveChanges, [self, then = std::move (then)] (AlertManager::Answer answer) {
+        if (self == nullptr)
+            return;
+        if (answer == AlertManager::Answer::yes && self->saveCurrentProject().failed())
+            return; // the failure is shown; the work stays open
+        if (answer == AlertManager::Answer::yes || answer == AlertManager::Answer::no)
+            then();
+    });
+}
+
+void ProjectSession::openRecent (const juce::File& file)
+{
+    juce::WeakReference<ProjectSession> self (this);
+    keepWorkThen ([self, file] {
+        if (self != nullptr)
+            self->open (file);
+    });
+}
+
 void ProjectSession::openChooser()
+{
+    juce::WeakReference<ProjectSession> self (this);
+    keepWorkThen ([self] {
+        if (self != nullptr)
+            self->chooseAndOpen();
+    });
+}
+
+void ProjectSession::chooseAndOpen()
 {
     FileRequest request;
     request.kind = FileRequest::Kind::openFile;
@@ -252,24 +341,29 @@ void ProjectSession::open (const juce::File& file, bool isRecoveredAutosave)
     if (loading != nullptr)
         return;
     openingAutosave = isRecoveredAutosave;
-    const auto work = DirectoryManager::getTempDir().getChildFile ("project-" + juce::Uuid().toString());
-    loading = std::make_unique<LoadingWindow> (file, work);
-    loading->onComplete = [this] (LoadingWindow& w) { loaded (w); };
+    opening = std::make_shared<Opening>();
+    opening->file = file;
+    opening->workFolder = DirectoryManager::getTempDir().getChildFile ("project-" + juce::Uuid().toString());
+    loading = std::make_unique<JobWindow> (openingTitle, [o = opening] (Progress::Ptr progress) {
+        return ProjectLoader::open (o->file, o->workFolder, o->project, progress);
+    });
+    loading->onComplete = [this] (JobWindow& w) { loaded (w); };
     loading->launchThread();
 }
 
-void ProjectSession::loaded (LoadingWindow& window)
+void ProjectSession::loaded (JobWindow& window)
 {
     // The window's own callback: it goes once that has returned.
     auto* finished = loading.release();
     juce::MessageManager::callAsync ([finished] { delete finished; });
+    const auto o = std::move (opening);
     auto result = window.cancelled ? juce::Result::fail ("Cancelled") : window.result;
     if (result.wasOk())
     {
-        install (window.project);
+        install (o->project);
         storedNames.clear();
-        for (int i = 0; i < window.project.tracks.size(); ++i)
-            storedNames[window.project.tracks[i].get()] = window.project.records[(size_t) i].dataName;
+        for (int i = 0; i < o->project.tracks.size(); ++i)
+            storedNames[o->project.tracks[i].get()] = o->project.records[(size_t) i].dataName;
         if (openingAutosave)
         {
             // Recovered work is unsaved work: it has no file of its own yet.
@@ -279,16 +373,17 @@ void ProjectSession::loaded (LoadingWindow& window)
         }
         else
         {
-            projectFile = window.file;
-            DirectoryManager::setProjectFile (window.file);
+            projectFile = o->file;
+            DirectoryManager::setProjectFile (o->file);
+            SettingsManager::getInstance().addRecentProject (o->file);
             savedFingerprint = fingerprint();
         }
-        if (! window.project.warnings.isEmpty())
-            alerts.displayWarningPopup ("Project opened with changes", window.project.warnings.joinIntoString ("\n"));
+        if (! o->project.warnings.isEmpty())
+            alerts.displayWarningPopup ("Project opened with changes", o->project.warnings.joinIntoString ("\n"));
     }
     else
     {
-        window.workFolder.deleteRecursively();
+        o->workFolder.deleteRecursively();
         if (! window.cancelled)
             alerts.displayWarningPopup ("Cannot open project", result.getErrorMessage());
     }

@@ -26,10 +26,16 @@ namespace kalder
     window with the project's (the window keeps working meanwhile). A project that
     cannot be read is reported, and the open project stays as it was.
 
-    Autosave: while there are unsaved changes, every autosaveIntervalMs the project is
-    written to DirectoryManager::getAutosaveFile() on a thread of its own (the message
-    thread only takes the list of tracks and their settings), by the same writer as a
-    save. A normal quit removes it (discardAutosave()), so finding it at start-up means
+    Saving runs on a thread of its own behind the "Saving project" window (modal, so
+    that no edit lands in the middle; it can be cancelled, which keeps the old project).
+
+    Autosave: while there are unsaved changes the project is written to
+    DirectoryManager::getAutosaveFile() on a thread of its own (the message thread only
+    takes the list of tracks and their settings), by the same writer as a save:
+    settleAfterEditMs after the last edit (a step of a track's history, a pitch line, a
+    track added or removed), and at least every autosaveIntervalMs for other changes
+    (mixer settings). A failed autosave (a track edited while copied, or still being
+    analysed, a full disk) keeps the one before and is tried again after the interval. A normal quit removes it (discardAutosave()), so finding it at start-up means
     the last run did not end normally. A project opened from the autosave has no
     project file: saving it asks where, and never writes over the autosave.
 
@@ -42,6 +48,7 @@ class ProjectSession : public ProjectSaver, private juce::Timer
 {
 public:
     static constexpr const char* openingTitle = "Opening saved project";
+    static constexpr const char* savingTitle = "Saving project";
     static constexpr const char* saveAsTitle = "Save project as...";
     static constexpr const char* openTitle = "Open project...";
     static constexpr const char* patterns = "*.orv";
@@ -57,12 +64,20 @@ public:
     /** Saves to file and makes it the current project file; a failure is also shown. */
     juce::Result saveTo (const juce::File& file);
     void saveAs();
+    /** Asks for a project and opens it, after "Save changes?" when there are unsaved
+        changes (as openRecent()). */
     void openChooser();
+    /** Opens a project of the recent list. */
+    void openRecent (const juce::File& file);
+    /** Runs then at once, or, when there are unsaved changes, after asking "Save
+        changes?": after the save (not when it failed) or a "no"; never when the
+        question is closed. For whatever replaces the open project. */
+    void keepWorkThen (std::function<void()> then);
     /** Opens a project in the background; onOpened is told the outcome (tests). A
         recovered autosave opens as a project without a file. */
     void open (const juce::File& file, bool isRecoveredAutosave = false);
 
-    static constexpr int autosaveIntervalMs = 30000;
+    static constexpr int autosaveIntervalMs = 30000, settleAfterEditMs = 2000, pollIntervalMs = 500;
     /** Writes the autosave now if there is something to keep; onAutosaved is told the
         outcome once it is written (on the message thread). */
     void autosaveNow();
@@ -83,12 +98,24 @@ public:
     bool isOpening() const noexcept { return loading != nullptr; }
 
 private:
-    class LoadingWindow;
+    class JobWindow;
+    /** A project being opened: the file, the load's working folder and what it read. */
+    struct Opening
+    {
+        juce::File file, workFolder;
+        LoadedProject project;
+    };
+    enum class Scope
+    {
+        everything, // all a save keeps
+        edits       // the tracks, their histories and melodies only
+    };
     void timerCallback() override;
-    juce::uint64 fingerprint() const;
+    void chooseAndOpen();
+    juce::uint64 fingerprint (Scope scope = Scope::everything) const;
     /** The mixer's project, with the names its tracks have in the autosave's folder. */
     ProjectWriter::Content autosaveContent() const;
-    void loaded (LoadingWindow& window);
+    void loaded (JobWindow& window);
 
     Mixer& mixer;
     AlertManager& alerts;
@@ -97,13 +124,16 @@ private:
     juce::File projectFile;
     std::map<const AudioTrack*, juce::String> storedNames; // where each track's files are in "trackdata"
     juce::uint64 savedFingerprint = 0;
-    std::unique_ptr<LoadingWindow> loading;
-    bool openingAutosave = false;
+    std::unique_ptr<JobWindow> loading;
+    std::shared_ptr<Opening> opening;
+    bool openingAutosave = false, saving = false;
 
     juce::ThreadPool autosaver { 1 };
     std::atomic<bool> autosaving { false };
     std::vector<std::pair<const AudioTrack*, juce::String>> autosaveNames; // message thread
-    juce::uint64 autosavedFingerprint = 0;
+    juce::uint64 autosavedFingerprint = 0, lastEdits = 0;
+    juce::uint32 lastEditMs = 0, lastAutosaveMs = 0;
+    bool editPending = false;
 
     JUCE_DECLARE_WEAK_REFERENCEABLE (ProjectSession)
     JUCE_DECLARE_NON_COPYABLE (ProjectSession)

@@ -29,6 +29,15 @@ namespace
     {
         return { MenuItem::Kind::quit, {}, {}, {} };
     }
+
+    /** The submenu of the recent projects (empty, and shown greyed, when there are none). */
+    MenuItem recentProjects (const juce::StringArray& files)
+    {
+        std::vector<MenuItem> items;
+        for (int i = 0; i < files.size(); ++i)
+            items.push_back ({ MenuItem::Kind::recentProject, {}, files[i], {}, i });
+        return subMenu (MenuModel::recentProjectsMenuName, std::move (items));
+    }
 } // namespace
 
 juce::StringArray MenuModel::getMenuBarNames()
@@ -57,6 +66,7 @@ std::vector<MenuItem> MenuModel::getMenuItems (int menuIndex, const State& state
                      item (C::exportAllTracks),
                      separator(),
                      item (C::openProject),
+                     recentProjects (state.recentProjects),
                      separator(),
                      quit() };
 

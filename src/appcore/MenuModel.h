@@ -16,13 +16,15 @@ struct MenuItem
         separator,     //
         sectionHeader, // label is the header's text
         subMenu,       // label is the submenu's name, subItems its items
-        quit           // the framework's standard Quit command
+        quit,          // the framework's standard Quit command
+        recentProject  // label is the project's file (a full path), recentIndex its place in the list
     };
 
     Kind kind = Kind::separator;
     Command command = Command::openAudioFile; // only for Kind::command
     juce::String label;                       // for a command: replaces its name when not empty
     std::vector<MenuItem> subItems;
+    int recentIndex = 0;
 };
 
 /**
@@ -41,11 +43,14 @@ public:
     /** The state that the labels show. */
     struct State
     {
-        juce::String undoDescription; // of the next action that Undo would revert
-        juce::String redoDescription; // of the next action that Redo would repeat
-        bool autoScrollOn = false;    // whether the view follows the playhead
-        juce::String productName;     // the application's name, for "About"
+        juce::String undoDescription;     // of the next action that Undo would revert
+        juce::String redoDescription;     // of the next action that Redo would repeat
+        bool autoScrollOn = false;        // whether the view follows the playhead
+        juce::String productName;         // the application's name, for "About"
+        juce::StringArray recentProjects; // full paths, the latest first
     };
+
+    static constexpr const char* recentProjectsMenuName = "Open Recent Project";
 
     /** The menus of the menu bar, by index. */
     enum MenuIndex

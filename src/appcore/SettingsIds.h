@@ -24,6 +24,7 @@ inline const juce::Identifier separation { "separation" };
 inline const juce::Identifier editor { "editor" };
 inline const juce::Identifier transport { "transport" };
 inline const juce::Identifier windowState { "windowState" };
+inline const juce::Identifier recentProjects { "recentProjects" };
 
 // "editor" and "transport"
 inline const juce::Identifier defaultEditor { "defaultEditor" };

@@ -184,6 +184,7 @@ juce::var SettingsManager::createDefaultSettings()
     settings->setProperty (SettingsIds::editor, editor.get());
     settings->setProperty (SettingsIds::transport, transport.get());
     settings->setProperty (SettingsIds::windowState, juce::String()); // the first window is centred
+    settings->setProperty (SettingsIds::recentProjects, juce::Array<juce::var>());
     return settings.get();
 }
 
@@ -373,6 +374,28 @@ juce::String SettingsManager::getWindowState() const
 juce::Result SettingsManager::setWindowState (const juce::String& state)
 {
     return setValue ({}, SettingsIds::windowState, state);
+}
+
+juce::StringArray SettingsManager::getRecentProjects() const
+{
+    juce::StringArray files;
+    if (const auto* list = getValue ({}, SettingsIds::recentProjects).getArray())
+        for (const auto& v : *list)
+            if (v.isString() && juce::File::isAbsolutePath (v.toString()))
+                files.addIfNotAlreadyThere (v.toString());
+    return files;
+}
+
+juce::Result SettingsManager::addRecentProject (const juce::File& project)
+{
+    auto files = getRecentProjects();
+    files.removeString (project.getFullPathName());
+    files.insert (0, project.getFullPathName());
+    files.removeRange (maxRecentProjects, files.size());
+    juce::Array<juce::var> list;
+    for (const auto& f : files)
+        list.add (f);
+    return setValue ({}, SettingsIds::recentProjects, list);
 }
 
 SettingsManager::Colours SettingsManager::getColours (const juce::Identifier& group) const

@@ -139,6 +139,13 @@ public:
     juce::String getWindowState() const;
     juce::Result setWindowState (const juce::String& state);
 
+    /** The projects last saved or opened, the latest first (full paths, at most
+        maxRecentProjects; a file may have gone since). */
+    juce::StringArray getRecentProjects() const;
+    /** Puts a project first in the recent list. */
+    juce::Result addRecentProject (const juce::File& project);
+    static constexpr int maxRecentProjects = 10;
+
     Colours getSpectrogramColours() const;
     juce::Result setSpectrogramColours (const Colours& colours);
 

@@ -239,34 +239,56 @@ juce::Array<juce::File> ProjectLoader::getTrackDataFiles (const juce::File& fold
     return files;
 }
 
+std::unique_ptr<ProjectLoader> ProjectLoader::readProjectFile (const juce::File& projectFile, LoadedProject& project,
+                                                               juce::Result& result)
+{
+    const auto failure = [&] (const juce::String& why) {
+        result = juce::Result::fail (describe (projectFile, why));
+        return nullptr;
+    };
+    juce::FileInputStream stream (projectFile);
+    if (! stream.openedOk())
+        return failure ("it cannot be read");
+    ProjectStreamReader in (stream);
+    if (in.readString (64) != magic || ! in.ok())
+        return failure ("it is not a Kalder Pro project");
+    const auto format = in.readInt();
+    if (! in.ok())
+        return failure ("it ends before its format");
+    if (format > currentFormat)
+        return failure ("it was saved in project format " + juce::String (format)
+                        + ", newer than this version of Kalder Pro reads (up to " + juce::String (currentFormat)
+                        + "). Please update Kalder Pro");
+    auto loader = forFormat (format);
+    if (loader == nullptr)
+        return failure ("its format number " + juce::String (format) + " is unknown");
+    project = {};
+    project.header.format = format;
+    loader->readRecordsFrom (in, project);
+    if (! in.ok())
+        return failure (in.getFailure());
+    result = juce::Result::ok();
+    return loader;
+}
+
+juce::Result ProjectLoader::readRecords (const juce::File& projectFile, LoadedProject& project)
+{
+    auto result = juce::Result::ok();
+    readProjectFile (projectFile, project, result);
+    return result;
+}
+
 juce::Result ProjectLoader::open (const juce::File& projectFile, const juce::File& workFolder, LoadedProject& project,
                                   Progress::Ptr progress)
 {
     if (progress == nullptr)
         progress = new Progress();
-    juce::FileInputStream stream (projectFile);
-    if (! stream.openedOk())
-        return juce::Result::fail (describe (projectFile, "it cannot be read"));
-    ProjectStreamReader in (stream);
-    if (in.readString (64) != magic || ! in.ok())
-        return juce::Result::fail (describe (projectFile, "it is not a Kalder Pro project"));
-    const auto format = in.readInt();
-    if (! in.ok())
-        return juce::Result::fail (describe (projectFile, "it ends before its format"));
-    if (format > currentFormat)
-        return juce::Result::fail (describe (projectFile, "it was saved in project format " + juce::String (format)
-                                                              + ", newer than this version of Kalder Pro reads (up to "
-                                                              + juce::String (currentFormat) + "). Please update Kalder Pro"));
-    auto loader = forFormat (format);
-    if (loader == nullptr)
-        return juce::Result::fail (describe (projectFile, "its format number " + juce::String (format) + " is unknown"));
-    project = {};
-    project.header.format = format;
-    return loader->openProject (in, projectFile, workFolder, project, progress);
+    auto result = juce::Result::ok();
+    auto loader = readProjectFile (projectFile, project, result);
+    return loader == nullptr ? result : loader->openTracks (projectFile, workFolder, project, progress);
 }
 
-juce::Result ProjectLoader::openProject (ProjectStreamReader& in, const juce::File& projectFile, const juce::File& workFolder,
-                                         LoadedProject& project, Progress::Ptr progress)
+void ProjectLoader::readRecordsFrom (ProjectStreamReader& in, LoadedProject& project)
 {
     const auto count = in.readInt();
     if (in.ok() && (count < 1 || count > maxTracks || (juce::int64) count * smallestRecordBytes > in.getRemaining()))
@@ -289,9 +311,11 @@ juce::Result ProjectLoader::openProject (ProjectStreamReader& in, const juce::Fi
             in.fail ("two tracks share the data name \"" + record.dataName + "\"");
         project.records.push_back (record);
     }
-    if (! in.ok())
-        return juce::Result::fail (describe (projectFile, in.getFailure()));
+}
 
+juce::Result ProjectLoader::openTracks (const juce::File& projectFile, const juce::File& workFolder, LoadedProject& project,
+                                        Progress::Ptr progress)
+{
     // Every record is sound: only now are files copied.
     const auto dataFolder = projectFile.getParentDirectory().getChildFile (dataFolderName);
     if (! dataFolder.isDirectory())

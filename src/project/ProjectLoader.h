@@ -89,6 +89,10 @@ public:
     static juce::Result open (const juce::File& projectFile, const juce::File& workFolder, LoadedProject& project,
                               Progress::Ptr progress = nullptr);
 
+    /** Reads only the project file, header and records, as open() checks them; nothing
+        of "trackdata" is read. */
+    static juce::Result readRecords (const juce::File& projectFile, LoadedProject& project);
+
     /** The reader of a format, or null for one this program does not know. */
     static std::unique_ptr<ProjectLoader> forFormat (int format);
 
@@ -120,8 +124,14 @@ protected:
     /** Whether a track with pitch edits opens in the melody editor. */
     virtual bool showsPitchEditsInMelodyEditor() const { return false; }
 
-    juce::Result openProject (ProjectStreamReader& in, const juce::File& projectFile, const juce::File& workFolder,
-                              LoadedProject& project, Progress::Ptr progress);
+    /** The project file up to its records, and the reader of its format (null: failed). */
+    static std::unique_ptr<ProjectLoader> readProjectFile (const juce::File& projectFile, LoadedProject& project,
+                                                           juce::Result& result);
+    /** The track count, the project values and the records, checked (a failure stays in in). */
+    void readRecordsFrom (ProjectStreamReader& in, LoadedProject& project);
+    /** Copies the records' files into workFolder and opens their tracks. */
+    juce::Result openTracks (const juce::File& projectFile, const juce::File& workFolder, LoadedProject& project,
+                             Progress::Ptr progress);
     AudioTrack::Ptr openAudioTrack (TrackRecord& record, const juce::File& dataFolder, const juce::File& workFolder,
                                     Progress::Ptr progress, LoadedProject& project, juce::Result& result);
 };

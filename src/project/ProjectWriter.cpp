@@ -141,6 +141,16 @@ juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Pro
     if (! dataFolder.isDirectory() && dataFolder.createDirectory().failed())
         return fail ("the folder " + dataFolder.getFullPathName() + " cannot be made.");
 
+    // The files a save may remove are those of the project it replaces: another
+    // project's that shares the folder are never touched.
+    std::set<juce::String> replacedNames;
+    if (LoadedProject replaced; projectFile.existsAsFile() && ProjectLoader::readRecords (projectFile, replaced).wasOk())
+        for (const auto& r : replaced.records)
+            replacedNames.insert (r.dataName);
+    for (const auto& name : c.storedNames)
+        if (name.isNotEmpty())
+            replacedNames.insert (name);
+
     // 1. Each track's files: kept where current, else in beside the old ones under a new name.
     std::set<juce::String> kept;
     std::vector<juce::File> created; // removed again if the save fails
@@ -152,8 +162,19 @@ juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Pro
     auto records = c.records;
     auto stored = c.storedNames;
     progress->setNumSteps (c.tracks.size() + 1);
+    // An edit that lands while the files are copied would leave a copy half old, half
+    // new: each store's edit count is taken before and compared once all are copied.
+    std::vector<juce::uint64> generations;
+    for (auto* track : c.tracks)
+    {
+        if (auto* asig = track->getAsig(); asig != nullptr && ! track->isStoreReady())
+            return fail ("the track \"" + track->getName() + "\" is still being analysed: save again once it is done.");
+        generations.push_back (track->getAsig() != nullptr ? track->getAsig()->getEditGeneration() : 0);
+    }
     for (int i = 0; i < c.tracks.size(); ++i)
     {
+        if (progress->isCancelled())
+            return failAndClean ("the save was cancelled.");
         auto* track = c.tracks.getUnchecked (i).get();
         const auto& dataName = c.records[(size_t) i].dataName;
         // the track's files, as (source, name without the data name)
@@ -231,6 +252,12 @@ juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Pro
         progress->advance();
     }
 
+    for (int i = 0; i < c.tracks.size(); ++i)
+        if (auto* asig = c.tracks.getUnchecked (i)->getAsig();
+            asig != nullptr && asig->getEditGeneration() != generations[(size_t) i])
+            return failAndClean ("the track \"" + c.tracks.getUnchecked (i)->getName()
+                                 + "\" was edited while it was saved: save again.");
+
     // 2. The project file, swapped in whole.
     Content written { c.header, c.tracks, records, stored };
     juce::MemoryOutputStream stream;
@@ -239,10 +266,11 @@ juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Pro
         return failAndClean (r.getErrorMessage());
     c.storedNames = stored;
 
-    // 3. Only now: the files no track of the saved project names.
-    for (const auto& entry : juce::RangedDirectoryIterator (dataFolder, false, "*", juce::File::findFiles))
-        if (kept.count (entry.getFile().getFileName()) == 0 && ! entry.getFile().getFileName().startsWith ("."))
-            entry.getFile().deleteFile();
+    // 3. Only now: the replaced project's files that no track of the saved one names.
+    for (const auto& name : replacedNames)
+        for (const auto& f : ProjectLoader::getTrackDataFiles (dataFolder, name))
+            if (kept.count (f.getFileName()) == 0)
+                f.deleteFile();
     progress->finish();
     return juce::Result::ok();
 }

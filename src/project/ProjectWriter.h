@@ -16,13 +16,18 @@ class Mixer;
     data name with "-v" and a number), under which its files go in beside the old ones,
     the unchanged ones as hard links (no copy, no space), the others copied through a
     new file, synced and renamed. Then the project file is replaced the same way, and
-    only then are the files that the new project no longer names removed. A failure at
-    any point (a full disk, no permission, a vanished folder, a kill) leaves the previous
-    project whole, file for file, and says what failed. Saving an unchanged project
+    only then are the files of the replaced project that the new one no longer names
+    removed (another project's files in the same folder are never touched). A failure at
+    any point (a full disk, no permission, a vanished folder, a kill, progress cancelled)
+    leaves the previous project whole, file for file, and says what failed. Saving an unchanged project
     writes only the project file.
 
+    A track whose store is edited while its files are copied, or is still being
+    analysed, makes the save fail as above (the copy could be half old, half new): the
+    caller saves again.
+
     Threading: Content is taken on the message thread (fromMixer); save() runs on any
-    thread, while nothing edits the tracks' stores.
+    thread.
 */
 struct ProjectWriter
 {

@@ -36,6 +36,9 @@ juce::StringArray describe (const std::vector<MenuItem>& items)
             case MenuItem::Kind::subMenu:
                 lines.add (item.label + " > " + describe (item.subItems).joinIntoString (" | "));
                 break;
+            case MenuItem::Kind::recentProject:
+                lines.add (juce::String (item.recentIndex) + ": " + item.label);
+                break;
         }
     }
 
@@ -59,6 +62,7 @@ MenuModel::State someState()
     state.redoDescription = "Erase";
     state.autoScrollOn = true;
     state.productName = "Kalder Pro";
+    state.recentProjects = { "/songs/a.orv", "/other/b.orv" };
     return state;
 }
 } // namespace
@@ -76,7 +80,8 @@ TEST (MenuModel, everyMenuHoldsItsItemsInOrder)
 
     EXPECT_EQ (describe (MenuModel::getMenuItems (0, state)),
                lines ({ "Open Audio File", "---", "Save", "Save As...", "Bounce Mixer Output", "Export Current Track",
-                        "Export All Tracks", "---", "Open project", "---", "<Quit>" }));
+                        "Export All Tracks", "---", "Open project", "Open Recent Project > 0: /songs/a.orv | 1: /other/b.orv",
+                        "---", "<Quit>" }));
 
     EXPECT_EQ (describe (MenuModel::getMenuItems (1, state)), lines ({ "Undo Wand selection", "Redo Erase", "---", "Settings" }));
 

@@ -1,10 +1,14 @@
 #include "GuiTestSupport.h"
 
+#include "app/CrashRecoveryComponent.h"
+#include "appcore/DirectoryManager.h"
+#include "project/ProjectLoader.h"
 #include "support/TestTracks.h"
 #include "tracks/AudioTestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 
 using namespace kalder;
@@ -56,13 +60,10 @@ juce::Rectangle<int> windowBounds (const juce::String& window)
              size.fromFirstOccurrenceOf ("x", false, false).getIntValue() };
 }
 
-/** Where a 2 kHz line of a 44.1 kHz song lies in a screenshot of the window, and where
-    it should: the spectral editor is the window's largest run of dark or saturated
-    pixels (silence is black, sound is coloured, the panels around it are grey). Returns
-    (brightest row, predicted row) of a column a third into the editor, or nothing when
-    no editor is seen; what was seen goes to seen. */
-std::optional<std::pair<int, int>> toneRowInEditor (const juce::Image& shot, juce::Rectangle<int> window, double hz,
-                                                    juce::String& seen)
+/** The spectral editor in a screenshot of the window: its largest run of dark or
+    saturated pixels (silence is black, sound is coloured, the panels around it are
+    grey), or nothing when no editor is seen; what was seen goes to seen. */
+std::optional<juce::Rectangle<int>> editorIn (const juce::Image& shot, juce::Rectangle<int> window, juce::String& seen)
 {
     auto inEditor = [&] (int x, int y) {
         const auto c = shot.getPixelAt (x, y);
@@ -89,6 +90,36 @@ std::optional<std::pair<int, int>> toneRowInEditor (const juce::Image& shot, juc
          << rows.getEnd();
     if (rows.getLength() < 100)
         return std::nullopt;
+    return juce::Rectangle<int> (columns.getStart(), rows.getStart(), columns.getLength(), rows.getLength());
+}
+
+/** The editor in the window, from screenshots (the chunks under the view may still be
+    coming: a few tries); shot is the file the last screenshot went to. */
+std::optional<juce::Rectangle<int>> waitForEditor (const juce::String& window, const juce::File& shot, juce::String& seen)
+{
+    for (int attempt = 0; attempt < 10; ++attempt)
+    {
+        if (attempt > 0)
+            juce::Thread::sleep (300); // ms: between screenshots
+        shot.deleteFile();
+        runTool ({ "import", "-window", "root", shot.getFullPathName() });
+        if (auto editor = editorIn (juce::ImageFileFormat::loadFrom (shot), windowBounds (window), seen))
+            return editor;
+    }
+    return std::nullopt;
+}
+
+/** Where a 2 kHz line of a 44.1 kHz song lies in a screenshot of the window, and where
+    it should: (brightest row, predicted row) of a column a third into the editor, or
+    nothing when no line is seen; what was seen goes to seen. */
+std::optional<std::pair<int, int>> toneRowInEditor (const juce::Image& shot, juce::Rectangle<int> window, double hz,
+                                                    juce::String& seen)
+{
+    const auto editor = editorIn (shot, window, seen);
+    if (! editor)
+        return std::nullopt;
+    const auto x = editor->getX() + editor->getWidth() / 3;
+    const auto rows = editor->getVerticalRange();
     // The image's top is the highest bin: 2049 bins of 44100 / 4096 Hz.
     const auto top = 2049.0 * rate / 4096.0;
     const auto predicted = rows.getStart() + (int) std::lround ((1.0 - hz / top) * rows.getLength());
@@ -378,4 +409,85 @@ TEST (EndToEnd, TerminateInterruptAndHangUpQuitCleanlyAndFinishTheCapture)
         EXPECT_GT (reader->lengthInSamples, 0);
         EXPECT_GE (reader->lengthInSamples * bytesPerCapturedFrame, capture.getSize() - 4096);
     }
+}
+
+TEST (EndToEnd, AKilledRunIsOfferedForRecoveryAtTheNextStartAndRecoversItsEdit)
+{
+    TemporaryDirectory dir;
+    const auto song = dir.get().getChildFile ("killed-edit.wav");
+    ASSERT_TRUE (writeWav (song, makeNoise (2, 2 * rate, 7, 0.3f), rate));
+    ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+    ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
+    const auto autosave = DirectoryManager::getAutosaveFile(); // under this run's home
+    const juce::File artifacts (KALDER_GUI_ARTIFACTS_DIR);
+    artifacts.createDirectory();
+
+    // An edit as a user makes it: the rectangle tool (key 3) dragged over the middle of
+    // the editor, then Delete. The edit is autosaved soon after; then the run is killed.
+    juce::ChildProcess first;
+    ASSERT_TRUE (first.start (juce::StringArray { KALDER_APP_PATH, song.getFullPathName() }, 0));
+    const auto window = waitForWindow ("Kalder Pro - killed-edit", 30000);
+    ASSERT_TRUE (window.isNotEmpty());
+    juce::String seen;
+    const auto editor = waitForEditor (window, artifacts.getChildFile ("killed-edit.png"), seen);
+    ASSERT_TRUE (editor.has_value()) << seen;
+    const auto from = editor->getRelativePoint (0.3f, 0.3f), to = editor->getRelativePoint (0.7f, 0.7f);
+    bool autosaved = false;
+    for (int attempt = 0; attempt < 3 && ! autosaved; ++attempt) // a key or a drag can be lost while X focus moves
+    {
+        runTool ({ "xdotool", "windowfocus", "--sync", window });
+        runTool ({ "xdotool", "key", "3" });
+        runTool ({ "xdotool", "mousemove", "--sync", juce::String (from.x), juce::String (from.y), "mousedown", "1" });
+        for (int step = 1; step <= 10; ++step)
+        {
+            const auto p = from + (to - from) * step / 10;
+            runTool ({ "xdotool", "mousemove", "--sync", juce::String (p.x), juce::String (p.y) });
+        }
+        runTool ({ "xdotool", "mouseup", "1" });
+        runTool ({ "xdotool", "key", "Delete" });
+        autosaved = waitForFileSize (autosave, 1, 10000);
+    }
+    ASSERT_TRUE (autosaved) << "no autosave after the edit";
+    first.kill(); // SIGKILL: nothing of a quit runs
+    ASSERT_TRUE (first.waitForProcessToFinish (5000));
+    juce::MemoryBlock leftByTheKill; // the recovered work goes in under new data names
+    autosave.loadFileAsData (leftByTheKill);
+
+    // The next start offers the autosave; Return answers "Recover Autosave".
+    juce::ChildProcess second;
+    ASSERT_TRUE (second.start (juce::StringArray { KALDER_APP_PATH }, 0));
+    const auto offer = waitForWindow (CrashRecoveryComponent::title, 30000);
+    ASSERT_TRUE (offer.isNotEmpty()) << "no recovery offered after a kill";
+    bool recovered = false;
+    for (int attempt = 0; attempt < 5 && ! recovered; ++attempt)
+    {
+        runTool ({ "xdotool", "windowfocus", "--sync", offer });
+        runTool ({ "xdotool", "key", "Return" });
+        recovered = waitForWindow ("Kalder Pro - killed-edit", 3000).isNotEmpty(); // only the autosave names the song
+    }
+    ASSERT_TRUE (recovered) << "the recovered project never showed";
+
+    // Recovered work is unsaved: a quit by signal writes it to the autosave again, with the edit.
+    const auto pid = runTool ({ "xdotool", "search", "--name", "Kalder Pro - killed-edit", "getwindowpid" }).trim();
+    ASSERT_TRUE (pid.containsOnly ("0123456789") && pid.isNotEmpty()) << pid;
+    ::kill (pid.getIntValue(), SIGTERM);
+    const auto exited = second.waitForProcessToFinish (10000);
+    if (! exited)
+        second.kill();
+    ASSERT_TRUE (exited);
+    ASSERT_TRUE (autosave.existsAsFile());
+    juce::MemoryBlock afterQuit;
+    autosave.loadFileAsData (afterQuit);
+    EXPECT_NE (afterQuit, leftByTheKill) << "the quit did not autosave the recovered work";
+    LoadedProject project;
+    ASSERT_TRUE (ProjectLoader::open (autosave, dir.get().getChildFile ("opened"), project).wasOk());
+    auto* asig = project.tracks[0]->getAsig();
+    const auto frames = juce::Range<int> (0, asig->getNumFrames());
+    const auto masked = asig->readFrames (0, frames, true, false, false);
+    const auto plain = asig->readFrames (0, frames, false, false, false);
+    int erased = 0;
+    for (int f = 0; f < (int) plain.cols(); ++f)
+        for (int b = 0; b < (int) plain.rows(); ++b)
+            erased += std::abs (masked (b, f)) < 0.5f * std::abs (plain (b, f)) ? 1 : 0;
+    EXPECT_GT (erased, 1000) << "the recovered project lost the erase";
 }

@@ -937,11 +937,16 @@ TEST (MainWindow, ASavedProjectReopensAsSavedAndABadOneLeavesTheOpenProjectAlone
     EXPECT_FALSE (projects.hasUnsavedChanges());
     EXPECT_EQ (projects.getProjectFile(), file);
 
-    // changed after the save, then the saved project opened again
+    // changed after the save, then the saved project opened again: first the question,
+    // and the change let go
     master->setVolume (0.2f);
     std::optional<juce::Result> opened;
     projects.onOpened = [&opened] (const juce::Result& r) { opened = r; };
     ASSERT_TRUE (fixture.invoke (Command::openProject));
+    ASSERT_TRUE (waitUntil ([] { return findModalWindow ("Save changes?") != nullptr; }, 5000))
+        << "unsaved work was not asked for";
+    EXPECT_FALSE (opened.has_value());
+    ASSERT_TRUE (clickButtonInModal ("Save changes?", "Don't Save"));
     ASSERT_TRUE (waitUntil ([&] { return opened.has_value(); }, 30000));
     ASSERT_TRUE (opened->wasOk()) << opened->getErrorMessage();
     auto reopened = fixture.app().getMixer().getMasterTrack();
@@ -979,10 +984,10 @@ TEST (MainWindow, AnAutosaveLeftByACrashIsOfferedAtTheNextStartAndRecoversTheEdi
         EXPECT_FALSE (projects.isAutosaving()) << "nothing to keep yet: no autosave";
         ASSERT_TRUE (
             fixture.app().getMixer().getMasterTrack()->getManualEditManager().erase (0, 30, 20, 300, 3.0, 1.0).wasChanged());
+        // an edit is autosaved by itself soon after (not only at the interval)
         std::optional<juce::Result> written;
         projects.onAutosaved = [&written] (const juce::Result& r) { written = r; };
-        projects.autosaveNow();
-        ASSERT_TRUE (waitUntil ([&] { return written.has_value(); }, 20000));
+        ASSERT_TRUE (waitUntil ([&] { return written.has_value(); }, ProjectSession::autosaveIntervalMs / 2));
         ASSERT_TRUE (written->wasOk()) << written->getErrorMessage();
         file = DirectoryManager::getAutosaveFile();
         ASSERT_TRUE (file.isAChildOf (home.get()));

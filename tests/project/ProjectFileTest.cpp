@@ -132,8 +132,29 @@ TEST (ProjectFile, ASaveKeepsTheOldProjectUntilTheNewOneIsWholeAndWritesOnlyWhat
     ASSERT_TRUE (ProjectWriter::save (file, content).wasOk());
     EXPECT_EQ (snapshot (file.getParentDirectory()), first);
 
-    // an edit of one track: a full disk at 20 places leaves the first save whole, file for file
-    ASSERT_TRUE (session.master->getManualEditManager().erase (0, 10, 5, 100, 3.0, 1.0).wasChanged());
+    // an edit that lands while the files are copied (after the first track): refused, the
+    // first save whole; the edit itself is kept for the next save
+    struct EditWhileSaving : Progress::Listener
+    {
+        explicit EditWhileSaving (AudioTrack& t) : track (t) {}
+        void progressChanged (float value, Progress::Ptr) override
+        {
+            if (value > 0.0f && ! edited)
+                edited = track.getManualEditManager().erase (0, 10, 5, 100, 3.0, 1.0).wasChanged();
+        }
+        AudioTrack& track;
+        bool edited = false;
+    } editor (*session.master);
+    Progress::Ptr progress (new Progress());
+    progress->addListener (&editor);
+    auto attempt = content;
+    const auto refused = ProjectWriter::save (file, attempt, progress);
+    progress->removeListener (&editor);
+    ASSERT_TRUE (editor.edited);
+    EXPECT_TRUE (refused.getErrorMessage().contains ("edited while it was saved")) << refused.getErrorMessage();
+    EXPECT_EQ (snapshot (file.getParentDirectory()), first) << "a save torn by an edit changed the saved project";
+
+    // the edit of one track: a full disk at 20 places leaves the first save whole, file for file
     const auto total = 4 << 20;
     for (int i = 0; i < 20; ++i)
     {
@@ -166,6 +187,18 @@ TEST (ProjectFile, ASaveKeepsTheOldProjectUntilTheNewOneIsWholeAndWritesOnlyWhat
     EXPECT_NE (content.storedNames[0], names[0]);
     EXPECT_TRUE (ProjectLoader::getTrackDataFiles (trackdata, names[0]).isEmpty());
     EXPECT_EQ (content.storedNames[1], names[1]) << "an unchanged track keeps its files";
+
+    // another project saved (twice) into the same folder shares "trackdata" and leaves
+    // every file of the first as it was
+    const auto before = snapshot (file.getParentDirectory());
+    auto other = session.content();
+    const auto otherFile = file.getSiblingFile ("other.orv");
+    ASSERT_TRUE (ProjectWriter::save (otherFile, other).wasOk());
+    ASSERT_TRUE (session.child->getManualEditManager().erase (0, 30, 5, 100, 3.0, 1.0).wasChanged());
+    ASSERT_TRUE (ProjectWriter::save (otherFile, other).wasOk());
+    auto after = snapshot (file.getParentDirectory());
+    for (const auto& [path, bytes] : before)
+        EXPECT_TRUE (after.count (path) > 0 && after[path] == bytes) << path;
 }
 
 namespace
