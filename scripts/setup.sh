@@ -22,6 +22,8 @@ packages=(
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool imagemagick xauth curl
+    # the file readers under libFuzzer with the sanitizers (./kalder test --fuzz)
+    clang libclang-rt-14-dev
     # the separation quality benchmark: songs rendered from three General MIDI
     # soundfonts, scored with the field's BSS Eval metric
     fluidsynth fluid-soundfont-gm timgm6mb-soundfont musescore-general-soundfont-small

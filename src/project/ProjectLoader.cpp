@@ -1,5 +1,7 @@
 #include "ProjectLoader.h"
 
+#include <unistd.h>
+
 #include "melody/Pgram.h"
 #include "tracks/Mixer.h"
 #include "tracks/WavParsedAudio.h"
@@ -356,7 +358,10 @@ AudioTrack::Ptr ProjectLoader::openAudioTrack (TrackRecord& record, const juce::
             result = juce::Result::fail ("the data file " + file.getFileName() + " is a link, which a project does not hold");
             return false;
         }
-        if (! file.copyFileTo (workFolder.getChildFile (file.getFileName())))
+        // Linked where the folders share a disk (no copy, no space: an edit copies a file
+        // before its first write, see TrackDataFile), copied where they do not.
+        const auto target = workFolder.getChildFile (file.getFileName());
+        if (::link (file.getFullPathName().toRawUTF8(), target.getFullPathName().toRawUTF8()) != 0 && ! file.copyFileTo (target))
         {
             result = juce::Result::fail ("the data file " + file.getFileName() + " cannot be copied (is the disk full?)");
             return false;

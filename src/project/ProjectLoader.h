@@ -66,9 +66,11 @@ struct LoadedProject
     whole (a message naming the file and the problem) when it is truncated, holds counts
     beyond what its bytes could hold, strings without an end, a data name that would
     leave the "trackdata" folder, a parent that is not an earlier track, or a format
-    newer than this program's. The data files are copied into workFolder (data files
-    given as links are refused); a track whose store cannot be opened is analysed again
-    from its audio.
+    newer than this program's. The data files come into workFolder as hard links
+    where both folders are on one disk (a data file writes to a name of its own before
+    its first change, so the project's files stay as saved), else as copies; data files
+    given as symbolic links are refused. A track whose store cannot be opened is
+    analysed again from its audio.
 
     Threading: a load runs on one thread, any but the message thread for real projects;
     its tracks are not shared until it returns (apply the records' settings on the
@@ -84,7 +86,7 @@ public:
 
     virtual ~ProjectLoader() = default;
 
-    /** Opens projectFile; the tracks' files are copied into workFolder, a folder of the
+    /** Opens projectFile; the tracks' files are linked or copied into workFolder, a folder of the
         load's own that must not exist yet and is removed again when the load fails. */
     static juce::Result open (const juce::File& projectFile, const juce::File& workFolder, LoadedProject& project,
                               Progress::Ptr progress = nullptr);

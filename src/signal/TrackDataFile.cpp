@@ -1,9 +1,12 @@
 #include "TrackDataFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 static_assert (JUCE_LITTLE_ENDIAN, "Data files are little-endian and are read and written as they lie in memory");
 
@@ -12,6 +15,8 @@ namespace kalder
 
 namespace
 {
+    bool writeAll (int fd, juce::int64 offset, const char* data, size_t numBytes);
+
     class ScopedDescriptor
     {
     public:
@@ -28,6 +33,37 @@ namespace
     private:
         int fd;
     };
+
+    /** Copies the file at path to a new file beside it and renames that over it, so
+        that the path is the only name of its content; holes stay holes. */
+    bool takeOwnCopy (const juce::File& file)
+    {
+        const auto path = file.getFullPathName();
+        const auto temp = file.getSiblingFile ("." + file.getFileName() + "." + juce::Uuid().toString() + ".own");
+        ScopedDescriptor in (file, O_RDONLY);
+        ScopedDescriptor out (temp, O_WRONLY | O_CREAT | O_EXCL);
+        bool ok = in.isOpen() && out.isOpen();
+        std::vector<char> buffer (1 << 16);
+        off_t size = 0;
+        while (ok)
+        {
+            const auto n = ::read (in.get(), buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+            {
+                ok = n == 0;
+                break;
+            }
+            const auto zeros = std::all_of (buffer.begin(), buffer.begin() + n, [] (char c) { return c == 0; });
+            ok = zeros || writeAll (out.get(), size, buffer.data(), (size_t) n);
+            size += (off_t) n;
+        }
+        ok = ok && ::ftruncate (out.get(), size) == 0 && ::rename (temp.getFullPathName().toRawUTF8(), path.toRawUTF8()) == 0;
+        if (! ok)
+            temp.deleteFile();
+        return ok;
+    }
 
     bool writeAll (int fd, juce::int64 offset, const char* data, size_t numBytes)
     {
@@ -128,6 +164,11 @@ bool TrackDataFile::writeBlock (int channel, int firstBin, int firstFrame, int b
         jassertfalse; // a block outside the file is a programming error
         return false;
     }
+
+    // A file that has another name too (a saved project's, linked in when it was
+    // opened) is copied before its first write: the write never reaches the other name.
+    if (struct stat st; ::stat (file.getFullPathName().toRawUTF8(), &st) == 0 && st.st_nlink > 1 && ! takeOwnCopy (file))
+        return false;
 
     ScopedDescriptor fd (file, O_WRONLY | O_CREAT);
     if (! fd.isOpen())

@@ -17,7 +17,10 @@ namespace kalder
     therefore one contiguous run with the column-major layout of the matrices.
 
     Files are created empty and grow only where written; whatever lies beyond the
-    end of the file, or in a file that cannot be opened, reads as zeros.
+    end of the file, or in a file that cannot be opened, reads as zeros. A file that
+    has more than one name (hard links: a project's files are linked, not copied, into
+    the working folder when it opens) is first copied to a file of its own name alone,
+    so a write changes only this name's content.
 
     Threading: reads and writes use positional I/O on a descriptor opened per call,
     so any number of threads may read while one thread writes. Writers of one file

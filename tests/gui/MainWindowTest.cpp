@@ -3,6 +3,7 @@
 #include "app/CrashRecoveryComponent.h"
 #include "appcore/CommandIDs.h"
 #include "appcore/DirectoryManager.h"
+#include "appcore/MenuModel.h"
 #include "appcore/SettingsManager.h"
 #include "support/TestTracks.h"
 #include "ui/ResourceManager.h"
@@ -937,12 +938,13 @@ TEST (MainWindow, ASavedProjectReopensAsSavedAndABadOneLeavesTheOpenProjectAlone
     EXPECT_FALSE (projects.hasUnsavedChanges());
     EXPECT_EQ (projects.getProjectFile(), file);
 
-    // changed after the save, then the saved project opened again: first the question,
-    // and the change let go
+    // changed after the save, then the saved project opened again from the recent
+    // projects: first the question, and the change let go
     master->setVolume (0.2f);
     std::optional<juce::Result> opened;
     projects.onOpened = [&opened] (const juce::Result& r) { opened = r; };
-    ASSERT_TRUE (fixture.invoke (Command::openProject));
+    ASSERT_EQ (SettingsManager::getInstance().getRecentProjects(), juce::StringArray { file.getFullPathName() });
+    fixture.window().menuItemSelected (MainWindow::firstRecentProjectItem, MenuModel::fileMenu);
     ASSERT_TRUE (waitUntil ([] { return findModalWindow ("Save changes?") != nullptr; }, 5000))
         << "unsaved work was not asked for";
     EXPECT_FALSE (opened.has_value());

@@ -113,8 +113,15 @@ TEST (ProjectFile, ASavedProjectOpensWithEveryTrackSettingMaskAndMelody)
     EXPECT_TRUE (lead.isSoloed());
     EXPECT_EQ (lead.getEditor(), Editor::Type::melody);
     EXPECT_EQ (lead.getPgram().getMidiPitchAt (0.3f), session.grandchild->getPgram().getMidiPitchAt (0.3f));
-    // the opened project's files are copies: editing them leaves the saved ones
+    // the opened project's files are its own: editing every track (and silencing the
+    // frames of one) leaves the saved project as it was, byte for byte
     EXPECT_FALSE (child.getAudioFile().isAChildOf (file.getParentDirectory()));
+    const auto saved = snapshot (file.getParentDirectory());
+    for (auto* t : loaded.tracks)
+        ASSERT_TRUE (t->getManualEditManager().erase (0, 5, 40, 900, 3.0, 1.0).wasChanged());
+    ASSERT_TRUE (child.silenceFrames ({ 2, 6 }).wasOk());
+    EXPECT_EQ (snapshot (file.getParentDirectory()), saved);
+    EXPECT_LT (maskAt (child, 20, 452), 0.5f); // on the stroke from (0, 5) to (40, 900)
 }
 
 TEST (ProjectFile, ASaveKeepsTheOldProjectUntilTheNewOneIsWholeAndWritesOnlyWhatChanged)

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace kalder;
 
 namespace
@@ -116,6 +118,20 @@ TEST (TrackDataFile, ComplexFramesRoundTrip)
     EXPECT_EQ (back, block.middleCols (2, 3));
     EXPECT_EQ (file.readComplexFrames (0, { 0, 8 }).cwiseAbs().maxCoeff(), 0.0f);
     EXPECT_EQ (file.readFrames (1, { 0, 8 }).size(), 0); // not a real-valued file
+
+    // A second name of the file (a saved project's, linked in at open) keeps its bytes
+    // when the file is written; the file keeps what it held and takes the write.
+    const auto saved = dir.get().getChildFile ("saved.frames");
+    ASSERT_EQ (::link (file.getFile().getFullPathName().toRawUTF8(), saved.getFullPathName().toRawUTF8()), 0);
+    juce::MemoryBlock before;
+    ASSERT_TRUE (saved.loadFileAsData (before));
+    ASSERT_TRUE (file.writeComplexFrames (0, 0, 4, block.middleCols (0, 2)));
+    juce::MemoryBlock after;
+    ASSERT_TRUE (saved.loadFileAsData (after));
+    EXPECT_EQ (after, before);
+    EXPECT_EQ (file.readComplexFrames (0, { 4, 6 }), block.middleCols (0, 2));
+    EXPECT_EQ (file.readComplexFrames (1, { 0, 8 }), block);
+    EXPECT_EQ (file.readComplexFrames (0, { 0, 4 }).cwiseAbs().maxCoeff(), 0.0f);
 }
 
 TEST (AsigMemoryChunk, MaskLevelsAndSelectionSurviveReopening)
