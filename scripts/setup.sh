@@ -23,7 +23,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xdotool imagemagick xauth curl
     # the file readers under libFuzzer with the sanitizers (./kalder test --fuzz)
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev time
     # the separation quality benchmark: songs rendered from three General MIDI
     # soundfonts, scored with the field's BSS Eval metric
     fluidsynth fluid-soundfont-gm timgm6mb-soundfont musescore-general-soundfont-small

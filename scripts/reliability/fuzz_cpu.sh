@@ -13,20 +13,17 @@ FUZZ_SECONDS=1 ./kalder test --fuzz >/dev/null 2>&1 || { echo "the fuzz build fa
 corpus="build-fuzz/corpus-$target"
 findings="build-fuzz/findings-$target"
 mkdir -p "$corpus" "$findings"
-cpu_seconds() { # CPU time of this shell's finished children, in whole seconds
-    times | tail -1 | awk '{ split($1, u, /[ms]/); split($2, s, /[ms]/); print int(u[1] * 60 + u[2] + s[1] * 60 + s[2]) }'
-}
-base="$(cpu_seconds)" # the build's own
-fuzzed() { echo $(($(cpu_seconds) - base)); }
+used=0 # CPU seconds of the rounds so far (user + system, from /usr/bin/time)
 round=0
-while [ "$(fuzzed)" -lt $((minutes * 60)) ]; do
+while [ "$used" -lt $((minutes * 60)) ]; do
     round=$((round + 1))
     log="build-fuzz/fuzz-$target-$round.log"
-    if ! "build-fuzz/tests/kalder_fuzz_$target" -max_total_time=300 -max_len=65536 -rss_limit_mb=2048 \
+    if ! /usr/bin/time -f "%U %S" -o "$log.cpu" "build-fuzz/tests/kalder_fuzz_$target" -max_total_time=300 -max_len=65536 -rss_limit_mb=2048 \
         -artifact_prefix="$findings/" "$corpus" >"$log" 2>&1; then
         echo "round $round: a finding, see $log and $findings/" >&2
         exit 1
     fi
-    echo "round $round: $(grep -o 'Done [0-9]* runs' "$log" | tail -1), corpus $(ls "$corpus" | wc -l) files, CPU $(fuzzed) s"
+    used=$((used + $(awk '{ print int($1 + $2) }' "$log.cpu")))
+    echo "round $round: $(grep -o 'Done [0-9]* runs' "$log" | tail -1), corpus $(ls "$corpus" | wc -l) files, CPU $used s"
 done
-echo "$target: $(fuzzed) CPU seconds, no finding"
+echo "$target: $used CPU seconds, no finding"
