@@ -137,7 +137,7 @@ void TarnApplication::handleAsyncUpdate()
     separations = std::make_unique<SeparationCommands> (mixer, alerts, *launcher);
     mainWindow->getContent().getTrackList().onCancelSeparation = [this] (AudioTrack::Ptr track) {
         if (network != nullptr && track != nullptr)
-            network->cancel (track->getSeparationTracker());
+            network->cancel (separation::SeparationTracker::of (*track));
     };
     commandManager.registerAllCommandsForTarget (this);
     mainWindow->setVisible (true);

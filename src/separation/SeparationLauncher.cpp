@@ -225,7 +225,7 @@ void SeparationLauncher::finish (Outcome outcome, EndedCallback onEnded)
     following.removeObject (outcome.tracker.get());
     // Released however it ended: a failed or cancelled separation never keeps the track busy.
     outcome.track->separationProgressed (0.0f);
-    if (outcome.track->getSeparationTracker() == outcome.tracker)
+    if (outcome.track->getSeparationTracker().get() == outcome.tracker.get())
         outcome.track->setSeparationTracker (nullptr);
     if (following.isEmpty())
     {

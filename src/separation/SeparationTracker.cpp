@@ -121,4 +121,9 @@ void SeparationTracker::removeFiles()
         folder.deleteRecursively();
 }
 
+SeparationTracker::Ptr SeparationTracker::of (const AudioTrack& track)
+{
+    return dynamic_cast<SeparationTracker*> (track.getSeparationTracker().get());
+}
+
 } // namespace kalder::separation

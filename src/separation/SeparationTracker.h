@@ -48,6 +48,9 @@ class SeparationTracker : public juce::ReferenceCountedObject
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<SeparationTracker>;
 
+    /** The separation running on a track, or null. */
+    static Ptr of (const AudioTrack& track);
+
     enum class Status
     {
         waiting,

@@ -1,7 +1,6 @@
 #include "AudioTrack.h"
 
 #include "WavParsedAudio.h"
-#include "separation/SeparationTracker.h"
 
 #include "appcore/SettingsManager.h"
 
@@ -331,7 +330,7 @@ bool AudioTrack::isPlayable() const
     return getContent()->audio != nullptr && renderedFile.existsAsFile();
 }
 
-void AudioTrack::setSeparationTracker (juce::ReferenceCountedObjectPtr<SeparationTracker> tracker)
+void AudioTrack::setSeparationTracker (RunningSeparation tracker)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     if (tracker == separationTracker)
@@ -341,7 +340,7 @@ void AudioTrack::setSeparationTracker (juce::ReferenceCountedObjectPtr<Separatio
         listeners.call ([this] (Listener& l) { l.audioTrackSeparationStarted (this, separationTracker); });
 }
 
-juce::ReferenceCountedObjectPtr<SeparationTracker> AudioTrack::getSeparationTracker() const
+AudioTrack::RunningSeparation AudioTrack::getSeparationTracker() const
 {
     return separationTracker;
 }

@@ -15,12 +15,6 @@
 namespace kalder
 {
 
-namespace separation
-{
-    class SeparationTracker;
-}
-using SeparationTracker = separation::SeparationTracker;
-
 class EditResult;
 class ManualEditManager;
 class PitchEditManager;
@@ -258,21 +252,25 @@ public:
     Pgram& getPgram() noexcept { return pgram; }
     const Pgram& getPgram() const noexcept { return pgram; }
 
+    /** A separation running on the track, as the track holds it. */
+    using RunningSeparation = juce::ReferenceCountedObjectPtr<juce::ReferenceCountedObject>;
+
     /** Is told how separations of the track advance (called on the message thread, last
         registered first). */
     class Listener
     {
     public:
         virtual ~Listener() = default;
-        virtual void audioTrackSeparationStarted (Ptr track,
-                                                  const juce::ReferenceCountedObjectPtr<SeparationTracker>& tracker) = 0;
+        virtual void audioTrackSeparationStarted (Ptr track, const RunningSeparation& separation) = 0;
         virtual void audioTrackSeparationProgressed (float progress, Ptr track) = 0;
     };
 
     /** Attaches the separation that works on the track (null detaches it); the
-        listeners hear audioTrackSeparationStarted() for a new one. Message thread. */
-    void setSeparationTracker (juce::ReferenceCountedObjectPtr<SeparationTracker> tracker);
-    juce::ReferenceCountedObjectPtr<SeparationTracker> getSeparationTracker() const;
+        listeners hear audioTrackSeparationStarted() for a new one. Message thread. The
+        track holds it without knowing its type (the separation layer's tracker:
+        separation::SeparationTracker::of()). */
+    void setSeparationTracker (RunningSeparation tracker);
+    RunningSeparation getSeparationTracker() const;
 
     void addListener (Listener* l) { listeners.add (l); }
     void removeListener (Listener* l) { listeners.remove (l); }
@@ -321,7 +319,7 @@ private:
     std::atomic<bool> storeReady { false };
     std::atomic<bool> locked { false };
     std::atomic<float> separationProgress { 0.0f };
-    juce::ReferenceCountedObjectPtr<SeparationTracker> separationTracker;
+    RunningSeparation separationTracker;
     AudioTrack* parentTrack = nullptr;
     std::atomic<float> volume { 1.0f };
     std::atomic<bool> soloed { false }, muted { false }, previewingPitch { false };

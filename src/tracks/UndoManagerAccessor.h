@@ -80,7 +80,7 @@ private:
     void trackListChanged() override;
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
     void changeListenerCallback (juce::ChangeBroadcaster*) override;
-    void audioTrackSeparationStarted (AudioTrack::Ptr, const juce::ReferenceCountedObjectPtr<SeparationTracker>&) override {}
+    void audioTrackSeparationStarted (AudioTrack::Ptr, const AudioTrack::RunningSeparation&) override {}
     void audioTrackSeparationProgressed (float, AudioTrack::Ptr) override;
     void handleAsyncUpdate() override;
 

@@ -181,17 +181,14 @@ public:
 private:
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override { updateFromTrack(); }
 
-    void audioTrackSeparationStarted (AudioTrack::Ptr, const juce::ReferenceCountedObjectPtr<SeparationTracker>&) override
-    {
-        updateSeparation();
-    }
+    void audioTrackSeparationStarted (AudioTrack::Ptr, const AudioTrack::RunningSeparation&) override { updateSeparation(); }
     void audioTrackSeparationProgressed (float, AudioTrack::Ptr) override { updateSeparation(); }
     void timerCallback() override { updateSeparation(); }
 
     /** The running separation's stage, progress and time left, with its cancel button. */
     void updateSeparation()
     {
-        auto tracker = track->getSeparationTracker();
+        auto tracker = separation::SeparationTracker::of (*track);
         const bool running = tracker != nullptr && track->isBusy();
         if (running)
         {

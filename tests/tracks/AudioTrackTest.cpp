@@ -269,7 +269,7 @@ TEST (AudioTrack, TreeDefaultsColourEditorsAndSeparationListeners)
     struct Recorder : AudioTrack::Listener
     {
         Recorder (std::vector<juce::String>& l, juce::String n) : log (l), name (std::move (n)) {}
-        void audioTrackSeparationStarted (AudioTrack::Ptr, const juce::ReferenceCountedObjectPtr<SeparationTracker>&) override
+        void audioTrackSeparationStarted (AudioTrack::Ptr, const AudioTrack::RunningSeparation&) override
         {
             log.push_back (name + " started");
         }
