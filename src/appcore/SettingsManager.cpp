@@ -1,5 +1,7 @@
 #include "SettingsManager.h"
 
+#include "base/BoundedJson.h"
+
 #include "DirectoryManager.h"
 
 #include "base/DurableFile.h"
@@ -217,8 +219,11 @@ juce::Result SettingsManager::loadSettings (const juce::File& file)
     if (! file.existsAsFile())
         return juce::Result::fail ("The settings file \"" + file.getFullPathName() + "\" was not found.");
 
+    constexpr int maxSettingsBytes = 4 << 20, maxSettingsDepth = 32; // far beyond any real settings file
     juce::String text;
 
+    if (file.getSize() > maxSettingsBytes)
+        return juce::Result::fail ("The settings file \"" + file.getFullPathName() + "\" is too large to be a settings file.");
     if (juce::FileInputStream in (file); in.openedOk())
         text = in.readEntireStreamAsString();
     else
@@ -226,7 +231,7 @@ juce::Result SettingsManager::loadSettings (const juce::File& file)
                                    + "\" could not be read: " + in.getStatus().getErrorMessage());
 
     juce::var parsed;
-    const auto parseResult = juce::JSON::parse (text, parsed);
+    const auto parseResult = BoundedJson::parse (text, parsed, maxSettingsBytes, maxSettingsDepth);
     auto* source = parsed.getDynamicObject();
 
     if (parseResult.failed() || source == nullptr)

@@ -1,6 +1,6 @@
 #include "SeparationServiceClient.h"
 
-#include "BoundedJson.h"
+#include "base/BoundedJson.h"
 
 #include <sys/stat.h>
 

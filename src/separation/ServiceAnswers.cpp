@@ -1,6 +1,6 @@
 #include "ServiceAnswers.h"
 
-#include "BoundedJson.h"
+#include "base/BoundedJson.h"
 
 namespace kalder::separation
 {

@@ -1,7 +1,7 @@
 #include "SeparationServer.h"
 
 #include "AccessToken.h"
-#include "separation/BoundedJson.h"
+#include "base/BoundedJson.h"
 #include "separation/ServiceAnswers.h"
 
 #include <httplib.h>
@@ -497,7 +497,7 @@ void SeparationServer::handleStart (const httplib::Request& req, httplib::Respon
     }
 
     juce::var body;
-    auto parsed = separation::BoundedJson::parseBytes (text.data(), text.size(), body, maxJsonBytes, maxJsonDepth);
+    auto parsed = BoundedJson::parseBytes (text.data(), text.size(), body, maxJsonBytes, maxJsonDepth);
     if (parsed.wasOk() && body.getDynamicObject() == nullptr)
         parsed = juce::Result::fail ("The JSON body is not an object");
     if (parsed.failed())

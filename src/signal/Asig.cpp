@@ -1,5 +1,7 @@
 #include "Asig.h"
 
+#include "base/BoundedJson.h"
+
 #include "AsigUtilities.h"
 #include "FFTHelper.h"
 #include "FrameTransformer.h"
@@ -311,8 +313,12 @@ juce::Result Asig::openAsig (const juce::File& directory, const juce::String& na
     if (! propertiesFile.existsAsFile())
         return juce::Result::fail ("No frame store named " + storeName + " in " + directory.getFullPathName());
 
+    // Bounded: a damaged or hostile file is refused, never read into memory whole or
+    // handed to a parser that could overflow on it.
+    constexpr int maxPropertiesBytes = 16 << 20, maxPropertiesDepth = 8;
     juce::var props;
-    if (auto r = juce::JSON::parse (propertiesFile.loadFileAsString(), props); r.failed() || ! props.isObject())
+    if (propertiesFile.getSize() > maxPropertiesBytes
+        || BoundedJson::parseObject (propertiesFile.loadFileAsString(), props, maxPropertiesBytes, maxPropertiesDepth).failed())
         return juce::Result::fail ("The frame store's properties in " + propertiesFile.getFullPathName() + " are damaged");
 
     const int channels = props["numChannels"];

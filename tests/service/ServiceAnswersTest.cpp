@@ -1,41 +1,8 @@
 #include "separation/ServiceAnswers.h"
-#include "separation/BoundedJson.h"
 
 #include <gtest/gtest.h>
 
-using kalder::separation::BoundedJson;
 using kalder::separation::ServiceAnswers;
-
-TEST (BoundedJson, RefusesDeepOrLargeTextBeforeParsing)
-{
-    juce::var v;
-    EXPECT_TRUE (BoundedJson::parse ("{\"a\":[1,{\"b\":2}]}", v, 1000, 3).wasOk());
-    EXPECT_TRUE (BoundedJson::parse ("{\"a\":[1,{\"b\":[2]}]}", v, 1000, 3).failed());
-
-    // A million brackets would overflow the recursive parser's stack; the scan stops it first.
-    const auto deep = juce::String::repeatedString ("[", 1000000);
-    EXPECT_TRUE (BoundedJson::parse (deep, v, 2000000, 8).getErrorMessage().contains ("deeper"));
-    EXPECT_TRUE (BoundedJson::parse ("[" + juce::String::repeatedString ("1,", 600) + "1]", v, 1000, 8)
-                     .getErrorMessage()
-                     .contains ("longer"));
-
-    // Brackets inside strings, escaped quotes included, are text, not nesting.
-    const char* quoted = "{\"x\":\"[[[\\\"{{{\"}";
-    EXPECT_EQ (BoundedJson::getNestingDepth (quoted, std::strlen (quoted)), 1);
-    EXPECT_TRUE (BoundedJson::parse ("{\"x\":\"[[[[[[[[[[\"}", v, 1000, 1).wasOk());
-
-    EXPECT_TRUE (BoundedJson::parse ("{\"a\":", v, 1000, 8).failed());
-
-    // Malformed UTF-8 is refused before anything decodes it: a lead byte promising
-    // three more bytes at the very end would otherwise be followed past the buffer.
-    const char truncated[] = { '{', '"', 'a', '"', ':', '"', 'x', '"', '}', static_cast<char> (0xf0) };
-    EXPECT_TRUE (BoundedJson::parseBytes (truncated, sizeof (truncated), v, 1000, 8).getErrorMessage().contains ("UTF-8"));
-    EXPECT_TRUE (BoundedJson::parseBytes (truncated, sizeof (truncated) - 1, v, 1000, 8).wasOk());
-    const char withZero[] = { '{', '}', 0, '[' };
-    EXPECT_TRUE (BoundedJson::parseBytes (withZero, sizeof (withZero), v, 1000, 8).failed());
-    EXPECT_TRUE (BoundedJson::parseObject ("[1]", v, 1000, 8).failed());
-    EXPECT_TRUE (BoundedJson::parseObject ("", v, 1000, 8).failed());
-}
 
 TEST (ServiceAnswers, ClientReadsErrorsAndObjectsByTheProtocolsRules)
 {

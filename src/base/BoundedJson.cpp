@@ -1,6 +1,6 @@
 #include "BoundedJson.h"
 
-namespace kalder::separation
+namespace kalder
 {
 
 int BoundedJson::getNestingDepth (const char* utf8, size_t numBytes)
@@ -9,6 +9,9 @@ int BoundedJson::getNestingDepth (const char* utf8, size_t numBytes)
     // ASCII bytes inside a multi-byte sequence, so no decoding is needed (or trusted).
     int depth = 0, deepest = 0;
     bool inString = false, escaped = false;
+    int digits = 0;        // of the run of digits ending here
+    bool exponent = false; // that run follows an e or E (and a sign)
+    char before = 0;       // the byte before the run
 
     for (size_t i = 0; i < numBytes; ++i)
     {
@@ -23,6 +26,19 @@ int BoundedJson::getNestingDepth (const char* utf8, size_t numBytes)
                 inString = false;
             continue;
         }
+
+        if (c >= '0' && c <= '9')
+        {
+            if (digits++ == 0)
+                exponent = before == 'e' || before == 'E'
+                           || ((before == '+' || before == '-') && i >= 2 && (utf8[i - 2] == 'e' || utf8[i - 2] == 'E'));
+            // a fraction's digits are read safely; the integer part and the exponent are not
+            if (before != '.' && digits > (exponent ? maxExponentDigits : maxIntegerDigits))
+                return -1;
+            continue;
+        }
+        digits = 0;
+        before = c;
 
         if (c == '"')
             inString = true;
@@ -42,7 +58,10 @@ juce::Result BoundedJson::parseBytes (const void* data, size_t numBytes, juce::v
         return juce::Result::fail ("The JSON body is longer than " + juce::String (maxBytes) + " bytes");
     if (std::memchr (utf8, 0, numBytes) != nullptr || ! juce::CharPointer_UTF8::isValidString (utf8, static_cast<int> (numBytes)))
         return juce::Result::fail ("The JSON body is not UTF-8 text");
-    if (getNestingDepth (utf8, numBytes) > maxDepth)
+    const auto depth = getNestingDepth (utf8, numBytes);
+    if (depth < 0)
+        return juce::Result::fail ("The JSON body holds a number too long to read");
+    if (depth > maxDepth)
         return juce::Result::fail ("The JSON body nests deeper than " + juce::String (maxDepth) + " levels");
 
     // Only now is the text safe to decode: JUCE walks UTF-8 by its lead bytes, and a
@@ -74,4 +93,4 @@ juce::Result BoundedJson::parseObject (const juce::String& text, juce::var& resu
     return juce::Result::ok();
 }
 
-} // namespace kalder::separation
+} // namespace kalder
