@@ -47,7 +47,10 @@ struct ScratchFolder
 /** A mix written as a WAV file in a scratch folder: the separations' input. */
 struct MixInput : ScratchFolder
 {
-    MixInput (const juce::AudioBuffer<float>& mix, double sampleRate, int bits) { test::writeWav (input, mix, sampleRate, bits); }
+    MixInput (const juce::AudioBuffer<float>& mix, double sampleRate, int bits)
+    {
+        test::writeAudioFile (input, mix, sampleRate, bits);
+    }
     const juce::File input { dir.getChildFile ("mix.wav") };
 };
 
@@ -224,7 +227,7 @@ int runQuality (double seconds)
         sum.clear();
         for (const auto& stem : stems)
         {
-            const auto estimate = test::readAudio (stem.file);
+            const auto estimate = test::readAudioFile (stem.file);
             for (int ch = 0; ch < 2; ++ch)
                 sum.addFrom (ch, 0, estimate, ch, 0, sum.getNumSamples());
             const auto it = std::find (names.begin(), names.end(), stem.name);
@@ -257,7 +260,7 @@ int runQuality (double seconds)
             }
         }
         std::printf ("%-20s %-10s error of the stems' sum: %.1f dB below the input\n", c.label, "(sum)",
-                     test::sdrDb (test::readAudio (input), sum));
+                     test::sdrDb (test::readAudioFile (input), sum));
         std::fflush (stdout);
     }
     return 0;
@@ -287,7 +290,7 @@ int runTimeline (const juce::String& label)
         {
             if (stem.name != "vocals")
                 continue;
-            const auto estimate = test::readAudio (stem.file);
+            const auto estimate = test::readAudioFile (stem.file);
             const auto quarter = (int) (song.sampleRate / 4);
             std::printf ("%s: time, voice, estimate, error (dB)\n", c.label);
             for (int start = 0; start + quarter <= estimate.getNumSamples(); start += quarter)

@@ -297,7 +297,7 @@ void ProjectLoader::readRecordsFrom (ProjectStreamReader& in, LoadedProject& pro
         in.fail ("its track count " + juce::String (count) + " cannot be right");
     readProjectValues (in, project.header);
     if (in.ok() && (project.header.activeTrack < 0 || project.header.activeTrack >= count))
-        in.fail ("its active track " + juce::String (project.header.activeTrack + 1) + " is not one of its tracks");
+        in.fail ("its active track " + juce::String ((juce::int64) project.header.activeTrack + 1) + " is not one of its tracks");
     for (int i = 0; i < count && in.ok(); ++i)
     {
         TrackRecord record;

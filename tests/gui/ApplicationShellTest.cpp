@@ -159,19 +159,10 @@ struct AudioFileContent
     juce::String format;
 };
 
-AudioFileContent readAudioFile (const juce::File& file)
+AudioFileContent readWithFormat (const juce::File& file)
 {
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
     AudioFileContent content;
-    if (std::unique_ptr<juce::AudioFormatReader> reader { formats.createReaderFor (file) })
-    {
-        content.audio.setSize ((int) reader->numChannels, (int) reader->lengthInSamples);
-        reader->read (&content.audio, 0, (int) reader->lengthInSamples, 0, true, true);
-        content.sampleRate = reader->sampleRate;
-        content.bits = (int) reader->bitsPerSample;
-        content.format = reader->getFormatName();
-    }
+    content.audio = readAudioFile (file, &content.sampleRate, &content.bits, &content.format);
     return content;
 }
 
@@ -439,7 +430,7 @@ TEST (ApplicationShell, PlaybackModeDecidesWhereThePlayheadGoesWhenPlaybackStops
 {
     TemporaryDirectory songs;
     const auto song = songs.get().getChildFile ("modes.wav");
-    ASSERT_TRUE (writeWav (song, makeSine (2, 2 * rate, rate, 330.0), rate));
+    ASSERT_TRUE (writeAudioFile (song, makeSine (2, 2 * rate, rate, 330.0), rate));
     ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
     ASSERT_TRUE (fixture.waitForMaster ("modes"));
     auto& content = fixture.content();
@@ -561,7 +552,7 @@ TEST (ApplicationShell, TrackRowShowsAnalysisProgressUntilTheStoreIsReady)
     TemporaryDirectory songs;
     const auto song = songs.get().getChildFile ("mix.wav");
     const auto audio = makeNoise (2, 20 * rate, 3); // twenty seconds: many progress reports
-    ASSERT_TRUE (writeWav (song, audio, rate));
+    ASSERT_TRUE (writeAudioFile (song, audio, rate));
     ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
     ASSERT_TRUE (fixture.waitForMaster ("mix"));
     auto& list = fixture.content().getTrackList();
@@ -612,7 +603,7 @@ TEST (ApplicationShell, WindowsLayOutWithoutOverlapAtTwiceTheScale)
     TemporaryDirectory songs;
     const auto song = songs.get().getChildFile ("scaled song.wav");
     const auto audio = makeSine (2, 2 * rate, rate, 440.0);
-    ASSERT_TRUE (writeWav (song, audio, rate));
+    ASSERT_TRUE (writeAudioFile (song, audio, rate));
     ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
     ASSERT_TRUE (fixture.waitForMaster ("scaled song"));
 
@@ -675,8 +666,8 @@ TEST (ApplicationShell, BounceAndExportWriteTheSourceFormatAndCancellingLeavesNo
     // A 24-bit song at 48 kHz, of a length that is not a multiple of the hop.
     const int songRate = 48000;
     const auto song = dir.get().getChildFile ("take.wav");
-    ASSERT_TRUE (writeWav (song, makeNoise (2, 2 * songRate + 321, 5), songRate, 24));
-    const auto source = readAudioFile (song);
+    ASSERT_TRUE (writeAudioFile (song, makeNoise (2, 2 * songRate + 321, 5), songRate, 24));
+    const auto source = readWithFormat (song);
     ASSERT_TRUE (content.loadAudioFile (song));
     ASSERT_TRUE (fixture.waitForMaster ("take"));
     for (auto command : writers)
@@ -690,7 +681,7 @@ TEST (ApplicationShell, BounceAndExportWriteTheSourceFormatAndCancellingLeavesNo
     EXPECT_EQ (asked.back().title, "Bounce to new audio file...");
     EXPECT_EQ (asked.back().patterns, "*.wav;*.aif;*.aiff");
     ASSERT_TRUE (finished());
-    const auto mix = readAudioFile (dir.get().getChildFile ("mix.wav"));
+    const auto mix = readWithFormat (dir.get().getChildFile ("mix.wav"));
     EXPECT_EQ (mix.format, "WAV file");
     EXPECT_EQ (mix.sampleRate, songRate);
     EXPECT_EQ (mix.bits, 24);
@@ -706,7 +697,7 @@ TEST (ApplicationShell, BounceAndExportWriteTheSourceFormatAndCancellingLeavesNo
     ASSERT_EQ (asked.size(), 2u);
     EXPECT_EQ (asked.back().title, "Bounce track to audio file...");
     ASSERT_TRUE (finished());
-    const auto track = readAudioFile (answer);
+    const auto track = readWithFormat (answer);
     EXPECT_EQ (track.format, "AIFF file");
     EXPECT_EQ (track.sampleRate, songRate);
     EXPECT_EQ (track.bits, 24);
@@ -737,8 +728,8 @@ TEST (ApplicationShell, BounceAndExportWriteTheSourceFormatAndCancellingLeavesNo
     EXPECT_EQ (asked.back().title, "Choose directory to bounce tracks...");
     ASSERT_TRUE (finished());
     EXPECT_EQ (stems.getNumberOfChildFiles (juce::File::findFiles), 2);
-    const auto master = readAudioFile (stems.getChildFile ("take.wav"));
-    const auto unedited = readAudioFile (stems.getChildFile ("stem.wav"));
+    const auto master = readWithFormat (stems.getChildFile ("take.wav"));
+    const auto unedited = readWithFormat (stems.getChildFile ("stem.wav"));
     EXPECT_EQ (master.bits, 24);
     EXPECT_EQ (master.sampleRate, songRate);
     ASSERT_EQ (master.audio.getNumSamples(), source.audio.getNumSamples());
@@ -776,7 +767,7 @@ TEST (ApplicationShell, SelectionCommandsEditTheActiveTrackAndUndoFollowsThem)
     EXPECT_FALSE (fixture.invoke (Command::erase)) << "nothing to erase before a song is open";
 
     const auto song = dir.get().getChildFile ("take.wav");
-    ASSERT_TRUE (writeWav (song, makeNoise (2, rate, 7), rate, 16));
+    ASSERT_TRUE (writeAudioFile (song, makeNoise (2, rate, 7), rate, 16));
     ASSERT_TRUE (fixture.content().loadAudioFile (song));
     ASSERT_TRUE (fixture.waitForMaster ("take"));
     auto& mixer = fixture.app().getMixer();
@@ -804,13 +795,13 @@ TEST (ApplicationShell, SelectionCommandsEditTheActiveTrackAndUndoFollowsThem)
 
     // Erase from the menu, undo and redo it: the labels follow the history.
     ASSERT_TRUE (fixture.invoke (Command::erase));
-    EXPECT_EQ (maskIn().maxCoeff(), 0.0f);
+    EXPECT_EQ (maskIn().cwiseAbs().maxCoeff(), 0.0f);
     ASSERT_TRUE (waitUntil ([&] { return undoText() == "Undo Selection erase"; }, 5000)) << undoText();
     ASSERT_TRUE (fixture.invoke (Command::undo));
     EXPECT_EQ (maskIn().minCoeff(), 1.0f);
     ASSERT_TRUE (waitUntil ([&] { return redoText() == "Redo Selection erase"; }, 5000)) << redoText();
     ASSERT_TRUE (fixture.invoke (Command::redo));
-    EXPECT_EQ (maskIn().maxCoeff(), 0.0f);
+    EXPECT_EQ (maskIn().cwiseAbs().maxCoeff(), 0.0f);
 
     // Deselect asks first: "No" keeps the selection, "Yes" clears it.
     for (const auto* button : { "No", "Yes" })

@@ -3,8 +3,8 @@
 #include "app/CrashRecoveryComponent.h"
 #include "appcore/DirectoryManager.h"
 #include "project/ProjectLoader.h"
+#include "support/AudioTestFiles.h"
 #include "support/TestTracks.h"
-#include "tracks/AudioTestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -176,7 +176,7 @@ struct ToneAndQuietHome
 {
     explicit ToneAndQuietHome (const juce::String& songName)
         : song (dir.get().getChildFile (songName)),
-          written (writeWav (song, makeSine (2, rate, rate, 440.0), rate)),
+          written (writeAudioFile (song, makeSine (2, rate, rate, 440.0), rate)),
           home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName()),
           device ("KALDER_AUDIO_DEVICE", "null")
     {}
@@ -211,7 +211,7 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
     const auto tone = makeSine (2, 2 * rate, rate, 2000.0, 0.25f);
     for (int c = 0; c < 2; ++c)
         source.addFrom (c, 0, tone, c, 0, 2 * rate);
-    ASSERT_TRUE (writeWav (song, source, rate));
+    ASSERT_TRUE (writeAudioFile (song, source, rate));
 
     ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
     ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
@@ -384,7 +384,7 @@ TEST (EndToEnd, TerminateInterruptAndHangUpQuitCleanlyAndFinishTheCapture)
         TemporaryDirectory dir;
         const auto capture = dir.get().getChildFile ("capture.wav");
         const auto song = dir.get().getChildFile (juce::String ("signal-") + signalName + ".wav");
-        ASSERT_TRUE (writeWav (song, makeSine (2, rate, rate, 440.0, 0.2f), rate));
+        ASSERT_TRUE (writeAudioFile (song, makeSine (2, rate, rate, 440.0, 0.2f), rate));
         ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
         ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
         ScopedEnvironment captureTo ("KALDER_AUDIO_CAPTURE", capture.getFullPathName());
@@ -415,7 +415,7 @@ TEST (EndToEnd, AKilledRunIsOfferedForRecoveryAtTheNextStartAndRecoversItsEdit)
 {
     TemporaryDirectory dir;
     const auto song = dir.get().getChildFile ("killed-edit.wav");
-    ASSERT_TRUE (writeWav (song, makeNoise (2, 2 * rate, 7, 0.3f), rate));
+    ASSERT_TRUE (writeAudioFile (song, makeNoise (2, 2 * rate, 7, 0.3f), rate));
     ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
     ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
     const auto autosave = DirectoryManager::getAutosaveFile(); // under this run's home

@@ -29,7 +29,7 @@ juce::AudioBuffer<float> makeTwoLevelSong()
 juce::File writeSong (const juce::File& folder, const juce::String& name, const juce::AudioBuffer<float>& audio)
 {
     const auto file = folder.getChildFile (name);
-    EXPECT_TRUE (writeWav (file, audio, rate));
+    EXPECT_TRUE (writeAudioFile (file, audio, rate));
     return file;
 }
 

@@ -14,7 +14,7 @@ TEST (WaveformSummary, BucketsHoldTheExtremesOfEveryChannel)
     auto audio = makeNoise (2, length, 3);
     audio.setSample (1, 5000, 0.95f); // a peak on the second channel only
     const auto file = dir.get().getChildFile ("noise.wav");
-    ASSERT_TRUE (writeWav (file, audio, 44100));
+    ASSERT_TRUE (writeAudioFile (file, audio, 44100));
 
     const auto summary = WaveformSummary::compute (file, buckets);
     ASSERT_EQ (summary.getNumBuckets(), buckets);
@@ -49,7 +49,7 @@ TEST (WaveformSummary, UnreadableOrStoppedGivesNothing)
     EXPECT_TRUE (WaveformSummary::compute (dir.get().getChildFile ("missing.wav"), 10).isEmpty());
 
     const auto file = dir.get().getChildFile ("sine.wav");
-    ASSERT_TRUE (writeWav (file, makeSine (1, 4410, 44100, 100.0), 44100));
+    ASSERT_TRUE (writeAudioFile (file, makeSine (1, 4410, 44100, 100.0), 44100));
     int polls = 0;
     EXPECT_TRUE (WaveformSummary::compute (file, 10, [&] { return ++polls > 3; }).isEmpty());
     EXPECT_EQ (WaveformSummary::compute (file, 10).getNumBuckets(), 10);

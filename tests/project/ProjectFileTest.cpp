@@ -389,6 +389,9 @@ TEST (ProjectFile, DamagedProjectsAreRefusedWholeAndNameTheirProblem)
     };
     const auto formatAt = juce::String (ProjectLoader::magic).length() + 1;
     EXPECT_TRUE (refused (patched (formatAt, 7)).contains ("format 7")) << "a newer format says which";
+    // after format and count: gain, loop start and end (4 bytes each), loop on (1), active track
+    EXPECT_TRUE (refused (patched (formatAt + 21, std::numeric_limits<juce::int32>::max())).contains ("active track 2147483648"))
+        << "the largest active track (found by fuzzing: its message overflowed)";
     EXPECT_TRUE (refused (patched (formatAt + 4, 1 << 30)).contains ("track count"));
     EXPECT_TRUE (refused (patched (formatAt + 4, -3)).contains ("track count"));
     juce::MemoryBlock unterminated (good.getData(), formatAt + 25); // where the first name starts

@@ -2,6 +2,7 @@
 
 #include "separation/ParameterCodes.h"
 #include "separation/RequestFileReader.h"
+#include "support/AudioTestFiles.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -109,14 +110,7 @@ TEST (RequestFile, AudioFilesAreSentUnchanged)
 {
     test::TemporaryDirectory dir;
     const auto wav = dir.get().getChildFile ("range.wav");
-    {
-        juce::WavAudioFormat format;
-        std::unique_ptr<juce::AudioFormatWriter> writer (
-            format.createWriterFor (wav.createOutputStream().release(), 44100, 1, 24, {}, 0));
-        ASSERT_NE (writer, nullptr);
-        const auto audio = test::makeSine (1, 4410, 44100, 440);
-        writer->writeFromAudioSampleBuffer (audio, 0, 4410);
-    }
+    ASSERT_TRUE (test::writeAudioFile (wav, test::makeSine (1, 4410, 44100, 440), 44100, 24));
 
     RequestFileWriter writer (5, 5);
     const auto file = dir.get().getChildFile ("bass.ksrq");

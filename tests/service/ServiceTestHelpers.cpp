@@ -3,6 +3,7 @@
 #include "separation/ParameterCodes.h"
 #include "service/AccessToken.h"
 #include "service/engines/SeparationEngine.h"
+#include "support/AudioTestFiles.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -45,10 +46,7 @@ juce::Result ScriptedEngine::operator() (const service::SeparationSpec& spec, co
     for (const auto& name : stemNames)
     {
         const auto file = outputDirectory.getChildFile (name + ".wav");
-        juce::WavAudioFormat wav;
-        std::unique_ptr<juce::AudioFormatWriter> writer (
-            wav.createWriterFor (file.createOutputStream().release(), reader->sampleRate, reader->numChannels, 16, {}, 0));
-        if (writer == nullptr || ! writer->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples()))
+        if (! writeAudioFile (file, audio, reader->sampleRate, 16))
             return juce::Result::fail ("Cannot write " + name);
         stems.push_back ({ name, file });
     }

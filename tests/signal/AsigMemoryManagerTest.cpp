@@ -242,7 +242,7 @@ TEST (AsigMemoryManager, SelectionBoundingBoxAndClearing)
 
     s.manager.clearSelection();
     EXPECT_FALSE (s.manager.hasSelection());
-    EXPECT_EQ (s.manager.getSelection ({ 0, 2500 }).maxCoeff(), 0.0f);
+    EXPECT_EQ (s.manager.getSelection ({ 0, 2500 }).cwiseAbs().maxCoeff(), 0.0f);
 }
 
 TEST (AsigMemoryManager, CacheWindowGrowsAroundTheRequestWithinItsBudget)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioTestFiles.h"
 #include "tracks/AudioTrack.h"
 
 namespace kalder::test
@@ -9,8 +10,5 @@ namespace kalder::test
     in folder, and its store is analysed unless analyse is false. */
 AudioTrack::Ptr makeTrack (const juce::File& folder, const juce::String& name, const juce::AudioBuffer<float>& audio,
                            int sampleRate, bool analyse = true);
-
-/** Writes a buffer as a WAV file. */
-bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, int sampleRate, int bitsPerSample = 32);
 
 } // namespace kalder::test

@@ -1,5 +1,5 @@
 #include "tracks/AudioFileDecoder.h"
-#include "tracks/AudioTestFiles.h"
+#include "support/AudioTestFiles.h"
 
 #include "support/TestSignals.h"
 

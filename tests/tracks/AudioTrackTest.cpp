@@ -15,17 +15,6 @@ namespace
 {
 constexpr int rate = 22050;
 
-juce::AudioBuffer<float> readWav (const juce::File& file)
-{
-    juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatReader> reader (wav.createReaderFor (file.createInputStream().release(), true));
-    if (reader == nullptr)
-        return {};
-    juce::AudioBuffer<float> b ((int) reader->numChannels, (int) reader->lengthInSamples);
-    reader->read (&b, 0, b.getNumSamples(), 0, true, true);
-    return b;
-}
-
 /** Every block of a track through a renderer of its own, before volume and pan. */
 juce::AudioBuffer<float> renderTrack (AudioTrack::Ptr track)
 {
@@ -81,7 +70,7 @@ TEST (AudioTrack, SilenceFramesSilencesTheBlocksAndKeepsTheRestAndTheEdits)
     auto expected = audio;
     for (int c = 0; c < 2; ++c)
         expected.clear (c, 10 * hop, 10 * hop);
-    const auto file = readWav (track->getAudioFile());
+    const auto file = test::readAudioFile (track->getAudioFile());
     ASSERT_EQ (file.getNumSamples(), audio.getNumSamples());
     for (int c = 0; c < 2; ++c)
         for (int i = 0; i < audio.getNumSamples(); ++i)
@@ -108,13 +97,13 @@ TEST (AudioTrack, SilenceFramesClampsItsRangeAndReportsAMissingFile)
 
     EXPECT_TRUE (track->silenceFrames ({ 1000, 2000 }).wasOk()); // past the end: nothing
     EXPECT_TRUE (track->silenceFrames ({ 3, 3 }).wasOk());
-    const auto untouched = readWav (track->getAudioFile());
+    const auto untouched = test::readAudioFile (track->getAudioFile());
     ASSERT_EQ (untouched.getNumSamples(), audio.getNumSamples());
     for (int i = 0; i < audio.getNumSamples(); ++i)
         ASSERT_EQ (untouched.getSample (0, i), audio.getSample (0, i)) << i;
 
     ASSERT_TRUE (track->silenceFrames ({ -4, 2 }).wasOk()); // clamped at the start
-    const auto file = readWav (track->getAudioFile());
+    const auto file = test::readAudioFile (track->getAudioFile());
     EXPECT_EQ (file.getMagnitude (0, 0, 2 * hop), 0.0f);
     EXPECT_EQ (file.getSample (0, 2 * hop), audio.getSample (0, 2 * hop));
     EXPECT_EQ (file.getNumSamples(), audio.getNumSamples());

@@ -1,5 +1,5 @@
-#include "AudioTestFiles.h"
 #include "melody/Pgram.h"
+#include "support/AudioTestFiles.h"
 #include "support/TestSignals.h"
 
 #include <gtest/gtest.h>

@@ -103,7 +103,7 @@ struct Project
         folder.createDirectory();
         const auto rendered = folder.getChildFile (juce::String ("song") + AudioTrack::renderedFileSuffix);
         juce::String error;
-        if (test::writeWav (rendered, audio, rate, bits))
+        if (test::writeAudioFile (rendered, audio, rate, bits))
             if (auto parsed = WavParsedAudio::open (rendered, error))
             {
                 track = new AudioTrack ("song", AudioTrack::OriginId::master);

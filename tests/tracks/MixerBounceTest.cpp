@@ -187,7 +187,7 @@ TEST (MixerBounce, ExportAllTracksWritesEveryTrackUneditedInItsOwnFormatAndRepla
     const auto twinFolder = p.dir.get().getChildFile ("twin");
     ASSERT_TRUE (twinFolder.createDirectory());
     const auto twinFile = twinFolder.getChildFile (juce::String ("m") + AudioTrack::renderedFileSuffix);
-    ASSERT_TRUE (test::writeWav (twinFile, twinAudio, 22050));
+    ASSERT_TRUE (test::writeAudioFile (twinFile, twinAudio, 22050));
     AudioTrack::Ptr twin = new AudioTrack ("m", AudioTrack::OriginId::separation);
     ASSERT_TRUE (twin->setAudio (std::make_unique<ParsedAudioBuffer> (twinAudio, 22050), twinFolder, "m", 16, twinFile).wasOk());
     ASSERT_TRUE (twin->generateAsig().wasOk());

@@ -1,4 +1,4 @@
-#include "AudioTestFiles.h"
+#include "support/AudioTestFiles.h"
 #include "support/TestSignals.h"
 #include "support/TestTracks.h"
 #include "tracks/NullAudioIODevice.h"

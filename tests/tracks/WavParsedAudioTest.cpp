@@ -1,6 +1,6 @@
 #include "tracks/WavParsedAudio.h"
+#include "support/AudioTestFiles.h"
 #include "tracks/AudioFileDecoder.h"
-#include "tracks/AudioTestFiles.h"
 #include "tracks/FFmpegAudioFormat.h"
 
 #include "support/TestSignals.h"

@@ -43,7 +43,7 @@ TEST (EngineFailureTest, UnreadableInputFailsAndWritesNothing)
     // crash: truncation is the reader's business, the stems keep the header's length.
     const auto song = makeSong ({ 1.0 });
     const auto whole = dir.get().getChildFile ("whole.wav");
-    writeWav (whole, song.mix(), song.sampleRate, 16);
+    writeAudioFile (whole, song.mix(), song.sampleRate, 16);
     juce::MemoryBlock data;
     whole.loadFileAsData (data);
     const auto truncated = dir.get().getChildFile ("truncated.wav");
@@ -93,7 +93,7 @@ TEST (EngineFailureTest, StemsKeepTheInputFormatAndProgressAdvances)
     juce::AudioBuffer<float> mono (1, song.getNumSamples());
     mono.copyFrom (0, 0, song.mix(), 0, 0, mono.getNumSamples());
     const auto input = dir.get().getChildFile ("mono.wav");
-    writeWav (input, mono, 48000.0, 16);
+    writeAudioFile (input, mono, 48000.0, 16);
 
     service::SeparationSpec spec;
     spec.module = Module::fourStems;
@@ -107,7 +107,7 @@ TEST (EngineFailureTest, StemsKeepTheInputFormatAndProgressAdvances)
     {
         double rate = 0.0;
         int bits = 0;
-        const auto audio = readAudio (stem.file, &rate, &bits);
+        const auto audio = readAudioFile (stem.file, &rate, &bits);
         EXPECT_EQ (rate, 48000.0);
         EXPECT_EQ (bits, 16);
         ASSERT_EQ (audio.getNumChannels(), 1);
@@ -115,7 +115,7 @@ TEST (EngineFailureTest, StemsKeepTheInputFormatAndProgressAdvances)
         sum.addFrom (0, 0, audio, 0, 0, sum.getNumSamples());
     }
     // 16-bit stems add up to the 16-bit input exactly: the residual takes the rounding.
-    EXPECT_GT (sdrDb (readAudio (input), sum), 200.0);
+    EXPECT_GT (sdrDb (readAudioFile (input), sum), 200.0);
 
     ASSERT_FALSE (progress.fractions.empty());
     EXPECT_TRUE (std::is_sorted (progress.fractions.begin(), progress.fractions.end()));
@@ -142,7 +142,7 @@ TEST (EngineFailureTest, SegmentBoundariesAreSeamless)
     ASSERT_EQ (whole.size(), pieces.size());
     for (size_t i = 0; i < whole.size(); ++i)
     {
-        const auto a = readAudio (whole[i].file), b = readAudio (pieces[i].file);
+        const auto a = readAudioFile (whole[i].file), b = readAudioFile (pieces[i].file);
         ASSERT_EQ (a.getNumSamples(), fixture.mix.getNumSamples());
         EXPECT_GT (sdrDb (a, b), 100.0) << whole[i].name.toRawUTF8();
     }
@@ -186,8 +186,8 @@ TEST (EngineFailureTest, EveryModuleFinishesOnSilenceTonesClippingDcAndExtremeRa
             for (int i = 0; i < audio.getNumSamples(); ++i)
                 audio.setSample (c, i, in.sample (c, i, in.rate));
         const auto input = dir.get().getChildFile ("in.wav");
-        ASSERT_TRUE (writeWav (input, audio, in.rate, 24));
-        const auto written = readAudio (input);
+        ASSERT_TRUE (writeAudioFile (input, audio, in.rate, 24));
+        const auto written = readAudioFile (input);
         for (const auto& [module, parameters] : modules)
         {
             SCOPED_TRACE (std::string (in.name) + ", module " + std::to_string ((int) module));

@@ -135,7 +135,7 @@ TEST_F (EngineQualityTest, FourStemsSeparateAndAddUpToTheInput)
             sum.addFrom (c, 0, audio, c, 0, sum.getNumSamples());
     }
     // The 24-bit input as written, against the sum of the decoded stems.
-    EXPECT_GT (sdrDb (readAudio (fixture->input), sum), 90.0);
+    EXPECT_GT (sdrDb (readAudioFile (fixture->input), sum), 90.0);
 
     const auto other = separate (fixture->input, fixture->output ("other"), Module::other);
     EXPECT_EQ (other.names, juce::StringArray ({ "other", "remainder" }));

@@ -53,7 +53,7 @@ inline Separation separate (const juce::File& input, const juce::File& outputDir
     for (const auto& f : files)
     {
         s.names.add (f.name);
-        s.stems[f.name] = readAudio (f.file);
+        s.stems[f.name] = readAudioFile (f.file);
     }
     return s;
 }
@@ -64,7 +64,7 @@ struct SongFixture
     explicit SongFixture (const SongOptions& options = {}, int bits = 24)
         : song (makeSong (options)), mix (song.mix()), input (dir.get().getChildFile ("mix.wav"))
     {
-        writeWav (input, mix, song.sampleRate, bits);
+        writeAudioFile (input, mix, song.sampleRate, bits);
     }
 
     juce::File output (const juce::String& name) const { return dir.get().getChildFile (name); }

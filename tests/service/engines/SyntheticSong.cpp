@@ -164,37 +164,6 @@ SyntheticSong makeSong (const SongOptions& options)
     return song;
 }
 
-bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, int bits)
-{
-    file.deleteFile();
-    auto stream = std::make_unique<juce::FileOutputStream> (file);
-    if (stream->failedToOpen())
-        return false;
-    juce::WavAudioFormat wav;
-    std::unique_ptr<juce::AudioFormatWriter> writer (
-        wav.createWriterFor (stream.get(), sampleRate, (unsigned int) audio.getNumChannels(), bits, {}, 0));
-    if (writer == nullptr)
-        return false;
-    stream.release();
-    return writer->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
-}
-
-juce::AudioBuffer<float> readAudio (const juce::File& file, double* sampleRate, int* bits)
-{
-    juce::AudioFormatManager formats;
-    formats.registerBasicFormats();
-    std::unique_ptr<juce::AudioFormatReader> reader (formats.createReaderFor (file));
-    if (reader == nullptr)
-        return {};
-    juce::AudioBuffer<float> b ((int) reader->numChannels, (int) reader->lengthInSamples);
-    reader->read (&b, 0, b.getNumSamples(), 0, true, true);
-    if (sampleRate != nullptr)
-        *sampleRate = reader->sampleRate;
-    if (bits != nullptr)
-        *bits = (int) reader->bitsPerSample;
-    return b;
-}
-
 double sdrDb (const juce::AudioBuffer<float>& reference, const juce::AudioBuffer<float>& estimate)
 {
     double signal = 0.0, error = 0.0;

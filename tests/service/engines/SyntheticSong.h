@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/AudioTestFiles.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <vector>
@@ -45,12 +47,6 @@ struct SongOptions
 };
 
 SyntheticSong makeSong (const SongOptions& options);
-
-/** Writes a buffer as WAV (bits 16, 24 or 32 float). */
-bool writeWav (const juce::File& file, const juce::AudioBuffer<float>& audio, double sampleRate, int bits);
-
-/** Reads a whole audio file (empty buffer on failure). */
-juce::AudioBuffer<float> readAudio (const juce::File& file, double* sampleRate = nullptr, int* bits = nullptr);
 
 /** Signal-to-distortion ratio in dB: 10 log10 (|s|^2 / |s - e|^2) over all channels. */
 double sdrDb (const juce::AudioBuffer<float>& reference, const juce::AudioBuffer<float>& estimate);

@@ -28,7 +28,7 @@ bool writeAudioFile (const juce::File& file, const juce::AudioBuffer<float>& buf
     return writer->writeFromAudioSampleBuffer (buffer, 0, buffer.getNumSamples());
 }
 
-juce::AudioBuffer<float> readAudioFile (const juce::File& file, double* sampleRate)
+juce::AudioBuffer<float> readAudioFile (const juce::File& file, double* sampleRate, int* bitsPerSample, juce::String* formatName)
 {
     juce::AudioFormatManager formats;
     formats.registerBasicFormats();
@@ -40,6 +40,10 @@ juce::AudioBuffer<float> readAudioFile (const juce::File& file, double* sampleRa
     reader->read (buffer.getArrayOfWritePointers(), buffer.getNumChannels(), 0, buffer.getNumSamples());
     if (sampleRate != nullptr)
         *sampleRate = reader->sampleRate;
+    if (bitsPerSample != nullptr)
+        *bitsPerSample = (int) reader->bitsPerSample;
+    if (formatName != nullptr)
+        *formatName = reader->getFormatName();
     return buffer;
 }
 

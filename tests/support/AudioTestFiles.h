@@ -6,13 +6,15 @@ namespace kalder::test
 {
 
 /** Writes buffer to file with one of JUCE's writers, chosen by the file's
-    extension (".wav", ".aiff", ".flac", ".ogg"). Returns false on failure. */
-bool writeAudioFile (const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate, int bitsPerSample,
+    extension (".wav", ".aiff", ".flac", ".ogg"). Returns false on failure. The one
+    writer of audio files for every test. */
+bool writeAudioFile (const juce::File& file, const juce::AudioBuffer<float>& buffer, double sampleRate, int bitsPerSample = 32,
                      int qualityOption = 0);
 
 /** Reads a whole file through JUCE's basic formats only (an independent reference
     for what the code under test decodes). Returns an empty buffer on failure. */
-juce::AudioBuffer<float> readAudioFile (const juce::File& file, double* sampleRate = nullptr);
+juce::AudioBuffer<float> readAudioFile (const juce::File& file, double* sampleRate = nullptr, int* bitsPerSample = nullptr,
+                                        juce::String* formatName = nullptr);
 
 /** True when the ffmpeg command-line tool can be run. */
 bool isFFmpegAvailable();
