@@ -75,7 +75,7 @@ std::shared_ptr<SeparationJob> JobManager::createJob (bool legacy, juce::String&
         return nullptr;
     }
 
-    auto job = std::make_shared<SeparationJob> (id, jobsDirectory.getChildFile (id), legacy);
+    auto job = std::make_shared<SeparationJob> (id, jobsDirectory.getChildFile (id), legacy, settings.clock);
     {
         const std::lock_guard<std::mutex> guard (lock);
         if (shuttingDown)
@@ -276,7 +276,7 @@ bool JobManager::cancel (const juce::String& id)
 
 int JobManager::removeExpiredJobs()
 {
-    const auto now = juce::Time::getMillisecondCounterHiRes();
+    const auto now = settings.clock->steadyMs();
     std::vector<std::shared_ptr<SeparationJob>> expired;
     {
         const std::lock_guard<std::mutex> guard (lock);

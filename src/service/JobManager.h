@@ -40,6 +40,7 @@ public:
         int maxJobs = 256;              // jobs held at once, in any state
         int ttlSeconds = 3600;          // a job is removed this long after its last change
         juce::int64 maxUploadBytes = 0; // the largest request file accepted
+        std::shared_ptr<const ServiceClock> clock = ServiceClock::real();
     };
 
     JobManager (const Settings& settings, Engine engine);

@@ -3,8 +3,9 @@
 namespace kalder::service
 {
 
-SeparationJob::SeparationJob (const juce::String& jobId, const juce::File& jobFolder, bool isLegacyJob)
-    : id (jobId), folder (jobFolder), legacy (isLegacyJob), lastChangeMs (juce::Time::getMillisecondCounterHiRes())
+SeparationJob::SeparationJob (const juce::String& jobId, const juce::File& jobFolder, bool isLegacyJob,
+                              std::shared_ptr<const ServiceClock> serviceClock)
+    : id (jobId), folder (jobFolder), legacy (isLegacyJob), clock (std::move (serviceClock)), lastChangeMs (clock->steadyMs())
 {}
 
 SeparationJob::Status SeparationJob::getStatus() const
@@ -21,7 +22,7 @@ SeparationJob::State SeparationJob::getState() const
 
 void SeparationJob::touch()
 {
-    lastChangeMs = juce::Time::getMillisecondCounterHiRes();
+    lastChangeMs = clock->steadyMs();
 }
 
 bool SeparationJob::moveState (State from, State to)

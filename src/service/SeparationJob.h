@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServiceClock.h"
+
 #include "engines/SeparationEngine.h"
 #include "separation/SeparationRequest.h"
 
@@ -50,7 +52,7 @@ public:
         juce::int64 bytesReceived = 0;
     };
 
-    SeparationJob (const juce::String& id, const juce::File& folder, bool legacy);
+    SeparationJob (const juce::String& id, const juce::File& folder, bool legacy, std::shared_ptr<const ServiceClock> clock);
 
     const juce::String& getId() const noexcept { return id; }
     const juce::File& getFolder() const noexcept { return folder; }
@@ -105,6 +107,7 @@ private:
     Status status;
     separation::SeparationRequest request;
     SeparationSpec spec;
+    std::shared_ptr<const ServiceClock> clock;
     double lastChangeMs = 0.0;
     std::atomic<bool> stopRequested { false };
 

@@ -160,7 +160,7 @@ SeparationServer::SeparationServer (const Settings& s, JobManager& jobManager, s
     : settings (s),
       jobs (jobManager),
       token (std::move (accessToken)),
-      signer (s.urlLifetimeSeconds),
+      signer (s.urlLifetimeSeconds, s.clock),
       server (std::make_unique<httplib::Server>())
 {
     const auto threads = static_cast<size_t> (juce::jmax (8, settings.connectionThreads));

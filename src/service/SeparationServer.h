@@ -49,6 +49,7 @@ public:
         int connectionThreads = 128;
         juce::File releaseDirectory;
         std::function<void (const juce::String&)> log; // one line per request; may be empty
+        std::shared_ptr<const ServiceClock> clock = ServiceClock::real();
     };
 
     /** The largest JSON body accepted, and how deep it may nest. */

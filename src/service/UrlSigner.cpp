@@ -12,14 +12,10 @@ namespace kalder::service
 namespace
 {
     constexpr int keyBytes = 32;
-
-    juce::int64 nowSeconds()
-    {
-        return juce::Time::currentTimeMillis() / 1000;
-    }
 } // namespace
 
-UrlSigner::UrlSigner (int lifetime) : key (AccessToken::makeRandomHex (keyBytes)), lifetimeSeconds (lifetime)
+UrlSigner::UrlSigner (int lifetime, std::shared_ptr<const ServiceClock> c)
+    : key (AccessToken::makeRandomHex (keyBytes)), lifetimeSeconds (lifetime), clock (std::move (c))
 {
     jassert (! key.empty());
 }
@@ -46,7 +42,7 @@ std::string UrlSigner::sign (const std::string& method, const std::string& scope
 
 std::string UrlSigner::makeQuery (const std::string& method, const std::string& scope) const
 {
-    const auto expires = std::to_string (nowSeconds() + lifetimeSeconds);
+    const auto expires = std::to_string (clock->wallSeconds() + lifetimeSeconds);
     return "expires=" + expires + "&signature=" + sign (method, scope, expires);
 }
 
@@ -62,7 +58,7 @@ UrlSigner::Check UrlSigner::check (const std::string& method, const std::string&
         || CRYPTO_memcmp (signature.data(), expected.data(), expected.size()) != 0)
         return Check::badSignature;
 
-    if (std::stoll (expires) < nowSeconds())
+    if (std::stoll (expires) < clock->wallSeconds())
         return Check::expired;
     return Check::valid;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServiceClock.h"
+
 #include <juce_core/juce_core.h>
 
 #include <string>
@@ -31,7 +33,7 @@ public:
     };
 
     /** lifetimeSeconds: how long a URL made now stays valid. */
-    explicit UrlSigner (int lifetimeSeconds);
+    UrlSigner (int lifetimeSeconds, std::shared_ptr<const ServiceClock> clock);
 
     /** The query string ("expires=...&signature=...") for a URL to scope with method. */
     std::string makeQuery (const std::string& method, const std::string& scope) const;
@@ -47,6 +49,7 @@ private:
 
     std::string key;
     int lifetimeSeconds;
+    std::shared_ptr<const ServiceClock> clock;
 };
 
 } // namespace kalder::service

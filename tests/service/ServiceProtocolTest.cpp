@@ -402,7 +402,7 @@ TEST (ServiceProtocol, SignedUrlsExpire)
     const auto files = getOutputFiles (service, done);
     ASSERT_FALSE (files.isEmpty());
 
-    juce::Thread::sleep (2100);
+    service.getClock().advance (2100); // ms: past the URLs' second
     const auto file = test::writeRequestFile (dir.get(), 0);
     const auto upload = service.upload (waiting.signedUrl, file);
     EXPECT_EQ (getStatus (upload), 403);
@@ -468,13 +468,20 @@ TEST (ServiceProtocol, JobsAreRemovedWithTheirFoldersAfterTheirTimeToLive)
     ASSERT_TRUE (service.getEngine().waitForStarted (1));
     const auto idleFolder = service.getJobs().findJob (idle.separationId)->getFolder();
 
-    // The idle job goes; the running one stays however long it runs. The housekeeper drops the job
-    // first and removes its folder just after, outside the lock, so the wait covers both.
-    for (int i = 0; i < 400 && (service.getJobs().findJob (idle.separationId) != nullptr || idleFolder.exists()); ++i)
-        juce::Thread::sleep (10);
+    // The idle job goes; the running one stays however long it runs. The housekeeper (or
+    // the call here) drops the job first and removes its folder just after, outside the
+    // lock, so the wait covers both.
+    const auto waitForRemoval = [&] (const juce::File& folder) {
+        for (int i = 0; i < 400 && folder.exists(); ++i)
+            juce::Thread::sleep (10);
+    };
+    service.getClock().advance (1100); // ms: past the idle job's time to live
+    service.getJobs().removeExpiredJobs();
+    waitForRemoval (idleFolder);
     EXPECT_EQ (service.getJobs().findJob (idle.separationId), nullptr);
     EXPECT_FALSE (idleFolder.exists());
-    juce::Thread::sleep (1200);
+    service.getClock().advance (1200);
+    service.getJobs().removeExpiredJobs();
     ASSERT_NE (service.getJobs().findJob (busy), nullptr);
 
     // Once done, it lives one more time to live for its downloads, then goes with its files.
@@ -482,8 +489,9 @@ TEST (ServiceProtocol, JobsAreRemovedWithTheirFoldersAfterTheirTimeToLive)
     ASSERT_TRUE (service.waitUntilDone (busy).done);
     const auto busyFolder = service.getJobs().findJob (busy)->getFolder();
     EXPECT_TRUE (busyFolder.getChildFile ("output").getChildFile ("vocals.wav").existsAsFile());
-    for (int i = 0; i < 400 && busyFolder.exists(); ++i)
-        juce::Thread::sleep (10);
+    service.getClock().advance (1100);
+    service.getJobs().removeExpiredJobs();
+    waitForRemoval (busyFolder);
     EXPECT_FALSE (busyFolder.exists());
     EXPECT_EQ (service.getJobs().getNumJobs(), 0);
     EXPECT_EQ (service.getJobs().getJobsDirectory().findChildFiles (juce::File::findFilesAndDirectories, true).size(), 0);

@@ -92,6 +92,7 @@ ServiceUnderTest::ServiceUnderTest (const Options& options) : engine (std::make_
     settings.maxQueued = options.maxQueued;
     settings.maxJobs = options.maxJobs;
     settings.ttlSeconds = options.ttlSeconds;
+    settings.clock = clock;
     settings.maxUploadBytes = options.maxUploadBytes;
 
     service::JobManager::Engine run;
@@ -110,6 +111,7 @@ ServiceUnderTest::ServiceUnderTest (const Options& options) : engine (std::make_
     service::SeparationServer::Settings serverSettings;
     serverSettings.maxUploadBytes = options.maxUploadBytes;
     serverSettings.urlLifetimeSeconds = options.urlLifetimeSeconds;
+    serverSettings.clock = clock;
     serverSettings.readTimeoutSeconds = options.readTimeoutSeconds;
     serverSettings.releaseDirectory = dataDirectory.get().getChildFile ("releases");
     server = std::make_unique<service::SeparationServer> (serverSettings, *jobs, token);

@@ -72,6 +72,8 @@ public:
     const std::string& getToken() const { return token; }
     const juce::File& getDataDirectory() const { return dataDirectory.get(); }
     service::JobManager& getJobs() { return *jobs; }
+    /** The service's clock: advance() it instead of waiting a lifetime out. */
+    service::ServiceClock& getClock() { return *clock; }
     ScriptedEngine& getEngine() { return *engine; }
 
     /** The create answer for a new separation (fails the test when the service refuses). */
@@ -100,6 +102,7 @@ private:
     TemporaryDirectory dataDirectory;
     std::string token;
     std::shared_ptr<ScriptedEngine> engine;
+    std::shared_ptr<service::ServiceClock> clock = service::ServiceClock::real();
     std::unique_ptr<service::JobManager> jobs;
     std::unique_ptr<service::SeparationServer> server;
 };
