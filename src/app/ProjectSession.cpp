@@ -133,7 +133,7 @@ void ProjectSession::autosaveNow()
             }
             else
             {
-                // (an edit during the copy, a track still analysed, a full disk): the
+                // (an edit during the copy, a full disk): the
                 // autosave before stays; tried again after the interval
                 self->autosavedFingerprint = 0;
             }

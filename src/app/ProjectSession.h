@@ -34,8 +34,8 @@ namespace kalder
     takes the list of tracks and their settings), by the same writer as a save:
     settleAfterEditMs after the last edit (a step of a track's history, a pitch line, a
     track added or removed), and at least every autosaveIntervalMs for other changes
-    (mixer settings). A failed autosave (a track edited while copied, or still being
-    analysed, a full disk) keeps the one before and is tried again after the interval. A normal quit removes it (discardAutosave()), so finding it at start-up means
+    (mixer settings). A failed autosave (a track edited while copied, a full disk) keeps
+    the one before and is tried again after the interval. A normal quit removes it (discardAutosave()), so finding it at start-up means
     the last run did not end normally. A project opened from the autosave has no
     project file: saving it asks where, and never writes over the autosave.
 

@@ -399,7 +399,7 @@ AudioTrack::Ptr ProjectLoader::openAudioTrack (TrackRecord& record, const juce::
 
     // The saved store when it is whole and of this audio; else the audio is analysed again.
     auto store = std::make_unique<Asig>();
-    if (store->openAsig (workFolder, record.dataName).wasOk() && store->isReady())
+    if (store->openAsig (workFolder, record.dataName).wasOk() && store->isReady() && store->hasAllFrames())
         result = track->setAsig (std::move (store));
     else
         result = juce::Result::fail ("");

@@ -164,13 +164,11 @@ juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Pro
     progress->setNumSteps (c.tracks.size() + 1);
     // An edit that lands while the files are copied would leave a copy half old, half
     // new: each store's edit count is taken before and compared once all are copied.
+    // A store not analysed yet (or whose analysis failed) holds no edit: the track goes
+    // in with its audio alone, and opening the project analyses it again.
     std::vector<juce::uint64> generations;
     for (auto* track : c.tracks)
-    {
-        if (auto* asig = track->getAsig(); asig != nullptr && ! track->isStoreReady())
-            return fail ("the track \"" + track->getName() + "\" is still being analysed: save again once it is done.");
         generations.push_back (track->getAsig() != nullptr ? track->getAsig()->getEditGeneration() : 0);
-    }
     for (int i = 0; i < c.tracks.size(); ++i)
     {
         if (progress->isCancelled())
@@ -179,7 +177,7 @@ juce::Result ProjectWriter::save (const juce::File& projectFile, Content& c, Pro
         const auto& dataName = c.records[(size_t) i].dataName;
         // the track's files, as (source, name without the data name)
         std::vector<std::pair<juce::File, juce::String>> files;
-        if (auto* asig = track->getAsig())
+        if (auto* asig = track->getAsig(); asig != nullptr && track->isStoreReady())
         {
             if (! asig->getPropertiesFile().existsAsFile())
                 if (const auto r = asig->saveProperties (asig->getPropertiesFile()); r.failed())

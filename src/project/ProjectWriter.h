@@ -22,9 +22,10 @@ class Mixer;
     leaves the previous project whole, file for file, and says what failed. Saving an unchanged project
     writes only the project file.
 
-    A track whose store is edited while its files are copied, or is still being
-    analysed, makes the save fail as above (the copy could be half old, half new): the
-    caller saves again.
+    A track whose store is edited while its files are copied makes the save fail as
+    above (the copy could be half old, half new): the caller saves again. A track whose
+    store is not analysed yet (it holds no edit then) is saved with its audio alone;
+    opening the project analyses it again.
 
     Threading: Content is taken on the message thread (fromMixer); save() runs on any
     thread.

@@ -99,6 +99,8 @@ public:
 
     juce::File getPropertiesFile() const;
     std::vector<juce::File> getDataFiles() const;
+    /** Whether the store's frames files hold every frame (see AsigMemoryManager). */
+    bool hasAllFrames() const { return manager != nullptr && manager->hasAllFrames(); }
 
     AsigMemoryManager* getMemoryManager() noexcept { return manager.get(); }
 

@@ -135,6 +135,18 @@ std::vector<juce::File> AsigMemoryManager::getDataFiles() const
     return files;
 }
 
+bool AsigMemoryManager::hasAllFrames() const
+{
+    for (const auto& chunk : chunks)
+    {
+        const auto expected = (juce::int64) numChannels * chunk->getFrameRange().getLength() * nFreqs
+                              * (juce::int64) sizeof (std::complex<float>);
+        if (chunk->getDataFiles().front().getSize() != expected)
+            return false;
+    }
+    return true;
+}
+
 //==============================================================================
 juce::Array<int> AsigMemoryManager::getDataFileIndicesForRange (juce::Range<int> range)
 {

@@ -80,6 +80,9 @@ public:
     void clearDataFiles();
 
     std::vector<juce::File> getDataFiles() const;
+    /** Whether every chunk's frames file holds all its frames (a missing or short one
+        reads as zeros: a store opened from files that were lost or cut). */
+    bool hasAllFrames() const;
 
     //==============================================================================
     /** Indices of the chunks that hold the frames of range, ascending. */

@@ -122,6 +122,21 @@ TEST (ProjectFile, ASavedProjectOpensWithEveryTrackSettingMaskAndMelody)
     ASSERT_TRUE (child.silenceFrames ({ 2, 6 }).wasOk());
     EXPECT_EQ (snapshot (file.getParentDirectory()), saved);
     EXPECT_LT (maskAt (child, 20, 452), 0.5f); // on the stroke from (0, 5) to (40, 900)
+
+    // a track not analysed yet (a child just imported, an analysis that failed) goes in
+    // with its audio, and is analysed again when the project opens
+    auto late = session.content();
+    auto pending = test::makeTrack (dir.get().getChildFile ("late"), "pending", test::makeNoise (2, rate, 4, 0.3f), rate, false);
+    late.tracks.add (pending);
+    late.records.push_back (ProjectWriter::recordOf (*pending, 0));
+    const auto lateFile = dir.get().getChildFile ("late-project/song.orv");
+    ASSERT_TRUE (lateFile.getParentDirectory().createDirectory().wasOk());
+    ASSERT_TRUE (ProjectWriter::save (lateFile, late).wasOk());
+    LoadedProject reopened;
+    ASSERT_TRUE (ProjectLoader::open (lateFile, dir.get().getChildFile ("late-opened"), reopened).wasOk());
+    ASSERT_EQ (reopened.tracks.size(), 4);
+    EXPECT_TRUE (reopened.tracks[3]->isStoreReady());
+    EXPECT_TRUE (reopened.warnings.joinIntoString (" ").contains ("analysed again"));
 }
 
 TEST (ProjectFile, ASaveKeepsTheOldProjectUntilTheNewOneIsWholeAndWritesOnlyWhatChanged)
