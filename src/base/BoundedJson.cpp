@@ -12,6 +12,7 @@ int BoundedJson::getNestingDepth (const char* utf8, size_t numBytes)
     int digits = 0;        // of the run of digits ending here
     bool exponent = false; // that run follows an e or E (and a sign)
     char before = 0;       // the byte before the run
+    bool minus = false;    // a minus sign outside an exponent, not yet followed by a digit
 
     for (size_t i = 0; i < numBytes; ++i)
     {
@@ -27,8 +28,13 @@ int BoundedJson::getNestingDepth (const char* utf8, size_t numBytes)
             continue;
         }
 
+        // after a minus the parser takes whatever comes (past spaces) as the first digit
+        const auto space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        if (minus && ! space && (c < '0' || c > '9'))
+            return -1;
         if (c >= '0' && c <= '9')
         {
+            minus = false;
             if (digits++ == 0)
                 exponent = before == 'e' || before == 'E'
                            || ((before == '+' || before == '-') && i >= 2 && (utf8[i - 2] == 'e' || utf8[i - 2] == 'E'));
@@ -37,6 +43,8 @@ int BoundedJson::getNestingDepth (const char* utf8, size_t numBytes)
                 return -1;
             continue;
         }
+        if (c == '-' && before != 'e' && before != 'E')
+            minus = true;
         digits = 0;
         before = c;
 
@@ -60,7 +68,7 @@ juce::Result BoundedJson::parseBytes (const void* data, size_t numBytes, juce::v
         return juce::Result::fail ("The JSON body is not UTF-8 text");
     const auto depth = getNestingDepth (utf8, numBytes);
     if (depth < 0)
-        return juce::Result::fail ("The JSON body holds a number too long to read");
+        return juce::Result::fail ("The JSON body holds a number that cannot be read safely");
     if (depth > maxDepth)
         return juce::Result::fail ("The JSON body nests deeper than " + juce::String (maxDepth) + " levels");
 

@@ -10,8 +10,9 @@ namespace kalder
     network or from files a user or a damaged disk may have changed. JUCE's parser
     recurses once per nesting level, so a deep document could exhaust the stack, and
     it adds up a number's digits in fixed-size integers, which overflow on an integer
-    part of more than 18 digits or an exponent of more than 9: both are checked by a
-    flat scan before the parser runs.
+    part of more than 18 digits or an exponent of more than 9, and after a minus sign it
+    takes any character as a digit: all three are checked by a flat scan before the
+    parser runs.
 
     Threading: stateless; any thread.
 */
@@ -20,7 +21,7 @@ class BoundedJson
 public:
     /** Parses bytes received from elsewhere into result; fails when there are more than
         maxBytes, they are not valid UTF-8 (or hold a zero byte), they nest arrays and
-        objects deeper than maxDepth, hold a number too long to read, or are not JSON. */
+        objects deeper than maxDepth, hold a number that cannot be read safely, or are not JSON. */
     static juce::Result parseBytes (const void* data, size_t numBytes, juce::var& result, int maxBytes, int maxDepth);
 
     /** The same for text already in a String. */
@@ -31,7 +32,8 @@ public:
 
     /** The deepest nesting of arrays and objects in UTF-8 text, ignoring brackets inside
         strings; -1 when a number outside strings has an integer part of more than
-        maxIntegerDigits digits or an exponent of more than maxExponentDigits. */
+        maxIntegerDigits digits or an exponent of more than maxExponentDigits, or a
+        minus sign is not followed by a digit. */
     static int getNestingDepth (const char* utf8, size_t numBytes);
     static constexpr int maxIntegerDigits = 18, maxExponentDigits = 9;
 };

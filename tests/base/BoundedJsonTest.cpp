@@ -36,13 +36,18 @@ TEST (BoundedJson, RefusesDeepOrLargeTextBeforeParsing)
 
     // Numbers the parser would add up past its integers are refused; long fractions,
     // and digits inside strings, are not numbers to it.
-    for (const auto& [text, ok] : std::vector<std::pair<const char*, bool>> { { "[123456789012345678]", true },
-                                                                              { "[-1234567890123456789]", false },
-                                                                              { "[1234567890123456789.5]", false },
-                                                                              { "[0.12345678901234567890123456789]", true },
-                                                                              { "[1e123456789]", true },
-                                                                              { "[1e1000000000]", false },
-                                                                              { "[2.5E-1000000000]", false },
-                                                                              { "{\"x\":\"12345678901234567890123\"}", true } })
+    for (const auto& [text, ok] :
+         std::vector<std::pair<const char*, bool>> { { "[123456789012345678]", true },
+                                                     { "[-1234567890123456789]", false },
+                                                     { "[1234567890123456789.5]", false },
+                                                     { "[0.12345678901234567890123456789]", true },
+                                                     { "[1e123456789]", true },
+                                                     { "[1e1000000000]", false },
+                                                     { "[2.5E-1000000000]", false },
+                                                     { "[- 12, 1e-5, -0.5]", true },
+                                                     { "[-\xc2\xb3"
+                                                       "33333333333333333]",
+                                                       false }, // the parser reads the 3 of a superscript as 131
+                                                     { "{\"x\":\"12345678901234567890123\"}", true } })
         EXPECT_EQ (BoundedJson::parse (text, v, 1000, 8).wasOk(), ok) << text;
 }
