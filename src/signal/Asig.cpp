@@ -2,6 +2,9 @@
 
 #include "base/BoundedJson.h"
 
+#include <cmath>
+#include <limits>
+
 #include "AsigUtilities.h"
 #include "FFTHelper.h"
 #include "FrameTransformer.h"
@@ -321,13 +324,26 @@ juce::Result Asig::openAsig (const juce::File& directory, const juce::String& na
         || BoundedJson::parseObject (propertiesFile.loadFileAsString(), props, maxPropertiesBytes, maxPropertiesDepth).failed())
         return juce::Result::fail ("The frame store's properties in " + propertiesFile.getFullPathName() + " are damaged");
 
-    const int channels = props["numChannels"];
-    const int rate = props["sampleRate"];
-    const int nfft = props["nfft"];
-    const int freqs = props["nFreqs"];
-    const int frames = props["nFrames"];
-    const auto samples = (juce::int64) props["numSamples"];
-    const int version = props["formatVersion"];
+    // A whole number within +-2^53, else -1 (refused below): converting an infinite or
+    // huge value to an integer is undefined.
+    const auto whole = [&props] (const char* name) -> juce::int64 {
+        const auto& v = props[name];
+        if (v.isInt() || v.isInt64())
+            return (juce::int64) v;
+        const auto d = v.isDouble() ? (double) v : -1.0;
+        return std::isfinite (d) && std::abs (d) < 9.0e15 && d == std::floor (d) ? (juce::int64) d : -1;
+    };
+    const auto small = [&whole] (const char* name) {
+        const auto v = whole (name);
+        return v >= 0 && v <= std::numeric_limits<int>::max() ? (int) v : -1;
+    };
+    const int channels = small ("numChannels");
+    const int rate = small ("sampleRate");
+    const int nfft = small ("nfft");
+    const int freqs = small ("nFreqs");
+    const int frames = small ("nFrames");
+    const auto samples = whole ("numSamples");
+    const int version = small ("formatVersion");
 
     const FrameGeometry g { nfft };
     const bool sane = version >= 1 && version <= propertiesFormatVersion && channels > 0 && channels <= maxChannels && rate > 0
@@ -355,7 +371,8 @@ juce::Result Asig::openAsig (const juce::File& directory, const juce::String& na
     averageLogSpectrum.clear();
     if (const auto* spectrum = props["averageLogSpectrum"].getArray(); spectrum != nullptr && spectrum->size() == freqs)
         for (const auto& v : *spectrum)
-            averageLogSpectrum.push_back ((float) v);
+            averageLogSpectrum.push_back (
+                v.isDouble() || v.isInt() || v.isInt64() ? (float) juce::jlimit (-1.0e6, 1.0e6, (double) v) : 0.0f);
     else
         calcAvLogSpec();
 

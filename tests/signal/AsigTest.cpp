@@ -192,7 +192,10 @@ TEST (Asig, BadInputsGiveClearFailures)
         { "", "{", "[1,2]",
           "{\"formatVersion\":1,\"numChannels\":2,\"sampleRate\":44100,\"nfft\":4096,\"nFreqs\":2049,\"nFrames\":-4,\"numSamples\":100}",
           "{\"formatVersion\":1,\"numChannels\":2,\"sampleRate\":44100,\"nfft\":4000,\"nFreqs\":2001,\"nFrames\":4,\"numSamples\":100}",
-          "{\"formatVersion\":99,\"numChannels\":2,\"sampleRate\":44100,\"nfft\":4096,\"nFreqs\":2049,\"nFrames\":4,\"numSamples\":100}" })
+          "{\"formatVersion\":99,\"numChannels\":2,\"sampleRate\":44100,\"nfft\":4096,\"nFreqs\":2049,\"nFrames\":4,\"numSamples\":100}",
+          // numbers that are not whole, or too large for an integer (infinite: undefined to convert)
+          "{\"formatVersion\":1,\"numChannels\":2.5,\"sampleRate\":44100,\"nfft\":4096,\"nFreqs\":2049,\"nFrames\":4,\"numSamples\":100}",
+          "{\"formatVersion\":1,\"numChannels\":2,\"sampleRate\":5e400,\"nfft\":4096,\"nFreqs\":2049,\"nFrames\":4,\"numSamples\":100}" })
     {
         ASSERT_TRUE (props.replaceWithText (text));
         Asig damaged;
