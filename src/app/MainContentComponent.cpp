@@ -1,9 +1,12 @@
 #include "MainContentComponent.h"
+
 #include "appcore/CommandIDs.h"
 #include "appcore/DirectoryManager.h"
 #include "appcore/SettingsManager.h"
+#include "tracks/TrackMerger.h"
 
 #include "tracks/NullAudioIODevice.h"
+#include "tracks/TrackMerger.h"
 #include "ui/KalderLookAndFeel.h"
 
 namespace kalder
@@ -90,8 +93,17 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     editHistory.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
     addAndMakeVisible (trackList);
     // A track's own menu: what the Track menu offers for it.
-    trackList.onContextMenu = [this] (AudioTrack::Ptr) {
+    trackList.onMergeRequested = [this] (AudioTrack::Ptr target, AudioTrack::Ptr source) { mergeTracks (target, source); };
+    trackList.onContextMenu = [this] (AudioTrack::Ptr track) {
         juce::PopupMenu menu;
+        menu.addItem ("Rename Track...", [this, track] { trackList.startRenaming (*track); });
+        juce::PopupMenu mergeInto;
+        for (auto* other : Mixer::inTreeOrder (mixer.getAllTracks()))
+            if (other != track.get())
+                mergeInto.addItem (other->getName(),
+                                   [this, track, target = AudioTrack::Ptr (other)] { mergeTracks (target, track); });
+        menu.addSubMenu ("Merge Into", mergeInto, mergeInto.containsAnyActiveItems());
+        menu.addSeparator();
         menu.addSectionHeader ("Apply Separation");
         for (auto c : { Command::fourStemSeparation, Command::vocalSeparation, Command::bassSeparation, Command::drumSeparation,
                         Command::otherSeparation, Command::panSeparation })
@@ -635,6 +647,51 @@ void MainContentComponent::filesDropped (const juce::StringArray& files, int, in
         return;
     }
     loadAudioFile (juce::File (files[0]));
+}
+
+//==============================================================================
+void MainContentComponent::mergeTracks (AudioTrack::Ptr target, AudioTrack::Ptr source)
+{
+    if (target == nullptr || source == nullptr)
+        return;
+    juce::ReferenceCountedArray<AudioTrack> tracks;
+    tracks.add (target);
+    tracks.add (source);
+    if (const auto refusal = TrackMerger::checkRules (mixer, tracks))
+    {
+        alerts.showPopupErrorMessage (*refusal);
+        return;
+    }
+    if (target->getSampleRate() != source->getSampleRate())
+    {
+        alerts.displayWarningPopup ("Operation not permitted", "Tracks of different sample rates cannot be merged ("
+                                                                   + juce::String (source->getSampleRate()) + " Hz into "
+                                                                   + juce::String (target->getSampleRate()) + " Hz).");
+        return;
+    }
+    for (auto* t : { target.get(), source.get() })
+        if (t->isBusy())
+        {
+            alerts.displayWarningPopup ("Operation not permitted", "A separation or a freeze is still working on " + t->getName()
+                                                                       + ". Merge it when that has finished.");
+            return;
+        }
+    const auto name = AudioTrack::cleanName (target->getName() + " + " + source->getName());
+    const auto folder = target->getAudioFile().getParentDirectory().getParentDirectory().getNonexistentChildFile ("merged", {},
+                                                                                                                  false);
+    TrackMerger::startMerge (
+        mixer, tracks, name, folder, &alerts,
+        [safe = juce::Component::SafePointer<MainContentComponent> (this), folder] (AudioTrack::Ptr merged, juce::Result result) {
+            if (safe == nullptr)
+                return;
+            if (merged == nullptr)
+            {
+                folder.deleteRecursively();
+                safe->alerts.displayWarningPopup ("Merge failed", result.getErrorMessage());
+                return;
+            }
+            safe->mixer.setActiveTrack (merged);
+        });
 }
 
 //==============================================================================

@@ -100,6 +100,11 @@ public:
     /** Puts an opened project's tracks in the window in place of the open ones. */
     void installProject (const LoadedProject& project);
 
+    /** Merges source into target on the mixer's job pool (the merge rules, then the
+        sample rates and whether either track is busy, may refuse it with an alert); the
+        merged track takes the target's place and becomes the active track. */
+    void mergeTracks (AudioTrack::Ptr target, AudioTrack::Ptr source);
+
     /** The melody commands (editors, guides, reset). */
     MelodyGuideImporter& getMelodyCommands() noexcept { return melodyCommands; }
 

@@ -7,6 +7,7 @@
 #include "ui/AboutComponent.h"
 #include "ui/KalderLogo.h"
 #include "ui/KalderLookAndFeel.h"
+#include "ui/MixerComponent.h"
 #include "ui/SettingsComponent.h"
 
 namespace kalder
@@ -73,14 +74,15 @@ namespace
     }
 } // namespace
 
-MainWindow::MainWindow (const juce::String& name, Mixer& mixer, AlertManager& alerts,
+MainWindow::MainWindow (const juce::String& name, Mixer& trackMixer, AlertManager& alerts,
                         juce::ApplicationCommandManager& commandManager)
     : juce::DocumentWindow (
         name, juce::Desktop::getInstance().getDefaultLookAndFeel().findColour (juce::ResizableWindow::backgroundColourId),
         juce::DocumentWindow::allButtons),
       productName (name),
       commands (commandManager),
-      content (new MainContentComponent (mixer, alerts, commandManager))
+      content (new MainContentComponent (trackMixer, alerts, commandManager)),
+      mixer (trackMixer)
 {
     setUsingNativeTitleBar (true);
     setIcon (KalderLogo::createImage (iconSize));
@@ -102,6 +104,7 @@ MainWindow::~MainWindow()
 
     delete settingsWindow.getComponent();
     delete aboutWindow.getComponent();
+    mixerWindow.reset();
     removeKeyListener (commands.getKeyMappings());
     setMenuBar (nullptr);
     clearContentComponent();
@@ -160,6 +163,39 @@ void MainWindow::showAboutWindow (const juce::String& version)
     }
     aboutWindow = launchDialog (aboutWindowTitlePrefix + productName, std::make_unique<AboutComponent> (productName, version),
                                 *this);
+}
+
+void MainWindow::showMixerWindow()
+{
+    /** A window of its own beside the main one; the window's keys run the commands. */
+    struct MixerWindow : juce::DocumentWindow
+    {
+        MixerWindow (Mixer& m, juce::ApplicationCommandManager& c)
+            : juce::DocumentWindow (mixerWindowTitle, KalderLookAndFeel::Palette::background, juce::DocumentWindow::allButtons),
+              commands (c)
+        {
+            setUsingNativeTitleBar (true);
+            setIcon (KalderLogo::createImage (iconSize));
+            setContentOwned (new MixerComponent (m), true);
+            setResizable (true, false);
+            setResizeLimits (2 * MixerComponent::stripWidth, 300, maxSize, maxSize); // 300 pixels: a fader's room
+            addKeyListener (commands.getKeyMappings());
+        }
+        ~MixerWindow() override { removeKeyListener (commands.getKeyMappings()); }
+        void closeButtonPressed() override { setVisible (false); }
+        juce::ApplicationCommandManager& commands;
+    };
+
+    if (mixerWindow == nullptr)
+    {
+        mixerWindow = std::make_unique<MixerWindow> (mixer, commands);
+        const auto* display = juce::Desktop::getInstance().getDisplays().getDisplayForRect (getBounds());
+        const auto screen = display != nullptr ? display->userArea : getBounds();
+        mixerWindow->centreWithSize (juce::jmin (mixerWindow->getWidth(), screen.getWidth()),
+                                     juce::jmin (mixerWindow->getHeight(), screen.getHeight()));
+    }
+    mixerWindow->setVisible (true);
+    mixerWindow->toFront (true);
 }
 
 void MainWindow::closeButtonPressed()

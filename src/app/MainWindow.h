@@ -34,6 +34,7 @@ public:
     /** Window titles. */
     static constexpr const char* settingsWindowTitle = "Settings";
     static constexpr const char* aboutWindowTitlePrefix = "About ";
+    static constexpr const char* mixerWindowTitle = "Mixer";
 
     MainWindow (const juce::String& name, Mixer& mixer, AlertManager& alerts, juce::ApplicationCommandManager& commands);
 
@@ -50,6 +51,13 @@ public:
 
     /** Opens the about window, or brings it to the front when it is open. */
     void showAboutWindow (const juce::String& version);
+
+    /** Opens the mixer window (not modal), or brings it to the front when it is open.
+        Closing it hides it; it keeps its place while the application runs. */
+    void showMixerWindow();
+
+    /** The mixer window, or nullptr before it was first opened. */
+    juce::DocumentWindow* getMixerWindow() const noexcept { return mixerWindow.get(); }
 
     /** Moves and shrinks the window so that it lies on the screen that holds most of it. */
     void fitOnScreen();
@@ -69,6 +77,8 @@ private:
     juce::ApplicationCommandManager& commands;
     MainContentComponent* content; // owned as the window's content
     juce::Component::SafePointer<juce::DialogWindow> settingsWindow, aboutWindow;
+    Mixer& mixer;
+    std::unique_ptr<juce::DocumentWindow> mixerWindow;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MainWindow)
 };

@@ -124,8 +124,8 @@ void TarnApplication::handleAsyncUpdate()
 {
     auto& registry = CommandIDs::getInstance();
     registry.addStandardCommandIDs();
-    for (auto command :
-         { Command::openAudioFile, Command::showMainWindow, Command::settings, Command::about, Command::toggleAutoscroll })
+    for (auto command : { Command::openAudioFile, Command::showMainWindow, Command::showMixerWindow, Command::settings,
+                          Command::about, Command::toggleAutoscroll })
         registry.enableCommand (command, true);
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), mixer, alerts, commandManager);
@@ -366,6 +366,9 @@ bool TarnApplication::perform (const InvocationInfo& info)
             return true;
         case Command::showMainWindow:
             mainWindow->toFront (true);
+            return true;
+        case Command::showMixerWindow:
+            mainWindow->showMixerWindow();
             return true;
         case Command::settings:
             mainWindow->showSettingsWindow();

@@ -529,6 +529,22 @@ bool AudioTrack::tryClaimForJob (float progress) noexcept
     return separationProgress.compare_exchange_strong (idle, juce::jlimit (0.0f, 1.0f, progress));
 }
 
+juce::String AudioTrack::cleanName (const juce::String& typed)
+{
+    // Line breaks and tabs become spaces: a name is one line wherever it is shown.
+    auto name = typed.replaceCharacters ("\r\n\t", "   ").trim();
+    return name.substring (0, maxNameLength).trimEnd();
+}
+
+bool AudioTrack::rename (const juce::String& newName)
+{
+    const auto name = cleanName (newName);
+    if (name.isEmpty())
+        return false;
+    tree.setProperty (TrackIds::name, name, nullptr);
+    return true;
+}
+
 bool AudioTrack::isDescendantOf (const AudioTrack* ancestor) const noexcept
 {
     for (auto* t = parentTrack; t != nullptr; t = t->getParentTrack())

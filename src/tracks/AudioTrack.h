@@ -109,6 +109,17 @@ public:
     //==============================================================================
     juce::ValueTree& getTree() noexcept { return tree; }
     juce::String getName() const { return tree[TrackIds::name].toString(); }
+
+    /** The longest name a track takes; a longer one is cut there. */
+    static constexpr int maxNameLength = 200;
+
+    /** Renames the track: the name loses its surrounding white space and line breaks and
+        is cut at maxNameLength characters. A name with nothing left is refused (false)
+        and the track keeps its name. Message thread. */
+    bool rename (const juce::String& newName);
+
+    /** The name as rename() would store it, empty when it would be refused. */
+    static juce::String cleanName (const juce::String& typed);
     OriginId getOrigin() const noexcept { return origin; }
 
     /** The current content (any thread but the audio thread: it takes a spin lock). */

@@ -346,9 +346,12 @@ void Mixer::removeTrack (AudioTrack::Ptr track)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     State::Ptr s = new State (*getState());
+    if (! s->tracks.contains (track.get()))
+        return;
     s->tracks.removeObject (track);
     if (s->active == track)
         s->active = s->master;
+    adoptChildren (*s, *track, track->getParentTrack());
     publish (s);
 }
 
@@ -367,7 +370,21 @@ void Mixer::replaceTracks (const juce::ReferenceCountedArray<AudioTrack>& remove
     }
     if (added != nullptr)
         s->tracks.insert (juce::jmin (index, s->tracks.size()), added);
+    // The children of a replaced track now descend from what replaced it.
+    for (auto* t : removed)
+        adoptChildren (*s, *t, added != nullptr ? added.get() : t->getParentTrack());
     publish (s);
+}
+
+void Mixer::adoptChildren (State& s, const AudioTrack& removed, AudioTrack* newParent)
+{
+    // A track's parent is a plain pointer: none may be left pointing at a track the
+    // list no longer keeps alive.
+    while (newParent != nullptr && ! s.tracks.contains (newParent))
+        newParent = newParent->getParentTrack();
+    for (auto* t : s.tracks)
+        if (t->getParentTrack() == &removed)
+            t->setParentTrack (newParent != t ? newParent : nullptr);
 }
 
 void Mixer::setTrackPosition (AudioTrack::Ptr track, int index)
@@ -379,6 +396,27 @@ void Mixer::setTrackPosition (AudioTrack::Ptr track, int index)
         return;
     s->tracks.move (from, juce::jlimit (0, s->tracks.size() - 1, index));
     publish (s);
+}
+
+juce::ReferenceCountedArray<AudioTrack> Mixer::inTreeOrder (const juce::ReferenceCountedArray<AudioTrack>& tracks)
+{
+    juce::ReferenceCountedArray<AudioTrack> order;
+    // A track whose parent is not in the list is a root.
+    std::function<void (AudioTrack*)> addWithChildren = [&] (AudioTrack* t) {
+        if (order.contains (t)) // a loop of parents would otherwise never end
+            return;
+        order.add (t);
+        for (auto* child : tracks)
+            if (child->getParentTrack() == t)
+                addWithChildren (child);
+    };
+    for (auto* t : tracks)
+        if (! tracks.contains (t->getParentTrack()))
+            addWithChildren (t);
+    for (auto* t : tracks) // tracks caught in a loop of parents still show
+        if (! order.contains (t))
+            order.add (t);
+    return order;
 }
 
 juce::ReferenceCountedArray<AudioTrack> Mixer::getAllTracks() const

@@ -82,10 +82,13 @@ public:
     AudioTrack::Ptr getMasterTrack() const;
 
     void addTrack (AudioTrack::Ptr track);
+
+    /** Takes a track out; its children become children of its parent. */
     void removeTrack (AudioTrack::Ptr track);
 
     /** Puts added where the first of removed was and takes every track of removed out,
-        in one change of the track list. */
+        in one change of the track list. The children of the removed tracks become
+        children of added. */
     void replaceTracks (const juce::ReferenceCountedArray<AudioTrack>& removed, AudioTrack::Ptr added);
 
     /** The pool for jobs that change the track list (merges, freezes, imports). */
@@ -104,6 +107,11 @@ public:
     void setTrackPosition (AudioTrack::Ptr track, int index);
 
     juce::ReferenceCountedArray<AudioTrack> getAllTracks() const;
+
+    /** The tracks as a tree, in the order the panels show them: each root (a track
+        whose parent is not in the list) in the list's order, followed by its
+        descendants, children in the list's order. */
+    static juce::ReferenceCountedArray<AudioTrack> inTreeOrder (const juce::ReferenceCountedArray<AudioTrack>& tracks);
     AudioTrack::Ptr getTrack (const juce::String& name) const;
     void unsoloAllTracks();
 
@@ -223,6 +231,10 @@ private:
         juce::ReferenceCountedArray<AudioTrack> tracks;
         juce::uint64 listGeneration = 0;
     };
+
+    /** Gives the children of removed (no longer in s) to newParent, or to its nearest
+        ancestor still in s. */
+    static void adoptChildren (State& s, const AudioTrack& removed, AudioTrack* newParent);
 
     struct Slot
     {

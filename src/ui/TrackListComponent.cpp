@@ -1,6 +1,7 @@
 #include "TrackListComponent.h"
 
 #include "KalderLookAndFeel.h"
+#include "TrackControls.h"
 #include "separation/SeparationTracker.h"
 
 namespace kalder
@@ -10,11 +11,12 @@ namespace
 {
     using Palette = KalderLookAndFeel::Palette;
 
-    constexpr int rowHeight = 40;       // pixels: one line of controls
-    constexpr int swatchWidth = 6;      // pixels: the track's colour at the row's left
-    constexpr int gap = 6;              // pixels between controls
-    constexpr int buttonWidth = 28;     // pixels, solo and mute
-    constexpr int volumeTextWidth = 56; // pixels: "-60.0 dB"
+    constexpr int rowHeight = TrackListComponent::rowHeight;
+    constexpr int swatchWidth = 6;    // pixels: the track's colour at the row's left
+    constexpr int collapseWidth = 18; // pixels: the collapse button
+    constexpr int dragDistance = 5;   // pixels the mouse moves before a row is dragged
+    constexpr int gap = 6;            // pixels between controls
+    constexpr int buttonWidth = 28;   // pixels, solo and mute
 
     // Widths the row's controls get when there is room, and the least they shrink to
     // (the name still shows about ten characters, the sliders stay usable).
@@ -35,8 +37,18 @@ class TrackListComponent::Row :
     private juce::Timer
 {
 public:
-    explicit Row (AudioTrack::Ptr t) : track (std::move (t))
+    explicit Row (AudioTrack::Ptr t)
+        : track (std::move (t)), controls (track, juce::Slider::LinearHorizontal, juce::Slider::LinearHorizontal)
     {
+        collapse.setComponentID ("collapse");
+        collapse.setClickingTogglesState (true);
+        collapse.onClick = [this] {
+            updateCollapseButton();
+            if (onCollapse)
+                onCollapse (collapse.getToggleState());
+        };
+        addChildComponent (collapse);
+
         separation.setComponentID ("separation");
         separation.setColour (juce::ProgressBar::foregroundColourId, Palette::accent);
         addChildComponent (separation);
@@ -53,45 +65,26 @@ public:
         nameLabel.setText (track->getName(), juce::dontSendNotification);
         nameLabel.setColour (juce::Label::textColourId, Palette::text);
         nameLabel.setInterceptsMouseClicks (false, false); // a click on the name picks the track
-
-        volume.setComponentID ("volume");
-        volume.setSliderStyle (juce::Slider::LinearHorizontal);
-        volume.setTextBoxStyle (juce::Slider::TextBoxRight, false, volumeTextWidth, 20); // 20: pixels high
-        volume.setRange (minVolumeDb, maxVolumeDb, 0.1);                                 // tenths of a dB
-        volume.setDoubleClickReturnValue (true, 0.0);
-        volume.setTextValueSuffix (" dB");
-        volume.onValueChange = [this] { track->setVolume (decibelsToGain (volume.getValue())); };
-
-        pan.setComponentID ("pan");
-        pan.setSliderStyle (juce::Slider::LinearHorizontal);
-        pan.setTextBoxStyle (juce::Slider::NoTextBox, true, 0, 0);
-        pan.setRange (-1.0, 1.0, 0.01); // hundredths of the way to either side
-        pan.setDoubleClickReturnValue (true, 0.0);
-        pan.setTooltip ("Pan");
-        pan.onValueChange = [this] { applyBalance (*track, pan.getValue()); };
-
-        solo.setComponentID ("solo");
-        solo.setButtonText ("S");
-        solo.setTooltip ("Solo");
-        solo.setClickingTogglesState (true);
-        solo.onClick = [this] { track->setSolo (solo.getToggleState()); };
-
-        mute.setComponentID ("mute");
-        mute.setButtonText ("M");
-        mute.setTooltip ("Mute");
-        mute.setClickingTogglesState (true);
-        mute.setColour (juce::TextButton::buttonOnColourId, Palette::warning);
-        mute.onClick = [this] { track->setMute (mute.getToggleState()); };
+        nameLabel.setTitle ("Track name");
+        nameLabel.onEditorShow = [this] {
+            if (auto* editor = nameLabel.getCurrentTextEditor())
+                editor->setInputRestrictions (AudioTrack::maxNameLength);
+        };
+        nameLabel.onTextChange = [this] {
+            // A refused name (nothing but spaces) puts the old one back.
+            track->rename (nameLabel.getText());
+            updateFromTrack();
+        };
 
         analysis.setComponentID ("analysis");
         analysis.setColour (juce::ProgressBar::foregroundColourId, Palette::accent);
         addChildComponent (analysis);
 
-        for (auto* c : std::initializer_list<juce::Component*> { &nameLabel, &volume, &pan, &solo, &mute })
-        {
-            c->setWantsKeyboardFocus (false); // keys belong to the commands
-            addAndMakeVisible (c);
-        }
+        // Keys belong to the commands.
+        collapse.setWantsKeyboardFocus (false);
+        nameLabel.setWantsKeyboardFocus (false);
+        addAndMakeVisible (nameLabel);
+        controls.addTo (*this, true);
 
         updateFromTrack();
         track->getTree().addListener (this);
@@ -112,9 +105,27 @@ public:
     juce::String getShownSeparation() const { return separation.isVisible() ? separationText : juce::String(); }
 
     AudioTrack* getTrack() const noexcept { return track.get(); }
+    AudioTrack::Ptr getTrackPtr() const noexcept { return track; }
+
+    /** Where the row sits in the tree: its depth, and whether it has children to
+        collapse (and whether they are collapsed). */
+    void setPlace (int newDepth, bool hasChildren, bool isCollapsed)
+    {
+        depth = newDepth;
+        collapse.setVisible (hasChildren);
+        collapse.setToggleState (isCollapsed, juce::dontSendNotification);
+        updateCollapseButton();
+        resized();
+    }
+    int getDepth() const noexcept { return depth; }
+
+    void startRenaming() { nameLabel.showEditor(); }
 
     /** Called when the user clicks the row outside its controls. */
     std::function<void()> onActivate;
+
+    /** Called when the user collapses (true) or expands the row's children. */
+    std::function<void (bool)> onCollapse;
 
     void mouseDown (const juce::MouseEvent& e) override
     {
@@ -123,6 +134,23 @@ public:
         if (e.mods.isPopupMenu() && onContextMenu)
             onContextMenu();
     }
+
+    void mouseDoubleClick (const juce::MouseEvent& e) override
+    {
+        if (! e.mods.isPopupMenu() && nameLabel.getBounds().contains (e.getPosition()))
+            startRenaming();
+    }
+
+    void mouseDrag (const juce::MouseEvent& e) override
+    {
+        if (e.mods.isPopupMenu() || e.getDistanceFromDragStart() < dragDistance)
+            return;
+        if (auto* container = juce::DragAndDropContainer::findParentDragContainerFor (this);
+            container != nullptr && ! container->isDragAndDropActive())
+            container->startDragging (dragDescription, this);
+    }
+
+    static constexpr const char* dragDescription = "kalder track row";
 
     /** Called on a right click, after the row's track became the active one. */
     std::function<void()> onContextMenu;
@@ -147,10 +175,10 @@ public:
                                 .withMargin (margin));
         };
         add (nameLabel, nameWidth, minNameWidth);
-        add (solo, (float) buttonWidth, (float) buttonWidth);
-        add (mute, (float) buttonWidth, (float) buttonWidth);
-        add (volume, volumeWidth, minVolumeWidth);
-        add (pan, panWidth, minPanWidth);
+        add (controls.solo, (float) buttonWidth, (float) buttonWidth);
+        add (controls.mute, (float) buttonWidth, (float) buttonWidth);
+        add (controls.volume, volumeWidth, minVolumeWidth);
+        add (controls.pan, panWidth, minPanWidth);
         if (analysis.isVisible())
             add (analysis, analysisWidth, minAnalysisWidth);
         if (separation.isVisible())
@@ -160,7 +188,8 @@ public:
         }
 
         auto area = getLocalBounds().reduced (gap, 0);
-        area.removeFromLeft (swatchWidth + gap);
+        area.removeFromLeft (swatchWidth + gap + depth * TrackListComponent::indentWidth);
+        collapse.setBounds (area.removeFromLeft (collapseWidth).withSizeKeepingCentre (collapseWidth, collapseWidth));
         line.performLayout (area);
     }
 
@@ -171,6 +200,14 @@ public:
         const auto stored = track->getTree()[TrackIds::colour].toString();
         g.setColour (stored.isNotEmpty() ? juce::Colour::fromString (stored) : Palette::accent);
         g.fillRect (getLocalBounds().reduced (0, 1).removeFromLeft (swatchWidth));
+        if (depth > 0) // a line from the parent's column to this row
+        {
+            g.setColour (Palette::outline);
+            const auto x = (float) (gap + swatchWidth + gap + (depth - 1) * TrackListComponent::indentWidth + collapseWidth / 2);
+            g.drawLine (x, 0.0f, x, (float) getHeight() / 2.0f);
+            g.drawLine (x, (float) getHeight() / 2.0f, x + (float) TrackListComponent::indentWidth - 2.0f,
+                        (float) getHeight() / 2.0f);
+        }
         if (track->isActive()) // the track the editors and the Selection commands work on
         {
             g.setColour (Palette::accent);
@@ -212,19 +249,21 @@ private:
             stopTimer();
     }
 
+    void updateCollapseButton()
+    {
+        const auto collapsed = collapse.getToggleState();
+        collapse.setButtonText (collapsed ? juce::String::fromUTF8 ("\xe2\x96\xb8") : juce::String::fromUTF8 ("\xe2\x96\xbe"));
+        collapse.setTooltip (collapsed ? "Show the tracks made from this one" : "Hide the tracks made from this one");
+        collapse.setTitle (collapsed ? "Expand" : "Collapse");
+    }
+
     void updateFromTrack()
     {
-        // The tree, not the track's atomic mirrors: those may be updated after this
-        // listener has been called.
         const auto& tree = track->getTree();
-        const auto gain = (float) tree[TrackIds::volume];
-        volume.setValue (gain > 0.0f ? juce::Decibels::gainToDecibels ((double) gain, minVolumeDb) : minVolumeDb,
-                         juce::dontSendNotification);
-        pan.setValue (getBalance (*track), juce::dontSendNotification);
-        solo.setToggleState ((bool) tree[TrackIds::solo], juce::dontSendNotification);
-        mute.setToggleState ((bool) tree[TrackIds::mute], juce::dontSendNotification);
-        nameLabel.setText (track->getName(), juce::dontSendNotification);
+        if (! nameLabel.isBeingEdited())
+            nameLabel.setText (track->getName(), juce::dontSendNotification);
         nameLabel.setTooltip (track->getName()); // the whole name, when the row shortens it
+        setTitle (track->getName());
 
         // The final progress report may arrive before or after the store is marked ready.
         analysisProgress = juce::jlimit (0.0, 1.0, (double) tree[TrackIds::asigProgress]);
@@ -239,9 +278,10 @@ private:
     }
 
     AudioTrack::Ptr track;
+    int depth = 0;
+    juce::TextButton collapse;
     juce::Label nameLabel;
-    juce::Slider volume, pan;
-    juce::TextButton solo, mute;
+    TrackControls controls;
     double analysisProgress = 0.0; // read by the progress bar on its timer
     juce::ProgressBar analysis { analysisProgress };
     double separationProgress = 0.0;
@@ -251,8 +291,71 @@ private:
 };
 
 //==============================================================================
-TrackListComponent::TrackListComponent (Mixer& m) : mixer (m)
+/** The rows, inside the viewport; the target of rows dragged onto each other. */
+class TrackListComponent::Rows : public juce::Component, public juce::DragAndDropTarget
 {
+public:
+    explicit Rows (TrackListComponent& o) : owner (o) {}
+
+    bool isInterestedInDragSource (const SourceDetails& details) override { return draggedTrack (details) != nullptr; }
+
+    void itemDragMove (const SourceDetails& details) override
+    {
+        show (owner.getDropAt (*draggedTrack (details), toOwner (details)));
+    }
+    void itemDragExit (const SourceDetails&) override { show ({}); }
+
+    void itemDropped (const SourceDetails& details) override
+    {
+        show ({});
+        if (auto track = draggedTrack (details))
+            owner.performDrop (track, owner.getDropAt (*track, toOwner (details)));
+    }
+
+    void show (const Drop& d)
+    {
+        if (d.kind != shown.kind || d.target != shown.target)
+        {
+            shown = d;
+            repaint();
+        }
+    }
+
+    void paint (juce::Graphics& g) override { g.fillAll (Palette::background); }
+
+    void paintOverChildren (juce::Graphics& g) override
+    {
+        const auto index = owner.getRowOfTrack (shown.target.get());
+        if (shown.kind == Drop::Kind::nothing || index < 0)
+            return;
+        const auto row = owner.rows[index]->getBounds();
+        g.setColour (Palette::accent);
+        if (shown.kind == Drop::Kind::mergeInto)
+            g.drawRect (row, 3); // pixels
+        else
+            g.fillRect (row.withHeight (3).withY (shown.kind == Drop::Kind::moveBefore ? row.getY() : row.getBottom() - 3));
+    }
+
+private:
+    AudioTrack::Ptr draggedTrack (const SourceDetails& details) const
+    {
+        auto* row = dynamic_cast<Row*> (details.sourceComponent.get());
+        return row != nullptr && owner.rows.contains (row) ? row->getTrackPtr() : nullptr;
+    }
+
+    juce::Point<int> toOwner (const SourceDetails& details) const { return owner.getLocalPoint (this, details.localPosition); }
+
+    TrackListComponent& owner;
+    Drop shown;
+};
+
+//==============================================================================
+TrackListComponent::TrackListComponent (Mixer& m) : mixer (m), content (std::make_unique<Rows> (*this))
+{
+    viewport.setViewedComponent (content.get(), false);
+    viewport.setScrollBarsShown (true, false);
+    viewport.setScrollOnDragMode (juce::Viewport::ScrollOnDragMode::never); // a drag moves a track
+    addAndMakeVisible (viewport);
     mixer.addListener (this);
     refresh();
 }
@@ -260,6 +363,7 @@ TrackListComponent::TrackListComponent (Mixer& m) : mixer (m)
 TrackListComponent::~TrackListComponent()
 {
     mixer.removeListener (this);
+    rows.clear();
 }
 
 void TrackListComponent::trackListChanged()
@@ -271,24 +375,59 @@ void TrackListComponent::refresh()
 {
     JUCE_ASSERT_MESSAGE_THREAD
     const auto tracks = mixer.getAllTracks();
+    for (int i = collapsed.size(); --i >= 0;)
+        if (! tracks.contains (collapsed[i]))
+            collapsed.remove (i);
+
+    auto hasChildren = [&] (const AudioTrack* t) {
+        for (auto* other : tracks)
+            if (other->getParentTrack() == t)
+                return true;
+        return false;
+    };
+    auto depthOf = [&] (const AudioTrack* t) {
+        int depth = 0;
+        for (auto* p = t->getParentTrack(); p != nullptr && tracks.contains (p) && depth < tracks.size(); p = p->getParentTrack())
+            ++depth;
+        return depth;
+    };
+    auto isHidden = [&] (const AudioTrack* t) {
+        int steps = 0;
+        for (auto* p = t->getParentTrack(); p != nullptr && tracks.contains (p) && ++steps <= tracks.size();
+             p = p->getParentTrack())
+            if (collapsed.contains (p))
+                return true;
+        return false;
+    };
 
     // Keep the rows of tracks that stay, so a drag on a slider is not cut short.
     juce::OwnedArray<Row> kept;
-    for (auto* track : tracks)
+    for (auto* track : Mixer::inTreeOrder (tracks))
     {
+        if (isHidden (track))
+            continue;
         int found = -1;
         for (int i = 0; i < rows.size() && found < 0; ++i)
             if (rows[i]->getTrack() == track)
                 found = i;
         auto* row = kept.add (found >= 0 ? rows.removeAndReturn (found) : new Row (track));
-        row->onActivate = [this, t = AudioTrack::Ptr (track)] { mixer.setActiveTrack (t); };
-        row->onContextMenu = [this, t = AudioTrack::Ptr (track)] {
+        const AudioTrack::Ptr t (track);
+        row->setPlace (depthOf (track), hasChildren (track), collapsed.contains (track));
+        row->onActivate = [this, t] { mixer.setActiveTrack (t); };
+        row->onContextMenu = [this, t] {
             if (onContextMenu)
                 onContextMenu (t);
         };
-        row->onCancelSeparation = [this, t = AudioTrack::Ptr (track)] {
+        row->onCancelSeparation = [this, t] {
             if (onCancelSeparation)
                 onCancelSeparation (t);
+        };
+        row->onCollapse = [this, t] (bool shouldCollapse) {
+            // Later: the button's own click is still on the stack.
+            juce::MessageManager::callAsync ([safe = juce::Component::SafePointer<TrackListComponent> (this), t, shouldCollapse] {
+                if (safe != nullptr)
+                    safe->setCollapsed (*t, shouldCollapse);
+            });
         };
         row->repaint(); // the active track may have changed
     }
@@ -296,14 +435,108 @@ void TrackListComponent::refresh()
     rows.swapWith (kept);
 
     for (auto* row : rows)
-        addAndMakeVisible (row);
+        content->addAndMakeVisible (row);
     resized();
     repaint();
+}
+
+void TrackListComponent::setCollapsed (const AudioTrack& track, bool shouldCollapse)
+{
+    auto* t = const_cast<AudioTrack*> (&track);
+    if (shouldCollapse == collapsed.contains (t))
+        return;
+    if (shouldCollapse)
+        collapsed.add (t);
+    else
+        collapsed.removeObject (t);
+    refresh();
+}
+
+bool TrackListComponent::isCollapsed (const AudioTrack& track) const noexcept
+{
+    return collapsed.contains (&track);
+}
+
+void TrackListComponent::startRenaming (const AudioTrack& track)
+{
+    for (auto* p = track.getParentTrack(); p != nullptr && collapsed.size() > 0; p = p->getParentTrack())
+        setCollapsed (*p, false);
+    const auto index = getRowOfTrack (&track);
+    if (index < 0)
+        return;
+    viewport.setViewPosition (0, juce::jmax (0, rows[index]->getY() - viewport.getHeight() / 2));
+    rows[index]->startRenaming();
+}
+
+TrackListComponent::Drop TrackListComponent::getDropAt (const AudioTrack& dragged, juce::Point<int> position) const
+{
+    const auto inRows = content->getLocalPoint (this, position);
+    for (auto* row : rows)
+    {
+        if (! row->getBounds().contains (inRows))
+            continue;
+        auto* target = row->getTrack();
+        if (target == &dragged)
+            return {};
+        const auto fraction = (double) (inRows.y - row->getY()) / (double) juce::jmax (1, row->getHeight());
+        const auto edge = fraction < 0.25   ? Drop::Kind::moveBefore
+                          : fraction > 0.75 ? Drop::Kind::moveAfter
+                                            : Drop::Kind::nothing;
+        if (edge != Drop::Kind::nothing)
+        {
+            // Only siblings trade places: a track stays under the track it was made from.
+            if (target->getParentTrack() == dragged.getParentTrack())
+                return { edge, target };
+            return {};
+        }
+        return { Drop::Kind::mergeInto, target };
+    }
+    return {};
+}
+
+void TrackListComponent::performDrop (AudioTrack::Ptr dragged, const Drop& drop)
+{
+    if (dragged == nullptr || drop.target == nullptr || drop.target == dragged)
+        return;
+    if (drop.kind == Drop::Kind::mergeInto)
+    {
+        if (onMergeRequested)
+            onMergeRequested (drop.target, dragged);
+        return;
+    }
+    const auto tracks = mixer.getAllTracks();
+    const auto from = tracks.indexOf (dragged), at = tracks.indexOf (drop.target);
+    if (from < 0 || at < 0 || (drop.kind != Drop::Kind::moveBefore && drop.kind != Drop::Kind::moveAfter))
+        return;
+    auto to = at + (drop.kind == Drop::Kind::moveAfter ? 1 : 0);
+    if (from < to)
+        --to;
+    mixer.setTrackPosition (dragged, to);
 }
 
 juce::Component* TrackListComponent::getRow (int index) const noexcept
 {
     return rows[index];
+}
+
+AudioTrack* TrackListComponent::getTrackOfRow (int index) const noexcept
+{
+    auto* row = rows[index];
+    return row != nullptr ? row->getTrack() : nullptr;
+}
+
+int TrackListComponent::getRowOfTrack (const AudioTrack* track) const noexcept
+{
+    for (int i = 0; i < rows.size(); ++i)
+        if (rows[i]->getTrack() == track)
+            return i;
+    return -1;
+}
+
+int TrackListComponent::getDepthOfRow (int index) const noexcept
+{
+    auto* row = rows[index];
+    return row != nullptr ? row->getDepth() : 0;
 }
 
 std::optional<double> TrackListComponent::getShownAnalysisProgress (int index) const
@@ -320,36 +553,13 @@ juce::String TrackListComponent::getShownSeparation (int index) const
     return row != nullptr ? row->getShownSeparation() : juce::String();
 }
 
-float TrackListComponent::decibelsToGain (double decibels) noexcept
-{
-    return decibels <= minVolumeDb ? 0.0f : juce::Decibels::decibelsToGain ((float) decibels);
-}
-
-void TrackListComponent::applyBalance (AudioTrack& track, double balance)
-{
-    const auto b = (float) juce::jlimit (-1.0, 1.0, balance);
-    if (track.getNumChannels() == 1)
-    {
-        track.setPan (0, 0.5f + 0.5f * b);
-        return;
-    }
-    // Left channel pan 0 and right channel pan 1 is the unpanned stereo image.
-    track.setPan (0, juce::jmax (0.0f, b));
-    track.setPan (1, juce::jmin (1.0f, 1.0f + b));
-}
-
-double TrackListComponent::getBalance (AudioTrack& track)
-{
-    const auto& tree = track.getTree();
-    if (track.getNumChannels() == 1)
-        return 2.0 * (double) tree[TrackIds::panL] - 1.0;
-    const auto left = (double) tree[TrackIds::panL], right = (double) tree[TrackIds::panR];
-    return left > 0.0 ? left : right - 1.0;
-}
-
 void TrackListComponent::resized()
 {
-    auto area = getLocalBounds();
+    viewport.setBounds (getLocalBounds());
+    const auto scrolls = rows.size() * rowHeight > getHeight();
+    const auto width = getWidth() - (scrolls ? viewport.getScrollBarThickness() : 0);
+    content->setSize (juce::jmax (0, width), rows.size() * rowHeight);
+    auto area = content->getLocalBounds();
     for (auto* row : rows)
         row->setBounds (area.removeFromTop (rowHeight));
 }

@@ -6,7 +6,10 @@
 #include "appcore/MenuModel.h"
 #include "appcore/SettingsManager.h"
 #include "support/TestTracks.h"
+#include "tracks/TrackIds.h"
+#include "ui/MixerComponent.h"
 #include "ui/ResourceManager.h"
+#include "ui/TrackControls.h"
 
 #include <gtest/gtest.h>
 
@@ -229,7 +232,7 @@ TEST (MainWindow, TrackRowControlsWriteTheTrackAndFollowIt)
 
     volume->setValue (-6.0, juce::sendNotificationSync);
     EXPECT_NEAR (track->getVolume(), juce::Decibels::decibelsToGain (-6.0f), 1.0e-4f);
-    volume->setValue (TrackListComponent::minVolumeDb, juce::sendNotificationSync);
+    volume->setValue (TrackControls::minVolumeDb, juce::sendNotificationSync);
     EXPECT_EQ (track->getVolume(), 0.0f);
 
     // Hard left: both channels of the stereo track end up on the left.
@@ -248,6 +251,176 @@ TEST (MainWindow, TrackRowControlsWriteTheTrackAndFollowIt)
     track->setVolume (1.0f);
     EXPECT_FALSE (mute->getToggleState());
     EXPECT_NEAR (volume->getValue(), 0.0, 1.0e-9);
+    track->setSolo (false);
+    pan->setValue (0.0, juce::sendNotificationSync);
+
+    // The mixer window: a strip per track beside the mix's, in step with the rows.
+    auto& mixer = fixture.app().getMixer();
+    auto child = makeTrack (songs.get().getChildFile ("child"), "child", makeSine (2, 2 * rate, rate, 880.0, 0.5f), rate);
+    ASSERT_NE (child, nullptr);
+    child->setParentTrack (track.get());
+    mixer.addTrack (child);
+    mixer.setActiveTrack (child); // the master alone plays while it is active
+    ASSERT_TRUE (fixture.invoke (Command::showMixerWindow));
+    auto* window = fixture.window().getMixerWindow();
+    ASSERT_TRUE (window != nullptr && window->isShowing());
+    auto* strips = dynamic_cast<MixerComponent*> (window->getContentComponent());
+    ASSERT_NE (strips, nullptr);
+    ASSERT_EQ (strips->getNumStrips(), 2);
+    auto* fader = dynamic_cast<juce::Slider*> (findChild (*strips->getStrip (1), "volume"));
+    auto* stripMute = dynamic_cast<juce::Button*> (findChild (*strips->getStrip (0), "mute"));
+    ASSERT_TRUE (fader != nullptr && stripMute != nullptr);
+
+    // A fader move is the track's volume, in its tree, in the layers panel and in the bounce.
+    auto bouncedPeak = [&] {
+        Mixer::RenderSession bounce (mixer, Mixer::RenderSession::Synthesis::summedSpectra);
+        juce::AudioBuffer<float> block (mixer.getNumOutputChannels(), mixer.getFrameLength());
+        float peak = 0.0f;
+        for (int frame = 20; frame < 40; ++frame)
+        {
+            bounce.renderFrame (frame, block);
+            peak = juce::jmax (peak, block.getMagnitude (0, 0, block.getNumSamples()));
+        }
+        return peak;
+    };
+    stripMute->triggerClick(); // the master is muted: only the child is heard
+    ASSERT_TRUE (waitUntil ([&] { return track->isMuted(); }, 2000));
+    const auto before = bouncedPeak();
+    fader->setValue (-12.0, juce::sendNotificationSync);
+    EXPECT_NEAR ((float) child->getTree()[TrackIds::volume], juce::Decibels::decibelsToGain (-12.0f), 1.0e-4f);
+    EXPECT_NEAR (bouncedPeak() / before, juce::Decibels::decibelsToGain (-12.0f), 0.01f);
+    auto* childRow = fixture.content().getTrackList().getRow (1);
+    EXPECT_NEAR (dynamic_cast<juce::Slider*> (findChild (*childRow, "volume"))->getValue(), -12.0, 1.0e-9);
+    EXPECT_TRUE (
+        dynamic_cast<juce::Button*> (findChild (*fixture.content().getTrackList().getRow (0), "mute"))->getToggleState());
+    child->setVolume (1.0f); // and back from the tree to the strip
+    EXPECT_NEAR (fader->getValue(), 0.0, 1.0e-9);
+
+    // The meters follow what is heard.
+    auto loudest = [] (const std::vector<float>& peaks) {
+        float l = 0.0f;
+        for (auto p : peaks)
+            l = juce::jmax (l, p);
+        return l;
+    };
+    fixture.content().playButtonClicked();
+    EXPECT_TRUE (waitUntil ([&] { return loudest (strips->getShownPeaks (1)) > 0.1f; }, 5000));
+    EXPECT_LT (loudest (strips->getShownPeaks (0)), 1.0e-3f) << "the muted master shows no level";
+    fixture.content().stopButtonClicked();
+
+    auto* masterFader = dynamic_cast<juce::Slider*> (findDescendant (strips->getMasterStrip(), "masterVolume"));
+    ASSERT_NE (masterFader, nullptr);
+    masterFader->setValue (TrackControls::minVolumeDb, juce::sendNotificationSync);
+    EXPECT_EQ (mixer.getMasterGain(), 0.0f);
+    masterFader->setValue (0.0, juce::sendNotificationSync);
+
+    // The strips follow the track list; closing hides the window, the command brings it back.
+    mixer.removeTrack (child);
+    EXPECT_EQ (strips->getNumStrips(), 1);
+    window->closeButtonPressed();
+    EXPECT_FALSE (window->isVisible());
+    ASSERT_TRUE (fixture.invoke (Command::showMixerWindow));
+    EXPECT_EQ (fixture.window().getMixerWindow(), window);
+    EXPECT_TRUE (window->isVisible());
+}
+
+TEST (MainWindow, TheLayersPanelShowsTheTreeAndReordersMergesRenamesAndCollapses)
+{
+    TemporaryDirectory songs;
+    const auto song = writeSong (songs.get(), "tree.wav", makeTwoLevelSong());
+    ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
+    ASSERT_TRUE (fixture.waitForMaster ("tree"));
+    auto& mixer = fixture.app().getMixer();
+    auto& list = fixture.content().getTrackList();
+    const auto master = mixer.getMasterTrack();
+    auto add = [&] (const juce::String& name, AudioTrack* parent, int sampleRate = rate) {
+        auto t = makeTrack (songs.get().getChildFile (name), name, makeSine (2, sampleRate, sampleRate, 300.0, 0.2f), sampleRate);
+        EXPECT_NE (t, nullptr);
+        t->setParentTrack (parent);
+        mixer.addTrack (t);
+        return t;
+    };
+    const auto a = add ("a", master.get()), b = add ("b", master.get()), c = add ("c", a.get());
+    const auto otherRate = add ("other rate", master.get(), 2 * rate);
+    auto shown = [&] {
+        juce::StringArray rows;
+        for (int i = 0; i < list.getNumRows(); ++i)
+            rows.add (juce::String (list.getDepthOfRow (i)) + list.getTrackOfRow (i)->getName());
+        return rows.joinIntoString (",");
+    };
+    EXPECT_EQ (shown(), "0tree,1a,2c,1b,1other rate") << "children under their parents, indented";
+
+    // Collapse and expand with the row's button.
+    auto* collapse = dynamic_cast<juce::Button*> (findChild (*list.getRow (1), "collapse"));
+    ASSERT_TRUE (collapse != nullptr && collapse->isVisible());
+    EXPECT_FALSE (findChild (*list.getRow (2), "collapse")->isVisible()) << "c has no children";
+    collapse->triggerClick();
+    ASSERT_TRUE (waitUntil ([&] { return list.getNumRows() == 4; }, 2000));
+    EXPECT_EQ (shown(), "0tree,1a,1b,1other rate");
+    dynamic_cast<juce::Button*> (findChild (*list.getRow (1), "collapse"))->triggerClick();
+    ASSERT_TRUE (waitUntil ([&] { return list.getNumRows() == 5; }, 2000));
+
+    // Rename: the name editor takes what is typed; nothing but spaces keeps the old name,
+    // a very long name is cut.
+    auto rename = [&] (const AudioTrack& track, const juce::String& typed) {
+        list.startRenaming (track);
+        auto* label = dynamic_cast<juce::Label*> (findChild (*list.getRow (list.getRowOfTrack (&track)), "name"));
+        auto* editor = label != nullptr ? label->getCurrentTextEditor() : nullptr;
+        if (editor == nullptr)
+            return false;
+        editor->setText (typed);
+        editor->keyPressed (juce::KeyPress (juce::KeyPress::returnKey)); // answered by a message
+        return waitUntil ([&] { return ! label->isBeingEdited(); }, 2000);
+    };
+    ASSERT_TRUE (rename (*a, "  Lead vocal "));
+    EXPECT_EQ (a->getName(), "Lead vocal");
+    ASSERT_TRUE (rename (*a, "   "));
+    EXPECT_EQ (a->getName(), "Lead vocal");
+    EXPECT_EQ (dynamic_cast<juce::Label*> (findChild (*list.getRow (1), "name"))->getText(), "Lead vocal");
+    ASSERT_TRUE (rename (*b, juce::String::repeatedString ("b", 10000)));
+    EXPECT_EQ (b->getName().length(), AudioTrack::maxNameLength);
+    b->rename ("b");
+
+    // Drops: the upper edge of a sibling's row moves before it; onto itself, or onto an
+    // edge of a row of another parent, nothing happens.
+    auto pointIn = [&] (const AudioTrack& track, float fraction) {
+        const auto row = list.getLocalArea (list.getRow (list.getRowOfTrack (&track))->getParentComponent(),
+                                            list.getRow (list.getRowOfTrack (&track))->getBounds());
+        return juce::Point<int> (row.getCentreX(), row.getY() + juce::roundToInt (fraction * (float) (row.getHeight() - 1)));
+    };
+    using Kind = TrackListComponent::Drop::Kind;
+    EXPECT_EQ (list.getDropAt (*b, pointIn (*b, 0.5f)).kind, Kind::nothing);
+    EXPECT_EQ (list.getDropAt (*b, pointIn (*c, 0.1f)).kind, Kind::nothing);
+    const auto before = list.getDropAt (*b, pointIn (*a, 0.1f));
+    ASSERT_EQ (before.kind, Kind::moveBefore);
+    list.performDrop (b, before);
+    EXPECT_EQ (shown(), "0tree,1b,1Lead vocal,2c,1other rate");
+    list.performDrop (b, list.getDropAt (*b, pointIn (*otherRate, 0.9f)));
+    EXPECT_EQ (shown(), "0tree,1Lead vocal,2c,1other rate,1b");
+
+    // The middle of another row merges into it, unless the rules refuse.
+    const struct
+    {
+        AudioTrack::Ptr dragged, target;
+        const char* alert;
+    } refused[] = { { a, c, "Operation not permitted" }, // into its own child
+                    { master, b, "Merging Master into another track is not permitted" },
+                    { otherRate, b, "Operation not permitted" } }; // another sample rate
+    for (const auto& r : refused)
+    {
+        const auto drop = list.getDropAt (*r.dragged, pointIn (*r.target, 0.5f));
+        ASSERT_EQ (drop.kind, Kind::mergeInto) << r.dragged->getName();
+        list.performDrop (r.dragged, drop);
+        EXPECT_TRUE (waitForAlert (r.alert)) << r.dragged->getName() << " into " << r.target->getName();
+        EXPECT_EQ (mixer.getAllTracks().size(), 5);
+    }
+
+    list.performDrop (c, list.getDropAt (*c, pointIn (*b, 0.5f)));
+    ASSERT_TRUE (waitUntil ([&] { return mixer.getTrack ("b + c") != nullptr; }, 30000));
+    const auto merged = mixer.getTrack ("b + c");
+    EXPECT_EQ (merged->getParentTrack(), master.get());
+    EXPECT_EQ (mixer.getActiveTrack(), merged);
+    EXPECT_EQ (shown(), "0tree,1Lead vocal,1b + c,1other rate"); // where the first of the two was
 }
 
 TEST (MainWindow, CompressedFileAsksFirstAndDontShowAgainSilencesTheQuestion)

@@ -217,6 +217,24 @@ TEST (AudioTrack, TreeDefaultsColourEditorsAndSeparationListeners)
     EXPECT_FALSE ((bool) tree[TrackIds::previewPitchEdits]);
     ASSERT_TRUE (tree.hasProperty (TrackIds::previewPitchEdits));
 
+    // Names: one line, trimmed, cut at the limit; nothing left is refused.
+    const juce::String longName = juce::String::repeatedString ("x", 10000);
+    const struct
+    {
+        juce::String typed, stored; // stored empty: refused
+    } names[] = { { "  Lead vocal \n", "Lead vocal" },
+                  { "two\r\nlines", "two  lines" },
+                  { longName, longName.substring (0, AudioTrack::maxNameLength) },
+                  { "", {} },
+                  { " \t\n ", {} } };
+    for (const auto& n : names)
+    {
+        ASSERT_TRUE (track->rename ("before"));
+        EXPECT_EQ (track->rename (n.typed), n.stored.isNotEmpty()) << n.typed.substring (0, 20);
+        EXPECT_EQ (track->getName(), n.stored.isNotEmpty() ? n.stored : "before");
+    }
+    track->rename ("voice");
+
     track->setCustomColour (0xff102a3bu);
     EXPECT_EQ (tree[TrackIds::colour].toString(), "ff102a3b");
     EXPECT_EQ (track->getCustomColour(), 0xff102a3bu);

@@ -177,7 +177,46 @@ TEST (Mixer, TrackOrderAndLookup)
     p.mixer.removeTrack (p.a);
     EXPECT_EQ (counter.count, 1);
     EXPECT_EQ (p.mixer.getActiveTrack(), p.master); // the active track left
+    p.mixer.removeTrack (p.a);                      // not in the list: no change
+    EXPECT_EQ (counter.count, 1);
     p.mixer.removeListener (&counter);
+}
+
+TEST (Mixer, ChildrenOfARemovedOrReplacedTrackMoveToTheNearestTrackLeft)
+{
+    // master <- a <- b <- c: no track may keep a parent the list no longer holds.
+    Project p;
+    p.a->setParentTrack (p.master.get());
+    p.b->setParentTrack (p.a.get());
+    p.c->setParentTrack (p.b.get());
+    auto treeNames = [&] {
+        juce::StringArray n;
+        for (auto* t : Mixer::inTreeOrder (p.mixer.getAllTracks()))
+            n.add (t->getName());
+        return n.joinIntoString (",");
+    };
+    p.mixer.setTrackPosition (p.c, 0); // children follow their parents wherever the list has them
+    EXPECT_EQ (treeNames(), "master,a,b,c");
+    p.a->setParentTrack (p.c.get()); // a loop of parents: every track still shows once
+    EXPECT_EQ (treeNames(), "master,c,a,b");
+    p.a->setParentTrack (p.master.get());
+
+    p.mixer.removeTrack (p.b);
+    EXPECT_EQ (p.c->getParentTrack(), p.a.get());
+
+    auto only = [] (AudioTrack::Ptr t) {
+        juce::ReferenceCountedArray<AudioTrack> list;
+        list.add (t);
+        return list;
+    };
+    auto merged = p.make ("merged", 500.0, 0.1f);
+    merged->setParentTrack (p.master.get());
+    p.mixer.replaceTracks (only (p.a), merged);
+    EXPECT_EQ (p.c->getParentTrack(), merged.get());
+    EXPECT_TRUE (p.c->isDescendantOf (p.master.get()));
+
+    p.mixer.replaceTracks (only (merged), nullptr);
+    EXPECT_EQ (p.c->getParentTrack(), p.master.get());
 }
 
 TEST (Mixer, PeaksRiseAtOnceAndFallByHalves)
