@@ -27,6 +27,7 @@ TrackControls::TrackControls (AudioTrack::Ptr t, juce::Slider::SliderStyle volum
     pan.setRange (-1.0, 1.0, 0.01); // hundredths of the way to either side
     pan.setDoubleClickReturnValue (true, 0.0);
     pan.setTooltip ("Pan");
+    pan.setColour (juce::Slider::rotarySliderOutlineColourId, KalderLookAndFeel::Palette::outline);
     pan.onValueChange = [this] { applyBalance (*track, pan.getValue()); };
 
     solo.setComponentID ("solo");

@@ -174,7 +174,9 @@ public:
                                 .withFlex (0.0f, width > minWidth ? 1.0f : 0.0f)
                                 .withMargin (margin));
         };
-        add (nameLabel, nameWidth, minNameWidth);
+        // The name's slot also holds the indentation and the collapse button, so that
+        // the controls of every generation line up in columns.
+        add (nameLabel, nameWidth + (float) collapseWidth, minNameWidth + (float) collapseWidth);
         add (controls.solo, (float) buttonWidth, (float) buttonWidth);
         add (controls.mute, (float) buttonWidth, (float) buttonWidth);
         add (controls.volume, volumeWidth, minVolumeWidth);
@@ -188,9 +190,12 @@ public:
         }
 
         auto area = getLocalBounds().reduced (gap, 0);
-        area.removeFromLeft (swatchWidth + gap + depth * TrackListComponent::indentWidth);
-        collapse.setBounds (area.removeFromLeft (collapseWidth).withSizeKeepingCentre (collapseWidth, collapseWidth));
+        area.removeFromLeft (swatchWidth + gap);
         line.performLayout (area);
+        auto slot = nameLabel.getBounds();
+        slot.removeFromLeft (juce::jmin (depth * TrackListComponent::indentWidth, slot.getWidth() / 2));
+        collapse.setBounds (slot.removeFromLeft (collapseWidth).withSizeKeepingCentre (collapseWidth, collapseWidth));
+        nameLabel.setBounds (slot);
     }
 
     void paint (juce::Graphics& g) override

@@ -617,6 +617,7 @@ TEST (ApplicationShell, WindowsLayOutWithoutOverlapAtTwiceTheScale)
         << window.getScreenBounds().toString() << " on " << getScreenArea (window).toString();
     window.setSize (640, 400); // the smallest the window may be
     expectTidyLayout (fixture.content(), "content");
+    EXPECT_NE (saveScreenshot (window, "window-at-200-percent"), juce::File());
 
     for (auto command : { Command::settings, Command::about })
     {

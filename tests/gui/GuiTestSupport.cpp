@@ -27,6 +27,21 @@ bool waitUntil (const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+juce::File saveScreenshot (juce::Component& component, const juce::String& name)
+{
+    const auto scale = juce::Desktop::getInstance().getGlobalScaleFactor();
+    const auto image = component.createComponentSnapshot (component.getLocalBounds(), true, scale);
+    const auto folder = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getSiblingFile ("screenshots");
+    const auto file = folder.getChildFile (name + ".png");
+    if (! folder.createDirectory() || ! file.deleteFile())
+        return {};
+    juce::FileOutputStream out (file);
+    juce::PNGImageFormat png;
+    if (! out.openedOk() || ! png.writeImageToStream (image, out))
+        return {};
+    return file;
+}
+
 juce::Component* findModalWindow (const juce::String& name)
 {
     auto* modal = juce::ModalComponentManager::getInstance();

@@ -40,6 +40,11 @@ bool clickButtonInModal (const juce::String& windowName, const juce::String& but
 /** Closes every modal window and waits until they have gone. */
 bool closeAllModals();
 
+/** Saves a picture of a component (as it paints, at the display's scale) as
+    screenshots/<name>.png beside the test program: the artifacts a reviewer looks at.
+    Returns the file, or nothing when it could not be written. */
+juce::File saveScreenshot (juce::Component& component, const juce::String& name);
+
 /** The application object in this process, started like the real one, with its data
     folder in a temporary folder (or in home, when one is given, so that a second
     fixture starts from what the first left) and the null audio device. */

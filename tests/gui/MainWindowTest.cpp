@@ -296,6 +296,8 @@ TEST (MainWindow, TrackRowControlsWriteTheTrackAndFollowIt)
     child->setVolume (1.0f); // and back from the tree to the strip
     EXPECT_NEAR (fader->getValue(), 0.0, 1.0e-9);
 
+    EXPECT_NE (saveScreenshot (*window, "mixer-window"), juce::File());
+
     // The meters follow what is heard.
     auto loudest = [] (const std::vector<float>& peaks) {
         float l = 0.0f;
@@ -349,6 +351,8 @@ TEST (MainWindow, TheLayersPanelShowsTheTreeAndReordersMergesRenamesAndCollapses
         return rows.joinIntoString (",");
     };
     EXPECT_EQ (shown(), "0tree,1a,2c,1b,1other rate") << "children under their parents, indented";
+    fixture.window().setSize (1000, 640);
+    EXPECT_NE (saveScreenshot (fixture.window(), "layers-panel"), juce::File());
 
     // Collapse and expand with the row's button.
     auto* collapse = dynamic_cast<juce::Button*> (findChild (*list.getRow (1), "collapse"));
