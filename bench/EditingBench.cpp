@@ -153,7 +153,7 @@ void VisibleFramesRead (benchmark::State& state)
                                    (centre / Spectrogram::chunkSize + 1) * Spectrogram::chunkSize);
     for (auto _ : state)
         for (int c = 0; c < asig->getNumChannels(); ++c)
-            benchmark::DoNotOptimize (asig->readFrames (c, column, true, false, false));
+            benchmark::DoNotOptimize (asig->readFrames (c, column, Asig::MaskUse::mask, Asig::SelectionGain::none));
 }
 
 void SpectrogramWholeView (benchmark::State& state)
@@ -234,7 +234,7 @@ void WriteWholeTrackMaskBound (benchmark::State& state)
     for (int start = 0; start < asig->getNumFrames(); start += AsigMemoryChunk::framesPerChunk)
     {
         const juce::Range<int> part (start, juce::jmin (start + AsigMemoryChunk::framesPerChunk, asig->getNumFrames()));
-        blocks.emplace_back (part, asig->getMemoryManager()->getMaskFrames (0, part, true, false));
+        blocks.emplace_back (part, asig->getMemoryManager()->getMaskFrames (0, part));
     }
     for (auto _ : state)
         for (int c = 0; c < asig->getNumChannels(); ++c)

@@ -79,7 +79,8 @@ void MaskedFramesRead (benchmark::State& state)
     for (auto _ : state)
         for (int c = 0; c < asig.getNumChannels(); ++c)
             for (int f = 0; f < asig.getNumFrames(); f += 64)
-                benchmark::DoNotOptimize (asig.readFrames (c, { f, std::min (asig.getNumFrames(), f + 64) }, true, false, false));
+                benchmark::DoNotOptimize (asig.readFrames (c, { f, std::min (asig.getNumFrames(), f + 64) }, Asig::MaskUse::mask,
+                                                           Asig::SelectionGain::none));
 }
 BENCHMARK (MaskedFramesRead)->Unit (benchmark::kMillisecond)->Iterations (3);
 

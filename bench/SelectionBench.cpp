@@ -175,7 +175,8 @@ void WindowRead (benchmark::State& state)
     constexpr int half = SelectionHelper::wandHalfWindow + selectionSize;
     timeCalls (state, [&] (Position p) {
         for (int c = 0; c < f.asig.getNumChannels(); ++c)
-            benchmark::DoNotOptimize (f.asig.readFrames (c, { p.frame - half, p.frame + half + 1 }, true, false, false));
+            benchmark::DoNotOptimize (
+                f.asig.readFrames (c, { p.frame - half, p.frame + half + 1 }, Asig::MaskUse::mask, Asig::SelectionGain::none));
     });
 }
 } // namespace

@@ -236,7 +236,7 @@ void MaskedReadCached (benchmark::State& state)
     manager->copyBackToFront();
     for (auto _ : state)
         for (int f = readRange.getStart(); f < readRange.getEnd(); ++f)
-            benchmark::DoNotOptimize (asig.readFrames (f % 2, { f, f + 1 }, true, false, true));
+            benchmark::DoNotOptimize (asig.readFrames (f % 2, { f, f + 1 }));
     state.SetItemsProcessed (state.iterations() * readRange.getLength());
 }
 
@@ -249,7 +249,7 @@ void MaskedReadFromDisk (benchmark::State& state)
     manager->cache ({ 2200, 2300 });
     for (auto _ : state)
         for (int f = readRange.getStart(); f < readRange.getEnd(); ++f)
-            benchmark::DoNotOptimize (asig.readFrames (f % 2, { f, f + 1 }, true, false, true));
+            benchmark::DoNotOptimize (asig.readFrames (f % 2, { f, f + 1 }));
     state.SetItemsProcessed (state.iterations() * readRange.getLength());
 }
 

@@ -51,7 +51,7 @@ private:
         const auto channels = asig->getNumChannels();
         for (int c = 0; c < channels; ++c)
         {
-            const auto masked = asig->readFrames (c, frames, true, asig->isFlipped(), false);
+            const auto masked = asig->readFrames (c, frames, asig->getMaskUse(), Asig::SelectionGain::none);
             if (masked.rows() == numFreqs && masked.cols() == frames.getLength())
                 magnitude += masked.array().abs();
         }

@@ -484,9 +484,8 @@ EditResult ManualEditManager::setConstant (float value, MaskUpdater::SelectionWe
         for (auto& action : perChannel)
         {
             const auto c = action->getChannel();
-            const MaskMatrix current = store.getMemoryManager()
-                                           ->getMaskFrames (c, part, true, false)
-                                           .middleRows (box.bins.getStart(), box.bins.getLength());
+            const MaskMatrix current = store.getMemoryManager()->getMaskFrames (c, part).middleRows (box.bins.getStart(),
+                                                                                                     box.bins.getLength());
             const auto update = updater.setConstant (c, target, box.bins, part, selection, weighting, &current);
             if (update.isEmpty() || ! action->addBlock (update, &current))
                 return false;
@@ -528,8 +527,8 @@ EditResult ManualEditManager::erase (int x1, int y1, int x2, int y2, double radi
         for (auto& action : perChannel)
         {
             const auto c = action->getChannel();
-            const MaskMatrix current =
-                store->getMemoryManager()->getMaskFrames (c, part, true, false).middleRows (bins.getStart(), bins.getLength());
+            const MaskMatrix current = store->getMemoryManager()->getMaskFrames (c, part).middleRows (bins.getStart(),
+                                                                                                      bins.getLength());
             const auto update = updater.eraserStroke (c, x1, y1, x2, y2, radiusNow, strengthNow, part, &current, restore);
             if (update.isEmpty() || ! action->addBlock (update, &current))
                 return false;
@@ -577,9 +576,8 @@ EditResult ManualEditManager::spotRemover()
     ActionList actions;
     for (int c = 0; c < store.getNumChannels(); ++c)
     {
-        const MaskMatrix current = store.getMemoryManager()
-                                       ->getMaskFrames (c, box.frames, true, false)
-                                       .middleRows (box.bins.getStart(), box.bins.getLength());
+        const MaskMatrix current =
+            store.getMemoryManager()->getMaskFrames (c, box.frames).middleRows (box.bins.getStart(), box.bins.getLength());
         const auto update = updater.spotRemover (c, box.frames.getStart(), box.bins.getStart(), box.frames.getEnd() - 1,
                                                  box.bins.getEnd() - 1, selection, &current);
         auto action = std::make_unique<MaskUpdateAction> (*this, *blocks, c);
@@ -608,7 +606,7 @@ EditResult ManualEditManager::resetEdits()
             auto action = std::make_unique<MaskUpdateAction> (*this, *blocks, c);
             action->setResetsAllMasks();
             const bool ok = forEachChunkPart (edited, [&] (juce::Range<int> part) {
-                const auto current = store->getMemoryManager()->getMaskFrames (c, part, true, false);
+                const auto current = store->getMemoryManager()->getMaskFrames (c, part);
                 MaskUpdate ones { c, { 0, store->getNumFreqs() }, part, MaskMatrix::Ones (current.rows(), current.cols()) };
                 return action->addBlock (ones, &current);
             });

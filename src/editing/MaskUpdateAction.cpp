@@ -48,8 +48,7 @@ bool MaskUpdateAction::addBlock (const MaskUpdate& update, const MaskMatrix* sto
         if (storedMask != nullptr && storedMask->rows() == update.values.rows() && storedMask->cols() == update.values.cols())
             before = storedMask->middleCols (column, part.getLength());
         else
-            before = memory->getMaskFrames (channel, part, true, false)
-                         .middleRows (update.bins.getStart(), update.bins.getLength());
+            before = memory->getMaskFrames (channel, part).middleRows (update.bins.getStart(), update.bins.getLength());
         if (before.cols() != part.getLength())
         {
             valid = false;

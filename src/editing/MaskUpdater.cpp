@@ -53,7 +53,7 @@ MaskMatrix MaskUpdater::readMask (Asig& store, int channel, juce::Range<int> bin
     auto* memory = store.getMemoryManager();
     if (memory == nullptr)
         return {};
-    const auto all = memory->getMaskFrames (channel, frames, true, false);
+    const auto all = memory->getMaskFrames (channel, frames);
     if (all.rows() < bins.getEnd() || all.cols() != frames.getLength())
         return {};
     return all.middleRows (bins.getStart(), bins.getLength());
@@ -111,7 +111,7 @@ MaskUpdate MaskUpdater::spotRemover (int channel, int x1, int y1, int x2, int y2
     for (int start = context.getStart(); start < context.getEnd(); start += readStep)
     {
         const juce::Range<int> part (start, juce::jmin (start + readStep, context.getEnd()));
-        const auto spectrum = store->readFrames (channel, part, true, false, false);
+        const auto spectrum = store->readFrames (channel, part, Asig::MaskUse::mask, Asig::SelectionGain::none);
         if (spectrum.cols() != part.getLength() || spectrum.rows() < bins.getEnd())
             return {};
         magnitudes.middleCols (start - context.getStart(),

@@ -108,9 +108,9 @@ namespace
         flip) when applyMask is set, never with the selection's playback gain. */
     CspecMatrix readShownFrames (Asig& asig, int channel, juce::Range<int> frames, bool applyMask)
     {
-        const bool flip = applyMask && asig.isFlipped();
-        constexpr bool withSelectionGain = false;
-        return asig.readFrames (channel, frames, applyMask, flip, withSelectionGain);
+        using M = Asig::MaskUse;
+        const auto maskUse = ! applyMask ? M::none : asig.isFlipped() ? M::flippedMask : M::mask;
+        return asig.readFrames (channel, frames, maskUse, Asig::SelectionGain::none);
     }
 
     /** Adds |X| of rows [bins) of x to sum (bins x frames of x). */

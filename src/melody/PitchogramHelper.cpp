@@ -164,7 +164,7 @@ std::shared_ptr<const PitchogramView> PitchogramHelper::generatePitchogramMatrix
             const juce::Range<int> range (start, std::min (frames.getEnd(), start + block));
             std::vector<CspecMatrix> spectra;
             for (int c = 0; c < channels; ++c)
-                spectra.push_back (asig.readFrames (c, range, true, asig.isFlipped(), false));
+                spectra.push_back (asig.readFrames (c, range, asig.getMaskUse(), Asig::SelectionGain::none));
             for (int f = 0; f < range.getLength(); ++f)
             {
                 for (int k = 0; k < numFreqs; ++k)

@@ -100,7 +100,7 @@ ServiceEndpoint NetworkManager::getEndpoint() const
     return current;
 }
 
-juce::Result NetworkManager::separate (SeparationTracker::Ptr tracker, bool legacy, RequestWriter writer, EndedCallback onEnded)
+juce::Result NetworkManager::separate (SeparationTracker::Ptr tracker, ApiPath path, RequestWriter writer, EndedCallback onEnded)
 {
     JUCE_ASSERT_MESSAGE_THREAD
     if (tracker == nullptr)
@@ -135,8 +135,7 @@ juce::Result NetworkManager::separate (SeparationTracker::Ptr tracker, bool lega
     };
 
     auto* job = new SeparationProgressChecker (
-        tracker, legacy, [self] { return self != nullptr ? self->getEndpoint() : ServiceEndpoint {}; }, std::move (writer),
-        ended);
+        tracker, path, [self] { return self != nullptr ? self->getEndpoint() : ServiceEndpoint {}; }, std::move (writer), ended);
     job->setStallSeconds (stallSeconds);
     tracker->getContext().lock();
     pool.addSeparation (job, tracker);

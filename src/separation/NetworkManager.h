@@ -59,7 +59,7 @@ public:
     /** Queues a separation; fails (and starts nothing) without a tracker, when the
         service cannot be prepared, or when maxWaiting separations wait already.
         onEnded is called once on the message thread, however it ends. */
-    juce::Result separate (SeparationTracker::Ptr tracker, bool legacy, RequestWriter writer, EndedCallback onEnded);
+    juce::Result separate (SeparationTracker::Ptr tracker, ApiPath path, RequestWriter writer, EndedCallback onEnded);
 
     void cancel (const SeparationTracker::Ptr& tracker);
     void cancelSeparations();

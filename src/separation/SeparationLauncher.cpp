@@ -203,7 +203,7 @@ SeparationLauncher::Refusal SeparationLauncher::start (const Request& request, E
             launcher->analyseChildren);
     };
 
-    if (auto r = network.separate (tracker, false, writer, ended); r.failed())
+    if (auto r = network.separate (tracker, ApiPath::current, writer, ended); r.failed())
     {
         track->separationProgressed (0.0f);
         folder.deleteRecursively();

@@ -45,11 +45,11 @@ struct SeparationProgressChecker::Shared
     }
 };
 
-SeparationProgressChecker::SeparationProgressChecker (SeparationTracker::Ptr t, bool isLegacy, EndpointSource endpoint,
+SeparationProgressChecker::SeparationProgressChecker (SeparationTracker::Ptr t, ApiPath apiPath, EndpointSource endpoint,
                                                       RequestWriter writer, EndedCallback ended)
     : juce::ThreadPoolJob ("Separation progress update"),
       tracker (std::move (t)),
-      legacy (isLegacy),
+      path (apiPath),
       endpointSource (std::move (endpoint)),
       requestWriter (std::move (writer)),
       onEnded (std::move (ended)),
@@ -127,7 +127,7 @@ juce::Result SeparationProgressChecker::uploadAndStartSeparation (SeparationServ
         shared->event = {};
     }
     // A create is not cut short: once the service has made the separation, it must hear of a cancel.
-    if (auto r = client.create (legacy, created); r.failed())
+    if (auto r = client.create (path, created); r.failed())
         return r;
     separationId = created.separationId;
     if (stopping())
@@ -154,7 +154,7 @@ juce::Result SeparationProgressChecker::uploadAndStartSeparation (SeparationServ
     const auto parameters = tracker->getSettings() != nullptr ? tracker->getSettings()->getParameterValues()
                                                               : juce::NamedValueSet();
     if (auto started = client.start (separationId, tracker->getAlgorithm(),
-                                     tracker->getSettings() != nullptr ? &parameters : nullptr, fileSize, legacy);
+                                     tracker->getSettings() != nullptr ? &parameters : nullptr, fileSize, path);
         started.failed())
         return started;
     {

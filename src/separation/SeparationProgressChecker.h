@@ -43,7 +43,7 @@ public:
     using EndedCallback = std::function<void (SeparationTracker::Ptr, juce::Result)>;
     using EndpointSource = std::function<ServiceEndpoint()>;
 
-    SeparationProgressChecker (SeparationTracker::Ptr tracker, bool legacy, EndpointSource endpoint, RequestWriter writer,
+    SeparationProgressChecker (SeparationTracker::Ptr tracker, ApiPath path, EndpointSource endpoint, RequestWriter writer,
                                EndedCallback onEnded);
     ~SeparationProgressChecker() override;
 
@@ -64,7 +64,7 @@ private:
     bool stopping() { return shouldExit(); }
 
     SeparationTracker::Ptr tracker;
-    const bool legacy;
+    const ApiPath path;
     EndpointSource endpointSource;
     RequestWriter requestWriter;
     EndedCallback onEnded;

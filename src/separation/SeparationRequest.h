@@ -7,6 +7,14 @@
 namespace kalder::separation
 {
 
+/** The service's two twin sets of create and start paths: a separation created on one
+    must be started on the same one. */
+enum class ApiPath
+{
+    current, // api/separation/create, api/separation/start
+    legacy   // api/separation/legacy/create, api/separation/legacy/start
+};
+
 /**
     What a request file says: the module and algorithm, the parameters it encodes,
     the optional pitch guide, and where its audio was extracted to.

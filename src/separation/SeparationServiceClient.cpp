@@ -82,10 +82,10 @@ juce::Result SeparationServiceClient::readAnswer (const HttpClient::Response& re
     return juce::Result::ok();
 }
 
-juce::Result SeparationServiceClient::create (bool legacy, ServiceAnswers::CreateResult& result,
+juce::Result SeparationServiceClient::create (ApiPath path, ServiceAnswers::CreateResult& result,
                                               const std::function<void (double)>& progress, StopCheck stop)
 {
-    auto request = makeRequest ("POST", legacy ? "api/separation/legacy/create" : "api/separation/create");
+    auto request = makeRequest ("POST", path == ApiPath::legacy ? "api/separation/legacy/create" : "api/separation/create");
     request.connectTimeoutMs = 20000;
     request.progress = [&] (juce::int64 sent, juce::int64 total, juce::int64, juce::int64) {
         if (progress && total > 0)
@@ -132,7 +132,7 @@ juce::Result SeparationServiceClient::upload (const juce::String& signedUrl, con
 }
 
 juce::Result SeparationServiceClient::start (juce::String& separationId, int algorithm, const juce::NamedValueSet* parameters,
-                                             juce::int64 fileSize, bool legacy)
+                                             juce::int64 fileSize, ApiPath path)
 {
     auto* body = new juce::DynamicObject();
     juce::var bodyVar (body);
@@ -147,7 +147,7 @@ juce::Result SeparationServiceClient::start (juce::String& separationId, int alg
     }
     body->setProperty ("fileSize", fileSize);
 
-    auto request = makeRequest ("PUT", legacy ? "api/separation/legacy/start" : "api/separation/start");
+    auto request = makeRequest ("PUT", path == ApiPath::legacy ? "api/separation/legacy/start" : "api/separation/start");
     request.connectTimeoutMs = 10000;
     request.headers.add ("Content-Type: application/json");
     const auto json = juce::JSON::toString (bodyVar, true);

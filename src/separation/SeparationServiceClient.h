@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpClient.h"
+#include "SeparationRequest.h"
 #include "ServiceAnswers.h"
 #include "ServiceEndpoint.h"
 
@@ -52,7 +53,7 @@ public:
 
     /** POST api/separation/create (or legacy/create). progress gets 0..1 (the empty
         body's send progress, 1 at the end whatever the outcome). */
-    juce::Result create (bool legacy, ServiceAnswers::CreateResult& result, const std::function<void (double)>& progress = {},
+    juce::Result create (ApiPath path, ServiceAnswers::CreateResult& result, const std::function<void (double)>& progress = {},
                          StopCheck stop = {});
 
     /** Sends the request file to the signed URL with the given method. */
@@ -61,7 +62,7 @@ public:
 
     /** PUT api/separation/start (or legacy/start); the answer's id replaces separationId. */
     juce::Result start (juce::String& separationId, int algorithm, const juce::NamedValueSet* parameters, juce::int64 fileSize,
-                        bool legacy);
+                        ApiPath path);
 
     juce::Result getProgress (const juce::String& separationId, ServiceAnswers::Progress& progress);
 

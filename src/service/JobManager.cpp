@@ -66,7 +66,7 @@ bool JobManager::isWellFormedId (const juce::String& id)
     return id.length() == 2 * idBytes && id.containsOnly ("0123456789abcdef");
 }
 
-std::shared_ptr<SeparationJob> JobManager::createJob (bool legacy, juce::String& error)
+std::shared_ptr<SeparationJob> JobManager::createJob (separation::ApiPath path, juce::String& error)
 {
     const auto id = juce::String (AccessToken::makeRandomHex (idBytes));
     if (! isWellFormedId (id))
@@ -75,7 +75,7 @@ std::shared_ptr<SeparationJob> JobManager::createJob (bool legacy, juce::String&
         return nullptr;
     }
 
-    auto job = std::make_shared<SeparationJob> (id, jobsDirectory.getChildFile (id), legacy, settings.clock);
+    auto job = std::make_shared<SeparationJob> (id, jobsDirectory.getChildFile (id), path, settings.clock);
     {
         const std::lock_guard<std::mutex> guard (lock);
         if (shuttingDown)
@@ -148,10 +148,11 @@ JobManager::StartOutcome JobManager::start (SeparationJob& job, const StartReque
 {
     using State = SeparationJob::State;
 
-    if (job.isLegacy() != startRequest.legacy)
+    if (job.getApiPath() != startRequest.path)
     {
-        error = job.isLegacy() ? "This separation was created on the legacy path; start it with api/separation/legacy/start"
-                               : "This separation was not created on the legacy path; start it with api/separation/start";
+        error = job.getApiPath() == separation::ApiPath::legacy
+                    ? "This separation was created on the legacy path; start it with api/separation/legacy/start"
+                    : "This separation was not created on the legacy path; start it with api/separation/start";
         return StartOutcome::refused;
     }
 

@@ -47,7 +47,7 @@ public:
     ~JobManager();
 
     /** A new job awaiting its upload; nullptr with a message when the service holds too many jobs. */
-    std::shared_ptr<SeparationJob> createJob (bool legacy, juce::String& error);
+    std::shared_ptr<SeparationJob> createJob (separation::ApiPath path, juce::String& error);
 
     /** The job with this id, or nullptr for an unknown, removed or malformed id. */
     std::shared_ptr<SeparationJob> findJob (const juce::String& id) const;
@@ -62,7 +62,7 @@ public:
         juce::String algorithm;   // decimal text
         juce::var parameters;     // object by internal name, or void
         juce::int64 fileSize = 0; // 0 when the client could not tell
-        bool legacy = false;
+        separation::ApiPath path = separation::ApiPath::current;
     };
 
     /** Outcome of a start request: ok, a refusal that leaves the job as it was

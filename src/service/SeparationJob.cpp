@@ -3,9 +3,9 @@
 namespace kalder::service
 {
 
-SeparationJob::SeparationJob (const juce::String& jobId, const juce::File& jobFolder, bool isLegacyJob,
+SeparationJob::SeparationJob (const juce::String& jobId, const juce::File& jobFolder, separation::ApiPath apiPath,
                               std::shared_ptr<const ServiceClock> serviceClock)
-    : id (jobId), folder (jobFolder), legacy (isLegacyJob), clock (std::move (serviceClock)), lastChangeMs (clock->steadyMs())
+    : id (jobId), folder (jobFolder), path (apiPath), clock (std::move (serviceClock)), lastChangeMs (clock->steadyMs())
 {}
 
 SeparationJob::Status SeparationJob::getStatus() const

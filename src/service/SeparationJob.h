@@ -52,11 +52,12 @@ public:
         juce::int64 bytesReceived = 0;
     };
 
-    SeparationJob (const juce::String& id, const juce::File& folder, bool legacy, std::shared_ptr<const ServiceClock> clock);
+    SeparationJob (const juce::String& id, const juce::File& folder, separation::ApiPath path,
+                   std::shared_ptr<const ServiceClock> clock);
 
     const juce::String& getId() const noexcept { return id; }
     const juce::File& getFolder() const noexcept { return folder; }
-    bool isLegacy() const noexcept { return legacy; }
+    separation::ApiPath getApiPath() const noexcept { return path; }
 
     /** The file the upload is written to, inside the job's folder. */
     juce::File getRequestFile() const { return folder.getChildFile ("request.bin"); }
@@ -101,7 +102,7 @@ private:
 
     const juce::String id;
     const juce::File folder;
-    const bool legacy;
+    const separation::ApiPath path;
 
     mutable std::mutex lock;
     Status status;

@@ -347,9 +347,9 @@ void SeparationServer::registerRoutes()
 
 void SeparationServer::handleCreate (const httplib::Request& req, httplib::Response& res)
 {
-    const bool legacy = req.matches[1].matched;
+    const auto path = req.matches[1].matched ? separation::ApiPath::legacy : separation::ApiPath::current;
     juce::String error;
-    const auto job = jobs.createJob (legacy, error);
+    const auto job = jobs.createJob (path, error);
     if (job == nullptr)
     {
         answerError (res, 503, error);
@@ -477,7 +477,7 @@ void SeparationServer::handleUpload (const httplib::Request& req, httplib::Respo
 
 void SeparationServer::handleStart (const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader)
 {
-    const bool legacy = req.matches[1].matched;
+    const auto path = req.matches[1].matched ? separation::ApiPath::legacy : separation::ApiPath::current;
 
     std::string text;
     bool tooLarge = false;
@@ -524,7 +524,7 @@ void SeparationServer::handleStart (const httplib::Request& req, httplib::Respon
     start.algorithm = algorithm.isString() || algorithm.isInt() || algorithm.isInt64() ? algorithm.toString()
                                                                                        : juce::String ("?");
     start.parameters = body.getProperty ("separationParameters", {});
-    start.legacy = legacy;
+    start.path = path;
 
     const auto fileSize = body.getProperty ("fileSize", 0);
     if (! (fileSize.isInt() || fileSize.isInt64()) || static_cast<juce::int64> (fileSize) < 0)

@@ -381,9 +381,9 @@ juce::Result Asig::openAsig (const juce::File& directory, const juce::String& na
 }
 
 //==============================================================================
-CspecMatrix Asig::readFrames (int channel, juce::Range<int> frames, bool applyMask, bool flipMask, bool applySelectionVolume,
-                              bool)
+CspecMatrix Asig::readFrames (int channel, juce::Range<int> frames, MaskUse maskUse, SelectionGain selectionGainUse)
 {
+    const auto applyMask = maskUse != MaskUse::none;
     if (manager == nullptr || ! isReady())
         return CspecMatrix::Zero (geometry.getNumFreqs(), juce::jmax (0, frames.getLength()));
 
@@ -393,21 +393,21 @@ CspecMatrix Asig::readFrames (int channel, juce::Range<int> frames, bool applyMa
 
     // When both cache buffers are busy the frames come from the data files: a read that
     // came back empty would be heard as a dropout.
-    auto result = manager->getCspecFrames (channel, r, true, false);
+    auto result = manager->getCspecFrames (channel, r);
     if (result.size() == 0)
         return result;
 
     MaskMatrix gain;
     if (applyMask)
     {
-        gain = manager->getMaskFrames (channel, r, true, false);
+        gain = manager->getMaskFrames (channel, r);
         if (gain.rows() != result.rows() || gain.cols() != result.cols())
             return result;
-        if (flipMask)
+        if (maskUse == MaskUse::flippedMask)
             gain = (1.0f - gain.array()).matrix();
     }
 
-    if (applySelectionVolume && manager->hasSelection())
+    if (selectionGainUse == SelectionGain::applied && manager->hasSelection())
     {
         const auto v = selectionVolume.load();
         const auto selection = manager->getSelection (r);
@@ -431,7 +431,7 @@ CspecMatrix Asig::readFrames (int channel, juce::Range<int> frames, bool applyMa
 
 CspecMatrix Asig::readMaskedFrames (int channel, juce::Range<int> frames)
 {
-    return readFrames (channel, frames, true, isFlipped(), true);
+    return readFrames (channel, frames, getMaskUse(), SelectionGain::applied);
 }
 
 MaskMatrix Asig::getSelection (juce::Range<int> frames)

@@ -105,14 +105,32 @@ public:
     AsigMemoryManager* getMemoryManager() noexcept { return manager.get(); }
 
     //==============================================================================
-    /** The channel's frames over frames (clamped to the store), multiplied bin by bin by
-        the mask (or 1 - mask with flipMask) and, with applySelectionVolume and a
-        selection anywhere, by the selection gain: selected bins at the selection volume
-        v, the others at 1 - v. The last argument has no effect. */
-    CspecMatrix readFrames (int channel, juce::Range<int> frames, bool applyMask = true, bool flipMask = false,
-                            bool applySelectionVolume = true, bool unused = false);
+    /** How a read applies the mask. */
+    enum class MaskUse
+    {
+        none,       // the unedited frames
+        mask,       // times the mask
+        flippedMask // times 1 - mask
+    };
 
-    /** readFrames() with this store's own flip setting. */
+    /** Whether a read applies the selection's playback gain. */
+    enum class SelectionGain
+    {
+        none,
+        applied // with a selection anywhere: selected bins at the selection volume v, the others at 1 - v
+    };
+
+    /** The channel's frames over frames (clamped to the store), multiplied bin by bin by
+        the mask as maskUse says and by the selection gain as gain says. Playback reads
+        through readMaskedFrames(). */
+    CspecMatrix readFrames (int channel, juce::Range<int> frames, MaskUse maskUse = MaskUse::mask,
+                            SelectionGain gain = SelectionGain::applied);
+
+    /** The mask use of this store's own flip setting. */
+    MaskUse getMaskUse() const noexcept { return isFlipped() ? MaskUse::flippedMask : MaskUse::mask; }
+
+    /** readFrames() with this store's own flip setting and the selection gain: what
+        playback hears. */
     CspecMatrix readMaskedFrames (int channel, juce::Range<int> frames);
 
     MaskMatrix getSelection (juce::Range<int> frames);

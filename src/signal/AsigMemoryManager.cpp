@@ -277,14 +277,14 @@ MaskMatrix AsigMemoryManager::readMaskFromFile (int channel, juce::Range<int> fr
 }
 
 template <typename Matrix, typename FileReader, typename BufferPart>
-Matrix AsigMemoryManager::readThroughCache (int channel, juce::Range<int> frames, bool useCache, bool cacheOnly,
-                                            FileReader readFromFile, BufferPart bufferPart)
+Matrix AsigMemoryManager::readThroughCache (int channel, juce::Range<int> frames, Source source, FileReader readFromFile,
+                                            BufferPart bufferPart)
 {
     const auto r = frames.getIntersectionWith ({ 0, nFrames });
     if (r.isEmpty())
         return {};
 
-    if (useCache)
+    if (source != Source::files)
     {
         for (auto* candidate : { &frontLock, &backLock })
         {
@@ -315,28 +315,28 @@ Matrix AsigMemoryManager::readThroughCache (int channel, juce::Range<int> frames
         }
     }
 
-    if (cacheOnly)
+    if (source == Source::cacheOnly)
         return {};
     return readFromFile (channel, r);
 }
 
-CspecMatrix AsigMemoryManager::getCspecFrames (int channel, juce::Range<int> frames, bool useCache, bool cacheOnly)
+CspecMatrix AsigMemoryManager::getCspecFrames (int channel, juce::Range<int> frames, Source source)
 {
     if (! isReady() || ! isValidChannel (channel))
         return CspecMatrix::Zero (nFreqs, juce::jmax (0, frames.getLength()));
 
     return readThroughCache<CspecMatrix> (
-        channel, frames, useCache, cacheOnly, [this] (int c, juce::Range<int> r) { return readCspecFromFile (c, r); },
+        channel, frames, source, [this] (int c, juce::Range<int> r) { return readCspecFromFile (c, r); },
         [] (const Multspec& m) -> const std::vector<CspecMatrix>& { return m.cspec; });
 }
 
-MaskMatrix AsigMemoryManager::getMaskFrames (int channel, juce::Range<int> frames, bool useCache, bool cacheOnly)
+MaskMatrix AsigMemoryManager::getMaskFrames (int channel, juce::Range<int> frames, Source source)
 {
     if (! isReady() || ! isValidChannel (channel))
         return MaskMatrix::Ones (nFreqs, juce::jmax (0, frames.getLength()));
 
     return readThroughCache<MaskMatrix> (
-        channel, frames, useCache, cacheOnly, [this] (int c, juce::Range<int> r) { return readMaskFromFile (c, r); },
+        channel, frames, source, [this] (int c, juce::Range<int> r) { return readMaskFromFile (c, r); },
         [] (const Multspec& m) -> const std::vector<MaskMatrix>& { return m.mask; });
 }
 

@@ -95,12 +95,22 @@ public:
                      const Multspec* cache = nullptr);
 
     //==============================================================================
-    /** The unedited frames of a channel. See the class comment for where they come from:
-        with cacheOnly set, gives an empty matrix when no buffer can be locked. */
-    CspecMatrix getCspecFrames (int channel, juce::Range<int> frames, bool useCache, bool cacheOnly);
+    /** Where a read takes its frames from. */
+    enum class Source
+    {
+        /** A cache buffer whose lock can be taken at once, the data files for the rest. */
+        cacheOrFiles,
+        /** A cache buffer only: an empty matrix when no buffer can be locked at once. */
+        cacheOnly,
+        /** The data files only. */
+        files
+    };
+
+    /** The unedited frames of a channel. See the class comment for where they come from. */
+    CspecMatrix getCspecFrames (int channel, juce::Range<int> frames, Source source = Source::cacheOrFiles);
 
     /** The mask of a channel, read like getCspecFrames(). */
-    MaskMatrix getMaskFrames (int channel, juce::Range<int> frames, bool useCache, bool cacheOnly);
+    MaskMatrix getMaskFrames (int channel, juce::Range<int> frames, Source source = Source::cacheOrFiles);
 
     /** The selection over frames, all bins (zeros where nothing is selected). */
     MaskMatrix getSelection (juce::Range<int> frames);
@@ -174,8 +184,7 @@ private:
     void timerCallback() override;
 
     template <typename Matrix, typename FileReader, typename BufferPart>
-    Matrix readThroughCache (int channel, juce::Range<int> frames, bool useCache, bool cacheOnly, FileReader readFromFile,
-                             BufferPart bufferPart);
+    Matrix readThroughCache (int channel, juce::Range<int> frames, Source source, FileReader readFromFile, BufferPart bufferPart);
 
     bool isValidChannel (int channel) const noexcept;
     static juce::Range<int> readRange (CacheLock& lock, const Multspec& buffer);

@@ -198,7 +198,7 @@ namespace
             const juce::Range<int> part (start, juce::jmin (frames.getEnd(), start + framesPerRead));
             Eigen::ArrayXXd sum = Eigen::ArrayXXd::Zero (bins.getLength(), part.getLength());
             for (int c = 0; c < asig.getNumChannels(); ++c)
-                sum += asig.readFrames (c, part, true, asig.isFlipped(), false)
+                sum += asig.readFrames (c, part, asig.getMaskUse(), Asig::SelectionGain::none)
                            .middleRows (bins.getStart(), bins.getLength())
                            .array()
                            .abs()

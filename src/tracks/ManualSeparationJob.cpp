@@ -24,8 +24,6 @@ namespace
     constexpr float lastBusyProgress = 0.95f;
 
     // The switches of Asig::readFrames(), named.
-    constexpr bool withMask = true, withoutMask = false;
-    constexpr bool withSelectionVolume = true, withoutSelectionVolume = false;
 
     juce::Result cancelled()
     {
@@ -77,8 +75,8 @@ namespace
             {
                 if (kind == Kind::freezeEdits)
                 {
-                    auto heard = asig.readFrames (c, loaded, withMask, flipped, withSelectionVolume);
-                    auto rest = asig.readFrames (c, loaded, withoutMask, false, withoutSelectionVolume);
+                    auto heard = asig.readFrames (c, loaded, maskUse(), Asig::SelectionGain::applied);
+                    auto rest = asig.readFrames (c, loaded, Asig::MaskUse::none, Asig::SelectionGain::none);
                     if (! fits (heard) || ! fits (rest))
                         heard = rest = CspecMatrix::Zero (nFreqs, length);
                     // The rest is taken from the very frames that were heard: the two add up
@@ -89,7 +87,7 @@ namespace
                 }
                 else
                 {
-                    auto masked = asig.readFrames (c, loaded, withMask, flipped, withoutSelectionVolume);
+                    auto masked = asig.readFrames (c, loaded, maskUse(), Asig::SelectionGain::none);
                     if (! fits (masked) || ! fits (selection))
                         masked = CspecMatrix::Zero (nFreqs, length);
                     else
@@ -102,6 +100,8 @@ namespace
         Asig& asig;
         const Kind kind;
         const bool flipped;
+
+        Asig::MaskUse maskUse() const noexcept { return flipped ? Asig::MaskUse::flippedMask : Asig::MaskUse::mask; }
         juce::Range<int> loaded;
         std::vector<std::vector<CspecMatrix>> spectra; // [output][channel], nFreqs x loaded
     };
@@ -123,7 +123,7 @@ namespace
 
             for (int c = 0; c < asig.getNumChannels(); ++c)
             {
-                const auto mask = manager->getMaskFrames (c, r, true, false);
+                const auto mask = manager->getMaskFrames (c, r);
                 if (mask.rows() != nFreqs || mask.cols() != r.getLength())
                     return juce::Result::fail ("Cannot read the mask");
                 // Playback hears the mask (or 1 - mask when flipped); it keeps the unselected share.

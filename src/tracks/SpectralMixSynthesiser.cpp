@@ -39,7 +39,7 @@ void SpectralMixSynthesiser::sumFrames (int firstFrame, const juce::Array<AudioT
         const auto offset = frames.getStart() - firstFrame;
         for (int c = 0; c < track->getNumChannels(); ++c)
         {
-            const auto spectra = asig->readFrames (c, frames, true, asig->isFlipped(), true);
+            const auto spectra = asig->readMaskedFrames (c, frames);
             if (spectra.rows() != geometry.getNumFreqs() || spectra.cols() != frames.getLength())
                 continue;
             for (int o = 0; o < numOutputs; ++o)

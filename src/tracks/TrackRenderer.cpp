@@ -28,7 +28,7 @@ void TrackRenderer::fillCache (int channel, int firstFrame)
 {
     auto* asig = content->asig.get();
     const auto frames = juce::Range<int> (firstFrame, firstFrame + readAhead).getIntersectionWith ({ 0, track->getnFrames() });
-    auto masked = asig->readFrames (channel, frames, true, asig->isFlipped(), true);
+    auto masked = asig->readMaskedFrames (channel, frames);
     const auto nFreqs = geometry.getNumFreqs();
     if (track->isPreviewingPitchEdits() && masked.rows() == nFreqs)
     {

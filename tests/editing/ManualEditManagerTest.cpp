@@ -26,7 +26,7 @@ Snapshot snapshot (Asig& asig)
     Snapshot s;
     const juce::Range<int> all (0, asig.getNumFrames());
     for (int c = 0; c < asig.getNumChannels(); ++c)
-        s.masks.push_back (asig.getMemoryManager()->getMaskFrames (c, all, false, false));
+        s.masks.push_back (asig.getMemoryManager()->getMaskFrames (c, all, AsigMemoryManager::Source::files));
     s.selection = asig.getSelection (all);
     return s;
 }
@@ -145,7 +145,7 @@ TEST (ManualEditManager, UndoAndRedoGiveMasksAndSelectionsBackBitForBit)
         EXPECT_TRUE (edits.erase (260, 350, 270, 250, 6.0, 0.8, ManualEditManager::Stroke::extend).wasChanged());
         ASSERT_FALSE (preview.isEmpty());
         EXPECT_TRUE (sameBits (asig->getMemoryManager()
-                                   ->getMaskFrames (0, preview.frames, false, false)
+                                   ->getMaskFrames (0, preview.frames, AsigMemoryManager::Source::files)
                                    .middleRows (preview.bins.getStart(), preview.bins.getLength()),
                                preview.values));
         states.back() = snapshot (*asig); // the stroke's two segments are one step

@@ -13,7 +13,8 @@ namespace
 {
 using Range = juce::Range<int>;
 constexpr double pi = juce::MathConstants<double>::pi;
-constexpr bool unmasked = false, noFlip = false, noSelectionGain = false;
+using MaskUse = Asig::MaskUse;
+constexpr auto noSelectionGain = Asig::SelectionGain::none;
 
 /** An analysed store of generated audio, with its helper. */
 struct Store
@@ -67,7 +68,7 @@ int binOf (double hz, int rate)
     sum of value x |X|^2 over sum of |X|^2. */
 double selectedShare (const SelectionUpdate& u, Asig& source, Range bins, Range frames)
 {
-    const auto x = source.readFrames (0, frames, unmasked, noFlip, noSelectionGain);
+    const auto x = source.readFrames (0, frames, MaskUse::none, noSelectionGain);
     double selected = 0.0, total = 0.0;
     for (int f = frames.getStart(); f < frames.getEnd(); ++f)
         for (int b = bins.getStart(); b < bins.getEnd(); ++b)
@@ -214,7 +215,7 @@ TEST (SelectionHelper, ThresholdSelectsExactlyTheBinsOnEachSideOfTheLevel)
         s.asig.setFlip (flip);
         std::vector<CspecMatrix> x;
         for (int c = 0; c < 2; ++c)
-            x.push_back (s.asig.readFrames (c, frames, true, flip, noSelectionGain));
+            x.push_back (s.asig.readFrames (c, frames, flip ? MaskUse::flippedMask : MaskUse::mask, noSelectionGain));
         for (const auto level : { -30.0f, 0.0f, 20.0f })
             for (const bool above : { false, true })
             {
@@ -311,8 +312,8 @@ TEST (SelectionHelper, WandBandFollowsTheThresholdAndItsWindowsAreClamped)
         {
             EXPECT_EQ (count, 1); // t = 1: the seed alone
         }
-        const auto x = fifth.mix.asig.readFrames (0, u.getFrames(), true, noFlip, noSelectionGain);
-        const auto y2 = fifth.mix.asig.readFrames (1, u.getFrames(), true, noFlip, noSelectionGain);
+        const auto x = fifth.mix.asig.readFrames (0, u.getFrames(), MaskUse::mask, noSelectionGain);
+        const auto y2 = fifth.mix.asig.readFrames (1, u.getFrames(), MaskUse::mask, noSelectionGain);
         double loudest = -1e9, quietest = 1e9;
         for (int f = 0; f < u.values.cols(); ++f)
             for (int b = 0; b < u.values.rows(); ++b)

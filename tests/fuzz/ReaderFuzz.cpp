@@ -51,7 +51,7 @@ void fuzzStore (const uint8_t* data, size_t size)
     // would otherwise take most of each run.
     static Asig store;
     if (store.openAsig (dir, "t").wasOk())
-        store.readFrames (0, { 0, 4 }, true, false, false);
+        store.readFrames (0, { 0, 4 }, Asig::MaskUse::mask, Asig::SelectionGain::none);
 }
 } // namespace
 

@@ -779,7 +779,7 @@ TEST (ApplicationShell, SelectionCommandsEditTheActiveTrackAndUndoFollowsThem)
     auto& edits = track->getManualEditManager();
     const juce::Range<int> bins (10, 40), frames (5, 25);
     auto maskIn = [&] {
-        return asig->getMemoryManager()->getMaskFrames (1, frames, true, false).middleRows (bins.getStart(), bins.getLength());
+        return asig->getMemoryManager()->getMaskFrames (1, frames).middleRows (bins.getStart(), bins.getLength());
     };
     auto undoText = [&] { return getMenuItemText (fixture.window(), MenuModel::editMenu, Command::undo); };
     auto redoText = [&] { return getMenuItemText (fixture.window(), MenuModel::editMenu, Command::redo); };

@@ -483,8 +483,8 @@ TEST (EndToEnd, AKilledRunIsOfferedForRecoveryAtTheNextStartAndRecoversItsEdit)
     ASSERT_TRUE (ProjectLoader::open (autosave, dir.get().getChildFile ("opened"), project).wasOk());
     auto* asig = project.tracks[0]->getAsig();
     const auto frames = juce::Range<int> (0, asig->getNumFrames());
-    const auto masked = asig->readFrames (0, frames, true, false, false);
-    const auto plain = asig->readFrames (0, frames, false, false, false);
+    const auto masked = asig->readFrames (0, frames, Asig::MaskUse::mask, Asig::SelectionGain::none);
+    const auto plain = asig->readFrames (0, frames, Asig::MaskUse::none, Asig::SelectionGain::none);
     int erased = 0;
     for (int f = 0; f < (int) plain.cols(); ++f)
         for (int b = 0; b < (int) plain.rows(); ++b)

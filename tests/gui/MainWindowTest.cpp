@@ -710,7 +710,7 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
 
     // Erase takes it out of the mask, as much as it is selected.
     ASSERT_TRUE (fixture.invoke (Command::erase));
-    const auto mask = asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, false, false);
+    const auto mask = asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, AsigMemoryManager::Source::files);
     EXPECT_NEAR (mask ((int) bin, 0), 1.0f - selected ((int) bin, 0), 1e-4f);
     EXPECT_EQ (mask ((int) bin + 60, 0), 1.0f);
 
@@ -723,7 +723,7 @@ TEST (MainWindow, TheWandPreviewsSelectsAndErasesAndTheHistoryPanelGoesBackAndFo
     EXPECT_EQ (history.getRowText (2), "Selection erase");
     EXPECT_EQ (history.getCurrentRow(), 2);
     auto maskAtNote = [&] {
-        return asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, false, false) ((int) bin, 0);
+        return asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, AsigMemoryManager::Source::files) ((int) bin, 0);
     };
     history.goToRow (0);
     EXPECT_EQ (maskAtNote(), 1.0f);
@@ -815,7 +815,7 @@ TEST (MainWindow, EveryToolOfThePanelWorksThroughTheView)
     };
     auto selectionAt = [&] (int frame, int row) { return asig->getSelection ({ frame, frame + 1 }) (row, 0); };
     auto maskAt = [&] (int frame, int row) {
-        return asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, false, false) (row, 0);
+        return asig->getMemoryManager()->getMaskFrames (0, { frame, frame + 1 }, AsigMemoryManager::Source::files) (row, 0);
     };
 
     // Threshold above: the rectangle in the colour of its level; only the tone is taken.
@@ -1132,8 +1132,8 @@ TEST (MainWindow, ASavedProjectReopensAsSavedAndABadOneLeavesTheOpenProjectAlone
     ASSERT_NE (reopened, master);
     EXPECT_EQ (reopened->getName(), "tosave");
     EXPECT_FLOAT_EQ (reopened->getVolume(), 0.6f);
-    const auto masked = reopened->getAsig()->readFrames (0, { 10, 11 }, true, false, false);
-    const auto plain = reopened->getAsig()->readFrames (0, { 10, 11 }, false, false, false);
+    const auto masked = reopened->getAsig()->readFrames (0, { 10, 11 }, Asig::MaskUse::mask, Asig::SelectionGain::none);
+    const auto plain = reopened->getAsig()->readFrames (0, { 10, 11 }, Asig::MaskUse::none, Asig::SelectionGain::none);
     ASSERT_GT (masked.rows(), 165);
     EXPECT_LT (std::abs (masked (165, 0)), 0.5f * std::abs (plain (165, 0))) << "the erase is back";
     EXPECT_FALSE (projects.hasUnsavedChanges());
@@ -1186,8 +1186,8 @@ TEST (MainWindow, AnAutosaveLeftByACrashIsOfferedAtTheNextStartAndRecoversTheEdi
     ASSERT_TRUE (clickButtonInModal (CrashRecoveryComponent::title, CrashRecoveryComponent::recoverButton));
     ASSERT_TRUE (fixture.waitForMaster ("crashy"));
     auto master = fixture.app().getMixer().getMasterTrack();
-    const auto masked = master->getAsig()->readFrames (0, { 10, 11 }, true, false, false);
-    const auto plain = master->getAsig()->readFrames (0, { 10, 11 }, false, false, false);
+    const auto masked = master->getAsig()->readFrames (0, { 10, 11 }, Asig::MaskUse::mask, Asig::SelectionGain::none);
+    const auto plain = master->getAsig()->readFrames (0, { 10, 11 }, Asig::MaskUse::none, Asig::SelectionGain::none);
     ASSERT_GT (masked.rows(), 165);
     EXPECT_LT (std::abs (masked (165, 0)), 0.5f * std::abs (plain (165, 0))) << "the edit came back";
     auto& projects = fixture.content().getProjects();

@@ -69,8 +69,8 @@ std::map<juce::String, juce::MemoryBlock> snapshot (const juce::File& folder)
 float maskAt (AudioTrack& t, int frame, int bin)
 {
     auto* asig = t.getAsig();
-    const auto masked = asig->readFrames (0, { frame, frame + 1 }, true, false, false);
-    const auto plain = asig->readFrames (0, { frame, frame + 1 }, false, false, false);
+    const auto masked = asig->readFrames (0, { frame, frame + 1 }, Asig::MaskUse::mask, Asig::SelectionGain::none);
+    const auto plain = asig->readFrames (0, { frame, frame + 1 }, Asig::MaskUse::none, Asig::SelectionGain::none);
     if (masked.rows() <= bin || plain.rows() <= bin || masked.cols() < 1 || std::abs (plain (bin, 0)) == 0.0f)
         return -1.0f;
     return std::abs (masked (bin, 0)) / std::abs (plain (bin, 0));

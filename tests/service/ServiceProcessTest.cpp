@@ -10,8 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#if defined(KALDER_SERVICE_BINARY)
-
 namespace
 {
 /** kalder-separationd started as a child process, its standard output on a pipe. */
@@ -143,5 +141,3 @@ TEST (ServiceProcess, RefusesBadOptionsKeepsAnExistingTokenAndItsDataFolder)
     EXPECT_EQ (second.stop (0, 10000), 1);
     EXPECT_EQ (service.stop (SIGINT, 10000), 0);
 }
-
-#endif

@@ -17,13 +17,14 @@ const juce::String allVocalParameters = R"({"stereoSmoothing":"Off","sourcePosit
                                         R"("snareRemoval":"On","advancedFiltering":"On","backingTrack":"Off"})";
 
 /** Creates, uploads and starts a separation of a module; returns its id. */
-juce::String startJob (const test::ServiceUnderTest& service, const juce::File& dir, int module, bool legacy = false)
+juce::String startJob (const test::ServiceUnderTest& service, const juce::File& dir, int module,
+                       separation::ApiPath path = separation::ApiPath::current)
 {
-    const auto created = service.create (legacy);
+    const auto created = service.create (path);
     const auto file = test::writeRequestFile (dir, module);
     const auto up = service.upload (created.signedUrl, file);
     EXPECT_TRUE (up && up->status == 200) << (up ? up->body : "no answer");
-    const auto started = service.start (created.separationId, juce::String (module), "{}", file.getSize(), legacy);
+    const auto started = service.start (created.separationId, juce::String (module), "{}", file.getSize(), path);
     EXPECT_TRUE (started && started->status == 200) << (started ? started->body : "no answer");
     return created.separationId;
 }
@@ -124,24 +125,24 @@ TEST (ServiceProtocol, LegacyPathsAreTwinsThatMustNotBeMixed)
     test::ServiceUnderTest service;
     service.getEngine().release();
 
-    const auto legacyId = startJob (service, dir.get(), 6, true);
+    const auto legacyId = startJob (service, dir.get(), 6, separation::ApiPath::legacy);
     EXPECT_TRUE (service.waitUntilDone (legacyId).done);
     EXPECT_EQ (getOutputFiles (service, legacyId).size(), 2);
 
-    const auto legacy = service.create (true);
-    const auto current = service.create (false);
+    const auto legacy = service.create (separation::ApiPath::legacy);
+    const auto current = service.create (separation::ApiPath::current);
     const auto file = test::writeRequestFile (dir.get(), 6);
     ASSERT_EQ (getStatus (service.upload (legacy.signedUrl, file)), 200);
     ASSERT_EQ (getStatus (service.upload (current.signedUrl, file)), 200);
 
-    const auto wrong1 = service.start (legacy.separationId, "6", "{}", 0, false);
+    const auto wrong1 = service.start (legacy.separationId, "6", "{}", 0, separation::ApiPath::current);
     EXPECT_EQ (getStatus (wrong1), 409);
     EXPECT_TRUE (getMessage (wrong1).contains ("legacy/start"));
-    EXPECT_EQ (getStatus (service.start (current.separationId, "6", "{}", 0, true)), 409);
+    EXPECT_EQ (getStatus (service.start (current.separationId, "6", "{}", 0, separation::ApiPath::legacy)), 409);
 
     // A refused start leaves the job startable on its own path.
-    EXPECT_EQ (getStatus (service.start (legacy.separationId, "6", "{}", 0, true)), 200);
-    EXPECT_EQ (getStatus (service.start (current.separationId, "6", "{}", 0, false)), 200);
+    EXPECT_EQ (getStatus (service.start (legacy.separationId, "6", "{}", 0, separation::ApiPath::legacy)), 200);
+    EXPECT_EQ (getStatus (service.start (current.separationId, "6", "{}", 0, separation::ApiPath::current)), 200);
 }
 
 TEST (ServiceProtocol, EveryRequestButSignedTransfersNeedsTheToken)
@@ -533,7 +534,6 @@ TEST (ServiceProtocol, VersionRequestsOfferSignedReleaseDownloads)
 
 TEST (ServiceProtocol, RealEnginesMakeTheDocumentedStems)
 {
-#if KALDER_HAVE_ENGINES
     test::TemporaryDirectory dir;
     test::ServiceUnderTest::Options options;
     options.useRealEngine = true;
@@ -605,7 +605,4 @@ TEST (ServiceProtocol, RealEnginesMakeTheDocumentedStems)
     ASSERT_TRUE (progress.done);
     EXPECT_FALSE (progress.error.has_value()) << progress.error.value_or ("");
     EXPECT_EQ (getOutputFiles (service, created.separationId).size(), 2);
-#else
-    GTEST_SKIP() << "the separation engines are not part of this build yet";
-#endif
 }

@@ -96,12 +96,8 @@ ServiceUnderTest::ServiceUnderTest (const Options& options) : engine (std::make_
     settings.maxUploadBytes = options.maxUploadBytes;
 
     service::JobManager::Engine run;
-#if KALDER_HAVE_ENGINES
     if (options.useRealEngine)
         run = &service::runSeparation;
-#else
-    jassert (! options.useRealEngine);
-#endif
     if (! run)
         run = [e = engine] (const service::SeparationSpec& spec, const juce::File& in, const juce::File& out,
                             service::EngineProgress& progress,
@@ -136,10 +132,11 @@ std::unique_ptr<httplib::Client> ServiceUnderTest::makeClient (bool withToken) c
     return client;
 }
 
-separation::ServiceAnswers::CreateResult ServiceUnderTest::create (bool legacy) const
+separation::ServiceAnswers::CreateResult ServiceUnderTest::create (separation::ApiPath path) const
 {
     separation::ServiceAnswers::CreateResult created;
-    const auto res = makeClient()->Post (legacy ? "/api/separation/legacy/create" : "/api/separation/create");
+    const auto res = makeClient()->Post (path == separation::ApiPath::legacy ? "/api/separation/legacy/create"
+                                                                             : "/api/separation/create");
     EXPECT_TRUE (res) << "no answer";
     if (res)
     {
@@ -169,12 +166,12 @@ httplib::Result ServiceUnderTest::uploadBytes (const juce::String& signedUrl, co
 }
 
 httplib::Result ServiceUnderTest::start (const juce::String& id, const juce::String& algorithm, const juce::String& parameters,
-                                         juce::int64 fileSize, bool legacy) const
+                                         juce::int64 fileSize, separation::ApiPath path) const
 {
     const auto body = "{\"separationId\":\"" + id + "\",\"separationAlgorithm\":\"" + algorithm
                       + "\",\"separationParameters\":" + parameters + ",\"fileSize\":" + juce::String (fileSize) + "}";
-    return makeClient()->Put (legacy ? "/api/separation/legacy/start" : "/api/separation/start", body.toStdString(),
-                              "application/json");
+    return makeClient()->Put (path == separation::ApiPath::legacy ? "/api/separation/legacy/start" : "/api/separation/start",
+                              body.toStdString(), "application/json");
 }
 
 httplib::Result ServiceUnderTest::get (const juce::String& pathAndQuery) const

@@ -77,7 +77,7 @@ public:
     ScriptedEngine& getEngine() { return *engine; }
 
     /** The create answer for a new separation (fails the test when the service refuses). */
-    separation::ServiceAnswers::CreateResult create (bool legacy = false) const;
+    separation::ServiceAnswers::CreateResult create (separation::ApiPath path = separation::ApiPath::current) const;
 
     /** Sends a file to a signed URL with PUT. */
     httplib::Result upload (const juce::String& signedUrl, const juce::File& requestFile) const;
@@ -85,7 +85,7 @@ public:
 
     /** A start request; parameters is a JSON object text. */
     httplib::Result start (const juce::String& id, const juce::String& algorithm, const juce::String& parameters = "{}",
-                           juce::int64 fileSize = 0, bool legacy = false) const;
+                           juce::int64 fileSize = 0, separation::ApiPath path = separation::ApiPath::current) const;
 
     httplib::Result get (const juce::String& pathAndQuery) const;
 

@@ -72,7 +72,7 @@ TEST (AsigConcurrency, ReadsStayCorrectWhileABufferIsWriteLocked)
         {
             const auto ch = random.nextInt (2);
             const auto r = randomRange (random, s.asig.getNumFrames());
-            if (! s.framesAreTrue (ch, r, s.asig.readFrames (ch, r, true, false, true)))
+            if (! s.framesAreTrue (ch, r, s.asig.readFrames (ch, r)))
                 ++wrong;
             ++reads;
         }
@@ -123,10 +123,10 @@ TEST (AsigConcurrency, CachingSwapsAndMaskWritesNeverShowWrongData)
         {
             const auto ch = random.nextInt (2);
             const auto r = randomRange (random, numFrames);
-            if (! s.framesAreTrue (ch, r, manager->getCspecFrames (ch, r, true, false)))
+            if (! s.framesAreTrue (ch, r, manager->getCspecFrames (ch, r)))
                 ++wrongFrames;
 
-            const auto mask = manager->getMaskFrames (1, { 1010, 1040 }, true, false);
+            const auto mask = manager->getMaskFrames (1, { 1010, 1040 });
             for (int f = 0; f < mask.cols(); ++f)
             {
                 const auto column = mask.col (f);
@@ -152,12 +152,12 @@ TEST (AsigConcurrency, CachingSwapsAndMaskWritesNeverShowWrongData)
 
     // Once quiet, files and both caches agree on the last value.
     manager->cache ({ 900, 1100 });
-    const auto fromCache = manager->getMaskFrames (1, painted, true, true);
+    const auto fromCache = manager->getMaskFrames (1, painted, AsigMemoryManager::Source::cacheOnly);
     const auto fromFile = manager->readMaskFromFile (1, painted);
     EXPECT_EQ (fromCache, fromFile);
     EXPECT_EQ (fromFile.minCoeff(), fromFile.maxCoeff()); // one round's value everywhere
     manager->copyBackToFront();
-    EXPECT_EQ (manager->getMaskFrames (1, painted, true, true), fromFile);
+    EXPECT_EQ (manager->getMaskFrames (1, painted, AsigMemoryManager::Source::cacheOnly), fromFile);
 }
 
 TEST (AsigConcurrency, AReaderThatKeepsFramesUnderTheirGenerationEndsOnTheLastWrite)
@@ -179,7 +179,7 @@ TEST (AsigConcurrency, AReaderThatKeepsFramesUnderTheirGenerationEndsOnTheLastWr
             const auto generation = s.asig.getEditGeneration();
             if (generation == keptGeneration.load())
                 continue;
-            const auto mask = s.asig.getMemoryManager()->getMaskFrames (0, painted, false, false);
+            const auto mask = s.asig.getMemoryManager()->getMaskFrames (0, painted, AsigMemoryManager::Source::files);
             keptValue = mask (bins / 2, painted.getLength() / 2);
             keptGeneration = generation;
         }

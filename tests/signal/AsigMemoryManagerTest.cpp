@@ -120,26 +120,26 @@ TEST (AsigMemoryManager, ReadsAreTheSameFromFilesAndFromEitherCache)
     const Range wanted (1000, 1100); // across a chunk boundary
 
     EXPECT_TRUE (TestStore::matches (s.manager.readCspecFromFile (1, wanted), 1, wanted));
-    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (1, wanted, false, false), 1, wanted));
+    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (1, wanted, AsigMemoryManager::Source::files), 1, wanted));
 
     // A back buffer that holds part of the request.
     ASSERT_TRUE (s.manager.cache ({ 1050, 1060 }));
     EXPECT_TRUE (s.manager.isCopyPending());
     const auto backRange = s.manager.getBackRange();
     EXPECT_TRUE (backRange.contains (Range (1050, 1060)));
-    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (1, wanted, true, true), 1, wanted));
+    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (1, wanted, AsigMemoryManager::Source::cacheOnly), 1, wanted));
 
     s.manager.copyBackToFront();
     EXPECT_EQ (s.manager.getFrontRange(), backRange);
     EXPECT_TRUE (s.manager.getBackRange().isEmpty());
-    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (0, wanted, true, true), 0, wanted));
-    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (0, { 0, 2500 }, true, false), 0, { 0, 2500 }));
+    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (0, wanted, AsigMemoryManager::Source::cacheOnly), 0, wanted));
+    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (0, { 0, 2500 }), 0, { 0, 2500 }));
 
     // With both buffers locked a cache-only read gives nothing, a normal read goes to disk.
     s.manager.getFrontLock().enterWrite();
     s.manager.getBackLock().enterWrite();
-    EXPECT_EQ (s.manager.getCspecFrames (0, wanted, true, true).size(), 0);
-    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (0, wanted, true, false), 0, wanted));
+    EXPECT_EQ (s.manager.getCspecFrames (0, wanted, AsigMemoryManager::Source::cacheOnly).size(), 0);
+    EXPECT_TRUE (TestStore::matches (s.manager.getCspecFrames (0, wanted), 0, wanted));
     s.manager.getBackLock().exitWrite();
     s.manager.getFrontLock().exitWrite();
 }
@@ -147,21 +147,21 @@ TEST (AsigMemoryManager, ReadsAreTheSameFromFilesAndFromEitherCache)
 TEST (AsigMemoryManager, OutOfRangeAndNotReadyReads)
 {
     TestStore s;
-    EXPECT_EQ (s.manager.getCspecFrames (0, { 2490, 2600 }, true, false).cols(), 10);
-    EXPECT_EQ (s.manager.getCspecFrames (0, { -5, 3 }, true, false).cols(), 3);
-    EXPECT_EQ (s.manager.getCspecFrames (0, { 3000, 3100 }, true, false).size(), 0);
-    EXPECT_EQ (s.manager.getMaskFrames (0, { 3000, 3100 }, true, false).size(), 0);
+    EXPECT_EQ (s.manager.getCspecFrames (0, { 2490, 2600 }).cols(), 10);
+    EXPECT_EQ (s.manager.getCspecFrames (0, { -5, 3 }).cols(), 3);
+    EXPECT_EQ (s.manager.getCspecFrames (0, { 3000, 3100 }).size(), 0);
+    EXPECT_EQ (s.manager.getMaskFrames (0, { 3000, 3100 }).size(), 0);
 
     // A channel that does not exist reads as silence and unit gain.
-    const auto noChannel = s.manager.getCspecFrames (5, { 0, 4 }, true, false);
+    const auto noChannel = s.manager.getCspecFrames (5, { 0, 4 });
     ASSERT_EQ (noChannel.cols(), 4);
     EXPECT_EQ (noChannel.cwiseAbs().maxCoeff(), 0.0f);
-    EXPECT_EQ (s.manager.getMaskFrames (-1, { 0, 4 }, true, false).minCoeff(), 1.0f);
+    EXPECT_EQ (s.manager.getMaskFrames (-1, { 0, 4 }).minCoeff(), 1.0f);
 
     test::TemporaryDirectory dir;
     AsigMemoryManager empty (dir.get(), "empty");
     EXPECT_FALSE (empty.isReady());
-    EXPECT_EQ (empty.getCspecFrames (0, { 0, 10 }, true, true).size(), 0); // no bins: 0 x 10
+    EXPECT_EQ (empty.getCspecFrames (0, { 0, 10 }, AsigMemoryManager::Source::cacheOnly).size(), 0); // no bins: 0 x 10
     EXPECT_TRUE (empty.getSelection().isEmpty());
     EXPECT_FALSE (empty.hasSelection());
 }
@@ -188,15 +188,15 @@ TEST (AsigMemoryManager, MaskWritesReachFilesAndBothCaches)
             }
     };
     check (s.manager.readMaskFromFile (1, { 950, 1150 }), "file");
-    check (s.manager.getMaskFrames (1, { 950, 1150 }, true, true), "front");
+    check (s.manager.getMaskFrames (1, { 950, 1150 }, AsigMemoryManager::Source::cacheOnly), "front");
     s.manager.getFrontLock().enterWrite();
-    check (s.manager.getMaskFrames (1, { 950, 1150 }, true, true), "back");
+    check (s.manager.getMaskFrames (1, { 950, 1150 }, AsigMemoryManager::Source::cacheOnly), "back");
     s.manager.getFrontLock().exitWrite();
-    EXPECT_EQ (s.manager.getMaskFrames (0, { 950, 1150 }, true, false).minCoeff(), 1.0f);
+    EXPECT_EQ (s.manager.getMaskFrames (0, { 950, 1150 }).minCoeff(), 1.0f);
     EXPECT_EQ (s.manager.getEditedFrameRange(), frames);
 
     s.manager.initMask (1);
-    EXPECT_EQ (s.manager.getMaskFrames (1, { 950, 1150 }, true, false).minCoeff(), 1.0f);
+    EXPECT_EQ (s.manager.getMaskFrames (1, { 950, 1150 }).minCoeff(), 1.0f);
     EXPECT_TRUE (s.manager.getEditedFrameRange().isEmpty());
 
 #if ! JUCE_DEBUG
@@ -207,7 +207,7 @@ TEST (AsigMemoryManager, MaskWritesReachFilesAndBothCaches)
     EXPECT_FALSE (s.manager.setMaskFrames (2, { 0, 1 }, { 0, 1 }, MaskMatrix::Constant (1, 1, 0.0f)));
     EXPECT_FALSE (s.manager.setMaskFrames (0, { 0, 1 }, { 5, 3 }, MaskMatrix (1, 0)));
     EXPECT_FALSE (s.manager.setSelection ({ 0, 1 }, { 0, 2 }, MaskMatrix::Constant (2, 1, 1.0f), false));
-    EXPECT_EQ (s.manager.getMaskFrames (1, { 0, 2500 }, false, false).minCoeff(), 1.0f);
+    EXPECT_EQ (s.manager.getMaskFrames (1, { 0, 2500 }, AsigMemoryManager::Source::files).minCoeff(), 1.0f);
     EXPECT_FALSE (s.manager.hasSelection());
 #endif
 }

@@ -43,7 +43,7 @@ TEST (Asig, AnalysisGivesTheGeometryAndMatchesADirectTransform)
     const int frame = 10, hop = 256, n = 1024;
     const auto window = AsigUtilities::getHanningWindow (n);
     const auto* x = s.audio.getBuffer().getReadPointer (1);
-    const auto stored = s.asig.readFrames (1, { frame, frame + 1 }, false, false, false);
+    const auto stored = s.asig.readFrames (1, { frame, frame + 1 }, Asig::MaskUse::none, Asig::SelectionGain::none);
     ASSERT_EQ (stored.cols(), 1);
     for (int k : { 0, 1, 37, 256, 512 })
     {
@@ -61,15 +61,15 @@ TEST (Asig, MaskFlipAndSelectionVolume)
     AnalysedStore s;
     auto& asig = s.asig;
     const Range frames (20, 40);
-    const auto plain = asig.readFrames (0, frames, false, false, false);
+    const auto plain = asig.readFrames (0, frames, Asig::MaskUse::none, Asig::SelectionGain::none);
 
     // Unedited: the mask is one; flipped, it is zero.
-    EXPECT_EQ (maxAbsDifference (asig.readFrames (0, frames, true, false, true), plain), 0.0f);
-    EXPECT_EQ (asig.readFrames (0, frames, true, true, false).cwiseAbs().maxCoeff(), 0.0f);
+    EXPECT_EQ (maxAbsDifference (asig.readFrames (0, frames), plain), 0.0f);
+    EXPECT_EQ (asig.readFrames (0, frames, Asig::MaskUse::flippedMask, Asig::SelectionGain::none).cwiseAbs().maxCoeff(), 0.0f);
 
     // With no selection anywhere the selection volume does nothing.
     asig.setSelectionVolume (0.0f);
-    EXPECT_EQ (maxAbsDifference (asig.readFrames (0, frames, true, false, true), plain), 0.0f);
+    EXPECT_EQ (maxAbsDifference (asig.readFrames (0, frames), plain), 0.0f);
 
     // Select bins [100, 200) of frames [25, 30).
     ASSERT_TRUE (asig.setSelection ({ 100, 200 }, { 25, 30 }, MaskMatrix::Ones (100, 5), true));
@@ -80,40 +80,40 @@ TEST (Asig, MaskFlipAndSelectionVolume)
     };
 
     asig.setSelectionVolume (0.5f);
-    auto m = asig.readFrames (0, frames, true, false, true);
+    auto m = asig.readFrames (0, frames);
     EXPECT_NEAR (gainAt (m, 150, 27), 0.5f, 1e-6);
     EXPECT_NEAR (gainAt (m, 50, 27), 0.5f, 1e-6);
     EXPECT_NEAR (gainAt (m, 150, 35), 0.5f, 1e-6);
 
     asig.setSelectionVolume (1.0f);
-    m = asig.readFrames (0, frames, true, false, true);
+    m = asig.readFrames (0, frames);
     EXPECT_NEAR (gainAt (m, 150, 27), 1.0f, 1e-6);
     EXPECT_EQ (gainAt (m, 50, 27), 0.0f);
     EXPECT_EQ (gainAt (m, 150, 35), 0.0f);
 
     asig.setSelectionVolume (0.0f);
-    m = asig.readFrames (0, frames, true, false, true);
+    m = asig.readFrames (0, frames);
     EXPECT_EQ (gainAt (m, 150, 27), 0.0f);
     EXPECT_NEAR (gainAt (m, 50, 27), 1.0f, 1e-6);
 
     // The mask multiplies in; flipping it gives 1 - mask.
     asig.setSelectionVolume (0.5f);
     ASSERT_TRUE (asig.setMask (0, { 0, 513 }, { 30, 32 }, MaskMatrix::Constant (513, 2, 0.2f)));
-    m = asig.readFrames (0, frames, true, false, false);
+    m = asig.readFrames (0, frames, Asig::MaskUse::mask, Asig::SelectionGain::none);
     EXPECT_NEAR (gainAt (m, 300, 31), 0.2f, 1e-6);
-    m = asig.readFrames (0, frames, true, true, false);
+    m = asig.readFrames (0, frames, Asig::MaskUse::flippedMask, Asig::SelectionGain::none);
     EXPECT_NEAR (gainAt (m, 300, 31), 0.8f, 1e-6);
     EXPECT_EQ (gainAt (m, 300, 33), 0.0f);
-    EXPECT_NEAR (gainAt (asig.readFrames (0, frames, true, false, true), 300, 31), 0.1f, 1e-6);
+    EXPECT_NEAR (gainAt (asig.readFrames (0, frames), 300, 31), 0.1f, 1e-6);
 
     // The other channel is untouched by channel 0's mask.
-    EXPECT_EQ (
-        maxAbsDifference (asig.readFrames (1, frames, true, false, false), asig.readFrames (1, frames, false, false, false)),
-        0.0f);
+    EXPECT_EQ (maxAbsDifference (asig.readFrames (1, frames, Asig::MaskUse::mask, Asig::SelectionGain::none),
+                                 asig.readFrames (1, frames, Asig::MaskUse::none, Asig::SelectionGain::none)),
+               0.0f);
 
     asig.resetMaskAndSelection();
     EXPECT_FALSE (asig.hasSelection());
-    EXPECT_EQ (maxAbsDifference (asig.readFrames (0, frames, true, false, true), plain), 0.0f);
+    EXPECT_EQ (maxAbsDifference (asig.readFrames (0, frames), plain), 0.0f);
 }
 
 TEST (Asig, ReopeningRestoresFramesMasksAndSelectionExactly)
@@ -132,8 +132,8 @@ TEST (Asig, ReopeningRestoresFramesMasksAndSelectionExactly)
         ASSERT_TRUE (asig.setMask (1, { 100, 140 }, { 12, 22 }, mask));
         MaskMatrix selection = MaskMatrix::Constant (30, 4, 0.6f);
         ASSERT_TRUE (asig.setSelection ({ 7, 37 }, { 50, 54 }, selection, true));
-        before0 = asig.readFrames (0, frames, true, false, false);
-        before1 = asig.readFrames (1, frames, true, false, false);
+        before0 = asig.readFrames (0, frames, Asig::MaskUse::mask, Asig::SelectionGain::none);
+        before1 = asig.readFrames (1, frames, Asig::MaskUse::mask, Asig::SelectionGain::none);
         selectionBefore = asig.getSelection (frames);
     }
 
@@ -141,8 +141,8 @@ TEST (Asig, ReopeningRestoresFramesMasksAndSelectionExactly)
     ASSERT_TRUE (reopened.openAsig (dir.get()).wasOk());
     EXPECT_EQ (reopened.getNumFrames(), 66);
     EXPECT_EQ (reopened.getSampleRate(), 8000);
-    EXPECT_EQ (reopened.readFrames (0, frames, true, false, false), before0);
-    EXPECT_EQ (reopened.readFrames (1, frames, true, false, false), before1);
+    EXPECT_EQ (reopened.readFrames (0, frames, Asig::MaskUse::mask, Asig::SelectionGain::none), before0);
+    EXPECT_EQ (reopened.readFrames (1, frames, Asig::MaskUse::mask, Asig::SelectionGain::none), before1);
     EXPECT_EQ (reopened.getSelection (frames), selectionBefore);
     EXPECT_EQ (reopened.getEditedFrameRange(), Range (12, 22));
     EXPECT_EQ (reopened.getAverageLogSpectrum().size(), 513u);
@@ -207,7 +207,7 @@ TEST (Asig, BadInputsGiveClearFailures)
     // A data file that vanished reads as zeros.
     AnalysedStore s;
     s.dir.get().getChildFile ("track-0.frames").deleteFile();
-    EXPECT_EQ (s.asig.readFrames (0, { 0, 10 }, false, false, false).cwiseAbs().maxCoeff(), 0.0f);
+    EXPECT_EQ (s.asig.readFrames (0, { 0, 10 }, Asig::MaskUse::none, Asig::SelectionGain::none).cwiseAbs().maxCoeff(), 0.0f);
 }
 
 TEST (Asig, CancelledAnalysisLeavesNoDataFiles)
@@ -256,5 +256,6 @@ TEST (Asig, TheTimerCachesTheRequestedRange)
         juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
 
     EXPECT_EQ (manager->getFrontRange(), wanted);
-    EXPECT_EQ (s.asig.readFrames (0, { 500, 600 }, true, false, false), manager->readCspecFromFile (0, { 500, 600 }));
+    EXPECT_EQ (s.asig.readFrames (0, { 500, 600 }, Asig::MaskUse::mask, Asig::SelectionGain::none),
+               manager->readCspecFromFile (0, { 500, 600 }));
 }

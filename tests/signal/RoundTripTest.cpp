@@ -22,7 +22,7 @@ std::vector<float> resynthesise (Asig& asig, int channel)
     // Pushing frame f completes block f - 3.
     for (int f = 0; f < asig.getNumFrames(); ++f)
     {
-        const auto frame = asig.readFrames (channel, { f, f + 1 }, true, asig.isFlipped(), true);
+        const auto frame = asig.readMaskedFrames (channel, { f, f + 1 });
         synth.pushFrame (frame.data(), block.data());
         const auto b = f - (FrameGeometry::overlap - 1);
         if (b >= 0)

@@ -18,8 +18,11 @@ namespace
     constexpr float wienerFloor = 0.05f;
 } // namespace
 
-PanEngine::PanEngine (int n, bool equal, bool smearMasks)
-    : numSources (n), equalSpacing (equal), smear (smearMasks), positions (AzimuthAnalyser::equallySpaced (n))
+PanEngine::PanEngine (int n, Spacing spacing, Masks masks)
+    : numSources (n),
+      equalSpacing (spacing == Spacing::equal),
+      smear (masks == Masks::smeared),
+      positions (AzimuthAnalyser::equallySpaced (n))
 {}
 
 juce::StringArray PanEngine::getStemNames() const

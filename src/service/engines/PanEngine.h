@@ -23,7 +23,19 @@ namespace kalder::service
 class PanEngine : public StemEngine
 {
 public:
-    PanEngine (int numSources, bool equalSpacing, bool smear);
+    /** Where the sources sit, and whether the masks are smeared. */
+    enum class Spacing
+    {
+        equal,   // evenly across the stereo field
+        analysed // at the weighted centres of the song's positions (an analysis pass first)
+    };
+    enum class Masks
+    {
+        sharp,
+        smeared // wider and averaged over three frames
+    };
+
+    PanEngine (int numSources, Spacing spacing, Masks masks);
 
     juce::StringArray getStemNames() const override;
     int getResidualStem() const override { return numSources - 1; }

@@ -32,7 +32,7 @@ namespace
                 // songs: 5.7 dB against 5.4 for the plain split). Per-channel masks are the
                 // plain split's.
                 if (params.getSwitch ("stereoSmoothing", true))
-                    engine = std::make_unique<StemModelEngine> (spec.module, false);
+                    engine = std::make_unique<StemModelEngine> (spec.module, StemModelEngine::VocalGate::off);
                 else
                     engine = std::make_unique<DrumEngine>();
                 break;
@@ -68,18 +68,22 @@ namespace
             }
 
             case Module::pan:
-                engine = std::make_unique<PanEngine> (params.getInt ("nSources", 3, minPanSources, maxPanSources),
-                                                      params.getSwitch ("equalSpacing", true), params.getSwitch ("smear", false));
+                engine = std::make_unique<PanEngine> (
+                    params.getInt ("nSources", 3, minPanSources, maxPanSources),
+                    params.getSwitch ("equalSpacing", true) ? PanEngine::Spacing::equal : PanEngine::Spacing::analysed,
+                    params.getSwitch ("smear", false) ? PanEngine::Masks::smeared : PanEngine::Masks::sharp);
                 break;
 
             case Module::allVocals:
             case Module::fourStems:
-                engine = std::make_unique<StemModelEngine> (spec.module, params.getSwitch ("gate", true));
+                engine = std::make_unique<StemModelEngine> (spec.module, params.getSwitch ("gate", true)
+                                                                             ? StemModelEngine::VocalGate::on
+                                                                             : StemModelEngine::VocalGate::off);
                 break;
 
             case Module::bass:
             case Module::other:
-                engine = std::make_unique<StemModelEngine> (spec.module, false);
+                engine = std::make_unique<StemModelEngine> (spec.module, StemModelEngine::VocalGate::off);
                 break;
 
             default:

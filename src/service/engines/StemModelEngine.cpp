@@ -43,7 +43,7 @@ namespace
     constexpr float gateFloorDb = -70.0f;
 } // namespace
 
-StemModelEngine::StemModelEngine (Module m, bool g) : module (m), gate (g) {}
+StemModelEngine::StemModelEngine (Module m, VocalGate g) : module (m), gate (g == VocalGate::on) {}
 
 juce::StringArray StemModelEngine::getStemNames() const
 {

@@ -38,8 +38,15 @@ namespace kalder::service
 class StemModelEngine : public StemEngine
 {
 public:
-    /** module is bass, allVocals, fourStems, other or drums; gate applies to the vocals. */
-    StemModelEngine (Module module, bool gate);
+    /** Whether the noise gate (step 7) closes the vocals between phrases. */
+    enum class VocalGate
+    {
+        off,
+        on
+    };
+
+    /** module is bass, allVocals, fourStems, other or drums. */
+    StemModelEngine (Module module, VocalGate gate);
 
     juce::StringArray getStemNames() const override;
     int getResidualStem() const override;

@@ -129,7 +129,7 @@ TEST (EngineFailureTest, SegmentBoundariesAreSeamless)
     // where the input is cut into segments: any seam, gap or overlap would show.
     SongFixture fixture (SongOptions { 4.0 });
     const auto runWithCore = [&] (double seconds, const juce::String& name) {
-        service::PanEngine engine (3, false, false);
+        service::PanEngine engine (3, service::PanEngine::Spacing::analysed, service::PanEngine::Masks::sharp);
         RecordingProgress progress;
         service::BlockSeparator separator (engine, progress);
         separator.setCoreSeconds (seconds);

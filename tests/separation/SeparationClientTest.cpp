@@ -486,7 +486,6 @@ TEST (SeparationClient, HostileServersEndInAClearFailureAndLeaveNothingBehind)
 }
 
 //==============================================================================
-#ifdef KALDER_SERVICE_BINARY
 namespace
 {
 LocalSeparationService::Options embedded (const juce::File& folder)
@@ -651,4 +650,3 @@ TEST (SeparationClient, TheEmbeddedServiceSeparatesIntoChildTracksThatAddUpToThe
     EXPECT_EQ (client.downloadVersion ("9.9.9", bench.work, archive).getErrorMessage(),
                "There is no release 9.9.9 of KP for linux (404)");
 }
-#endif
