@@ -93,6 +93,11 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     editHistory.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
     addAndMakeVisible (trackList);
     // A track's own menu: what the Track menu offers for it.
+    trackList.onAnalysisFailed = [this] (AudioTrack::Ptr track, const juce::String& reason) {
+        alerts.displayWarningPopup ("Analysis failed", "The frames of " + track->getName()
+                                                           + " could not be analysed; it plays as it is, but cannot be edited. "
+                                                           + reason);
+    };
     trackList.onMergeRequested = [this] (AudioTrack::Ptr target, AudioTrack::Ptr source) { mergeTracks (target, source); };
     trackList.onContextMenu = [this] (AudioTrack::Ptr track) {
         juce::PopupMenu menu;
@@ -328,7 +333,11 @@ void MainContentComponent::setMasterTrack (AudioTrack::Ptr track)
 
     // A newly opened track is shown in the view the "defaultEditor" setting names.
     if (track != nullptr)
+    {
+        // Opened playable from its audio: the analysis runs behind, shown on its row.
         track->setEditorToDefault();
+        track->startStoreGeneration();
+    }
     mixer.setMasterTrack (track);
     transport.setParameters();
     playhead.setTotalLength (mixer.getNumFrames());
@@ -487,6 +496,12 @@ void MainContentComponent::timerCallback()
     steerCache();
     followEditorTrack();
     releaseRetiredTracks();
+    // Bouncing waits for the song's analysis, which runs after it opened.
+    if (const auto master = mixer.getMasterTrack(); (master != nullptr && master->isStoreReady()) != masterWasReady)
+    {
+        masterWasReady = ! masterWasReady;
+        updateTransportCommands();
+    }
 }
 
 bool MainContentComponent::selectEditorTool (int position)
@@ -565,6 +580,9 @@ void MainContentComponent::steerCache()
         return;
     const auto frame = transport.getPosition();
     track->getAsig()->setRequestedRange ({ frame, frame + cachedFramesAhead });
+    // A song still being analysed is analysed from where it is played or was sought to.
+    if (auto master = mixer.getMasterTrack(); master != nullptr && ! master->isStoreReady())
+        master->setAnalysisFocus (frame);
 }
 
 void MainContentComponent::releaseRetiredTracks()

@@ -196,6 +196,7 @@ private:
 
     Mixer& mixer;
     AlertManager& alerts;
+    bool masterWasReady = false; // as the commands were last enabled
     juce::ApplicationCommandManager& commands;
 
     juce::AudioDeviceManager deviceManager;

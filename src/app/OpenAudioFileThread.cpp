@@ -34,7 +34,9 @@ void OpenAudioFileThread::run()
     juce::Result r { juce::Result::ok() };
     const auto dataName = juce::File::createLegalFileName (source.getFileNameWithoutExtension());
     auto opened = TrackLoader::openTrack (source, dataFolder, dataName.isNotEmpty() ? dataName : "track",
-                                          AudioTrack::OriginId::master, progress, r);
+                                          AudioTrack::OriginId::master, progress, r, nullptr,
+                                          TrackLoader::Analysis::later); // playable from its audio at once
+
     track = std::move (opened);
     result = r;
 }

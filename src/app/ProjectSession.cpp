@@ -180,16 +180,15 @@ juce::uint64 ProjectSession::fingerprint (Scope scope) const
             for (const auto* id : { &TrackIds::name, &TrackIds::volume, &TrackIds::panL, &TrackIds::panR, &TrackIds::solo,
                                     &TrackIds::mute, &TrackIds::colour, &TrackIds::editor })
                 mix ((juce::uint64) t->getTree()[*id].toString().hashCode64());
-        if (t->isStoreReady())
+        // A store still being analysed has no history yet: as an empty one, so that the
+        // end of an analysis is no change.
+        auto* history = t->isStoreReady() ? &t->getManualEditManager().getUndoManager() : nullptr;
+        mix (history != nullptr ? (juce::uint64) history->getNumUndos() : 0u);
+        mix (history != nullptr ? (juce::uint64) reinterpret_cast<std::uintptr_t> (history->getCurrentSet()) : 0u);
+        if (auto* asig = t->getAsig(); asig != nullptr && scope == Scope::everything)
         {
-            auto& history = t->getManualEditManager().getUndoManager();
-            mix ((juce::uint64) history.getNumUndos());
-            mix ((juce::uint64) reinterpret_cast<std::uintptr_t> (history.getCurrentSet()));
-            if (auto* asig = t->getAsig(); asig != nullptr && scope == Scope::everything)
-            {
-                mix (asig->isFlipped() ? 1u : 2u);
-                mix ((juce::uint64) (asig->getSelectionVolume() * 1.0e6f));
-            }
+            mix (asig->isFlipped() ? 1u : 2u);
+            mix ((juce::uint64) (asig->getSelectionVolume() * 1.0e6f));
         }
         mix (t->getPgram().getChangeCount());
     }

@@ -190,8 +190,18 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
     CspecMatrix block;
     PowerAverage power (geometry.getNumFreqs());
 
-    for (int chunk = 0; chunk < numChunks; ++chunk)
+    // The chunk at the focus first, then on to the end, then from the start.
+    std::vector<bool> analysed ((size_t) numChunks, false);
+    auto nextChunk = [&] {
+        const auto focus = juce::jlimit (0, numChunks - 1, analysisFocus.load() / AsigMemoryChunk::framesPerChunk);
+        for (int i = 0; i < numChunks; ++i)
+            if (const auto c = (focus + i) % numChunks; ! analysed[(size_t) c])
+                return c;
+        return -1;
+    };
+    for (int chunk = nextChunk(); chunk >= 0; chunk = nextChunk())
     {
+        analysed[(size_t) chunk] = true;
         const juce::Range<int> frames (chunk * AsigMemoryChunk::framesPerChunk,
                                        juce::jmin (numFrames, (chunk + 1) * AsigMemoryChunk::framesPerChunk));
 
@@ -218,6 +228,7 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
             }
             analysis->advance();
         }
+        noteEdit (frames);
     }
 
     manager->clearSelection();

@@ -64,6 +64,12 @@ public:
         stops it: the data files are deleted and the result says "Cancelled". */
     juce::Result readAudio (const ParsedAudio& audio, Progress::Ptr progress = nullptr);
 
+    /** Where readAudio() goes next: it analyses the chunks from the one holding this
+        frame to the end, then the ones before it, and follows a focus that moves while it
+        runs (a seek). Each chunk, once written, counts as an edit of its frames, so views
+        made while the store was being analysed are made again there. Any thread. */
+    void setAnalysisFocus (int frame) noexcept { analysisFocus = frame; }
+
     /** Analyses frames of audio again (audio that changed under them, such as samples
         that were silenced), keeping masks and selections. The audio must have the bound
         geometry and length. Readers may run meanwhile; they see each frame old or new. */
@@ -213,6 +219,7 @@ private:
     std::vector<float> averageLogSpectrum;
 
     std::atomic<bool> flip { false };
+    std::atomic<int> analysisFocus { 0 };
     /** Counts one edit after it was written: the frames whose playback changed, and
         those whose stored values changed (the same unless given). */
     void noteEdit (juce::Range<int> frames) noexcept { noteEdit (frames, frames); }

@@ -654,16 +654,31 @@ void AudioTrack::generatePitchogram (Progress::Ptr progress)
     triggerAsyncUpdate();
 }
 
+void AudioTrack::setAnalysisFocus (int frame) noexcept
+{
+    if (auto c = getContent(); c->asig != nullptr)
+        c->asig->setAnalysisFocus (frame);
+}
+
 void AudioTrack::startStoreGeneration()
 {
     JUCE_ASSERT_MESSAGE_THREAD
     if (isStoreReady() || analysing.load() || getContent()->audio == nullptr)
         return;
+    tree.removeProperty (TrackIds::asigError, nullptr);
     if (generationPool == nullptr)
         generationPool = std::make_unique<juce::ThreadPool> (1);
     if (! isPoolRunning (spectrogramJobName))
         generationPool->addJob (
-            new GenerationJob (*this, spectrogramJobName, [] (AudioTrack& t, Progress::Ptr p) { t.generateAsig (p); }), true);
+            new GenerationJob (*this, spectrogramJobName,
+                               [] (AudioTrack& t, Progress::Ptr p) {
+                                   const auto result = t.generateAsig (p);
+                                   if (result.failed() && ! p->isCancelled())
+                                       juce::MessageManager::callAsync ([self = Ptr (&t), message = result.getErrorMessage()] {
+                                           self->getTree().setProperty (TrackIds::asigError, message, nullptr);
+                                       });
+                               }),
+            true);
 }
 
 ManualEditManager& AudioTrack::getManualEditManager()

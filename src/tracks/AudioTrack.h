@@ -146,6 +146,15 @@ public:
     /** True once the store has been analysed. */
     bool isStoreReady() const noexcept { return storeReady.load(); }
 
+    /** Analyses the store on the track's own pool, unless it is analysed or being
+        analysed. Until it is ready the track plays its decoded audio; the progress goes
+        to "TrackAsigProgress", a failure's reason to "TrackAsigError". Message thread. */
+    void startStoreGeneration();
+
+    /** Where the analysis that runs should go next: the frames around this one first
+        (a playhead, a seek). Any thread. */
+    void setAnalysisFocus (int frame) noexcept;
+
     /** True while the track has anything to play: decoded audio and its rendered file. */
     bool isPlayable() const;
 
@@ -349,7 +358,6 @@ private:
     class GenerationJob;
     static constexpr const char* spectrogramJobName = "Generate Spectrogram";
     static constexpr const char* pitchogramJobName = "Generate Pitchogram";
-    void startStoreGeneration();
     bool isPoolRunning (const juce::String& jobName) const;
     std::atomic<float> pendingPgramProgress { -1.0f };
     std::atomic<juce::uint32> pgramStore { 0 };       // the storeSerial the pitchogram was made from

@@ -19,6 +19,8 @@ namespace TrackIds
     inline const juce::Identifier editor { "TrackEditor" };
     inline const juce::Identifier previewPitchEdits { "TrackPreviewPitchEdits" };
     inline const juce::Identifier asigProgress { "TrackAsigProgress" };
+    /** Why the last analysis of the track's store failed (absent while none failed). */
+    inline const juce::Identifier asigError { "TrackAsigError" };
     inline const juce::Identifier pgramProgress { "TrackPgramProgress" };
 } // namespace TrackIds
 

@@ -14,7 +14,7 @@ namespace
 
 AudioTrack::Ptr TrackLoader::openRenderedFile (const juce::File& rendered, const juce::File& dataFolder, const juce::String& name,
                                                const juce::String& dataName, AudioTrack::OriginId origin, int bitsPerSample,
-                                               Progress::Ptr progress, juce::Result& result)
+                                               Progress::Ptr progress, juce::Result& result, Analysis analysis)
 {
     juce::String error;
     auto audio = WavParsedAudio::open (rendered, error);
@@ -27,7 +27,7 @@ AudioTrack::Ptr TrackLoader::openRenderedFile (const juce::File& rendered, const
 
     AudioTrack::Ptr track = new AudioTrack (name, origin);
     result = track->setAudio (std::move (audio), dataFolder, dataName, bitsPerSample, rendered);
-    if (result.wasOk())
+    if (result.wasOk() && analysis == Analysis::now)
         result = track->generateAsig (progress);
 
     if (result.failed())
@@ -40,7 +40,7 @@ AudioTrack::Ptr TrackLoader::openRenderedFile (const juce::File& rendered, const
 
 AudioTrack::Ptr TrackLoader::openTrack (const juce::File& source, const juce::File& dataFolder, const juce::String& dataName,
                                         AudioTrack::OriginId origin, Progress::Ptr progress, juce::Result& result,
-                                        DecodedAudioInfo* infoOut)
+                                        DecodedAudioInfo* infoOut, Analysis analysis)
 {
     if (progress == nullptr)
         progress = new Progress();
@@ -53,14 +53,15 @@ AudioTrack::Ptr TrackLoader::openTrack (const juce::File& source, const juce::Fi
 
     const auto rendered = dataFolder.getChildFile (dataName + AudioTrack::renderedFileSuffix);
     DecodedAudioInfo info;
-    result = AudioFileDecoder::decodeToWav (source, rendered, progress->addChild ({ 0.0f, decodeShare }), info);
+    const auto decoded = analysis == Analysis::now ? decodeShare : 1.0f; // the share of the progress
+    result = AudioFileDecoder::decodeToWav (source, rendered, progress->addChild ({ 0.0f, decoded }), info);
     if (result.failed())
         return nullptr;
     if (infoOut != nullptr)
         *infoOut = info;
 
     auto track = openRenderedFile (rendered, dataFolder, source.getFileNameWithoutExtension(), dataName, origin,
-                                   info.bitsPerSample, progress->addChild ({ decodeShare, 1.0f }), result);
+                                   info.bitsPerSample, progress->addChild ({ decoded, 1.0f }), result, analysis);
     if (track == nullptr)
         return nullptr;
     progress->finish();

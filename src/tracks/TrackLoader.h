@@ -19,15 +19,23 @@ namespace kalder
 */
 struct TrackLoader
 {
+    /** Whether a track is opened with its store analysed, or playable at once from its
+        audio with the analysis left to the track (AudioTrack::startStoreGeneration()). */
+    enum class Analysis
+    {
+        now,
+        later
+    };
+
     /** Opens a rendered audio file that is already in place (a WAV in dataFolder named
-        <dataName>-thumbnail.wav) as a new, analysed track. */
+        <dataName>-thumbnail.wav) as a new track. */
     static AudioTrack::Ptr openRenderedFile (const juce::File& rendered, const juce::File& dataFolder, const juce::String& name,
                                              const juce::String& dataName, AudioTrack::OriginId origin, int bitsPerSample,
-                                             Progress::Ptr progress, juce::Result& result);
+                                             Progress::Ptr progress, juce::Result& result, Analysis analysis = Analysis::now);
 
     static AudioTrack::Ptr openTrack (const juce::File& source, const juce::File& dataFolder, const juce::String& dataName,
                                       AudioTrack::OriginId origin, Progress::Ptr progress, juce::Result& result,
-                                      DecodedAudioInfo* info = nullptr);
+                                      DecodedAudioInfo* info = nullptr, Analysis analysis = Analysis::now);
 };
 
 } // namespace kalder

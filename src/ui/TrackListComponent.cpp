@@ -124,6 +124,9 @@ public:
     /** Called when the user clicks the row outside its controls. */
     std::function<void()> onActivate;
 
+    /** Called when the analysis of the row's track fails, with the reason. */
+    std::function<void (const juce::String&)> onAnalysisFailed;
+
     /** Called when the user collapses (true) or expands the row's children. */
     std::function<void (bool)> onCollapse;
 
@@ -221,7 +224,12 @@ public:
     }
 
 private:
-    void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override { updateFromTrack(); }
+    void valueTreePropertyChanged (juce::ValueTree& changed, const juce::Identifier& property) override
+    {
+        updateFromTrack();
+        if (property == TrackIds::asigError && changed[property].toString().isNotEmpty() && onAnalysisFailed)
+            onAnalysisFailed (changed[property].toString());
+    }
 
     void audioTrackSeparationStarted (AudioTrack::Ptr, const AudioTrack::RunningSeparation&) override { updateSeparation(); }
     void audioTrackSeparationProgressed (float, AudioTrack::Ptr) override { updateSeparation(); }
@@ -272,8 +280,12 @@ private:
 
         // The final progress report may arrive before or after the store is marked ready.
         analysisProgress = juce::jlimit (0.0, 1.0, (double) tree[TrackIds::asigProgress]);
-        const auto analysing = ! track->isStoreReady() && analysisProgress < 1.0;
-        analysis.setTextToDisplay ("Analysing " + juce::String (juce::roundToInt (analysisProgress * 100.0)) + "%");
+        const auto error = tree[TrackIds::asigError].toString();
+        const auto analysing = ! track->isStoreReady() && (analysisProgress < 1.0 || error.isNotEmpty());
+        analysis.setTextToDisplay (error.isNotEmpty()
+                                       ? juce::String ("Analysis failed")
+                                       : "Analysing " + juce::String (juce::roundToInt (analysisProgress * 100.0)) + "%");
+        analysis.setTooltip (error);
         if (analysing != analysis.isVisible())
         {
             analysis.setVisible (analysing);
@@ -426,6 +438,10 @@ void TrackListComponent::refresh()
         row->onCancelSeparation = [this, t] {
             if (onCancelSeparation)
                 onCancelSeparation (t);
+        };
+        row->onAnalysisFailed = [this, t] (const juce::String& message) {
+            if (onAnalysisFailed)
+                onAnalysisFailed (t, message);
         };
         row->onCollapse = [this, t] (bool shouldCollapse) {
             // Later: the button's own click is still on the stack.

@@ -101,6 +101,9 @@ public:
     /** Called when the user presses a row's "Cancel" beside its separation. */
     std::function<void (AudioTrack::Ptr)> onCancelSeparation;
 
+    /** Called when the analysis of a shown track fails (the row says so too). */
+    std::function<void (AudioTrack::Ptr, const juce::String& reason)> onAnalysisFailed;
+
     /** Called when the user drops a track onto another one: merge source into target. */
     std::function<void (AudioTrack::Ptr target, AudioTrack::Ptr source)> onMergeRequested;
 

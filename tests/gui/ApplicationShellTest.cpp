@@ -556,7 +556,8 @@ TEST (ApplicationShell, TrackRowShowsAnalysisProgressUntilTheStoreIsReady)
     ApplicationFixture fixture ("\"" + song.getFullPathName() + "\"");
     ASSERT_TRUE (fixture.waitForMaster ("mix"));
     auto& list = fixture.content().getTrackList();
-    EXPECT_FALSE (list.getShownAnalysisProgress (0).has_value()) << "the master is analysed";
+    // The master opens playable and is analysed behind: its row shows how far.
+    EXPECT_TRUE (waitUntil ([&] { return ! list.getShownAnalysisProgress (0).has_value(); }, 5000)) << "the master is analysed";
 
     // A track that joins the mixer before its analysis (as separation results do).
     auto stem = makeTrack (songs.get().getChildFile ("stem"), "stem", audio, rate, false);
@@ -671,8 +672,8 @@ TEST (ApplicationShell, BounceAndExportWriteTheSourceFormatAndCancellingLeavesNo
     const auto source = readWithFormat (song);
     ASSERT_TRUE (content.loadAudioFile (song));
     ASSERT_TRUE (fixture.waitForMaster ("take"));
-    for (auto command : writers)
-        EXPECT_TRUE (CommandIDs::getInstance().isEnabled (command));
+    for (auto command : writers) // once the analysis is done: at the window's next refresh
+        EXPECT_TRUE (waitUntil ([command] { return CommandIDs::getInstance().isEnabled (command); }, 2000));
 
     // The mix, to a name without an extension: a WAV in the source's format.
     answer = dir.get().getChildFile ("mix");

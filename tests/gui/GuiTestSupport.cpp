@@ -124,7 +124,7 @@ bool ApplicationFixture::waitForMaster (const juce::String& name, int timeoutMs)
     return waitUntil (
         [&] {
             auto master = application->getMixer().getMasterTrack();
-            return master != nullptr && master->getName() == name && ! content().isOpeningFile();
+            return master != nullptr && master->getName() == name && ! content().isOpeningFile() && master->isStoreReady();
         },
         timeoutMs);
 }

@@ -62,7 +62,7 @@ public:
     /** Runs a command through the command manager; false when it did not run. */
     bool invoke (Command command);
 
-    /** Waits until the master track is named name. */
+    /** Waits until the master track is named name and its store is analysed. */
     bool waitForMaster (const juce::String& name, int timeoutMs = 30000);
 
 private:

@@ -224,24 +224,41 @@ TEST (Asig, CancelledAnalysisLeavesNoDataFiles)
     EXPECT_TRUE (dir.get().findChildFiles (juce::File::findFiles, false, "*.frames").isEmpty());
 }
 
-TEST (Asig, AnalysisReportsProgressToTheEnd)
+TEST (Asig, AnalysisReportsProgressToTheEndAndStartsAtItsFocus)
 {
     test::TemporaryDirectory dir;
-    ParsedAudioBuffer audio (test::makeNoise (2, 8000 * 40, 2), 8000);
+    ParsedAudioBuffer audio (test::makeNoise (2, 8000 * 80, 2), 8000); // three chunks
     Asig asig (audio, dir.get(), "t");
+    asig.setAnalysisFocus (1500); // in the second chunk: a seek there
 
+    // Each report: the frames that became analysed since the one before.
     struct Recorder : Progress::Listener
     {
-        void progressChanged (float v, Progress::Ptr) override { values.push_back (v); }
+        explicit Recorder (Asig& a) : asig (a) {}
+        void progressChanged (float v, Progress::Ptr) override
+        {
+            values.push_back (v);
+            if (const auto r = asig.getFramesEditedSince (generation); ! r.isEmpty())
+                written.push_back (r);
+            generation = asig.getEditGeneration();
+        }
+        Asig& asig;
+        juce::uint64 generation = 0;
         std::vector<float> values;
-    } recorder;
+        std::vector<Range> written;
+    } recorder (asig);
     Progress::Ptr progress = new Progress();
     progress->addListener (&recorder);
     ASSERT_TRUE (asig.readAudio (audio, progress).wasOk());
 
-    ASSERT_GE (recorder.values.size(), 4u); // two chunks of two channels
+    ASSERT_GE (recorder.values.size(), 6u); // three chunks of two channels
     EXPECT_TRUE (std::is_sorted (recorder.values.begin(), recorder.values.end()));
     EXPECT_FLOAT_EQ (recorder.values.back(), 1.0f);
+    // The focus's chunk, then on to the end, then the start.
+    ASSERT_EQ (recorder.written.size(), 2u);
+    EXPECT_EQ (recorder.written[0], Range (1024, 2048));
+    EXPECT_EQ (recorder.written[1], Range (2048, asig.getNumFrames()));
+    EXPECT_EQ (asig.getFramesEditedSince (recorder.generation).getStart(), 0); // the first chunk came last
 }
 
 TEST (Asig, TheTimerCachesTheRequestedRange)

@@ -1,5 +1,8 @@
 #include "tracks/AudioFileDecoder.h"
 #include "support/AudioTestFiles.h"
+#include "tracks/TrackIds.h"
+#include "tracks/TrackLoader.h"
+#include "tracks/TrackRenderer.h"
 
 #include "support/TestSignals.h"
 
@@ -760,4 +763,61 @@ namespace
     }
 
 } // namespace
+TEST (TrackLoader, AnOpenedSongPlaysItsAudioWhileItIsAnalysedAndAFailedAnalysisSaysWhy)
+{
+    // Opened for the window: playable at once from its audio, analysed afterwards.
+    test::TemporaryDirectory dir;
+    const auto song = dir.get().getChildFile ("song.wav");
+    constexpr int rate = 22050;
+    const auto audio = test::makeNoise (2, 30 * rate, 21, 0.5f);
+    // Blocks 100 to 140 as played, against the song (dB of error below the signal).
+    auto playedDb = [&] (AudioTrack::Ptr t) {
+        TrackRenderer renderer (t, 2);
+        const auto hop = t->getBufferSize();
+        juce::AudioBuffer<float> block (2, hop);
+        auto worst = 1000.0;
+        for (int b = 100; b < 140; ++b)
+        {
+            renderer.renderRawBlock (b, block);
+            for (int c = 0; c < 2; ++c)
+                worst = juce::jmin (worst,
+                                    test::signalToErrorDb (audio.getReadPointer (c, b * hop), block.getReadPointer (c), hop));
+        }
+        return worst;
+    };
+    ASSERT_TRUE (test::writeAudioFile (song, audio, rate));
+    auto open = [&] (const juce::String& name) {
+        auto result = juce::Result::ok();
+        auto track = TrackLoader::openTrack (song, dir.get().getChildFile (name), name, AudioTrack::OriginId::master, nullptr,
+                                             result, nullptr, TrackLoader::Analysis::later);
+        EXPECT_TRUE (result.wasOk()) << result.getErrorMessage();
+        return track;
+    };
+    auto track = open ("later");
+    ASSERT_NE (track, nullptr);
+    EXPECT_FALSE (track->isStoreReady());
+    EXPECT_TRUE (track->isPlayable());
+    EXPECT_GT (playedDb (track), 90.0) << "the decoded audio itself";
+
+    track->setAnalysisFocus (track->getnFrames() / 2);
+    track->startStoreGeneration();
+    ASSERT_TRUE (test::pumpMessagesUntil ([&] { return track->isStoreReady(); }));
+    EXPECT_GT (playedDb (track), 60.0) << "the analysed store sounds the same";
+    EXPECT_FALSE (track->getTree().hasProperty (TrackIds::asigError));
+
+    // A folder that cannot be written: the analysis fails and the track says why.
+    auto broken = open ("broken");
+    ASSERT_NE (broken, nullptr);
+    for (const auto& f : broken->getDataFolder().findChildFiles (juce::File::findFiles, false))
+        if (f != broken->getAudioFile())
+            f.deleteFile();
+    const auto moved = dir.get().getChildFile ("moved");
+    ASSERT_TRUE (broken->getDataFolder().moveFileTo (moved));
+    ASSERT_TRUE (broken->getDataFolder().replaceWithText ("not a folder"));
+    broken->startStoreGeneration();
+    ASSERT_TRUE (test::pumpMessagesUntil ([&] { return broken->getTree().hasProperty (TrackIds::asigError); }));
+    EXPECT_FALSE (broken->isStoreReady());
+    EXPECT_TRUE (broken->getTree()[TrackIds::asigError].toString().isNotEmpty());
+}
+
 } // namespace kalder
