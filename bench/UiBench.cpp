@@ -3,9 +3,12 @@
 //
 //   startup [runs]  process start to the first painted main window of KalderPro, beside
 //                   the same for a bare JUCE window (this program with --plain-window)
-//   open [runs]     a 5-minute stereo 44.1 kHz WAV dropped on the window: time until it
-//                   plays, and the longest stall of the message thread meanwhile, beside
-//                   TrackLoader::openTrack of the same file with no window (the bound)
+//   open [runs] [minutes]  a stereo 44.1 kHz WAV (5 minutes unless told) dropped on the
+//                   window: time until it is the playable master, from pressing Play
+//                   then to its first sound, and until it is fully analysed; the longest
+//                   stall of the message thread meanwhile; beside TrackLoader::openTrack
+//                   of the same file with its analysis, with no window (what the modal
+//                   open took before the song was playable)
 //   scroll [steps]  the same song in the spectral editor: the time from a scroll or zoom
 //                   step to its OpenGL frame drawn (p50, p99, max), beside the same for a
 //                   frame that changes nothing (the bound), and the first drawn frame
@@ -21,6 +24,7 @@
 // Needs a display: run under xvfb-run (see docs/PERFORMANCE.md).
 #include "app/DisplayCheck.h"
 #include "app/TarnApplication.h"
+#include "appcore/SettingsManager.h"
 #include "base/DurableFile.h"
 #include "editing/ManualEditManager.h"
 #include "project/ProjectLoader.h"
@@ -268,15 +272,10 @@ juce::JUCEApplicationBase* noApplication()
     return nullptr;
 }
 
-bool writeSong (const juce::File& file)
+bool writeSong (const juce::File& file, int seconds = songSeconds)
 {
-    // Noise with a slow swell: every bin has energy, like a dense mix.
-    juce::AudioBuffer<float> audio (2, songSeconds * rate);
-    juce::Random random (7);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < audio.getNumSamples(); ++i)
-            audio.setSample (c, i, (random.nextFloat() - 0.5f) * (0.3f + 0.2f * std::sin ((float) i * 1.0e-5f)));
-
+    // Noise with a slow swell: every bin has energy, like a dense mix. Written a minute
+    // at a time, so that an hour needs no hour of samples in memory.
     file.deleteFile();
     auto stream = std::make_unique<juce::FileOutputStream> (file);
     juce::WavAudioFormat wav;
@@ -284,7 +283,18 @@ bool writeSong (const juce::File& file)
     if (writer == nullptr)
         return false;
     stream.release();
-    return writer->writeFromAudioSampleBuffer (audio, 0, audio.getNumSamples());
+    juce::Random random (7);
+    juce::AudioBuffer<float> audio (2, 60 * rate);
+    for (juce::int64 start = 0; start < (juce::int64) seconds * rate; start += audio.getNumSamples())
+    {
+        const auto n = (int) juce::jmin ((juce::int64) audio.getNumSamples(), (juce::int64) seconds * rate - start);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < n; ++i)
+                audio.setSample (c, i, (random.nextFloat() - 0.5f) * (0.3f + 0.2f * std::sin ((float) (start + i) * 1.0e-5f)));
+        if (! writer->writeFromAudioSampleBuffer (audio, 0, n))
+            return false;
+    }
+    return true;
 }
 
 bool pumpUntil (const std::function<bool()>& condition, double timeoutMs)
@@ -313,10 +323,10 @@ std::unique_ptr<TarnApplication> startApplication (const juce::File& work)
     return app;
 }
 
-int benchOpen (int runs, const juce::File& work)
+int benchOpen (int runs, int minutes, const juce::File& work)
 {
-    const auto song = work.getChildFile ("five-minutes.wav");
-    if (! writeSong (song))
+    const auto song = work.getChildFile ("song.wav");
+    if (! writeSong (song, minutes * 60))
     {
         std::fprintf (stderr, "open: the test song could not be written\n");
         return 1;
@@ -324,8 +334,9 @@ int benchOpen (int runs, const juce::File& work)
 
     const juce::ScopedJuceInitialiser_GUI juce;
 
-    // The bound: the same file opened by the engine alone, on a thread of its own. The
-    // first open (FFT plans, the file into the page cache) is a warm-up for both.
+    // Beside: the same file opened and analysed by the engine alone, on a thread of its
+    // own, as the window's modal open did. The first open (FFT plans, the file into the
+    // page cache) is a warm-up for both.
     std::vector<double> engine;
     for (int i = -1; i < runs; ++i)
     {
@@ -353,6 +364,9 @@ int benchOpen (int runs, const juce::File& work)
     if (app == nullptr)
         return 1;
     auto& content = app->getMainWindow()->getContent();
+    auto& mixer = app->getMixer();
+    if (const auto view = juce::SystemStats::getEnvironmentVariable ("KALDER_BENCH_VIEW", {}); view.isNotEmpty())
+        SettingsManager::getInstance().setDefaultEditor (view); // to tell the views' share of the stalls
 
     double playableAt = 0.0;
     content.onMasterTrackChanged = [&, previous = content.onMasterTrackChanged] {
@@ -360,8 +374,15 @@ int benchOpen (int runs, const juce::File& work)
         if (previous)
             previous();
     };
+    auto heard = [&] {
+        for (auto p : mixer.getLastPeak())
+            if (p > 0.01f)
+                return true;
+        return false;
+    };
 
-    std::vector<double> playable, stalls;
+    std::vector<double> playable, sound, analysed, stalls;
+    int soundWhileAnalysing = 0;
     {
         StallProbe probe;
         for (int i = 0; i < runs; ++i)
@@ -373,9 +394,8 @@ int benchOpen (int runs, const juce::File& work)
             content.filesDropped ({ song.getFullPathName() }, 10, 10); // as the user drops it
             const auto ok = pumpUntil (
                 [&] {
-                    auto master = app->getMixer().getMasterTrack();
-                    return playableAt > 0.0 && ! content.isOpeningFile() && master != nullptr && master->isPlayable()
-                           && master->isStoreReady();
+                    auto master = mixer.getMasterTrack();
+                    return playableAt > 0.0 && ! content.isOpeningFile() && master != nullptr && master->isPlayable();
                 },
                 120000);
             if (! ok)
@@ -383,11 +403,33 @@ int benchOpen (int runs, const juce::File& work)
                 std::fprintf (stderr, "open: the song never became playable\n");
                 return 1;
             }
+            const auto master = mixer.getMasterTrack();
+            const auto analysingAtPlay = ! master->isStoreReady();
+            const auto pressed = now();
+            content.playButtonClicked();
+            if (! pumpUntil (heard, 10000))
+            {
+                std::fprintf (stderr, "open: no sound after Play\n");
+                return 1;
+            }
+            const auto firstSound = now() - pressed;
+            content.stopButtonClicked();
+            soundWhileAnalysing += analysingAtPlay && ! master->isStoreReady() ? 1 : 0;
+            if (! pumpUntil ([&] { return master->isStoreReady(); }, 600000))
+            {
+                std::fprintf (stderr, "open: the analysis never finished\n");
+                return 1;
+            }
+            const auto done = now() - start;
             pumpUntil ([] { return false; }, 200); // ms: the overview's outline and the first repaint
             playable.push_back (playableAt - start);
+            sound.push_back (firstSound);
+            analysed.push_back (done);
             stalls.push_back (probe.getLongest());
-            std::printf ("  run %d: playable after %.1f ms; longest stall %.2f ms at %.0f ms; %d probes\n", i, playableAt - start,
-                         probe.getLongest(), juce::jmax (0.0, probe.getLongestAt()), probe.getProbes());
+            std::printf ("  run %d: playable after %.1f ms, sound %.1f ms after Play%s, analysed after %.1f ms; "
+                         "longest stall %.2f ms at %.0f ms; %d probes\n",
+                         i, playableAt - start, firstSound, analysingAtPlay ? " (still analysing)" : "", done, probe.getLongest(),
+                         juce::jmax (0.0, probe.getLongestAt()), probe.getProbes());
         }
     }
 
@@ -395,11 +437,16 @@ int benchOpen (int runs, const juce::File& work)
     app->shutdown();
     app.reset();
 
-    const auto p = summarise (playable), e = summarise (engine), s = summarise (stalls);
-    std::printf ("open: a %d-second stereo 44.1 kHz 16-bit WAV dropped on the window, %d runs\n", songSeconds, runs);
-    print ("drop to playable (window)", p);
-    print ("TrackLoader::openTrack alone (bound)", e);
-    std::printf ("  ratio of medians: %.2f\n", p.median / e.median);
+    const auto p = summarise (playable), f = summarise (sound), a = summarise (analysed), e = summarise (engine),
+               s = summarise (stalls);
+    std::printf ("open: a %d-minute stereo 44.1 kHz 16-bit WAV dropped on the window, %d runs\n", minutes, runs);
+    print ("drop to playable master (window)", p);
+    print ("Play to first sound (window)", f);
+    std::printf ("  first sound came while the song was still being analysed in %d of %d runs\n", soundWhileAnalysing, runs);
+    print ("drop to fully analysed (window)", a);
+    print ("TrackLoader::openTrack with its analysis (the modal open)", e);
+    std::printf ("  drop to first sound / the modal open: %.3f\n", (p.median + f.median) / e.median);
+    std::printf ("  drop to fully analysed / the modal open: %.2f\n", a.median / e.median);
     std::printf ("  longest message-thread stall: median %.2f ms, max %.2f ms (target 50 ms)\n", s.median, s.max);
     return 0;
 }
@@ -446,6 +493,8 @@ int benchProject (int runs, const juce::File& work)
         return 1;
     auto& content = app->getMainWindow()->getContent();
     auto& mixer = app->getMixer();
+    if (const auto view = juce::SystemStats::getEnvironmentVariable ("KALDER_BENCH_VIEW", {}); view.isNotEmpty())
+        SettingsManager::getInstance().setDefaultEditor (view); // to tell the views' share of the stalls
     auto& projects = content.getProjects();
     content.filesDropped ({ song.getFullPathName() }, 10, 10);
     if (! pumpUntil (
@@ -713,7 +762,7 @@ int main (int argc, char* argv[])
     if (which == "startup" || which == "all")
         result |= benchStartup (runs > 0 ? runs : 10, work);
     if (which == "open" || which == "all")
-        result |= benchOpen (runs > 0 ? runs : 3, work);
+        result |= benchOpen (runs > 0 ? runs : 3, argc > 3 ? juce::jmax (1, juce::String (argv[3]).getIntValue()) : 5, work);
     if (which == "project" || which == "all")
         result |= benchProject (runs > 0 ? runs : 3, work);
     if (which == "scroll" || which == "all")

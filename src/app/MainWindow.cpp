@@ -150,8 +150,9 @@ void MainWindow::showSettingsWindow()
         settingsWindow->toFront (true);
         return;
     }
-    settingsWindow = launchDialog (settingsWindowTitle, std::make_unique<SettingsComponent> (SettingsManager::getInstance()),
-                                   *this);
+    settingsWindow = launchDialog (
+        settingsWindowTitle, std::make_unique<SettingsComponent> (SettingsManager::getInstance(), commands.getKeyMappings()),
+        *this);
 }
 
 void MainWindow::showAboutWindow (const juce::String& version)

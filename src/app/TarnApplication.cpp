@@ -120,6 +120,36 @@ void TarnApplication::initialise (const juce::String& commandLine)
     triggerAsyncUpdate();
 }
 
+//==============================================================================
+/** Puts the user's keys (the "keyMappings" setting) over the defaults at start, and
+    stores every change the key-mapping editor makes. A stored mapping that cannot be
+    read leaves the defaults. */
+class TarnApplication::KeysKeeper : private juce::ChangeListener
+{
+public:
+    KeysKeeper (juce::KeyPressMappingSet& k, AlertManager& a) : keys (k), alerts (a)
+    {
+        if (const auto xml = juce::parseXML (SettingsManager::getInstance().getKeyMappings()); xml != nullptr)
+            keys.restoreFromXml (*xml);
+        keys.addChangeListener (this);
+    }
+
+    ~KeysKeeper() override { keys.removeChangeListener (this); }
+
+private:
+    void changeListenerCallback (juce::ChangeBroadcaster*) override
+    {
+        // Only what differs from the defaults: new commands keep their own keys.
+        const auto xml = keys.createXml (true);
+        const auto text = xml != nullptr ? xml->toString (juce::XmlElement::TextFormat().singleLine()) : juce::String();
+        if (auto r = SettingsManager::getInstance().setKeyMappings (text); r.failed())
+            alerts.displayWarningPopup ("Setting not saved", r.getErrorMessage());
+    }
+
+    juce::KeyPressMappingSet& keys;
+    AlertManager& alerts;
+};
+
 void TarnApplication::handleAsyncUpdate()
 {
     auto& registry = CommandIDs::getInstance();
@@ -140,6 +170,7 @@ void TarnApplication::handleAsyncUpdate()
             network->cancel (separation::SeparationTracker::of (*track));
     };
     commandManager.registerAllCommandsForTarget (this);
+    keysKeeper = std::make_unique<KeysKeeper> (*commandManager.getKeyMappings(), alerts);
     mainWindow->setVisible (true);
     mainWindow->toFront (true);
     mainWindow->getContent().grabKeyboardFocus();
@@ -201,6 +232,7 @@ void TarnApplication::openFiles (const juce::Array<juce::File>& files)
 void TarnApplication::shutdown()
 {
     cancelPendingUpdate();
+    keysKeeper.reset();
     quitSignals.reset();
     // A normal quit: the autosave is not needed (its absence tells the next start so).
     if (mainWindow != nullptr && ! keepAutosave)

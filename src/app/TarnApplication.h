@@ -104,6 +104,8 @@ private:
     ApplicationTree applicationTree;
     ApplicationTree::ScopedInstance applicationTreeInstance { applicationTree };
     juce::ApplicationCommandManager commandManager;
+    class KeysKeeper;
+    std::unique_ptr<KeysKeeper> keysKeeper;
     AlertManager alerts;
     AlertWindowPresenter presenter;
     Mixer mixer;

@@ -24,6 +24,9 @@ inline const juce::Identifier separation { "separation" };
 inline const juce::Identifier editor { "editor" };
 inline const juce::Identifier transport { "transport" };
 inline const juce::Identifier windowState { "windowState" };
+/** The user's changes to the commands' keys: the key-mapping set's XML of what differs
+    from the defaults, empty for none. */
+inline const juce::Identifier keyMappings { "keyMappings" };
 inline const juce::Identifier recentProjects { "recentProjects" };
 
 // "editor" and "transport"

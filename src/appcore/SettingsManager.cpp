@@ -186,6 +186,7 @@ juce::var SettingsManager::createDefaultSettings()
     settings->setProperty (SettingsIds::editor, editor.get());
     settings->setProperty (SettingsIds::transport, transport.get());
     settings->setProperty (SettingsIds::windowState, juce::String()); // the first window is centred
+    settings->setProperty (SettingsIds::keyMappings, juce::String());
     settings->setProperty (SettingsIds::recentProjects, juce::Array<juce::var>());
     return settings.get();
 }
@@ -379,6 +380,16 @@ juce::String SettingsManager::getWindowState() const
 juce::Result SettingsManager::setWindowState (const juce::String& state)
 {
     return setValue ({}, SettingsIds::windowState, state);
+}
+
+juce::String SettingsManager::getKeyMappings() const
+{
+    return getValue ({}, SettingsIds::keyMappings).toString();
+}
+
+juce::Result SettingsManager::setKeyMappings (const juce::String& xml)
+{
+    return setValue ({}, SettingsIds::keyMappings, xml);
 }
 
 juce::StringArray SettingsManager::getRecentProjects() const

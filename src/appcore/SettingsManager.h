@@ -139,6 +139,11 @@ public:
     juce::String getWindowState() const;
     juce::Result setWindowState (const juce::String& state);
 
+    /** The user's own keys for the commands ("keyMappings"): XML of the changes from
+        the defaults, empty for none. */
+    juce::String getKeyMappings() const;
+    juce::Result setKeyMappings (const juce::String& xml);
+
     /** The projects last saved or opened, the latest first (full paths, at most
         maxRecentProjects; a file may have gone since). */
     juce::StringArray getRecentProjects() const;

@@ -182,7 +182,7 @@ private:
 };
 
 //==============================================================================
-SettingsComponent::SettingsComponent (SettingsManager& s)
+SettingsComponent::SettingsComponent (SettingsManager& s, juce::KeyPressMappingSet* keys)
     : settings (s),
       generalPage (std::make_unique<Page>()),
       playbackPage (std::make_unique<Page>()),
@@ -248,6 +248,13 @@ SettingsComponent::SettingsComponent (SettingsManager& s)
     pages.addTab ("Playback", Palette::panel, playbackPage.get(), false);
     pages.addTab ("Separation", Palette::panel, separationPage.get(), false);
     pages.addTab ("Modules", Palette::panel, modulesPage.get(), false);
+    if (keys != nullptr)
+    {
+        keysPage = std::make_unique<juce::KeyMappingEditorComponent> (*keys, true);
+        keysPage->setComponentID ("keys");
+        keysPage->setColours (Palette::panel.brighter (0.1f), Palette::text);
+        pages.addTab ("Keys", Palette::panel, keysPage.get(), false);
+    }
     addAndMakeVisible (pages);
 
     status.setComponentID ("status");

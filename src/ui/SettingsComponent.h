@@ -3,6 +3,7 @@
 #include "appcore/SettingsManager.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
+#include <juce_gui_extra/juce_gui_extra.h>
 
 namespace kalder
 {
@@ -18,7 +19,8 @@ namespace kalder
                   playback:" [autoScroll];
       "Separation": the service [remoteService, serviceUrl, serviceToken,
                   applyService] and [resetSeparation];
-      "Modules":  a module [module] and a choice per parameter, by internal name.
+      "Modules":  a module [module] and a choice per parameter, by internal name;
+      "Keys":     every command's keys, by category [keys].
     The pages sit in a tabbed component [pages]. A setting that could not be written
     to the settings file stays in force for this run, and the window says so
     [status].
@@ -33,7 +35,9 @@ namespace kalder
 class SettingsComponent : public juce::Component, private SettingsManager::Listener
 {
 public:
-    explicit SettingsComponent (SettingsManager& settings);
+    /** With keys, a "Keys" page [keys] edits the commands' key mappings (JUCE's editor:
+        add, change or remove any command's keys, or reset them all). */
+    explicit SettingsComponent (SettingsManager& settings, juce::KeyPressMappingSet* keys = nullptr);
     ~SettingsComponent() override;
 
     /** Told when the user chose another separation service (the settings already hold
@@ -67,6 +71,7 @@ private:
 
     std::unique_ptr<Page> generalPage, playbackPage, separationPage;
     std::unique_ptr<ModulesPage> modulesPage;
+    std::unique_ptr<juce::KeyMappingEditorComponent> keysPage;
     juce::TabbedComponent pages { juce::TabbedButtonBar::TabsAtTop };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SettingsComponent)

@@ -381,6 +381,16 @@ TEST (ApplicationShell, SettingsWindowStoresEachChoiceAndFollowsChangesMadeElsew
         EXPECT_FALSE (readSettingsFile (home.get()).toString().contains ("secret")) << "the token is kept apart";
         showSettingsControl<juce::ToggleButton> ("remoteService")->triggerClick(); // back to this machine's service
         EXPECT_TRUE (waitUntil ([&] { return ! (bool) readSettingsFile (home.get())["separationService"]["remote"]; }, 2000));
+
+        // The keys page edits the commands' own key set; a change is stored at once.
+        auto* keysPage = showSettingsControl<juce::KeyMappingEditorComponent> ("keys");
+        ASSERT_NE (keysPage, nullptr);
+        auto& keys = keysPage->getMappings();
+        EXPECT_EQ (&keys, fixture.app().getCommandManager().getKeyMappings());
+        const auto mixerWindow = CommandIDs::getInstance().getId (Command::showMixerWindow);
+        keys.clearAllKeyPresses (mixerWindow);
+        keys.addKeyPress (mixerWindow, juce::KeyPress ('m', juce::ModifierKeys::altModifier, 0));
+        EXPECT_TRUE (waitUntil ([&] { return readSettingsFile (home.get())["keyMappings"].toString().isNotEmpty(); }, 2000));
     }
 
     // The next start reads them back, and the window shows them.
@@ -390,6 +400,10 @@ TEST (ApplicationShell, SettingsWindowStoresEachChoiceAndFollowsChangesMadeElsew
     EXPECT_EQ (settings.getPlaybackMode(), SettingsIds::persistentPlayback);
     EXPECT_FALSE (settings.getLowQualityWarning());
     EXPECT_TRUE (settings.getAutoScroll());
+    const auto mixerKeys = fixture.app().getCommandManager().getKeyMappings()->getKeyPressesAssignedToCommand (
+        CommandIDs::getInstance().getId (Command::showMixerWindow));
+    ASSERT_EQ (mixerKeys.size(), 1);
+    EXPECT_EQ (mixerKeys[0], juce::KeyPress ('m', juce::ModifierKeys::altModifier, 0)) << "the user's key, not the default";
     ASSERT_TRUE (fixture.invoke (Command::settings));
     ASSERT_TRUE (waitUntil ([] { return findModalWindow (MainWindow::settingsWindowTitle) != nullptr; }, 5000));
     EXPECT_EQ (showSettingsControl<juce::ComboBox> ("defaultEditor")->getText(), SettingsIds::mixerView);
