@@ -92,6 +92,11 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     addChildComponent (editHistory);
     editHistory.onResult = [this] (const EditResult& result) { result.showIn (alerts); };
     addAndMakeVisible (trackList);
+    addChildComponent (quickHelp);
+    quickHelp.onStartupChoice = [this] (bool showAtStartup) {
+        if (auto r = SettingsManager::getInstance().setTutorialSkip (! showAtStartup); r.failed())
+            alerts.displayWarningPopup ("Setting not saved", r.getErrorMessage());
+    };
     // A track's own menu: what the Track menu offers for it.
     trackList.onAnalysisFailed = [this] (AudioTrack::Ptr track, const juce::String& reason) {
         alerts.displayWarningPopup ("Analysis failed", "The frames of " + track->getName()
@@ -668,6 +673,29 @@ void MainContentComponent::filesDropped (const juce::StringArray& files, int, in
 }
 
 //==============================================================================
+void MainContentComponent::showTutorial()
+{
+    quickHelp.showPages (HelpPages::getTutorial(), 0, true, ! SettingsManager::getInstance().getTutorialSkip());
+    resized();
+}
+
+void MainContentComponent::toggleHelp()
+{
+    if (quickHelp.isVisible())
+    {
+        quickHelp.setVisible (false);
+        return;
+    }
+    showTutorial();
+}
+
+void MainContentComponent::showSpectrogramHelp()
+{
+    quickHelp.showPages ({ HelpPages::getSpectrogramHelp() }, 0, false, false);
+    resized();
+}
+
+//==============================================================================
 void MainContentComponent::mergeTracks (AudioTrack::Ptr target, AudioTrack::Ptr source)
 {
     if (target == nullptr || source == nullptr)
@@ -719,6 +747,13 @@ void MainContentComponent::resized()
     transportBar.setBounds (area.removeFromTop (transportBarHeight));
     const auto rows = juce::jlimit (1, maxTrackListRows, trackList.getNumRows());
     trackList.setBounds (area.removeFromBottom (rows * trackRowHeight));
+    // The help card in the corner above the track list, over whatever is there.
+    quickHelp.setBounds (
+        area.withSizeKeepingCentre (0, 0)
+            .withPosition (area.getRight() - juce::jmin (QuickHelpComponent::preferredWidth, area.getWidth()) - 8,
+                           area.getBottom() - juce::jmin (QuickHelpComponent::preferredHeight, area.getHeight()) - 8)
+            .withSize (juce::jmin (QuickHelpComponent::preferredWidth, area.getWidth() - 8),
+                       juce::jmin (QuickHelpComponent::preferredHeight, area.getHeight() - 8)));
     if (editorArea.isVisible())
         overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
     const auto editing = editorArea.isVisible() || pitchEditor.isVisible();

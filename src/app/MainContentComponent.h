@@ -17,6 +17,7 @@
 #include "ui/EditHistoryComponent.h"
 #include "ui/EditorToolsComponent.h"
 #include "ui/PitchEditorComponent.h"
+#include "ui/QuickHelpComponent.h"
 #include "ui/ScrollableEditorComponent.h"
 #include "ui/SpectrogramComponent.h"
 #include "ui/TrackListComponent.h"
@@ -104,6 +105,14 @@ public:
         sample rates and whether either track is busy, may refuse it with an alert); the
         merged track takes the target's place and becomes the active track. */
     void mergeTracks (AudioTrack::Ptr target, AudioTrack::Ptr source);
+
+    /** The quick help: the start-up tutorial (with its "Show at start-up" choice, kept
+        in "tutorialSkip"), "Toggle Help" (the tutorial's pages, or away) and "Show
+        Spectrogram Help". */
+    void showTutorial();
+    void toggleHelp();
+    void showSpectrogramHelp();
+    QuickHelpComponent& getQuickHelp() noexcept { return quickHelp; }
 
     /** The melody commands (editors, guides, reset). */
     MelodyGuideImporter& getMelodyCommands() noexcept { return melodyCommands; }
@@ -219,6 +228,7 @@ private:
     CommonEditorParamsMenu paramsBar;
     EditHistoryComponent editHistory;
     TrackListComponent trackList;
+    QuickHelpComponent quickHelp;
 
     // Where playback last started (or was moved to while playing), in blocks: where
     // "Auto Return" puts the playhead back. wasPlaying tells the timer that playback

@@ -155,7 +155,7 @@ void TarnApplication::handleAsyncUpdate()
     auto& registry = CommandIDs::getInstance();
     registry.addStandardCommandIDs();
     for (auto command : { Command::openAudioFile, Command::showMainWindow, Command::showMixerWindow, Command::settings,
-                          Command::about, Command::toggleAutoscroll })
+                          Command::about, Command::toggleAutoscroll, Command::toggleHelp, Command::showSpectrogramHelp })
         registry.enableCommand (command, true);
 
     mainWindow = std::make_unique<MainWindow> (getApplicationName(), mixer, alerts, commandManager);
@@ -187,6 +187,8 @@ void TarnApplication::handleAsyncUpdate()
     // The last run left its autosave: it did not quit normally.
     const auto files = getFilesFromCommandLine (startCommandLine);
     const auto autosave = DirectoryManager::getAutosaveFile();
+    if (! settings->getTutorialSkip() && ! autosave.existsAsFile())
+        mainWindow->getContent().showTutorial(); // the first steps, until the user asks not to see them
     if (autosave.existsAsFile())
     {
         CrashRecoveryComponent::show ([this, autosave, files] (bool recover) {
@@ -401,6 +403,12 @@ bool TarnApplication::perform (const InvocationInfo& info)
             return true;
         case Command::showMixerWindow:
             mainWindow->showMixerWindow();
+            return true;
+        case Command::toggleHelp:
+            content.toggleHelp();
+            return true;
+        case Command::showSpectrogramHelp:
+            content.showSpectrogramHelp();
             return true;
         case Command::settings:
             mainWindow->showSettingsWindow();

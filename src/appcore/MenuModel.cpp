@@ -103,7 +103,8 @@ std::vector<MenuItem> MenuModel::getMenuItems (int menuIndex, const State& state
                      item (C::toggleAutoscroll, getAutoscrollLabel (state.autoScrollOn)) };
 
         case helpMenu:
-            return { item (C::about, "About " + state.productName) };
+            return { item (C::toggleHelp), item (C::showSpectrogramHelp), separator(),
+                     item (C::about, "About " + state.productName) };
 
         default:
             return {};

@@ -100,7 +100,8 @@ TEST (MenuModel, everyMenuHoldsItsItemsInOrder)
     EXPECT_EQ (describe (MenuModel::getMenuItems (5, state)),
                lines ({ "Show Main Window", "Show Mixer Window", "Disable scroll during playback" }));
 
-    EXPECT_EQ (describe (MenuModel::getMenuItems (6, state)), lines ({ "About Kalder Pro" }));
+    EXPECT_EQ (describe (MenuModel::getMenuItems (6, state)),
+               lines ({ "Toggle Help", "Show Spectrogram Help", "---", "About Kalder Pro" }));
 }
 
 TEST (MenuModel, labelsFollowTheStateEachTimeAMenuIsBuilt)
@@ -120,5 +121,5 @@ TEST (MenuModel, labelsFollowTheStateEachTimeAMenuIsBuilt)
     EXPECT_EQ (edit[0].command, kalder::Command::undo);
     EXPECT_EQ (edit[1].command, kalder::Command::redo);
     EXPECT_EQ (MenuModel::getMenuItems (5, state)[2].command, kalder::Command::toggleAutoscroll);
-    EXPECT_EQ (MenuModel::getMenuItems (6, state)[0].command, kalder::Command::about);
+    EXPECT_EQ (MenuModel::getMenuItems (6, state)[3].command, kalder::Command::about);
 }

@@ -2,6 +2,7 @@
 
 #include "appcore/CommandIDs.h"
 #include "appcore/DirectoryManager.h"
+#include "appcore/HelpPages.h"
 #include "appcore/MenuModel.h"
 #include "appcore/SettingsManager.h"
 #include "editing/ManualEditManager.h"
@@ -414,6 +415,49 @@ TEST (ApplicationShell, SettingsWindowStoresEachChoiceAndFollowsChangesMadeElsew
     EXPECT_TRUE (
         waitUntil ([] { return showSettingsControl<juce::ComboBox> ("reverbProcess")->getText() == "With Vocal"; }, 2000));
     EXPECT_EQ (readSettingsFile (home.get())["separation"]["vocal"]["reverbProcess"]["value"].toString(), "WithVocal");
+}
+
+TEST (ApplicationShell, TheTutorialGreetsANewUserUntilSkippedAndTheHelpCommandsBringPagesBack)
+{
+    TemporaryDirectory home;
+    const auto& tutorial = HelpPages::getTutorial();
+    {
+        ApplicationFixture fixture ({}, home.get(), ApplicationFixture::Tutorial::asForANewUser);
+        auto& help = fixture.content().getQuickHelp();
+        ASSERT_EQ (help.getShownTitle(), tutorial[0].title);
+        EXPECT_NE (saveScreenshot (fixture.window(), "tutorial"), juce::File());
+        auto* back = dynamic_cast<juce::Button*> (findDescendant (help, "helpBack"));
+        auto* next = dynamic_cast<juce::Button*> (findDescendant (help, "helpNext"));
+        auto* startup = dynamic_cast<juce::Button*> (findDescendant (help, "showAtStartup"));
+        ASSERT_TRUE (back != nullptr && next != nullptr && startup != nullptr);
+        EXPECT_FALSE (back->isEnabled());
+        for (size_t page = 1; page < tutorial.size(); ++page)
+        {
+            next->triggerClick(); // a click arrives as a message
+            EXPECT_TRUE (waitUntil ([&] { return help.getShownTitle() == tutorial[page].title; }, 2000)) << page;
+        }
+        EXPECT_FALSE (next->isEnabled());
+        EXPECT_TRUE (startup->getToggleState());
+        startup->triggerClick();
+        EXPECT_TRUE (waitUntil ([&] { return (bool) readSettingsFile (home.get())["tutorialSkip"]; }, 2000));
+        dynamic_cast<juce::Button*> (findDescendant (help, "helpClose"))->triggerClick();
+        EXPECT_TRUE (waitUntil ([&] { return help.getShownTitle().isEmpty(); }, 2000));
+
+        // Help > Toggle Help brings the tutorial back and takes it away again; the
+        // spectrogram's page has no start-up choice.
+        ASSERT_TRUE (fixture.invoke (Command::toggleHelp));
+        EXPECT_EQ (help.getShownTitle(), tutorial[0].title);
+        EXPECT_FALSE (startup->getToggleState());
+        ASSERT_TRUE (fixture.invoke (Command::toggleHelp));
+        EXPECT_TRUE (help.getShownTitle().isEmpty());
+        ASSERT_TRUE (fixture.invoke (Command::showSpectrogramHelp));
+        EXPECT_EQ (help.getShownTitle(), HelpPages::getSpectrogramHelp().title);
+        EXPECT_FALSE (startup->isVisible());
+    }
+
+    // Skipped: the next start shows no tutorial.
+    ApplicationFixture fixture ({}, home.get(), ApplicationFixture::Tutorial::asForANewUser);
+    EXPECT_TRUE (fixture.content().getQuickHelp().getShownTitle().isEmpty());
 }
 
 TEST (ApplicationShell, SettingsThatCannotBeSavedStayInForceAndTheWindowSaysSo)

@@ -179,7 +179,9 @@ struct ToneAndQuietHome
           written (writeAudioFile (song, makeSine (2, rate, rate, 440.0), rate)),
           home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName()),
           device ("KALDER_AUDIO_DEVICE", "null")
-    {}
+    {
+        skipTutorialForThisHome();
+    }
 
     TemporaryDirectory dir;
     const juce::File song;
@@ -214,6 +216,8 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
     ASSERT_TRUE (writeAudioFile (song, source, rate));
 
     ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+
+    skipTutorialForThisHome();
     ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
     ScopedEnvironment captureTo ("KALDER_AUDIO_CAPTURE", capture.getFullPathName());
 
@@ -386,6 +390,7 @@ TEST (EndToEnd, TerminateInterruptAndHangUpQuitCleanlyAndFinishTheCapture)
         const auto song = dir.get().getChildFile (juce::String ("signal-") + signalName + ".wav");
         ASSERT_TRUE (writeAudioFile (song, makeSine (2, rate, rate, 440.0, 0.2f), rate));
         ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+        skipTutorialForThisHome();
         ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
         ScopedEnvironment captureTo ("KALDER_AUDIO_CAPTURE", capture.getFullPathName());
 
@@ -417,6 +422,7 @@ TEST (EndToEnd, AKilledRunIsOfferedForRecoveryAtTheNextStartAndRecoversItsEdit)
     const auto song = dir.get().getChildFile ("killed-edit.wav");
     ASSERT_TRUE (writeAudioFile (song, makeNoise (2, 2 * rate, 7, 0.3f), rate));
     ScopedEnvironment home ("KALDER_HOME", dir.get().getChildFile ("home").getFullPathName());
+    skipTutorialForThisHome();
     ScopedEnvironment device ("KALDER_AUDIO_DEVICE", "null");
     const auto autosave = DirectoryManager::getAutosaveFile(); // under this run's home
     const juce::File artifacts (KALDER_GUI_ARTIFACTS_DIR);

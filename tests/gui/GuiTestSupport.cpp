@@ -1,6 +1,7 @@
 #include "GuiTestSupport.h"
 
 #include "appcore/CommandIDs.h"
+#include "appcore/DirectoryManager.h"
 
 #include <cstdlib>
 
@@ -87,10 +88,18 @@ bool closeAllModals()
     return waitUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }, 5000);
 }
 
-ApplicationFixture::ApplicationFixture (const juce::String& commandLine, const juce::File& homeFolder)
+void skipTutorialForThisHome()
+{
+    if (const auto file = DirectoryManager::getSettingsFile(); ! file.existsAsFile())
+        file.replaceWithText (R"({ "tutorialSkip": true })");
+}
+
+ApplicationFixture::ApplicationFixture (const juce::String& commandLine, const juce::File& homeFolder, Tutorial tutorial)
     : home (homeFolder != juce::File() ? homeFolder : dir.get())
 {
     ::setenv ("KALDER_HOME", home.getFullPathName().toRawUTF8(), 1);
+    if (tutorial == Tutorial::skipped)
+        skipTutorialForThisHome();
     ::setenv ("KALDER_AUDIO_DEVICE", "null", 1);
     ::unsetenv ("KALDER_AUDIO_CAPTURE");
 

@@ -40,6 +40,10 @@ bool clickButtonInModal (const juce::String& windowName, const juce::String& but
 /** Closes every modal window and waits until they have gone. */
 bool closeAllModals();
 
+/** Gives the home named by KALDER_HOME a settings file that skips the start-up
+    tutorial, unless it has settings already. */
+void skipTutorialForThisHome();
+
 /** Saves a picture of a component (as it paints, at the display's scale) as
     screenshots/<name>.png beside the test program: the artifacts a reviewer looks at.
     Returns the file, or nothing when it could not be written. */
@@ -51,7 +55,16 @@ juce::File saveScreenshot (juce::Component& component, const juce::String& name)
 class ApplicationFixture
 {
 public:
-    explicit ApplicationFixture (const juce::String& commandLine = {}, const juce::File& home = {});
+    /** Whether the start-up tutorial shows: tests of other things start as a user who
+        has seen it (a home without settings gets "tutorialSkip"). */
+    enum class Tutorial
+    {
+        skipped,
+        asForANewUser
+    };
+
+    explicit ApplicationFixture (const juce::String& commandLine = {}, const juce::File& home = {},
+                                 Tutorial tutorial = Tutorial::skipped);
     ~ApplicationFixture();
 
     TarnApplication& app() { return *application; }
