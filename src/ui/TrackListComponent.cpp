@@ -2,6 +2,7 @@
 
 #include "KalderLookAndFeel.h"
 #include "TrackControls.h"
+#include "WaveformSummary.h"
 #include "separation/SeparationTracker.h"
 
 namespace kalder
@@ -26,6 +27,56 @@ namespace
     constexpr float analysisWidth = 200.0f, minAnalysisWidth = 110.0f;
     constexpr float separationWidth = 280.0f;
     constexpr int cancelWidth = 60;
+    constexpr float thumbnailWidth = 120.0f, minThumbnailWidth = 48.0f;
+    constexpr int thumbnailBuckets = 240; // twice the thumbnail's width: crisp at 200 %
+
+    /** The track's waveform, small: its min/max outline in the track's colour. */
+    class Thumbnail : public juce::Component
+    {
+    public:
+        Thumbnail()
+        {
+            setComponentID ("thumbnail");
+            setInterceptsMouseClicks (false, false); // a click picks the track
+        }
+
+        void setSummary (WaveformSummary s)
+        {
+            summary = std::move (s);
+            repaint();
+        }
+        bool hasSummary() const noexcept { return ! summary.isEmpty(); }
+        void setColour (juce::Colour c)
+        {
+            colour = c;
+            repaint();
+        }
+
+        void paint (juce::Graphics& g) override
+        {
+            g.setColour (Palette::background);
+            g.fillRect (getLocalBounds());
+            if (summary.isEmpty())
+                return;
+            const auto h = (float) getHeight(), mid = h / 2.0f;
+            const auto n = summary.getNumBuckets();
+            g.setColour (colour);
+            for (int x = 0; x < getWidth(); ++x)
+            {
+                const auto first = x * n / juce::jmax (1, getWidth()), last = juce::jmax (first + 1, (x + 1) * n / getWidth());
+                auto range = summary.getBucket (first);
+                for (int i = first + 1; i < juce::jmin (last, n); ++i)
+                    range = range.getUnionWith (summary.getBucket (i));
+                const auto top = mid - juce::jlimit (0.0f, 1.0f, range.getEnd()) * mid;
+                const auto bottom = mid - juce::jlimit (-1.0f, 0.0f, range.getStart()) * mid;
+                g.fillRect ((float) x, top, 1.0f, juce::jmax (1.0f, bottom - top));
+            }
+        }
+
+    private:
+        WaveformSummary summary;
+        juce::Colour colour { Palette::accent };
+    };
 } // namespace
 
 //==============================================================================
@@ -76,6 +127,7 @@ public:
             updateFromTrack();
         };
 
+        addAndMakeVisible (thumbnail);
         analysis.setComponentID ("analysis");
         analysis.setColour (juce::ProgressBar::foregroundColourId, Palette::accent);
         addChildComponent (analysis);
@@ -120,6 +172,19 @@ public:
     int getDepth() const noexcept { return depth; }
 
     void startRenaming() { nameLabel.showEditor(); }
+
+    /** Draws the track's waveform once pool has read it (off the message thread). */
+    void startThumbnail (juce::ThreadPool& pool)
+    {
+        pool.addJob ([file = track->getAudioFile(), safe = juce::Component::SafePointer<Row> (this)] {
+            auto summary = WaveformSummary::compute (file, thumbnailBuckets);
+            juce::MessageManager::callAsync ([safe, summary = std::move (summary)]() mutable {
+                if (safe != nullptr)
+                    safe->thumbnail.setSummary (std::move (summary));
+            });
+        });
+    }
+    bool hasThumbnail() const noexcept { return thumbnail.hasSummary(); }
 
     /** Called when the user clicks the row outside its controls. */
     std::function<void()> onActivate;
@@ -180,6 +245,7 @@ public:
         // The name's slot also holds the indentation and the collapse button, so that
         // the controls of every generation line up in columns.
         add (nameLabel, nameWidth + (float) collapseWidth, minNameWidth + (float) collapseWidth);
+        add (thumbnail, thumbnailWidth, minThumbnailWidth);
         add (controls.solo, (float) buttonWidth, (float) buttonWidth);
         add (controls.mute, (float) buttonWidth, (float) buttonWidth);
         add (controls.volume, volumeWidth, minVolumeWidth);
@@ -206,8 +272,10 @@ public:
         g.setColour (Palette::panel);
         g.fillRect (getLocalBounds().reduced (0, 1));
         const auto stored = track->getTree()[TrackIds::colour].toString();
-        g.setColour (stored.isNotEmpty() ? juce::Colour::fromString (stored) : Palette::accent);
+        const auto colour = stored.isNotEmpty() ? juce::Colour::fromString (stored) : Palette::accent;
+        g.setColour (colour);
         g.fillRect (getLocalBounds().reduced (0, 1).removeFromLeft (swatchWidth));
+        thumbnail.setColour (colour.withAlpha (0.8f));
         if (depth > 0) // a line from the parent's column to this row
         {
             g.setColour (Palette::outline);
@@ -299,6 +367,7 @@ private:
     juce::TextButton collapse;
     juce::Label nameLabel;
     TrackControls controls;
+    Thumbnail thumbnail;
     double analysisProgress = 0.0; // read by the progress bar on its timer
     juce::ProgressBar analysis { analysisProgress };
     double separationProgress = 0.0;
@@ -379,6 +448,7 @@ TrackListComponent::TrackListComponent (Mixer& m) : mixer (m), content (std::mak
 
 TrackListComponent::~TrackListComponent()
 {
+    thumbnailPool.removeAllJobs (true, 10000); // ms: a job reads one file
     mixer.removeListener (this);
     rows.clear();
 }
@@ -428,6 +498,8 @@ void TrackListComponent::refresh()
             if (rows[i]->getTrack() == track)
                 found = i;
         auto* row = kept.add (found >= 0 ? rows.removeAndReturn (found) : new Row (track));
+        if (found < 0)
+            row->startThumbnail (thumbnailPool);
         const AudioTrack::Ptr t (track);
         row->setPlace (depthOf (track), hasChildren (track), collapsed.contains (track));
         row->onActivate = [this, t] { mixer.setActiveTrack (t); };
@@ -552,6 +624,12 @@ int TrackListComponent::getRowOfTrack (const AudioTrack* track) const noexcept
         if (rows[i]->getTrack() == track)
             return i;
     return -1;
+}
+
+bool TrackListComponent::hasThumbnail (int index) const noexcept
+{
+    auto* row = rows[index];
+    return row != nullptr && row->hasThumbnail();
 }
 
 int TrackListComponent::getDepthOfRow (int index) const noexcept

@@ -33,8 +33,10 @@ namespace kalder
     track is to be merged into that one (onMergeRequested; the merge rules decide).
     A drop on the track itself, or anywhere else, changes nothing.
 
+    Each row also shows a small picture of its track's waveform ("thumbnail").
+
     Each row's controls carry component IDs ("name", "volume", "pan", "solo", "mute",
-    "collapse", "analysis") so that tests and accessibility tools can find them.
+    "collapse", "thumbnail", "analysis") so that tests and accessibility tools can find them.
 
     Ownership: owned by the main component; the mixer outlives it. Rows hold their
     tracks while shown.
@@ -59,6 +61,8 @@ public:
     AudioTrack* getTrackOfRow (int index) const noexcept;
     /** The row of a track, or -1 while it is not shown. */
     int getRowOfTrack (const AudioTrack* track) const noexcept;
+    /** True once the row shows its track's waveform (read off the message thread). */
+    bool hasThumbnail (int index) const noexcept;
     /** How deep the row's track sits in the tree (0 for a root). */
     int getDepthOfRow (int index) const noexcept;
 
@@ -121,6 +125,7 @@ private:
     std::unique_ptr<Rows> content;
     juce::OwnedArray<Row> rows;
     juce::ReferenceCountedArray<AudioTrack> collapsed;
+    juce::ThreadPool thumbnailPool { 1 };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TrackListComponent)
 };

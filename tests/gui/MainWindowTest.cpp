@@ -351,6 +351,7 @@ TEST (MainWindow, TheLayersPanelShowsTheTreeAndReordersMergesRenamesAndCollapses
         return rows.joinIntoString (",");
     };
     EXPECT_EQ (shown(), "0tree,1a,2c,1b,1other rate") << "children under their parents, indented";
+    EXPECT_TRUE (waitUntil ([&] { return list.hasThumbnail (0) && list.hasThumbnail (4); }, 5000)) << "each row's waveform";
     fixture.window().setSize (1000, 640);
     EXPECT_NE (saveScreenshot (fixture.window(), "layers-panel"), juce::File());
 
