@@ -140,6 +140,7 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
         alerts.displayWarningPopup ("Folder not available", folders.getErrorMessage());
 
     setWantsKeyboardFocus (true);
+    setTitle ("Song");   // the window's keys run the commands while this has the focus
     setSize (1000, 640); // pixels: the first window on a new install
     startTimer (refreshIntervalMs);
 }

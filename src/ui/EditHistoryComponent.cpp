@@ -16,6 +16,7 @@ namespace
 EditHistoryComponent::EditHistoryComponent()
 {
     list.setRowHeight (rowHeight);
+    list.setTitle ("Edit history");
     list.setColour (juce::ListBox::backgroundColourId, backgroundColour);
     addAndMakeVisible (list);
     startTimerHz (refreshHz);

@@ -32,6 +32,15 @@ public:
 
     KalderLookAndFeel();
 
+    /** Lets Tab reach a control (and a screen reader name it) while a click on it leaves
+        the keyboard where it was: Space and the other command keys keep working after
+        the mouse moved a fader or pressed a button. */
+    static void focusableByTabOnly (juce::Component& control)
+    {
+        control.setWantsKeyboardFocus (true);
+        control.setMouseClickGrabsKeyboardFocus (false);
+    }
+
     void drawButtonBackground (juce::Graphics&, juce::Button&, const juce::Colour& backgroundColour,
                                bool shouldDrawButtonAsHighlighted, bool shouldDrawButtonAsDown) override;
 };

@@ -100,7 +100,7 @@ public:
         name.setMinimumHorizontalScale (0.7f);
         name.setColour (juce::Label::textColourId, Palette::text);
         addAndMakeVisible (name);
-        controls.addTo (*this, false);
+        controls.addTo (*this);
         addAndMakeVisible (meter);
         track->getTree().addListener (this);
         updateName();
@@ -181,6 +181,7 @@ public:
         gain.setDoubleClickReturnValue (true, 0.0);
         gain.setTextValueSuffix (" dB");
         gain.onValueChange = [this] { mixer.setMasterGain (TrackControls::decibelsToGain (gain.getValue())); };
+        KalderLookAndFeel::focusableByTabOnly (gain);
         addAndMakeVisible (gain);
         addAndMakeVisible (meter);
         update();

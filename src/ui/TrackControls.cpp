@@ -54,11 +54,11 @@ TrackControls::~TrackControls()
     track->getTree().removeListener (this);
 }
 
-void TrackControls::addTo (juce::Component& parent, bool keysToCommands)
+void TrackControls::addTo (juce::Component& parent)
 {
     for (auto* c : std::initializer_list<juce::Component*> { &volume, &pan, &solo, &mute })
     {
-        c->setWantsKeyboardFocus (! keysToCommands);
+        KalderLookAndFeel::focusableByTabOnly (*c);
         parent.addAndMakeVisible (c);
     }
 }

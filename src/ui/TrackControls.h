@@ -27,9 +27,9 @@ public:
     TrackControls (AudioTrack::Ptr track, juce::Slider::SliderStyle volumeStyle, juce::Slider::SliderStyle panStyle);
     ~TrackControls() override;
 
-    /** Adds the four controls to parent (visible, not taking the keyboard focus when
-        keysToCommands: the window's keys then stay with its commands). */
-    void addTo (juce::Component& parent, bool keysToCommands);
+    /** Adds the four controls to parent, visible and reached by Tab (a click leaves the
+        keyboard with the window's commands). */
+    void addTo (juce::Component& parent);
 
     /** Shows the track's settings (without notifying). */
     void update();

@@ -132,11 +132,11 @@ public:
         analysis.setColour (juce::ProgressBar::foregroundColourId, Palette::accent);
         addChildComponent (analysis);
 
-        // Keys belong to the commands.
-        collapse.setWantsKeyboardFocus (false);
+        KalderLookAndFeel::focusableByTabOnly (collapse);
+        KalderLookAndFeel::focusableByTabOnly (cancelSeparation);
         nameLabel.setWantsKeyboardFocus (false);
         addAndMakeVisible (nameLabel);
-        controls.addTo (*this, true);
+        controls.addTo (*this);
 
         updateFromTrack();
         track->getTree().addListener (this);
@@ -438,6 +438,7 @@ private:
 //==============================================================================
 TrackListComponent::TrackListComponent (Mixer& m) : mixer (m), content (std::make_unique<Rows> (*this))
 {
+    viewport.setTitle ("Tracks");
     viewport.setViewedComponent (content.get(), false);
     viewport.setScrollBarsShown (true, false);
     viewport.setScrollOnDragMode (juce::Viewport::ScrollOnDragMode::never); // a drag moves a track

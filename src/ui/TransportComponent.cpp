@@ -48,7 +48,8 @@ namespace
     void setUpButton (juce::ShapeButton& button, const juce::Path& icon)
     {
         button.setShape (icon, false, true, false);
-        button.setWantsKeyboardFocus (false);             // Space belongs to the play command
+        button.setTitle (button.getName());               // what a screen reader says
+        KalderLookAndFeel::focusableByTabOnly (button);   // a click leaves Space to the play command
         button.setBorderSize (juce::BorderSize<int> (6)); // pixels around the icon
     }
 
@@ -112,6 +113,7 @@ void TransportComponent::updatePlayShape()
 {
     playButton.setShape (playing ? makePauseIcon() : makePlayIcon(), false, true, false);
     playButton.setName (playing ? "Pause" : "Play");
+    playButton.setTitle (playButton.getName());
 }
 
 void TransportComponent::setLoopEnabled (bool isLooping)

@@ -254,6 +254,25 @@ TEST (MainWindow, TrackRowControlsWriteTheTrackAndFollowIt)
     track->setSolo (false);
     pan->setValue (0.0, juce::sendNotificationSync);
 
+    // Tab reaches every control, top to bottom, and each has a name a screen reader says.
+    const auto reached = juce::KeyboardFocusTraverser().getAllComponents (&fixture.window());
+    auto position = [&] (juce::Component* c) { return (int) (std::find (reached.begin(), reached.end(), c) - reached.begin()); };
+    juce::Component* play = nullptr;
+    for (auto* c : fixture.content().getTransportBar().getChildren())
+        if (c->getName() == "Play")
+            play = c;
+    ASSERT_NE (play, nullptr);
+    for (auto* c : { (juce::Component*) play, (juce::Component*) volume, (juce::Component*) pan, (juce::Component*) solo,
+                     (juce::Component*) mute })
+        EXPECT_LT (position (c), (int) reached.size()) << c->getComponentID() << " is not reached by Tab";
+    EXPECT_LT (position (play), position (volume)) << "the transport comes before the rows";
+    for (auto* c : reached)
+        if (c->isShowing()
+            && dynamic_cast<juce::Slider*> (c->getParentComponent()) == nullptr) // a value box speaks for its slider
+            if (auto* handler = c->getAccessibilityHandler(); handler != nullptr)
+                EXPECT_TRUE (handler->getTitle().isNotEmpty() || handler->getHelp().isNotEmpty())
+                    << "unnamed " << typeid (*c).name() << " " << c->getComponentID();
+
     // The mixer window: a strip per track beside the mix's, in step with the rows.
     auto& mixer = fixture.app().getMixer();
     auto child = makeTrack (songs.get().getChildFile ("child"), "child", makeSine (2, 2 * rate, rate, 880.0, 0.5f), rate);
