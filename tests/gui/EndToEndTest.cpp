@@ -93,11 +93,17 @@ std::optional<juce::Rectangle<int>> editorIn (const juce::Image& shot, juce::Rec
     return juce::Rectangle<int> (columns.getStart(), rows.getStart(), columns.getLength(), rows.getLength());
 }
 
+/** How long a screenshot may wait for the spectral editor: the song is analysed after it
+    opens, on a machine that may be running other tests. */
+constexpr double editorTimeoutMs = 20000.0;
+
 /** The editor in the window, from screenshots (the chunks under the view may still be
     coming: a few tries); shot is the file the last screenshot went to. */
 std::optional<juce::Rectangle<int>> waitForEditor (const juce::String& window, const juce::File& shot, juce::String& seen)
 {
-    for (int attempt = 0; attempt < 10; ++attempt)
+    // The song opens playable and its analysis (then the editor) follows: a bounded wait.
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + editorTimeoutMs;
+    for (int attempt = 0; attempt == 0 || juce::Time::getMillisecondCounterHiRes() < deadline; ++attempt)
     {
         if (attempt > 0)
             juce::Thread::sleep (300); // ms: between screenshots
@@ -237,7 +243,8 @@ TEST (EndToEnd, SongOnTheCommandLinePlaysWithSpace)
     const auto still = artifacts.getChildFile ("main-window-tone.png");
     std::optional<std::pair<int, int>> line;
     juce::String seen;
-    for (int attempt = 0; attempt < 10 && ! line; ++attempt)
+    const auto deadline = juce::Time::getMillisecondCounterHiRes() + editorTimeoutMs;
+    for (int attempt = 0; ! line && (attempt == 0 || juce::Time::getMillisecondCounterHiRes() < deadline); ++attempt)
     {
         if (attempt > 0)
             juce::Thread::sleep (300); // ms: between screenshots
