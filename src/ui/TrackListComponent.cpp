@@ -177,7 +177,10 @@ public:
     void startThumbnail (juce::ThreadPool& pool)
     {
         pool.addJob ([file = track->getAudioFile(), safe = juce::Component::SafePointer<Row> (this)] {
-            auto summary = WaveformSummary::compute (file, thumbnailBuckets);
+            auto summary = WaveformSummary::compute (file, thumbnailBuckets, [] {
+                auto* job = juce::ThreadPoolJob::getCurrentThreadPoolJob();
+                return job != nullptr && job->shouldExit(); // the panel is going
+            });
             juce::MessageManager::callAsync ([safe, summary = std::move (summary)]() mutable {
                 if (safe != nullptr)
                     safe->thumbnail.setSummary (std::move (summary));
