@@ -749,12 +749,11 @@ void MainContentComponent::resized()
     const auto rows = juce::jlimit (1, maxTrackListRows, trackList.getNumRows());
     trackList.setBounds (area.removeFromBottom (rows * trackRowHeight));
     // The help card in the corner above the track list, over whatever is there.
-    quickHelp.setBounds (
-        area.withSizeKeepingCentre (0, 0)
-            .withPosition (area.getRight() - juce::jmin (QuickHelpComponent::preferredWidth, area.getWidth()) - 8,
-                           area.getBottom() - juce::jmin (QuickHelpComponent::preferredHeight, area.getHeight()) - 8)
-            .withSize (juce::jmin (QuickHelpComponent::preferredWidth, area.getWidth() - 8),
-                       juce::jmin (QuickHelpComponent::preferredHeight, area.getHeight() - 8)));
+    constexpr int helpMargin = 8; // pixels
+    const auto helpWidth = juce::jmin (QuickHelpComponent::preferredWidth, area.getWidth() - helpMargin);
+    const auto helpHeight = juce::jmin (QuickHelpComponent::preferredHeight, area.getHeight() - helpMargin);
+    quickHelp.setBounds (area.getRight() - helpWidth - helpMargin, area.getBottom() - helpHeight - helpMargin, helpWidth,
+                         helpHeight);
     if (editorArea.isVisible())
         overview.setBounds (area.removeFromTop (juce::jmin (overviewStripHeight, area.getHeight() / 3)));
     const auto editing = editorArea.isVisible() || pitchEditor.isVisible();
