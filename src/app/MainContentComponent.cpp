@@ -704,29 +704,15 @@ void MainContentComponent::mergeTracks (AudioTrack::Ptr target, AudioTrack::Ptr 
     juce::ReferenceCountedArray<AudioTrack> tracks;
     tracks.add (target);
     tracks.add (source);
-    if (const auto refusal = TrackMerger::checkRules (mixer, tracks))
+    if (const auto r = TrackMerger::checkTracks (tracks); r.failed())
     {
-        alerts.showPopupErrorMessage (*refusal);
+        alerts.displayWarningPopup ("Operation not permitted", r.getErrorMessage());
         return;
     }
-    if (target->getSampleRate() != source->getSampleRate())
-    {
-        alerts.displayWarningPopup ("Operation not permitted", "Tracks of different sample rates cannot be merged ("
-                                                                   + juce::String (source->getSampleRate()) + " Hz into "
-                                                                   + juce::String (target->getSampleRate()) + " Hz).");
-        return;
-    }
-    for (auto* t : { target.get(), source.get() })
-        if (t->isBusy())
-        {
-            alerts.displayWarningPopup ("Operation not permitted", "A separation or a freeze is still working on " + t->getName()
-                                                                       + ". Merge it when that has finished.");
-            return;
-        }
     const auto name = AudioTrack::cleanName (target->getName() + " + " + source->getName());
     const auto folder = target->getAudioFile().getParentDirectory().getParentDirectory().getNonexistentChildFile ("merged", {},
                                                                                                                   false);
-    TrackMerger::startMerge (
+    TrackMerger::startMerge ( // the merge rules refuse with their own alerts
         mixer, tracks, name, folder, &alerts,
         [safe = juce::Component::SafePointer<MainContentComponent> (this), folder] (AudioTrack::Ptr merged, juce::Result result) {
             if (safe == nullptr)

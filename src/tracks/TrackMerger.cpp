@@ -173,6 +173,19 @@ AudioTrack::Ptr TrackMerger::mergeAudio (const juce::ReferenceCountedArray<Audio
                                           result);
 }
 
+juce::Result TrackMerger::checkTracks (const juce::ReferenceCountedArray<AudioTrack>& tracks)
+{
+    for (auto* t : tracks)
+        if (t->getSampleRate() != tracks.getFirst()->getSampleRate())
+            return juce::Result::fail ("Tracks of different sample rates cannot be merged (" + juce::String (t->getSampleRate())
+                                       + " Hz into " + juce::String (tracks.getFirst()->getSampleRate()) + " Hz).");
+    for (auto* t : tracks)
+        if (t->isBusy())
+            return juce::Result::fail ("A separation or a freeze is still working on " + t->getName()
+                                       + ". Merge it when that has finished.");
+    return juce::Result::ok();
+}
+
 std::optional<AlertManager::ErrorType> TrackMerger::startMerge (Mixer& mixer,
                                                                 const juce::ReferenceCountedArray<AudioTrack>& tracks,
                                                                 const juce::String& name, const juce::File& dataFolder,

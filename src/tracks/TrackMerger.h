@@ -27,6 +27,10 @@ struct TrackMerger
     static std::optional<AlertManager::ErrorType> checkRules (const Mixer& mixer,
                                                               const juce::ReferenceCountedArray<AudioTrack>& tracks);
 
+    /** What the merge of these tracks' audio needs besides the rules: one sample rate,
+        and no separation or freeze working on any of them. The failure says why. */
+    static juce::Result checkTracks (const juce::ReferenceCountedArray<AudioTrack>& tracks);
+
     /** Writes the merged audio into dataFolder and opens it as a new track (any thread).
         The tracks must share a sample rate. */
     static AudioTrack::Ptr mergeAudio (const juce::ReferenceCountedArray<AudioTrack>& tracks, const juce::String& name,

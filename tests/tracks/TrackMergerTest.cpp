@@ -134,4 +134,13 @@ TEST (TrackMerger, MergedTrackHoldsTheSumAndTakesThePlaceOfTheMergedOnes)
     EXPECT_EQ (presenter.titles, juce::StringArray ("Merging Master into another track is not permitted"));
     EXPECT_EQ (f.mixer.getAllTracks().size(), 3);
     alerts.setPresenter (nullptr);
+
+    // Besides the rules: a track being worked on is refused, saying why.
+    const auto pair = Family::list ({ merged, f.grandchild });
+    EXPECT_TRUE (TrackMerger::checkTracks (pair).wasOk());
+    ASSERT_TRUE (f.grandchild->tryClaimForJob (0.5f));
+    const auto busy = TrackMerger::checkTracks (pair);
+    EXPECT_TRUE (busy.failed() && busy.getErrorMessage().contains ("still working on g")) << busy.getErrorMessage();
+    f.grandchild->separationProgressed (0.0f);
+    EXPECT_TRUE (TrackMerger::checkTracks (pair).wasOk());
 }
