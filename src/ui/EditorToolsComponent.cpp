@@ -94,9 +94,12 @@ public:
             g.setColour (KalderLookAndFeel::Palette::outline);
             g.fillRoundedRectangle (area, 6.0f);
         }
-        g.setOpacity (isEnabled() ? 1.0f : 0.35f);
-        g.drawImage (ResourceManager::getInstance().getImage (iconOf (type)), area.reduced (2.0f),
-                     juce::RectanglePlacement::centred);
+        // Drawn as lines, so the icon is sharp at any display scale.
+        if (! isEnabled())
+            g.beginTransparencyLayer (0.35f);
+        ResourceManager::getInstance().drawIcon (g, iconOf (type), area.reduced (2.0f));
+        if (! isEnabled())
+            g.endTransparencyLayer();
         if (tools.size() > 1)
         {
             // A corner mark: this button has alternates.

@@ -159,7 +159,8 @@ void PitchEditorComponent::setShiftInterval (int semitones)
 void PitchEditorComponent::updateCursor()
 {
     const char* names[] = { "freeDrawPitch", "marqueePitchCursor", "marqueePitchCursor", "eraserPitchCursor" };
-    setMouseCursor (ResourceManager::getInstance().getCursor (names[(int) activeTool]));
+    setMouseCursor (
+        ResourceManager::getInstance().getCursor (names[(int) activeTool], getApproximateScaleFactorForComponent (this)));
 }
 
 //==============================================================================

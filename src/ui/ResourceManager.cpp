@@ -15,11 +15,10 @@ namespace
         minus
     };
 
-    /** White strokes over a dark rim. */
-    juce::Image draw (const std::function<void (juce::Path&)>& shape, Mark mark, bool withPointer)
+    /** The strokes of one drawing on the imageSize grid: its shape, the selection
+        pointer and the plus or minus mark. */
+    juce::Path strokes (const std::function<void (juce::Path&)>& shape, Mark mark, bool withPointer)
     {
-        juce::Image image (juce::Image::ARGB, ResourceManager::imageSize, ResourceManager::imageSize, true);
-        juce::Graphics g (image);
         juce::Path p;
         shape (p);
         if (withPointer)
@@ -40,10 +39,32 @@ namespace
                 p.lineTo (c.x, c.y + 6.0f);
             }
         }
-        g.setColour (juce::Colours::black.withAlpha (0.8f));
-        g.strokePath (p, juce::PathStrokeType (5.0f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded));
-        g.setColour (juce::Colours::white);
-        g.strokePath (p, juce::PathStrokeType (2.5f, juce::PathStrokeType::curved, juce::PathStrokeType::rounded));
+        return p;
+    }
+
+    /** White strokes over a dark rim, drawn into area (the imageSize grid scaled to it). */
+    void paintStrokes (juce::Graphics& g, const juce::Path& p, juce::Rectangle<float> area)
+    {
+        const auto scale = juce::jmin (area.getWidth(), area.getHeight()) / s;
+        const auto placed = juce::AffineTransform::scale (scale).translated (area.getCentreX() - s * scale / 2.0f,
+                                                                             area.getCentreY() - s * scale / 2.0f);
+        for (auto [colour, width] :
+             { std::pair { juce::Colours::black.withAlpha (0.8f), 5.0f }, std::pair { juce::Colours::white, 2.5f } })
+        {
+            // Stroked on the grid, then placed: the lines grow with the drawing.
+            juce::Path stroked;
+            juce::PathStrokeType (width, juce::PathStrokeType::curved, juce::PathStrokeType::rounded)
+                .createStrokedPath (stroked, p);
+            g.setColour (colour);
+            g.fillPath (stroked, placed);
+        }
+    }
+
+    juce::Image render (const juce::Path& p, int size)
+    {
+        juce::Image image (juce::Image::ARGB, size, size, true);
+        juce::Graphics g (image);
+        paintStrokes (g, p, { (float) size, (float) size });
         return image;
     }
 
@@ -81,9 +102,9 @@ ResourceManager::ResourceManager()
 {
     const juce::Point<int> pointerSpot ((int) pointer.x, (int) pointer.y), centre (imageSize / 2, imageSize / 2);
     auto addSet = [this, pointerSpot] (const juce::String& base, const std::function<void (juce::Path&)>& shape) {
-        images[base] = { draw (shape, Mark::none, true), pointerSpot };
-        images[base + "Plus"] = { draw (shape, Mark::plus, true), pointerSpot };
-        images[base + "Minus"] = { draw (shape, Mark::minus, true), pointerSpot };
+        add (base, strokes (shape, Mark::none, true), pointerSpot);
+        add (base + "Plus", strokes (shape, Mark::plus, true), pointerSpot);
+        add (base + "Minus", strokes (shape, Mark::minus, true), pointerSpot);
     };
     addSet ("marqueeCursor", [] (juce::Path& p) { dashedSquare (p, { 16.0f, 16.0f, 22.0f, 18.0f }); });
     addSet ("marqueeThresholdCursor", [] (juce::Path& p) {
@@ -110,70 +131,86 @@ ResourceManager::ResourceManager()
         p.startNewSubPath (14.0f, 20.0f);
         p.lineTo (26.0f, 20.0f);
     };
-    images["zoomPlusCursor"] = { draw (
-                                     [lens] (juce::Path& p) {
-                                         lens (p);
-                                         p.startNewSubPath (20.0f, 14.0f);
-                                         p.lineTo (20.0f, 26.0f);
-                                     },
-                                     Mark::none, false),
-                                 { 20, 20 } };
-    images["zoomMinusCursor"] = { draw (lens, Mark::none, false), { 20, 20 } };
-    images["moveCursor"] = { draw (
-                                 [] (juce::Path& p) {
-                                     arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
-                                     arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f });
-                                 },
-                                 Mark::none, false),
-                             centre };
-    images["verticalArrows"] = { draw (
-                                     [] (juce::Path& p) {
-                                         arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f });
-                                     },
-                                     Mark::none, false),
-                                 centre };
-    images["horizontalArrows"] = { draw (
-                                       [] (juce::Path& p) {
-                                           arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
-                                       },
-                                       Mark::none, false),
-                                   centre };
-    images["eraserCursor"] = { draw (
-                                   [] (juce::Path& p) {
-                                       p.addRoundedRectangle (12.0f, 18.0f, 26.0f, 14.0f, 3.0f);
-                                       p.startNewSubPath (22.0f, 18.0f);
-                                       p.lineTo (22.0f, 32.0f);
-                                   },
-                                   Mark::none, false),
-                               centre };
+    add ("zoomPlusCursor",
+         strokes (
+             [lens] (juce::Path& p) {
+                 lens (p);
+                 p.startNewSubPath (20.0f, 14.0f);
+                 p.lineTo (20.0f, 26.0f);
+             },
+             Mark::none, false),
+         { 20, 20 });
+    add ("zoomMinusCursor", strokes (lens, Mark::none, false), { 20, 20 });
+    add ("moveCursor",
+         strokes (
+             [] (juce::Path& p) {
+                 arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
+                 arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f });
+             },
+             Mark::none, false),
+         centre);
+    add ("verticalArrows",
+         strokes (
+             [] (juce::Path& p) {
+                 arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f });
+             },
+             Mark::none, false),
+         centre);
+    add ("horizontalArrows",
+         strokes (
+             [] (juce::Path& p) {
+                 arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
+             },
+             Mark::none, false),
+         centre);
+    add ("eraserCursor",
+         strokes (
+             [] (juce::Path& p) {
+                 p.addRoundedRectangle (12.0f, 18.0f, 26.0f, 14.0f, 3.0f);
+                 p.startNewSubPath (22.0f, 18.0f);
+                 p.lineTo (22.0f, 32.0f);
+             },
+             Mark::none, false),
+         centre);
 
     // The melody tools: a pen drawing a wave, a dashed rectangle over a note line, an
     // eraser over a note line; each points at its top left.
-    images["freeDrawPitch"] = { draw (
-                                    [] (juce::Path& p) {
-                                        p.startNewSubPath (8.0f, 8.0f);
-                                        p.lineTo (30.0f, 30.0f);
-                                        p.startNewSubPath (12.0f, 40.0f);
-                                        p.cubicTo (20.0f, 30.0f, 28.0f, 46.0f, 40.0f, 36.0f);
-                                    },
-                                    Mark::none, false),
-                                pointerSpot };
-    images["marqueePitchCursor"] = { draw (
-                                         [] (juce::Path& p) {
-                                             dashedSquare (p, { 16.0f, 16.0f, 24.0f, 20.0f });
-                                             p.startNewSubPath (19.0f, 30.0f);
-                                             p.lineTo (37.0f, 26.0f);
-                                         },
-                                         Mark::none, true),
-                                     pointerSpot };
-    images["eraserPitchCursor"] = { draw (
-                                        [] (juce::Path& p) {
-                                            p.addRoundedRectangle (14.0f, 14.0f, 22.0f, 12.0f, 3.0f);
-                                            p.startNewSubPath (10.0f, 36.0f);
-                                            p.lineTo (40.0f, 36.0f);
-                                        },
-                                        Mark::none, true),
-                                    pointerSpot };
+    add ("freeDrawPitch",
+         strokes (
+             [] (juce::Path& p) {
+                 p.startNewSubPath (8.0f, 8.0f);
+                 p.lineTo (30.0f, 30.0f);
+                 p.startNewSubPath (12.0f, 40.0f);
+                 p.cubicTo (20.0f, 30.0f, 28.0f, 46.0f, 40.0f, 36.0f);
+             },
+             Mark::none, false),
+         pointerSpot);
+    add ("marqueePitchCursor",
+         strokes (
+             [] (juce::Path& p) {
+                 dashedSquare (p, { 16.0f, 16.0f, 24.0f, 20.0f });
+                 p.startNewSubPath (19.0f, 30.0f);
+                 p.lineTo (37.0f, 26.0f);
+             },
+             Mark::none, true),
+         pointerSpot);
+    add ("eraserPitchCursor",
+         strokes (
+             [] (juce::Path& p) {
+                 p.addRoundedRectangle (14.0f, 14.0f, 22.0f, 12.0f, 3.0f);
+                 p.startNewSubPath (10.0f, 36.0f);
+                 p.lineTo (40.0f, 36.0f);
+             },
+             Mark::none, true),
+         pointerSpot);
+}
+
+void ResourceManager::add (const juce::String& name, juce::Path strokesOnGrid, juce::Point<int> hotSpot)
+{
+    // Each drawing at 100 % and, under its name followed by the size, at 200 %.
+    images[name] = { render (strokesOnGrid, imageSize), hotSpot };
+    images[name + juce::String (2 * imageSize)] = { render (strokesOnGrid, 2 * imageSize), hotSpot * 2 };
+    paths[name] = std::move (strokesOnGrid);
 }
 
 juce::Image ResourceManager::getImage (const juce::String& name, int size) const
@@ -186,22 +223,35 @@ juce::Image ResourceManager::getImage (const juce::String& name, int size) const
     return {};
 }
 
+bool ResourceManager::drawIcon (juce::Graphics& g, const juce::String& name, juce::Rectangle<float> area) const
+{
+    const auto it = paths.find (name);
+    if (it == paths.end())
+        return false;
+    paintStrokes (g, it->second, area);
+    return true;
+}
+
 juce::Point<int> ResourceManager::getHotSpot (const juce::String& name) const
 {
     const auto it = images.find (name);
     return it != images.end() ? it->second.hotSpot : juce::Point<int>();
 }
 
-juce::MouseCursor ResourceManager::getCursor (const juce::String& name) const
+juce::MouseCursor ResourceManager::getCursor (const juce::String& name, float displayScale) const
 {
-    const auto image = getImage (name);
-    if (! image.isValid())
+    const auto it = paths.find (name);
+    if (it == paths.end())
         return juce::MouseCursor::NormalCursor;
-    const auto ratio = (float) cursorHeight / (float) image.getHeight();
-    const auto width = juce::jmax (1, (int) (image.getWidth() * ratio));
-    const auto scaled = image.rescaled (width, cursorHeight, juce::Graphics::highResamplingQuality);
-    const auto spot = getHotSpot (name).toFloat() * ratio;
-    return juce::MouseCursor (scaled, (int) spot.x, (int) spot.y);
+    const auto scale = juce::jlimit (1.0f, 4.0f, std::isfinite (displayScale) ? displayScale : 1.0f);
+    const auto pixels = juce::roundToInt ((float) cursorHeight * scale);
+    const auto spot = (getHotSpot (name).toFloat() * ((float) pixels / (float) imageSize)).toInt();
+#if JUCE_LINUX
+    // X cursors are in the screen's own pixels: the image is taken at its size.
+    return juce::MouseCursor (juce::ScaledImage (render (it->second, pixels), 1.0), spot);
+#else
+    return juce::MouseCursor (juce::ScaledImage (render (it->second, pixels), scale), spot);
+#endif
 }
 
 } // namespace kalder

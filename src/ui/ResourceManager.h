@@ -12,8 +12,9 @@ namespace kalder
     cursors and icons ("marqueeCursor", "marqueeCursorPlus", "marqueeCursorMinus",
     "magicWandCursor"..., "transientSelectCursor"..., "marqueeThresholdCursor"...,
     "zoomPlusCursor", "zoomMinusCursor", "moveCursor", "verticalArrows",
-    "horizontalArrows", "eraserCursor"). They are drawn here, white with a dark rim so
-    that they show on any part of a spectrogram.
+    "horizontalArrows", "eraserCursor"). They are drawn here as lines, white with a dark
+    rim so that they show on any part of a spectrogram, and stored at imageSize and, under
+    the name followed by the size, at twice that for 200 % displays.
 
     Threading: message thread.
 */
@@ -29,9 +30,13 @@ public:
     /** The point of an image that a cursor made from it points with (image pixels). */
     juce::Point<int> getHotSpot (const juce::String& name) const;
 
-    /** A cursor from an image: scaled to cursorHeight pixels high, the hot spot scaled
-        with it. The normal arrow for a name without an image. */
-    juce::MouseCursor getCursor (const juce::String& name) const;
+    /** Draws a drawing as lines, at any size and display scale (crisp at each), centred
+        in area; false for a name without a drawing. */
+    bool drawIcon (juce::Graphics&, const juce::String& name, juce::Rectangle<float> area) const;
+
+    /** A cursor cursorHeight logical pixels high, drawn for a display of this scale (the
+        hot spot scaled with it). The normal arrow for a name without a drawing. */
+    juce::MouseCursor getCursor (const juce::String& name, float displayScale = 1.0f) const;
 
     static constexpr int imageSize = 48, cursorHeight = 24;
 
@@ -43,7 +48,10 @@ private:
         juce::Image image;
         juce::Point<int> hotSpot;
     };
+    void add (const juce::String& name, juce::Path strokesOnGrid, juce::Point<int> hotSpot);
+
     std::map<juce::String, Entry> images;
+    std::map<juce::String, juce::Path> paths; // the drawings, on an imageSize grid
 };
 
 } // namespace kalder

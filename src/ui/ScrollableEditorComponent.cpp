@@ -8,34 +8,14 @@ ScrollableEditorComponent::ScrollableEditorComponent (SpectrogramComponent& e) :
 {
     setComponentID ("editor area");
     addAndMakeVisible (editor);
-    for (auto* bar : { &horizontal, &vertical })
+    for (auto [bar, time] : { std::pair { &horizontal, true }, std::pair { &vertical, false } })
     {
-        bar->setRangeLimits (0.0, 1.0, juce::dontSendNotification);
-        bar->setCurrentRange (0.0, 1.0, juce::dontSendNotification);
-        bar->setAutoHide (false);
-        bar->setColour (juce::ScrollBar::thumbColourId, KalderLookAndFeel::Palette::dimText.withAlpha (0.6f));
-        bar->setColour (juce::ScrollBar::trackColourId, KalderLookAndFeel::Palette::background);
-        bar->addListener (this);
+        bar->onMoved = [this, time = time] (juce::Range<double> r) { barMoved (time, r); };
+        bar->onZoom = [this, time = time] (bool in) { zoomClicked (time, in); };
         addAndMakeVisible (*bar);
     }
-    shownX = horizontal.getCurrentRange();
-    shownY = vertical.getCurrentRange();
     addAndMakeVisible (timeScale);
     addAndMakeVisible (frequencyScale);
-    for (auto [button, time, in, tip] :
-         { std::tuple { &timeOut, true, false, "Zoom out time axis" }, std::tuple { &timeIn, true, true, "Zoom in time axis" },
-           std::tuple { &frequencyOut, false, false, "Zoom out frequency axis" },
-           std::tuple { &frequencyIn, false, true, "Zoom in frequency axis" } })
-    {
-        button->setTooltip (tip);
-        button->onClick = [this, time = time, in = in] { zoomClicked (time, in); };
-        addAndMakeVisible (*button);
-    }
-}
-
-juce::Button& ScrollableEditorComponent::getZoomButton (bool timeAxis, bool in) noexcept
-{
-    return timeAxis ? (in ? timeIn : timeOut) : (in ? frequencyIn : frequencyOut);
 }
 
 void ScrollableEditorComponent::zoomClicked (bool timeAxis, bool in)
@@ -98,51 +78,39 @@ void ScrollableEditorComponent::showScales (bool shouldShow)
 void ScrollableEditorComponent::focusAreaChanged (FocusArea* area)
 {
     const auto x = area->getVisibleX(), y = area->getVisibleY();
-    // A bar the user (or a caller) moved since it was last set has its move still to be
-    // told (bars tell asynchronously): it keeps it, and the move comes back here.
-    auto follow = [] (juce::ScrollBar& bar, juce::Range<double>& shown, juce::Range<double> range) {
-        if (bar.getCurrentRange() != shown)
-            return;
-        bar.setCurrentRange (range, juce::dontSendNotification);
-        shown = bar.getCurrentRange();
-    };
-    follow (horizontal, shownX, x);
-    follow (vertical, shownY, y);
+    horizontal.setMinimumLength (area->getMinimumWidth());
+    vertical.setMinimumLength (area->getMinimumHeight());
+    horizontal.setShown (x);
+    vertical.setShown (y);
     timeScale.setRange (x);
     frequencyScale.setRange (y);
 }
 
-void ScrollableEditorComponent::scrollBarMoved (juce::ScrollBar* bar, double newRangeStart)
+void ScrollableEditorComponent::barMoved (bool timeAxis, juce::Range<double> r)
 {
     auto* area = getFocusArea();
     if (area == nullptr)
         return;
-    // The centre follows the bar; the area keeps itself inside the image and marks the
-    // change, which its timer passes on to the views.
-    if (bar == &horizontal)
-    {
-        shownX = bar->getCurrentRange();
-        area->setCentre (newRangeStart + area->getWidth() / 2.0, area->getCentreY());
-    }
+    // The area keeps itself inside the image and marks the change, which its timer
+    // passes on to the views (and back to the bars).
+    if (timeAxis)
+        area->setVisibleRanges (r, area->getVisibleY());
     else
-    {
-        shownY = bar->getCurrentRange();
-        area->setCentre (area->getCentreX(), newRangeStart + area->getHeight() / 2.0);
-    }
+        area->setVisibleRanges (area->getVisibleX(), r);
 }
 
 void ScrollableEditorComponent::resized()
 {
     auto bounds = getLocalBounds();
     auto top = scalesShown ? bounds.removeFromTop (timeScaleHeight) : juce::Rectangle<int>();
-    horizontal.setBounds (bounds.removeFromBottom (scrollBarThickness)
-                              .withTrimmedRight (scrollBarThickness)
+    horizontal.setBounds (bounds.removeFromBottom (zoomBarThickness)
+                              .withTrimmedRight (zoomBarThickness)
                               .withTrimmedLeft (scalesShown ? frequencyScaleWidth : 0));
-    vertical.setBounds (bounds.removeFromRight (scrollBarThickness));
+    vertical.setBounds (bounds.removeFromRight (zoomBarThickness));
     if (scalesShown)
     {
         frequencyScale.setBounds (bounds.removeFromLeft (frequencyScaleWidth));
-        timeScale.setBounds (top.withTrimmedLeft (frequencyScaleWidth).withTrimmedRight (scrollBarThickness));
+        timeScale.setBounds (top.withTrimmedLeft (frequencyScaleWidth).withTrimmedRight (zoomBarThickness));
     }
     editor.setBounds (bounds);
 }

@@ -2,6 +2,7 @@
 
 #include "EditorScales.h"
 #include "SpectrogramComponent.h"
+#include "ZoomBar.h"
 
 #include "display/FocusArea.h"
 
@@ -10,18 +11,18 @@ namespace kalder
 
 /**
     The editor area: the spectral editor with the time ruler (which also edits the loop)
-    above it, the frequency ruler left of it and the two scroll bars. Scroll bars and
-    rulers follow the application's focus area; moving a bar moves the area.
+    above it, the frequency ruler left of it and the two zoom bars. Bars and rulers
+    follow the application's focus area; moving or stretching a bar moves or zooms it.
 
     Ownership: owned by the main component; the editor view is not owned (it is shown
     as a child), the focus area is shared.
 
     Threading: message thread.
 */
-class ScrollableEditorComponent : public juce::Component, public FocusArea::Updater, private juce::ScrollBar::Listener
+class ScrollableEditorComponent : public juce::Component, public FocusArea::Updater
 {
 public:
-    static constexpr int timeScaleHeight = 22, frequencyScaleWidth = 58, scrollBarThickness = 14;
+    static constexpr int timeScaleHeight = 22, frequencyScaleWidth = 58, zoomBarThickness = 16;
 
     explicit ScrollableEditorComponent (SpectrogramComponent& editor);
     ~ScrollableEditorComponent() override;
@@ -36,14 +37,13 @@ public:
 
     void showScales (bool shouldShow);
 
-    /** The zoom buttons beside the scroll bars: time out/in, frequency out/in. */
-    juce::Button& getZoomButton (bool timeAxis, bool in) noexcept;
+    /** The zoom buttons at the bars' ends: time out/in, frequency out/in. */
+    juce::Button& getZoomButton (bool timeAxis, bool in) noexcept { return getZoomBar (timeAxis).getZoomButton (in); }
 
     /** Pixels of zoom of one button click (a factor of 2^(100 / 200) = 1.41). */
     static constexpr double zoomButtonAmount = 100.0;
 
-    juce::ScrollBar& getHorizontalBar() noexcept { return horizontal; }
-    juce::ScrollBar& getVerticalBar() noexcept { return vertical; }
+    ZoomBar& getZoomBar (bool timeAxis) noexcept { return timeAxis ? horizontal : vertical; }
     TemporalScale& getTimeScale() noexcept { return timeScale; }
     FrequencyScale& getFrequencyScale() noexcept { return frequencyScale; }
 
@@ -52,17 +52,14 @@ public:
     void paint (juce::Graphics&) override;
 
 private:
-    void scrollBarMoved (juce::ScrollBar*, double newRangeStart) override;
-
+    void barMoved (bool timeAxis, juce::Range<double>);
     SpectrogramComponent& editor;
     void zoomClicked (bool timeAxis, bool in);
 
-    juce::ScrollBar horizontal { false }, vertical { true };
-    juce::TextButton timeOut { "-" }, timeIn { "+" }, frequencyOut { "-" }, frequencyIn { "+" };
+    ZoomBar horizontal { ZoomBar::Orientation::horizontal }, vertical { ZoomBar::Orientation::vertical };
     TemporalScale timeScale;
     FrequencyScale frequencyScale;
     bool scalesShown = true;
-    juce::Range<double> shownX { 0.0, 1.0 }, shownY { 0.0, 1.0 }; // what the bars were last set to
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ScrollableEditorComponent)
 };

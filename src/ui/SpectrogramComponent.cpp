@@ -205,7 +205,9 @@ void SpectrogramComponent::setActiveTool (EditorTool::Type type)
 void SpectrogramComponent::updateMouseCursor (const juce::ModifierKeys& mods)
 {
     const auto name = tool->getCursorName (mods);
-    setMouseCursor (name.isEmpty() ? juce::MouseCursor::NormalCursor : ResourceManager::getInstance().getCursor (name));
+    setMouseCursor (name.isEmpty()
+                        ? juce::MouseCursor::NormalCursor
+                        : ResourceManager::getInstance().getCursor (name, getApproximateScaleFactorForComponent (this)));
 }
 
 void SpectrogramComponent::mouseMove (const juce::MouseEvent& e)

@@ -607,7 +607,7 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     auto& ruler = area.getFrequencyScale();
     EXPECT_NEAR (ruler.getY() + ruler.yOf (hz * 4096.0 / rate * rate / 4096.0 + rate / 8192.0), view.getY() + expectedY, 1.5f);
     view.zoomAroundPoint ({ view.getWidth() / 2.0f, view.getHeight() / 2.0f }, -400.0, 0.0);
-    ASSERT_TRUE (waitUntil ([&] { return area.getHorizontalBar().getCurrentRange() == view.getVisibleX(); }, 2000));
+    ASSERT_TRUE (waitUntil ([&] { return area.getZoomBar (true).getShown() == view.getVisibleX(); }, 2000));
     EXPECT_EQ (area.getTimeScale().getRange(), view.getVisibleX());
     EXPECT_NEAR (view.getVisibleX().getLength(), 0.25, 1e-9);
     // The zoom buttons: one click in and one out on each axis leave the view as it was.
@@ -623,7 +623,40 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     }
     EXPECT_NEAR (view.getFocusArea().getWidth(), before.width, 1e-9);
     EXPECT_NEAR (view.getFocusArea().getHeight(), before.height, 1e-9);
-    area.getHorizontalBar().setCurrentRangeStart (0.9); // past the end: pinned
+    // The time zoom bar: dragging its thumb's end zooms, a double-click shows the whole
+    // song, dragging its middle scrolls (pinned at the end).
+    auto& bar = area.getZoomBar (true);
+    auto drag = [&bar] (int from, int to) {
+        auto at = [&bar, clicks = to == from ? 2 : 1] (int x) {
+            const juce::Point<float> p ((float) x, bar.getHeight() / 2.0f);
+            return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, juce::ModifierKeys::leftButtonModifier,
+                                     0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &bar, &bar, juce::Time::getCurrentTime(), p,
+                                     juce::Time::getCurrentTime(), clicks, false);
+        };
+        bar.mouseDown (at (from));
+        if (to == from)
+            bar.mouseDoubleClick (at (to));
+        else
+            bar.mouseDrag (at (to));
+        bar.mouseUp (at (to));
+    };
+    const auto thumb = bar.getThumbBounds();
+    const auto shownBefore = view.getVisibleX();
+    drag (thumb.getRight() - 2, thumb.getRight() - 2 - thumb.getWidth() / 2);
+    EXPECT_TRUE (waitUntil (
+        [&] {
+            return std::abs (view.getVisibleX().getLength() - shownBefore.getLength() / 2.0) < 0.01
+                   && view.getVisibleX().getStart() == shownBefore.getStart() && bar.getShown() == view.getVisibleX();
+        },
+        2000))
+        << view.getVisibleX().getStart() << " " << view.getVisibleX().getLength();
+    drag (bar.getThumbBounds().getCentreX(), bar.getThumbBounds().getCentreX());
+    EXPECT_TRUE (waitUntil ([&] { return view.getVisibleX() == juce::Range<double> (0.0, 1.0); }, 2000));
+    for (int i = 0; i < 4; ++i) // back to a quarter of the song, two doublings
+        area.getZoomButton (true, true).triggerClick();
+    ASSERT_TRUE (waitUntil (
+        [&] { return std::abs (view.getVisibleX().getLength() - 0.25) < 1e-9 && bar.getShown() == view.getVisibleX(); }, 2000));
+    drag (bar.getThumbBounds().getCentreX(), bar.getWidth() * 2); // past the end: pinned
     EXPECT_TRUE (waitUntil (
         [&] { return view.getVisibleX().getEnd() == 1.0 && area.getTimeScale().getRange().getStart() == 0.75; }, 2000));
     auto& timeRuler = area.getTimeScale();
@@ -924,13 +957,31 @@ TEST (MainWindow, EveryToolOfThePanelWorksThroughTheView)
     wheel (M::altModifier, -0.2f);
     EXPECT_EQ (harmonic->getInt(), 1);
 
-    // Every tool's cursors exist, with Shift and Alt as the selection modes show them.
+    // Every tool's cursors exist, with Shift and Alt as the selection modes show them, and
+    // each at 200 % is the same drawing with twice the pixels.
+    auto& resources = ResourceManager::getInstance();
+    constexpr int size = ResourceManager::imageSize;
     for (int position = 0; position < EditorToolsComponent::numPositions; ++position)
         for (auto type : EditorToolsComponent::getAlternates (position))
             for (auto mods : { M(), M (M::shiftModifier), M (M::shiftModifier | M::altModifier) })
             {
                 const auto name = view.getTool (type).getCursorName (mods);
-                EXPECT_TRUE (name.isEmpty() || ResourceManager::getInstance().getImage (name).isValid()) << name;
+                if (name.isEmpty())
+                    continue;
+                const auto normal = resources.getImage (name), twice = resources.getImage (name, 2 * size);
+                ASSERT_TRUE (normal.isValid()) << name;
+                ASSERT_EQ (twice.getWidth(), 2 * size) << name;
+                const auto reduced = twice.rescaled (size, size, juce::Graphics::highResamplingQuality);
+                double difference = 0.0, ink = 0.0;
+                for (int y = 0; y < size; ++y)
+                    for (int x = 0; x < size; ++x)
+                    {
+                        difference += std::abs (normal.getPixelAt (x, y).getFloatAlpha()
+                                                - reduced.getPixelAt (x, y).getFloatAlpha());
+                        ink += normal.getPixelAt (x, y).getFloatAlpha();
+                    }
+                EXPECT_GT (ink, size * 2.0) << name;
+                EXPECT_LT (difference, ink * 0.2) << name;
             }
     EXPECT_EQ (view.getTool (EditorTool::Type::wand).getCursorName (M::shiftModifier), juce::String ("magicWandCursorPlus"));
 }
