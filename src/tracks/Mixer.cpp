@@ -647,44 +647,54 @@ void Mixer::updatePeaks (const juce::AudioBuffer<float>& block) noexcept
 
 void Mixer::storeTrackPeaks (Slot& slot, const RenderSession& session) noexcept
 {
+    auto& peaks = slot.peaks;
     const auto n = juce::jmin (maxMeteredTracks, (int) session.trackPeaks.size());
-    slot.peakSequence.fetch_add (1); // odd: being written
+    peaks.sequence.fetch_add (1); // odd: being written
     for (int i = 0; i < n; ++i)
     {
-        slot.peakTracks[(size_t) i].store (session.trackPeaks[(size_t) i].first, std::memory_order_relaxed);
+        peaks.tracks[(size_t) i].store (session.trackPeaks[(size_t) i].first, std::memory_order_relaxed);
         for (size_t c = 0; c < 2; ++c)
-            slot.trackPeaks[(size_t) i][c].store (session.trackPeaks[(size_t) i].second[c], std::memory_order_relaxed);
+            peaks.values[(size_t) i][c].store (session.trackPeaks[(size_t) i].second[c], std::memory_order_relaxed);
     }
-    slot.numTrackPeaks.store (n, std::memory_order_relaxed);
-    slot.peakSequence.fetch_add (1); // even: complete
+    peaks.count.store (n, std::memory_order_relaxed);
+    peaks.sequence.fetch_add (1); // even: complete
+}
+
+void Mixer::TrackPeaks::copyFrom (const TrackPeaks& other, int frameNumber) noexcept
+{
+    // other is not being written (its slot is held for reading).
+    const auto n = juce::jlimit (0, maxMeteredTracks, other.count.load (std::memory_order_relaxed));
+    sequence.fetch_add (1);
+    for (int i = 0; i < n; ++i)
+    {
+        tracks[(size_t) i].store (other.tracks[(size_t) i].load (std::memory_order_relaxed), std::memory_order_relaxed);
+        for (size_t c = 0; c < 2; ++c)
+            values[(size_t) i][c].store (other.values[(size_t) i][c].load (std::memory_order_relaxed), std::memory_order_relaxed);
+    }
+    count.store (n, std::memory_order_relaxed);
+    frame.store (frameNumber, std::memory_order_relaxed);
+    sequence.fetch_add (1);
 }
 
 void Mixer::publishTrackPeaks()
 {
-    const auto frame = lastPlayedFrame.load();
-    if (frame < 0 || frame == lastPublishedFrame)
-        return;
-    const auto index = findSlot (frame);
-    if (index < 0)
-        return;
-    auto& slot = ring[(size_t) index];
-
     std::array<std::pair<AudioTrack*, std::array<float, 2>>, maxMeteredTracks> read;
-    int n = 0;
+    int n = 0, frame = -1;
     bool consistent = false;
     for (int attempt = 0; attempt < 4 && ! consistent; ++attempt)
     {
-        const auto before = slot.peakSequence.load();
+        const auto before = playedPeaks.sequence.load();
         if ((before & 1) != 0)
             continue;
-        n = slot.numTrackPeaks.load (std::memory_order_relaxed);
+        frame = playedPeaks.frame.load (std::memory_order_relaxed);
+        n = playedPeaks.count.load (std::memory_order_relaxed);
         for (int i = 0; i < n; ++i)
-            read[(size_t) i] = { slot.peakTracks[(size_t) i].load (std::memory_order_relaxed),
-                                 { slot.trackPeaks[(size_t) i][0].load (std::memory_order_relaxed),
-                                   slot.trackPeaks[(size_t) i][1].load (std::memory_order_relaxed) } };
-        consistent = slot.peakSequence.load() == before && slot.frame.load() == frame;
+            read[(size_t) i] = { playedPeaks.tracks[(size_t) i].load (std::memory_order_relaxed),
+                                 { playedPeaks.values[(size_t) i][0].load (std::memory_order_relaxed),
+                                   playedPeaks.values[(size_t) i][1].load (std::memory_order_relaxed) } };
+        consistent = playedPeaks.sequence.load() == before;
     }
-    if (! consistent)
+    if (! consistent || frame < 0 || frame == lastPublishedFrame)
         return;
 
     lastPublishedFrame = frame;
@@ -733,6 +743,7 @@ bool Mixer::readPlaybackBlock (int frame, juce::AudioBuffer<float>& out) noexcep
                 out.copyFrom (c, 0, slot.buffer, c, 0, juce::jmin (hop, out.getNumSamples()));
             for (int c = channels; c < out.getNumChannels(); ++c)
                 out.clear (c, 0, out.getNumSamples());
+            playedPeaks.copyFrom (slot.peaks, frame);
             slot.status = Slot::ready;
             wantedFrame = getNextFrameInPlayOrder (frame);
             lastPlayedFrame = frame;

@@ -236,6 +236,19 @@ private:
         ancestor still in s. */
     static void adoptChildren (State& s, const AudioTrack& removed, AudioTrack* newParent);
 
+    /** Tracks and their peaks, under a sequence count (odd while written): written by
+        one thread, read by another that tries again when the count moved. */
+    struct TrackPeaks
+    {
+        std::atomic<juce::uint32> sequence { 0 };
+        std::atomic<int> frame { -1 };
+        std::atomic<int> count { 0 };
+        std::array<std::atomic<AudioTrack*>, maxMeteredTracks> tracks {};
+        std::array<std::array<std::atomic<float>, 2>, maxMeteredTracks> values {};
+
+        void copyFrom (const TrackPeaks& other, int frameNumber) noexcept;
+    };
+
     struct Slot
     {
         enum Status
@@ -250,11 +263,7 @@ private:
         std::atomic<juce::uint64> generation { 0 };
         juce::AudioBuffer<float> buffer;
 
-        // The block's tracks and their peaks, under a sequence count (odd while written).
-        std::atomic<juce::uint32> peakSequence { 0 };
-        std::atomic<int> numTrackPeaks { 0 };
-        std::array<std::atomic<AudioTrack*>, maxMeteredTracks> peakTracks {};
-        std::array<std::array<std::atomic<float>, 2>, maxMeteredTracks> trackPeaks {};
+        TrackPeaks peaks; // of the block's tracks
     };
 
     void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
@@ -291,6 +300,9 @@ private:
     std::atomic<juce::uint64> loop { 0 };
     std::atomic<juce::uint64> publishedGeneration { 0 };
     std::atomic<int> lastPlayedFrame { -1 };
+    // The peaks of the block last played, copied by the audio thread as it takes the block
+    // (its slot is refilled with a later block at once), for the meters.
+    TrackPeaks playedPeaks;
     int lastPublishedFrame = -1;
     std::unique_ptr<PreRenderThread> preRenderer;
 
