@@ -103,6 +103,7 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
                                                            + " could not be analysed; it plays as it is, but cannot be edited. "
                                                            + reason);
     };
+    trackList.onNumRowsChanged = [this] { resized(); }; // the panel's height follows its rows
     trackList.onMergeRequested = [this] (AudioTrack::Ptr target, AudioTrack::Ptr source) { mergeTracks (target, source); };
     trackList.onContextMenu = [this] (AudioTrack::Ptr track) {
         juce::PopupMenu menu;

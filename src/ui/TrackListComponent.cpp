@@ -528,6 +528,7 @@ void TrackListComponent::refresh()
         };
         row->repaint(); // the active track may have changed
     }
+    const auto rowsBefore = rows.size();
     rows.clear();
     rows.swapWith (kept);
 
@@ -535,6 +536,8 @@ void TrackListComponent::refresh()
         content->addAndMakeVisible (row);
     resized();
     repaint();
+    if (rows.size() != rowsBefore && onNumRowsChanged)
+        onNumRowsChanged();
 }
 
 void TrackListComponent::setCollapsed (const AudioTrack& track, bool shouldCollapse)

@@ -101,6 +101,9 @@ public:
 
     /** Called when the user right-clicks a row (its track is active by then). */
     std::function<void (AudioTrack::Ptr)> onContextMenu;
+    /** Told when the number of rows changed (a track came, went, or a branch folded): the
+        owner may give the panel a height to fit them. */
+    std::function<void()> onNumRowsChanged;
 
     /** Called when the user presses a row's "Cancel" beside its separation. */
     std::function<void (AudioTrack::Ptr)> onCancelSeparation;
