@@ -62,7 +62,7 @@ public:
         virtual void focusAreaChanged (FocusArea* area) = 0;
     };
 
-    /** A listener that may also move the area (scroll bars, rulers). */
+    /** A listener that may also move the area (zoom bars, rulers). */
     class Updater : public Listener
     {
     public:

@@ -2,9 +2,12 @@
 
 #include "app/CrashRecoveryComponent.h"
 #include "appcore/DirectoryManager.h"
+#include "appcore/HelpPages.h"
 #include "project/ProjectLoader.h"
 #include "support/AudioTestFiles.h"
 #include "support/TestTracks.h"
+#include "tracks/TrackIds.h"
+#include "ui/MixerComponent.h"
 
 #include <gtest/gtest.h>
 
@@ -503,4 +506,209 @@ TEST (EndToEnd, AKilledRunIsOfferedForRecoveryAtTheNextStartAndRecoversItsEdit)
         for (int b = 0; b < (int) plain.rows(); ++b)
             erased += std::abs (masked (b, f)) < 0.5f * std::abs (plain (b, f)) ? 1 : 0;
     EXPECT_GT (erased, 1000) << "the recovered project lost the erase";
+}
+
+namespace
+{
+/** Eight seconds of a band at 120 beats a minute: a kick on each beat, a hi-hat on each
+    half beat, a melody of harmonic notes and a bass line. */
+juce::AudioBuffer<float> makeGroove()
+{
+    constexpr int beat = rate / 2;
+    const int n = 8 * rate;
+    const double notes[] = { 220.0, 261.6, 329.6, 392.0, 329.6, 261.6, 293.7, 246.9 };
+    juce::AudioBuffer<float> audio (2, n);
+    juce::Random noise (7);
+    for (int i = 0; i < n; ++i)
+    {
+        const auto t = (double) i / rate;
+        const int b = i / beat;
+        const auto sinceBeat = (double) (i % beat), sinceHalf = (double) (i % (beat / 2));
+        const auto kick = 0.45 * std::exp (-sinceBeat / (0.06 * rate)) * std::sin (juce::MathConstants<double>::twoPi * 55.0 * t);
+        const auto hat = 0.12 * std::exp (-sinceHalf / (0.012 * rate)) * (noise.nextDouble() * 2.0 - 1.0);
+        double melody = 0.0;
+        for (int h = 1; h <= 4; ++h)
+            melody += 0.09 / h * std::sin (juce::MathConstants<double>::twoPi * notes[b % 8] * h * t);
+        const auto bass = 0.18 * std::sin (juce::MathConstants<double>::twoPi * notes[(b / 4) % 8] / 4.0 * t);
+        audio.setSample (0, i, (float) (kick + hat + 0.8 * melody + bass));
+        audio.setSample (1, i, (float) (kick + 0.7 * hat + melody + bass));
+    }
+    return audio;
+}
+
+/** Chooses the item shown as text in the window's menu menuName (its submenus too), as
+    a click on it would; false when the menu has no such enabled item. */
+bool chooseFromMenu (MainWindow& window, const juce::String& menuName, const juce::String& text)
+{
+    const auto index = window.getMenuBarNames().indexOf (menuName);
+    if (index < 0)
+        return false;
+    const auto menu = window.getMenuForIndex (index, menuName);
+    for (juce::PopupMenu::MenuItemIterator it (menu, true); it.next();)
+        if (const auto& item = it.getItem(); item.text == text && item.isEnabled && item.commandManager != nullptr)
+            return item.commandManager->invokeDirectly (item.itemID, false);
+    return false;
+}
+
+/** A picture of part of the screen as it shows (the spectral editor's OpenGL frames
+    too), saved beside the other screenshots. */
+juce::File shootScreen (juce::Rectangle<int> area, const juce::String& name)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (500); // ms: the views' next frames
+    const auto folder = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getSiblingFile ("screenshots");
+    const auto file = folder.getChildFile (name + ".png");
+    folder.createDirectory();
+    file.deleteFile();
+    runTool ({ "import", "-window", "root", "-crop",
+               juce::String (area.getWidth()) + "x" + juce::String (area.getHeight()) + "+" + juce::String (area.getX()) + "+"
+                   + juce::String (area.getY()),
+               "+repage", file.getFullPathName() });
+    return file;
+}
+} // namespace
+
+// What a new user does, in the window alone: greeted by the tutorial, opens a song from
+// the File menu, separates it from the Track menu, arranges the children in the layers
+// panel, mixes them in the mixer window, edits one on the spectrogram, bounces the mix
+// and finds the spectrogram's help in the Help menu. The pictures it takes are the README's.
+TEST (EndToEnd, ANewUserDoesAWholeJobInTheWindowAlone)
+{
+    TemporaryDirectory work;
+    const auto song = work.get().getChildFile ("groove.wav");
+    ASSERT_TRUE (writeAudioFile (song, makeGroove(), rate, 24));
+    ApplicationFixture fixture ({}, {}, ApplicationFixture::Tutorial::asForANewUser);
+    auto& window = fixture.window();
+    auto& content = fixture.content();
+    auto& mixer = fixture.app().getMixer();
+    window.setBounds (40, 40, 1200, 760);
+
+    // The tutorial's first page says how to open a song; they close it.
+    auto& help = content.getQuickHelp();
+    ASSERT_EQ (help.getShownTitle(), HelpPages::getTutorial()[0].title);
+    dynamic_cast<juce::Button*> (findDescendant (help, "helpClose"))->triggerClick();
+    ASSERT_TRUE (waitUntil ([&] { return help.getShownTitle().isEmpty(); }, 2000));
+
+    // File > Open Audio File, the song chosen in the file chooser.
+    juce::File chosen = song;
+    content.setFileRequestHandler ([&chosen] (const FileRequest&, FileRequest::Answer answer) { answer (chosen); });
+    ASSERT_TRUE (chooseFromMenu (window, "File", "Open Audio File"));
+    ASSERT_TRUE (fixture.waitForMaster ("groove"));
+
+    // Track > Drum Separation, started from its dialog as it opens.
+    auto* separations = fixture.app().getSeparationCommands();
+    std::optional<separation::SeparationLauncher::Outcome> outcome;
+    separations->onEnded = [&outcome] (const separation::SeparationLauncher::Outcome& o) { outcome = o; };
+    ASSERT_TRUE (chooseFromMenu (window, "Track", "Drum Separation"));
+    ASSERT_TRUE (waitUntil ([&] { return separations->getDialog() != nullptr; }, 5000));
+    auto* start = dynamic_cast<juce::Button*> (findDescendant (*separations->getDialog(), "start"));
+    ASSERT_NE (start, nullptr);
+    start->triggerClick();
+    ASSERT_TRUE (waitUntil ([&] { return outcome.has_value(); }, 120000));
+    ASSERT_TRUE (outcome->result.wasOk()) << outcome->getMessage();
+    auto drums = mixer.getTrack ("Drums"), pitched = mixer.getTrack ("Pitched");
+    ASSERT_TRUE (drums != nullptr && pitched != nullptr);
+    auto& list = content.getTrackList();
+    EXPECT_TRUE (waitUntil ([&] { return list.getNumRows() == 3 && list.getHeight() >= 3 * list.getRow (0)->getHeight(); }, 2000))
+        << "the layers panel grows to show the children";
+
+    // In the layers panel: the pitched part renamed by typing over its name, and dragged
+    // above the drums.
+    list.startRenaming (*pitched);
+    auto* name = dynamic_cast<juce::Label*> (findDescendant (*list.getRow (list.getRowOfTrack (pitched.get())), "name"));
+    ASSERT_TRUE (name != nullptr && name->getCurrentTextEditor() != nullptr);
+    name->getCurrentTextEditor()->setText ("Keys and bass");
+    name->getCurrentTextEditor()->keyPressed (juce::KeyPress (juce::KeyPress::returnKey));
+    ASSERT_TRUE (waitUntil ([&] { return pitched->getName() == "Keys and bass"; }, 2000));
+    auto* drumsRow = list.getRow (list.getRowOfTrack (drums.get()));
+    const auto top = list.getLocalArea (drumsRow->getParentComponent(), drumsRow->getBounds());
+    const auto drop = list.getDropAt (*pitched, { top.getCentreX(), top.getY() + 2 });
+    ASSERT_EQ (drop.kind, TrackListComponent::Drop::Kind::moveBefore);
+    list.performDrop (pitched, drop);
+    ASSERT_TRUE (
+        waitUntil ([&] { return list.getRowOfTrack (pitched.get()) == 1 && list.getRowOfTrack (drums.get()) == 2; }, 2000));
+
+    // A click on its row makes it the track they work on (and the children the mix).
+    auto* pitchedRow = list.getRow (list.getRowOfTrack (pitched.get()));
+    const auto now = juce::Time::getCurrentTime();
+    pitchedRow->mouseDown (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), { 2.0f, 2.0f }, {}, 0.0f, 0.0f,
+                                             0.0f, 0.0f, 0.0f, pitchedRow, pitchedRow, now, { 2.0f, 2.0f }, now, 1, false));
+    ASSERT_EQ (mixer.getActiveTrack(), pitched);
+
+    // View > Show Mixer Window: the master was muted by the separation, so the children
+    // are what plays; the drums go down 6 dB on their fader, the keys a little left.
+    ASSERT_TRUE (chooseFromMenu (window, "View", "Show Mixer Window"));
+    auto* mixerWindow = window.getMixerWindow();
+    ASSERT_TRUE (mixerWindow != nullptr && mixerWindow->isShowing());
+    mixerWindow->setBounds (window.getRight() - 420, window.getY() + 80, 400, 420);
+    auto* strips = dynamic_cast<MixerComponent*> (mixerWindow->getContentComponent());
+    ASSERT_TRUE (strips != nullptr && strips->getNumStrips() == 3);
+    auto* masterMute = dynamic_cast<juce::Button*> (findDescendant (*strips->getStrip (0), "mute"));
+    auto* keysPan = dynamic_cast<juce::Slider*> (findDescendant (*strips->getStrip (1), "pan"));
+    auto* drumsFader = dynamic_cast<juce::Slider*> (findDescendant (*strips->getStrip (2), "volume"));
+    ASSERT_TRUE (masterMute != nullptr && keysPan != nullptr && drumsFader != nullptr);
+    EXPECT_TRUE (mixer.getMasterTrack()->isMuted() && masterMute->getToggleState());
+    drumsFader->setValue (-6.0, juce::sendNotificationSync);
+    keysPan->setValue (-0.3, juce::sendNotificationSync);
+    EXPECT_NEAR (drums->getVolume(), juce::Decibels::decibelsToGain (-6.0f), 1.0e-4f);
+    EXPECT_LT ((float) pitched->getTree()[TrackIds::panR], 1.0f);
+    content.playButtonClicked();
+    EXPECT_TRUE (waitUntil ([&] { return strips->getShownPeaks (2).size() > 0 && strips->getShownPeaks (2)[0] > 0.01f; }, 5000));
+    EXPECT_NE (shootScreen (mixerWindow->getScreenBounds(), "readme-mixer-window"), juce::File());
+    for (int strip : { 1, 2 }) // still moving half a second on, while the song plays
+        EXPECT_TRUE (! strips->getShownPeaks (strip).empty() && strips->getShownPeaks (strip)[0] > 0.01f) << strip;
+    content.stopButtonClicked();
+    mixerWindow->setVisible (false);
+
+    // The pitched part edited in the spectral editor: a rectangle over its highest
+    // notes, then Selection > Erase.
+    auto& view = content.getSpectrogramView();
+    ASSERT_TRUE (waitUntil ([&] { return view.isShowing() && view.getSpectrogram().getTrack() == pitched.get(); }, 20000));
+    ASSERT_TRUE (content.getToolPanel().selectTool (EditorTool::Type::rectangleSelect));
+    const auto ih = (double) view.getSpectrogram().getImageHeight(), iw = (double) view.getSpectrogram().getImageWidth();
+    const auto binOf = [] (double hz) { return hz * 4096.0 / rate; };
+    view.setVisibleArea ({ 0.0, 1.0 }, { 1.0 - 2500.0 * 4096.0 / rate / ih, 1.0 });
+    auto event = [&view] (juce::Point<float> p, juce::Point<float> down) {
+        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, juce::ModifierKeys::leftButtonModifier,
+                                 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &view, &view, juce::Time::getCurrentTime(), down,
+                                 juce::Time::getCurrentTime(), 1, p != down);
+    };
+    const auto from = view.imageToView ({ iw * 0.25, binOf (1400.0) }), to = view.imageToView ({ iw * 0.75, binOf (700.0) });
+    view.mouseDown (event (from, from));
+    view.mouseDrag (event ((from + to) / 2.0f, from));
+    view.mouseDrag (event (to, from));
+    view.mouseUp (event (to, from));
+    auto& undo = pitched->getManualEditManager().getUndoManager();
+    ASSERT_TRUE (undo.canUndo());
+    EXPECT_TRUE (waitUntil ([&] { return ! view.getSelectionOutline().isEmpty(); }, 5000)) << "the selection shows";
+    EXPECT_NE (shootScreen (window.getScreenBounds(), "readme-separated-song"), juce::File());
+    const auto undoBefore = undo.getUndoDescription();
+    ASSERT_TRUE (chooseFromMenu (window, "Selection", "Erase"));
+    EXPECT_TRUE (waitUntil ([&] { return undo.getUndoDescription() != undoBefore; }, 5000)) << undoBefore;
+    auto* asig = pitched->getAsig();
+    const juce::Range<int> frames ((int) (iw * 0.3), (int) (iw * 0.7));
+    const auto masked = asig->readFrames (0, frames, Asig::MaskUse::mask, Asig::SelectionGain::none);
+    const auto plain = asig->readFrames (0, frames, Asig::MaskUse::none, Asig::SelectionGain::none);
+    double inside = 0.0, kept = 0.0;
+    for (int f = 0; f < (int) plain.cols(); ++f)
+        for (int b = (int) binOf (800.0); b < (int) binOf (1300.0); ++b)
+            inside += std::abs (plain (b, f)), kept += std::abs (masked (b, f));
+    EXPECT_LT (kept, 0.1 * inside) << "the notes under the rectangle are erased";
+
+    // File > Bounce Mixer Output: the mix of what is heard, in the song's format.
+    const auto mixFile = work.get().getChildFile ("mix.wav");
+    chosen = mixFile;
+    ASSERT_TRUE (chooseFromMenu (window, "File", "Bounce Mixer Output"));
+    ASSERT_TRUE (waitUntil ([&] { return ! content.getExports().isExporting() && mixFile.existsAsFile(); }, 60000));
+    double mixRate = 0.0;
+    int bits = 0;
+    const auto mix = readAudioFile (mixFile, &mixRate, &bits);
+    EXPECT_EQ (mixRate, rate);
+    EXPECT_EQ (bits, 24);
+    ASSERT_EQ (mix.getNumSamples(), 8 * rate);
+    EXPECT_GT (mix.getRMSLevel (0, 0, mix.getNumSamples()), 0.02f) << "the children are heard";
+
+    // Help > Show Spectrogram Help: the page about the editor.
+    ASSERT_TRUE (chooseFromMenu (window, "Help", "Show Spectrogram Help"));
+    EXPECT_EQ (help.getShownTitle(), HelpPages::getSpectrogramHelp().title);
+    content.setFileRequestHandler (nullptr);
 }
