@@ -533,6 +533,9 @@ void MainContentComponent::followEditorTrack()
         focusArea->saveCurrentState (track->getAudioFile().getFullPathName());
     lastShownTrack = track.get();
     lastShownEditor = editor;
+    // The waveform strip shows the track the editors show.
+    if (const auto file = track != nullptr ? track->getAudioFile() : juce::File(); file != overview.getAudioFile())
+        overview.setAudioFile (file);
     const bool showMelody = track != nullptr && track->getEditor() == Editor::Type::melody && track->isPlayable();
     pitchEditor.setTrack (showMelody ? track : nullptr);
     if (showMelody != pitchEditor.isVisible())

@@ -38,6 +38,7 @@ public:
 
     /** True while no file is set. */
     bool isShowingDropHint() const noexcept { return audioFile == juce::File(); }
+    const juce::File& getAudioFile() const noexcept { return audioFile; }
 
     /** The outline, empty until the background job has finished. */
     const WaveformSummary& getSummary() const noexcept { return summary; }

@@ -633,6 +633,8 @@ TEST (EndToEnd, ANewUserDoesAWholeJobInTheWindowAlone)
     pitchedRow->mouseDown (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), { 2.0f, 2.0f }, {}, 0.0f, 0.0f,
                                              0.0f, 0.0f, 0.0f, pitchedRow, pitchedRow, now, { 2.0f, 2.0f }, now, 1, false));
     ASSERT_EQ (mixer.getActiveTrack(), pitched);
+    EXPECT_TRUE (waitUntil ([&] { return content.getOverview().getAudioFile() == pitched->getAudioFile(); }, 2000))
+        << "the waveform strip shows the track worked on";
 
     // View > Show Mixer Window: the master was muted by the separation, so the children
     // are what plays; the drums go down 6 dB on their fader, the keys a little left.
