@@ -7,11 +7,13 @@
 namespace kalder
 {
 
-/** One page of quick help: a title and short paragraphs. */
+/** One page of quick help: a title, short paragraphs and, by its name in the image
+    store, a picture of the part of the window it is about (none when empty). */
 struct HelpPage
 {
     juce::String title;
     juce::StringArray paragraphs;
+    juce::String picture;
 };
 
 /**

@@ -1,6 +1,7 @@
 #include "QuickHelpComponent.h"
 
 #include "KalderLookAndFeel.h"
+#include "ResourceManager.h"
 
 namespace kalder
 {
@@ -56,10 +57,12 @@ void QuickHelpComponent::showPage (int index)
     const auto& page = pages[(size_t) current];
     title.setText (page.title, juce::dontSendNotification);
     body.setText (page.paragraphs.joinIntoString ("\n\n"), juce::dontSendNotification);
+    picture = page.picture.isNotEmpty() ? ResourceManager::getInstance().getImage (page.picture) : juce::Image();
     back.setVisible (pages.size() > 1);
     next.setVisible (pages.size() > 1);
     back.setEnabled (current > 0);
     next.setEnabled (current + 1 < (int) pages.size());
+    resized();
     repaint();
 }
 
@@ -67,6 +70,15 @@ void QuickHelpComponent::resized()
 {
     auto area = getLocalBounds().reduced (margin);
     title.setBounds (area.removeFromTop (24));
+    // The picture under the title, at most as high as a third of the card.
+    pictureArea = {};
+    if (picture.isValid())
+    {
+        const auto height = juce::jmin (getHeight() / 3,
+                                        area.getWidth() * picture.getHeight() / juce::jmax (1, picture.getWidth()));
+        pictureArea = area.removeFromTop (height);
+        area.removeFromTop (6);
+    }
     auto buttons = area.removeFromBottom (buttonHeight);
     close.setBounds (buttons.removeFromRight (buttonWidth));
     buttons.removeFromRight (6);
@@ -85,6 +97,15 @@ void QuickHelpComponent::paint (juce::Graphics& g)
     g.fillRoundedRectangle (r, 6.0f);
     g.setColour (Palette::accent);
     g.drawRoundedRectangle (r, 6.0f, 1.5f);
+    if (picture.isValid() && ! pictureArea.isEmpty())
+    {
+        g.setImageResamplingQuality (juce::Graphics::highResamplingQuality);
+        const auto placed = juce::RectanglePlacement (juce::RectanglePlacement::centred)
+                                .appliedTo (picture.getBounds().toFloat(), pictureArea.toFloat());
+        g.drawImage (picture, placed);
+        g.setColour (Palette::outline);
+        g.drawRect (placed, 1.0f);
+    }
 }
 
 } // namespace kalder

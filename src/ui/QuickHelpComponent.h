@@ -29,11 +29,17 @@ public:
     /** The page shown (empty title while hidden). */
     juce::String getShownTitle() const { return isVisible() ? title.getText() : juce::String(); }
 
+    /** Where the page's picture is drawn (empty for a page without one, or while hidden). */
+    juce::Rectangle<int> getPictureArea() const
+    {
+        return isVisible() && picture.isValid() ? pictureArea : juce::Rectangle<int>();
+    }
+
     /** Called when the user ticks or unticks "Show at start-up". */
     std::function<void (bool showAtStartup)> onStartupChoice;
 
     /** The size the card asks for. */
-    static constexpr int preferredWidth = 360, preferredHeight = 240;
+    static constexpr int preferredWidth = 400, preferredHeight = 370;
 
     void resized() override;
     void paint (juce::Graphics&) override;
@@ -46,6 +52,8 @@ private:
     juce::Label title, body;
     juce::TextButton back { "Back" }, next { "Next" }, close { "Close" };
     juce::ToggleButton showAtStartup { "Show at start-up" };
+    juce::Image picture;
+    juce::Rectangle<int> pictureArea;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuickHelpComponent)
 };

@@ -1,5 +1,13 @@
 #include "ResourceManager.h"
 
+// The help's pictures, taken from the window (resources/help/), compiled in by
+// kalder_embed_files (cmake/KalderEmbed.cmake).
+namespace kalder::EmbeddedResources
+{
+extern const unsigned char tutorialOpenPng[], tutorialLayersPng[], tutorialMixerPng[], tutorialSpectrogramPng[];
+extern const int tutorialOpenPngSize, tutorialLayersPngSize, tutorialMixerPngSize, tutorialSpectrogramPngSize;
+} // namespace kalder::EmbeddedResources
+
 namespace kalder
 {
 
@@ -172,6 +180,19 @@ ResourceManager::ResourceManager()
              },
              Mark::none, false),
          centre);
+
+    namespace E = EmbeddedResources;
+    const struct
+    {
+        const char* name;
+        const unsigned char* data;
+        int size;
+    } pictures[] = { { "tutorialOpen", E::tutorialOpenPng, E::tutorialOpenPngSize },
+                     { "tutorialLayers", E::tutorialLayersPng, E::tutorialLayersPngSize },
+                     { "tutorialMixer", E::tutorialMixerPng, E::tutorialMixerPngSize },
+                     { "tutorialSpectrogram", E::tutorialSpectrogramPng, E::tutorialSpectrogramPngSize } };
+    for (const auto& p : pictures)
+        images[p.name] = { juce::ImageFileFormat::loadFrom (p.data, (size_t) p.size), {} };
 
     // The melody tools: a pen drawing a wave, a dashed rectangle over a note line, an
     // eraser over a note line; each points at its top left.

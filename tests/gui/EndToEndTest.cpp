@@ -593,6 +593,10 @@ TEST (EndToEnd, ANewUserDoesAWholeJobInTheWindowAlone)
     content.setFileRequestHandler ([&chosen] (const FileRequest&, FileRequest::Answer answer) { answer (chosen); });
     ASSERT_TRUE (chooseFromMenu (window, "File", "Open Audio File"));
     ASSERT_TRUE (fixture.waitForMaster ("groove"));
+    // The help's pictures are taken from the window as the job goes on.
+    ASSERT_TRUE (waitUntil ([&] { return content.getSpectrogramView().isShowing(); }, 20000));
+    const auto windowTop = window.getScreenBounds().withWidth (640);
+    shootScreen (windowTop.withBottom (content.getOverview().getScreenBounds().getBottom()), "help-open");
 
     // Track > Drum Separation, started from its dialog as it opens.
     auto* separations = fixture.app().getSeparationCommands();
@@ -635,6 +639,7 @@ TEST (EndToEnd, ANewUserDoesAWholeJobInTheWindowAlone)
     ASSERT_EQ (mixer.getActiveTrack(), pitched);
     EXPECT_TRUE (waitUntil ([&] { return content.getOverview().getAudioFile() == pitched->getAudioFile(); }, 2000))
         << "the waveform strip shows the track worked on";
+    shootScreen (list.getScreenBounds().withWidth (720), "help-layers");
 
     // View > Show Mixer Window: the master was muted by the separation, so the children
     // are what plays; the drums go down 6 dB on their fader, the keys a little left.
@@ -683,6 +688,8 @@ TEST (EndToEnd, ANewUserDoesAWholeJobInTheWindowAlone)
     ASSERT_TRUE (undo.canUndo());
     EXPECT_TRUE (waitUntil ([&] { return ! view.getSelectionOutline().isEmpty(); }, 5000)) << "the selection shows";
     EXPECT_NE (shootScreen (window.getScreenBounds(), "readme-separated-song"), juce::File());
+    const auto tools = content.getToolPanel().getScreenBounds();
+    shootScreen (tools.withRight (tools.getX() + 720).withBottom (view.getScreenBounds().getBottom()), "help-spectrogram");
     const auto undoBefore = undo.getUndoDescription();
     ASSERT_TRUE (chooseFromMenu (window, "Selection", "Erase"));
     EXPECT_TRUE (waitUntil ([&] { return undo.getUndoDescription() != undoBefore; }, 5000)) << undoBefore;
