@@ -34,6 +34,14 @@ namespace
                                           Command::movePlayheadToStart, Command::playFromStart, Command::movePlayheadToEnd,
                                           Command::toggleLoop };
 
+    juce::ReferenceCountedArray<AudioTrack> pair (AudioTrack::Ptr target, AudioTrack::Ptr source)
+    {
+        juce::ReferenceCountedArray<AudioTrack> tracks;
+        tracks.add (target);
+        tracks.add (source);
+        return tracks;
+    }
+
     /** The commands that write audio files. */
     const Command exportCommands[] = { Command::bounceMixerOutput, Command::exportCurrentTrack, Command::exportAllTracks };
 } // namespace
@@ -104,7 +112,12 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
                                                            + reason);
     };
     trackList.onNumRowsChanged = [this] { resized(); }; // the panel's height follows its rows
-    trackList.onMergeRequested = [this] (AudioTrack::Ptr target, AudioTrack::Ptr source) { mergeTracks (target, source); };
+    trackList.onMergeRequested = [this] (AudioTrack::Ptr target, AudioTrack::Ptr source) { mergeTracks (pair (target, source)); };
+    trackList.onSelectionChanged = [this] {
+        CommandIDs::getInstance().enableCommand (Command::mergeSelectedTracks, trackList.getSelectedTracks().size() >= 2);
+        commands.commandStatusChanged();
+    };
+    trackList.onSelectionChanged();
     trackList.onContextMenu = [this] (AudioTrack::Ptr track) {
         juce::PopupMenu menu;
         menu.addItem ("Rename Track...", [this, track] { trackList.startRenaming (*track); });
@@ -112,8 +125,9 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
         for (auto* other : Mixer::inTreeOrder (mixer.getAllTracks()))
             if (other != track.get())
                 mergeInto.addItem (other->getName(),
-                                   [this, track, target = AudioTrack::Ptr (other)] { mergeTracks (target, track); });
+                                   [this, track, target = AudioTrack::Ptr (other)] { mergeTracks (pair (target, track)); });
         menu.addSubMenu ("Merge Into", mergeInto, mergeInto.containsAnyActiveItems());
+        menu.addCommandItem (&commands, static_cast<juce::CommandID> (Command::mergeSelectedTracks));
         menu.addSeparator();
         menu.addSectionHeader ("Apply Separation");
         for (auto c : { Command::fourStemSeparation, Command::vocalSeparation, Command::bassSeparation, Command::drumSeparation,
@@ -701,19 +715,21 @@ void MainContentComponent::showSpectrogramHelp()
 }
 
 //==============================================================================
-void MainContentComponent::mergeTracks (AudioTrack::Ptr target, AudioTrack::Ptr source)
+void MainContentComponent::mergeTracks (juce::ReferenceCountedArray<AudioTrack> tracks)
 {
-    if (target == nullptr || source == nullptr)
+    // Into the first: the others' names follow its own.
+    if (tracks.size() < 2 || tracks.contains (nullptr))
         return;
-    juce::ReferenceCountedArray<AudioTrack> tracks;
-    tracks.add (target);
-    tracks.add (source);
     if (const auto r = TrackMerger::checkTracks (tracks); r.failed())
     {
         alerts.displayWarningPopup ("Operation not permitted", r.getErrorMessage());
         return;
     }
-    const auto name = AudioTrack::cleanName (target->getName() + " + " + source->getName());
+    juce::StringArray names;
+    for (auto* t : tracks)
+        names.add (t->getName());
+    const auto name = AudioTrack::cleanName (names.joinIntoString (" + "));
+    const auto target = tracks.getFirst();
     const auto folder = target->getAudioFile().getParentDirectory().getParentDirectory().getNonexistentChildFile ("merged", {},
                                                                                                                   false);
     TrackMerger::startMerge ( // the merge rules refuse with their own alerts

@@ -101,10 +101,13 @@ public:
     /** Puts an opened project's tracks in the window in place of the open ones. */
     void installProject (const LoadedProject& project);
 
-    /** Merges source into target on the mixer's job pool (the merge rules, then the
-        sample rates and whether either track is busy, may refuse it with an alert); the
-        merged track takes the target's place and becomes the active track. */
-    void mergeTracks (AudioTrack::Ptr target, AudioTrack::Ptr source);
+    /** Merges the tracks into the first of them on the mixer's job pool (the merge rules,
+        then the sample rates and whether a track is busy, may refuse it with an alert);
+        the merged track takes the first one's place and becomes the active track. */
+    void mergeTracks (juce::ReferenceCountedArray<AudioTrack> tracks);
+
+    /** "Merge Selected Tracks": the tracks chosen in the layers panel. */
+    void mergeSelectedTracks() { mergeTracks (trackList.getSelectedTracks()); }
 
     /** The quick help: the start-up tutorial (with its "Show at start-up" choice, kept
         in "tutorialSkip"), "Toggle Help" (the tutorial's pages, or away) and "Show

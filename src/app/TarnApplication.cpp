@@ -398,6 +398,9 @@ bool TarnApplication::perform (const InvocationInfo& info)
         case Command::exportAllTracks:
             content.getExports().exportAllTracks();
             return true;
+        case Command::mergeSelectedTracks:
+            content.mergeSelectedTracks();
+            return true;
         case Command::showMainWindow:
             mainWindow->toFront (true);
             return true;

@@ -93,6 +93,7 @@ std::vector<MenuItem> MenuModel::getMenuItems (int menuIndex, const State& state
                      subMenu ("Spectral Editor", { item (C::showSpectrogramEditor), item (C::flipMask),
                                                    item (C::freezeManualEdits), item (C::resetSpectralEdits) }),
                      separator(),
+                     item (C::mergeSelectedTracks),
                      item (C::exportCurrentTrack) };
 
         case toolsMenu:

@@ -189,8 +189,19 @@ public:
     }
     bool hasThumbnail() const noexcept { return thumbnail.hasSummary(); }
 
-    /** Called when the user clicks the row outside its controls. */
-    std::function<void()> onActivate;
+    /** Called when the user clicks the row outside its controls, with the keys held. */
+    std::function<void (juce::ModifierKeys)> onActivate;
+
+    /** Shown as one of the tracks a command for several works on. */
+    void setSelected (bool shouldBeSelected)
+    {
+        if (selected != shouldBeSelected)
+        {
+            selected = shouldBeSelected;
+            repaint();
+        }
+    }
+    bool isSelected() const noexcept { return selected; }
 
     /** Called when the analysis of the row's track fails, with the reason. */
     std::function<void (const juce::String&)> onAnalysisFailed;
@@ -201,7 +212,7 @@ public:
     void mouseDown (const juce::MouseEvent& e) override
     {
         if (onActivate)
-            onActivate();
+            onActivate (e.mods);
         if (e.mods.isPopupMenu() && onContextMenu)
             onContextMenu();
     }
@@ -272,7 +283,7 @@ public:
 
     void paint (juce::Graphics& g) override
     {
-        g.setColour (Palette::panel);
+        g.setColour (selected ? Palette::outline : Palette::panel);
         g.fillRect (getLocalBounds().reduced (0, 1));
         const auto stored = track->getTree()[TrackIds::colour].toString();
         const auto colour = stored.isNotEmpty() ? juce::Colour::fromString (stored) : Palette::accent;
@@ -295,6 +306,8 @@ public:
     }
 
 private:
+    bool selected = false;
+
     void valueTreePropertyChanged (juce::ValueTree& changed, const juce::Identifier& property) override
     {
         updateFromTrack();
@@ -506,7 +519,8 @@ void TrackListComponent::refresh()
             row->startThumbnail (thumbnailPool);
         const AudioTrack::Ptr t (track);
         row->setPlace (depthOf (track), hasChildren (track), collapsed.contains (track));
-        row->onActivate = [this, t] { mixer.setActiveTrack (t); };
+        row->onActivate = [this, t] (juce::ModifierKeys mods) { clickedRow (t, mods); };
+        row->setSelected (selected.contains (track));
         row->onContextMenu = [this, t] {
             if (onContextMenu)
                 onContextMenu (t);
@@ -528,6 +542,12 @@ void TrackListComponent::refresh()
         };
         row->repaint(); // the active track may have changed
     }
+    const auto selectedBefore = selected.size();
+    for (int i = selected.size(); --i >= 0;) // a track gone or folded away is no longer selected
+        if (! tracks.contains (selected[i]) || isHidden (selected[i]))
+            selected.remove (i);
+    for (auto* row : kept)
+        row->setSelected (selected.contains (row->getTrack()));
     const auto rowsBefore = rows.size();
     rows.clear();
     rows.swapWith (kept);
@@ -538,6 +558,59 @@ void TrackListComponent::refresh()
     repaint();
     if (rows.size() != rowsBefore && onNumRowsChanged)
         onNumRowsChanged();
+    if (selected.size() != selectedBefore && onSelectionChanged)
+        onSelectionChanged();
+}
+
+void TrackListComponent::clickedRow (AudioTrack::Ptr track, juce::ModifierKeys mods)
+{
+    auto chosen = [this] {
+        juce::Array<const AudioTrack*> a;
+        for (auto* t : selected)
+            a.add (t);
+        return a;
+    };
+    const auto before = chosen();
+    if (mods.isShiftDown() && getRowOfTrack (anchor.get()) >= 0)
+    {
+        // The rows from the last plain click to this one.
+        const auto from = getRowOfTrack (anchor.get()), to = getRowOfTrack (track.get());
+        selected.clear();
+        for (int i = juce::jmin (from, to); i <= juce::jmax (from, to); ++i)
+            selected.add (rows[i]->getTrackPtr());
+    }
+    else if (mods.isCommandDown())
+    {
+        if (selected.isEmpty() && mixer.getActiveTrack() != nullptr && mixer.getActiveTrack() != track)
+            selected.add (mixer.getActiveTrack()); // the active track was the selection so far
+        if (selected.contains (track.get()))
+            selected.removeObject (track.get());
+        else
+            selected.add (track);
+    }
+    else if (! (mods.isPopupMenu() && selected.contains (track.get()))) // a menu on the selection keeps it
+    {
+        selected.clear();
+        selected.add (track);
+        anchor = track;
+    }
+    mixer.setActiveTrack (track);
+    for (auto* row : rows)
+        row->setSelected (selected.contains (row->getTrack()));
+    if (before != chosen() && onSelectionChanged)
+        onSelectionChanged();
+}
+
+juce::ReferenceCountedArray<AudioTrack> TrackListComponent::getSelectedTracks() const
+{
+    juce::ReferenceCountedArray<AudioTrack> result;
+    for (auto* row : rows) // in the panel's order
+        if (selected.contains (row->getTrack()))
+            result.add (row->getTrackPtr());
+    if (result.isEmpty())
+        if (auto active = mixer.getActiveTrack())
+            result.add (active);
+    return result;
 }
 
 void TrackListComponent::setCollapsed (const AudioTrack& track, bool shouldCollapse)

@@ -101,6 +101,12 @@ public:
 
     /** Called when the user right-clicks a row (its track is active by then). */
     std::function<void (AudioTrack::Ptr)> onContextMenu;
+    /** The tracks the commands for several tracks work on, in the panel's order: the rows
+        chosen with Ctrl-click (one more or one less) and Shift-click (the rows from the
+        last plain click), else the active track alone. */
+    juce::ReferenceCountedArray<AudioTrack> getSelectedTracks() const;
+    std::function<void()> onSelectionChanged;
+
     /** Told when the number of rows changed (a track came, went, or a branch folded): the
         owner may give the panel a height to fit them. */
     std::function<void()> onNumRowsChanged;
@@ -122,12 +128,16 @@ private:
     class Rows;
 
     void trackListChanged() override;
+    void clickedRow (AudioTrack::Ptr track, juce::ModifierKeys mods);
 
     Mixer& mixer;
     juce::Viewport viewport;
     std::unique_ptr<Rows> content;
+
     juce::OwnedArray<Row> rows;
     juce::ReferenceCountedArray<AudioTrack> collapsed;
+    juce::ReferenceCountedArray<AudioTrack> selected; // chosen rows (empty: the active track)
+    AudioTrack::Ptr anchor;                           // where a Shift-click range starts
     juce::ThreadPool thumbnailPool { 1 };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (TrackListComponent)

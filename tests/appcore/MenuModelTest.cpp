@@ -93,7 +93,7 @@ TEST (MenuModel, everyMenuHoldsItsItemsInOrder)
                         "Other Separation", "Pan Separation", "---",
                         "Melody Editor > Show Melody Editor | Import Melody Guide | Export Melody Guide | Reset Melody Edits",
                         "Spectral Editor > Show Spectrogram Editor | Flip Mask | Freeze Manual Edits | Reset Spectral Edits",
-                        "---", "Export Current Track" }));
+                        "---", "Merge Selected Tracks", "Export Current Track" }));
 
     EXPECT_EQ (describe (MenuModel::getMenuItems (4, state)), lines ({ "Next Alternate" }));
 

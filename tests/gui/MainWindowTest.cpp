@@ -447,6 +447,37 @@ TEST (MainWindow, TheLayersPanelShowsTheTreeAndReordersMergesRenamesAndCollapses
     EXPECT_EQ (merged->getParentTrack(), master.get());
     EXPECT_EQ (mixer.getActiveTrack(), merged);
     EXPECT_EQ (shown(), "0tree,1Lead vocal,1b + c,1other rate"); // where the first of the two was
+
+    // Several rows chosen (Ctrl-click adds or takes away, Shift-click takes the rows from
+    // the last plain click) merge with Track > Merge Selected Tracks.
+    using M = juce::ModifierKeys;
+    auto clickRow = [&] (const AudioTrack& track, M mods) {
+        auto* row = list.getRow (list.getRowOfTrack (&track));
+        const auto now = juce::Time::getCurrentTime();
+        row->mouseDown (juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), { 2.0f, 2.0f },
+                                          mods.withFlags (M::leftButtonModifier), 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, row, row, now,
+                                          { 2.0f, 2.0f }, now, 1, false));
+    };
+    auto chosen = [&] {
+        juce::StringArray names;
+        for (auto* t : list.getSelectedTracks())
+            names.add (t->getName());
+        return names.joinIntoString (",");
+    };
+    const auto merge = Command::mergeSelectedTracks;
+    clickRow (*a, {});
+    EXPECT_FALSE (CommandIDs::getInstance().isEnabled (merge)) << "one track";
+    clickRow (*otherRate, M::shiftModifier);
+    EXPECT_EQ (chosen(), "Lead vocal,b + c,other rate");
+    EXPECT_EQ (mixer.getActiveTrack(), otherRate);
+    clickRow (*otherRate, M::commandModifier);
+    EXPECT_EQ (chosen(), "Lead vocal,b + c");
+    EXPECT_TRUE (CommandIDs::getInstance().isEnabled (merge));
+    ASSERT_TRUE (fixture.invoke (merge));
+    ASSERT_TRUE (waitUntil ([&] { return mixer.getTrack ("Lead vocal + b + c") != nullptr; }, 30000));
+    EXPECT_EQ (shown(), "0tree,1Lead vocal + b + c,1other rate");
+    EXPECT_EQ (chosen(), "Lead vocal + b + c") << "the merged tracks left the selection";
+    EXPECT_FALSE (CommandIDs::getInstance().isEnabled (merge));
 }
 
 TEST (MainWindow, CompressedFileAsksFirstAndDontShowAgainSilencesTheQuestion)
