@@ -216,15 +216,6 @@ void SpectrogramComponent::mouseMove (const juce::MouseEvent& e)
     tool->mouseMove (*this, e);
 }
 
-bool SpectrogramComponent::toolMayAct() const
-{
-    // While the store is analysed the view moves and zooms; selections and erasing wait.
-    const auto type = tool->getType();
-    const auto track = spectrogram.getTrack();
-    return (track != nullptr && track->isStoreReady()) || type == EditorTool::Type::move || type == EditorTool::Type::zoomIn
-           || type == EditorTool::Type::zoomOut;
-}
-
 void SpectrogramComponent::mouseDown (const juce::MouseEvent& e)
 {
     if (e.mods.isPopupMenu() || e.mods.isMiddleButtonDown())
@@ -233,8 +224,7 @@ void SpectrogramComponent::mouseDown (const juce::MouseEvent& e)
         return;
     }
     zoomDragFrom.reset();
-    if (toolMayAct())
-        tool->mouseDown (*this, e);
+    tool->mouseDown (*this, e);
 }
 
 void SpectrogramComponent::mouseDrag (const juce::MouseEvent& e)
@@ -247,8 +237,7 @@ void SpectrogramComponent::mouseDrag (const juce::MouseEvent& e)
         zoomAroundPoint (e.mouseDownPosition, -2.0 * d.x, 2.0 * d.y);
         return;
     }
-    if (toolMayAct())
-        tool->mouseDrag (*this, e);
+    tool->mouseDrag (*this, e);
 }
 
 void SpectrogramComponent::mouseUp (const juce::MouseEvent& e)
@@ -258,8 +247,7 @@ void SpectrogramComponent::mouseUp (const juce::MouseEvent& e)
         zoomDragFrom.reset();
         return;
     }
-    if (toolMayAct())
-        tool->mouseUp (*this, e);
+    tool->mouseUp (*this, e);
 }
 
 void SpectrogramComponent::mouseEnter (const juce::MouseEvent& e)
