@@ -181,19 +181,6 @@ ResourceManager::ResourceManager()
              Mark::none, false),
          centre);
 
-    namespace E = EmbeddedResources;
-    const struct
-    {
-        const char* name;
-        const unsigned char* data;
-        int size;
-    } pictures[] = { { "tutorialOpen", E::tutorialOpenPng, E::tutorialOpenPngSize },
-                     { "tutorialLayers", E::tutorialLayersPng, E::tutorialLayersPngSize },
-                     { "tutorialMixer", E::tutorialMixerPng, E::tutorialMixerPngSize },
-                     { "tutorialSpectrogram", E::tutorialSpectrogramPng, E::tutorialSpectrogramPngSize } };
-    for (const auto& p : pictures)
-        images[p.name] = { juce::ImageFileFormat::loadFrom (p.data, (size_t) p.size), {} };
-
     // The melody tools: a pen drawing a wave, a dashed rectangle over a note line, an
     // eraser over a note line; each points at its top left.
     add ("freeDrawPitch",
@@ -228,19 +215,43 @@ ResourceManager::ResourceManager()
 
 void ResourceManager::add (const juce::String& name, juce::Path strokesOnGrid, juce::Point<int> hotSpot)
 {
-    // Each drawing at 100 % and, under its name followed by the size, at 200 %.
+    // Each drawing at 100 %; at 200 % (its name followed by the size) when first asked for.
     images[name] = { render (strokesOnGrid, imageSize), hotSpot };
-    images[name + juce::String (2 * imageSize)] = { render (strokesOnGrid, 2 * imageSize), hotSpot * 2 };
     paths[name] = std::move (strokesOnGrid);
 }
 
 juce::Image ResourceManager::getImage (const juce::String& name, int size) const
 {
     if (size > 0)
-        if (const auto it = images.find (name + juce::String (size)); it != images.end())
+    {
+        const auto key = name + juce::String (size);
+        if (const auto it = images.find (key); it != images.end())
             return it->second.image;
+        if (const auto drawing = paths.find (name); drawing != paths.end() && size == 2 * imageSize)
+        {
+            auto& entry = images[key] = { render (drawing->second, size), getHotSpot (name) * 2 };
+            return entry.image;
+        }
+    }
     if (const auto it = images.find (name); it != images.end())
         return it->second.image;
+    // The help's pictures are decoded when a page first shows one.
+    namespace E = EmbeddedResources;
+    const struct
+    {
+        const char* name;
+        const unsigned char* data;
+        int size;
+    } pictures[] = { { "tutorialOpen", E::tutorialOpenPng, E::tutorialOpenPngSize },
+                     { "tutorialLayers", E::tutorialLayersPng, E::tutorialLayersPngSize },
+                     { "tutorialMixer", E::tutorialMixerPng, E::tutorialMixerPngSize },
+                     { "tutorialSpectrogram", E::tutorialSpectrogramPng, E::tutorialSpectrogramPngSize } };
+    for (const auto& p : pictures)
+        if (name == p.name)
+        {
+            auto& entry = images[name] = { juce::ImageFileFormat::loadFrom (p.data, (size_t) p.size), {} };
+            return entry.image;
+        }
     return {};
 }
 

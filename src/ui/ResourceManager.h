@@ -52,8 +52,8 @@ private:
     };
     void add (const juce::String& name, juce::Path strokesOnGrid, juce::Point<int> hotSpot);
 
-    std::map<juce::String, Entry> images;
-    std::map<juce::String, juce::Path> paths; // the drawings, on an imageSize grid
+    mutable std::map<juce::String, Entry> images; // 200 % drawings and pictures: made when first asked for
+    std::map<juce::String, juce::Path> paths;     // the drawings, on an imageSize grid
 };
 
 } // namespace kalder
