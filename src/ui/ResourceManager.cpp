@@ -181,6 +181,76 @@ ResourceManager::ResourceManager()
              Mark::none, false),
          centre);
 
+    // The separations' icons: a microphone, a slow wave, a drum, a note, four stems, two
+    // ways from the middle.
+    add ("VocalSeparation",
+         strokes (
+             [] (juce::Path& p) {
+                 p.addRoundedRectangle (18.0f, 6.0f, 12.0f, 20.0f, 6.0f);
+                 p.startNewSubPath (13.0f, 21.0f);
+                 p.cubicTo (13.0f, 36.0f, 35.0f, 36.0f, 35.0f, 21.0f);
+                 p.startNewSubPath (24.0f, 33.0f);
+                 p.lineTo (24.0f, 41.0f);
+                 p.startNewSubPath (17.0f, 41.0f);
+                 p.lineTo (31.0f, 41.0f);
+             },
+             Mark::none, false),
+         centre);
+    add ("BassSeparation",
+         strokes (
+             [] (juce::Path& p) {
+                 p.startNewSubPath (6.0f, 24.0f);
+                 p.cubicTo (12.0f, 6.0f, 18.0f, 6.0f, 24.0f, 24.0f);
+                 p.cubicTo (30.0f, 42.0f, 36.0f, 42.0f, 42.0f, 24.0f);
+             },
+             Mark::none, false),
+         centre);
+    add ("DrumSeparation",
+         strokes (
+             [] (juce::Path& p) {
+                 p.addEllipse (9.0f, 18.0f, 30.0f, 9.0f);
+                 p.startNewSubPath (9.0f, 22.5f);
+                 p.lineTo (9.0f, 35.0f);
+                 p.cubicTo (12.0f, 42.0f, 36.0f, 42.0f, 39.0f, 35.0f);
+                 p.lineTo (39.0f, 22.5f);
+                 p.startNewSubPath (14.0f, 6.0f);
+                 p.lineTo (24.0f, 20.0f);
+                 p.startNewSubPath (34.0f, 6.0f);
+                 p.lineTo (24.0f, 20.0f);
+             },
+             Mark::none, false),
+         centre);
+    add ("OtherSeparation",
+         strokes (
+             [] (juce::Path& p) {
+                 p.addEllipse (11.0f, 31.0f, 12.0f, 9.0f);
+                 p.startNewSubPath (23.0f, 35.0f);
+                 p.lineTo (23.0f, 8.0f);
+                 p.cubicTo (29.0f, 12.0f, 35.0f, 14.0f, 35.0f, 22.0f);
+             },
+             Mark::none, false),
+         centre);
+    add ("FourstemSeparation",
+         strokes (
+             [] (juce::Path& p) {
+                 const float lengths[] = { 30.0f, 20.0f, 34.0f, 24.0f };
+                 for (int i = 0; i < 4; ++i)
+                 {
+                     p.startNewSubPath (8.0f, 9.0f + 10.0f * (float) i);
+                     p.lineTo (8.0f + lengths[i], 9.0f + 10.0f * (float) i);
+                 }
+             },
+             Mark::none, false),
+         centre);
+    add ("PanSeparation",
+         strokes (
+             [] (juce::Path& p) {
+                 arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
+                 p.addEllipse (20.0f, 20.0f, 8.0f, 8.0f);
+             },
+             Mark::none, false),
+         centre);
+
     // The melody tools: a pen drawing a wave, a dashed rectangle over a note line, an
     // eraser over a note line; each points at its top left.
     add ("freeDrawPitch",

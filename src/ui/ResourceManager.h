@@ -14,7 +14,9 @@ namespace kalder
     "zoomPlusCursor", "zoomMinusCursor", "moveCursor", "verticalArrows",
     "horizontalArrows", "eraserCursor"). They are drawn here as lines, white with a dark
     rim so that they show on any part of a spectrogram, and stored at imageSize and, under
-    the name followed by the size, at twice that for 200 % displays. The quick help's
+    the name followed by the size, at twice that for 200 % displays. The separations'
+    icons ("VocalSeparation", "BassSeparation", "DrumSeparation", "OtherSeparation",
+    "FourstemSeparation", "PanSeparation") are drawn the same way. The quick help's
     pictures ("tutorialOpen", "tutorialLayers", "tutorialMixer", "tutorialSpectrogram")
     are pictures of the window itself, compiled in from resources/help/.
 

@@ -1,6 +1,7 @@
 #include "SeparationDialog.h"
 
 #include "KalderLookAndFeel.h"
+#include "ResourceManager.h"
 
 namespace kalder
 {
@@ -11,6 +12,28 @@ namespace
 {
     constexpr int width = 560, margin = 14, rowHeight = 26, gap = 6, labelWidth = 200;
     using Palette = KalderLookAndFeel::Palette;
+
+    /** The image store's name of a module's icon. */
+    const char* iconOf (Module module)
+    {
+        switch (module)
+        {
+            case Module::vocals:
+            case Module::allVocals:
+                return "VocalSeparation";
+            case Module::bass:
+                return "BassSeparation";
+            case Module::drums:
+                return "DrumSeparation";
+            case Module::other:
+                return "OtherSeparation";
+            case Module::fourStems:
+                return "FourstemSeparation";
+            case Module::pan:
+                return "PanSeparation";
+        }
+        return "";
+    }
 } // namespace
 
 SeparationDialog::SeparationDialog (Module module, SeparatorSettings::Ptr s, const juce::StringArray& trackNames, int activeTrack,
@@ -217,7 +240,10 @@ void SeparationDialog::resized()
         area.removeFromTop (gap);
         return r;
     };
-    headingLabel.setBounds (row());
+    auto heading = row();
+    iconArea = heading.removeFromLeft (rowHeight);
+    heading.removeFromLeft (gap);
+    headingLabel.setBounds (heading);
     auto labelled = [&] (juce::Component& c, const juce::String&) {
         auto r = row();
         r.removeFromLeft (labelWidth);
@@ -256,6 +282,7 @@ void SeparationDialog::resized()
 void SeparationDialog::paint (juce::Graphics& g)
 {
     g.fillAll (Palette::panel);
+    ResourceManager::getInstance().drawIcon (g, iconOf (requestedModule), iconArea.toFloat());
     g.setColour (Palette::text.withAlpha (0.8f));
     g.setFont (14.0f);
     g.drawText ("Track", margin, trackBox.getY(), labelWidth, rowHeight, juce::Justification::centredLeft);

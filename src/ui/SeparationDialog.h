@@ -88,6 +88,7 @@ private:
     const separation::Module requestedModule;
     separation::SeparatorSettings::Ptr vocalSettings, allVocalSettings, settings;
     juce::Label headingLabel, questionLabel;
+    juce::Rectangle<int> iconArea; // the module's icon, left of the heading
     juce::ComboBox trackBox, rangeBox;
     juce::ToggleButton allVocals { allVocalsText }, leadVocal { leadVocalText }, automatic { automaticText },
         guided { guidedText };

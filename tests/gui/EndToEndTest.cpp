@@ -606,6 +606,7 @@ TEST (EndToEnd, ANewUserDoesAWholeJobInTheWindowAlone)
     ASSERT_TRUE (waitUntil ([&] { return separations->getDialog() != nullptr; }, 5000));
     auto* start = dynamic_cast<juce::Button*> (findDescendant (*separations->getDialog(), "start"));
     ASSERT_NE (start, nullptr);
+    saveScreenshot (*separations->getDialog(), "separation-dialog");
     start->triggerClick();
     ASSERT_TRUE (waitUntil ([&] { return outcome.has_value(); }, 120000));
     ASSERT_TRUE (outcome->result.wasOk()) << outcome->getMessage();

@@ -988,32 +988,33 @@ TEST (MainWindow, EveryToolOfThePanelWorksThroughTheView)
     wheel (M::altModifier, -0.2f);
     EXPECT_EQ (harmonic->getInt(), 1);
 
-    // Every tool's cursors exist, with Shift and Alt as the selection modes show them, and
-    // each at 200 % is the same drawing with twice the pixels.
+    // Every tool's cursors exist, with Shift and Alt as the selection modes show them, as
+    // do the separations' icons, and each at 200 % is the same drawing with twice the pixels.
     auto& resources = ResourceManager::getInstance();
     constexpr int size = ResourceManager::imageSize;
+    juce::StringArray drawings { "VocalSeparation", "BassSeparation",     "DrumSeparation",
+                                 "OtherSeparation", "FourstemSeparation", "PanSeparation" };
     for (int position = 0; position < EditorToolsComponent::numPositions; ++position)
         for (auto type : EditorToolsComponent::getAlternates (position))
             for (auto mods : { M(), M (M::shiftModifier), M (M::shiftModifier | M::altModifier) })
+                if (const auto name = view.getTool (type).getCursorName (mods); name.isNotEmpty())
+                    drawings.addIfNotAlreadyThere (name);
+    for (const auto& name : drawings)
+    {
+        const auto normal = resources.getImage (name), twice = resources.getImage (name, 2 * size);
+        ASSERT_TRUE (normal.isValid()) << name;
+        ASSERT_EQ (twice.getWidth(), 2 * size) << name;
+        const auto reduced = twice.rescaled (size, size, juce::Graphics::highResamplingQuality);
+        double difference = 0.0, ink = 0.0;
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x)
             {
-                const auto name = view.getTool (type).getCursorName (mods);
-                if (name.isEmpty())
-                    continue;
-                const auto normal = resources.getImage (name), twice = resources.getImage (name, 2 * size);
-                ASSERT_TRUE (normal.isValid()) << name;
-                ASSERT_EQ (twice.getWidth(), 2 * size) << name;
-                const auto reduced = twice.rescaled (size, size, juce::Graphics::highResamplingQuality);
-                double difference = 0.0, ink = 0.0;
-                for (int y = 0; y < size; ++y)
-                    for (int x = 0; x < size; ++x)
-                    {
-                        difference += std::abs (normal.getPixelAt (x, y).getFloatAlpha()
-                                                - reduced.getPixelAt (x, y).getFloatAlpha());
-                        ink += normal.getPixelAt (x, y).getFloatAlpha();
-                    }
-                EXPECT_GT (ink, size * 2.0) << name;
-                EXPECT_LT (difference, ink * 0.2) << name;
+                difference += std::abs (normal.getPixelAt (x, y).getFloatAlpha() - reduced.getPixelAt (x, y).getFloatAlpha());
+                ink += normal.getPixelAt (x, y).getFloatAlpha();
             }
+        EXPECT_GT (ink, size * 2.0) << name;
+        EXPECT_LT (difference, ink * 0.2) << name;
+    }
     EXPECT_EQ (view.getTool (EditorTool::Type::wand).getCursorName (M::shiftModifier), juce::String ("magicWandCursorPlus"));
 }
 
