@@ -520,7 +520,6 @@ void TrackListComponent::refresh()
         const AudioTrack::Ptr t (track);
         row->setPlace (depthOf (track), hasChildren (track), collapsed.contains (track));
         row->onActivate = [this, t] (juce::ModifierKeys mods) { clickedRow (t, mods); };
-        row->setSelected (selected.contains (track));
         row->onContextMenu = [this, t] {
             if (onContextMenu)
                 onContextMenu (t);
@@ -546,14 +545,15 @@ void TrackListComponent::refresh()
     for (int i = selected.size(); --i >= 0;) // a track gone or folded away is no longer selected
         if (! tracks.contains (selected[i]) || isHidden (selected[i]))
             selected.remove (i);
-    for (auto* row : kept)
-        row->setSelected (selected.contains (row->getTrack()));
+    if (anchor != nullptr && ! tracks.contains (anchor.get()))
+        anchor = nullptr; // nor is a gone track kept alive here
     const auto rowsBefore = rows.size();
     rows.clear();
     rows.swapWith (kept);
 
     for (auto* row : rows)
         content->addAndMakeVisible (row);
+    showSelection();
     resized();
     repaint();
     if (rows.size() != rowsBefore && onNumRowsChanged)
@@ -595,10 +595,16 @@ void TrackListComponent::clickedRow (AudioTrack::Ptr track, juce::ModifierKeys m
         anchor = track;
     }
     mixer.setActiveTrack (track);
-    for (auto* row : rows)
-        row->setSelected (selected.contains (row->getTrack()));
+    showSelection();
     if (before != chosen() && onSelectionChanged)
         onSelectionChanged();
+}
+
+void TrackListComponent::showSelection()
+{
+    // One chosen row is the active one, which its border shows already.
+    for (auto* row : rows)
+        row->setSelected (selected.size() > 1 && selected.contains (row->getTrack()));
 }
 
 juce::ReferenceCountedArray<AudioTrack> TrackListComponent::getSelectedTracks() const

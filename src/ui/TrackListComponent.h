@@ -129,6 +129,7 @@ private:
 
     void trackListChanged() override;
     void clickedRow (AudioTrack::Ptr track, juce::ModifierKeys mods);
+    void showSelection();
 
     Mixer& mixer;
     juce::Viewport viewport;
