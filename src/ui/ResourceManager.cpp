@@ -109,6 +109,13 @@ ResourceManager& ResourceManager::getInstance()
 ResourceManager::ResourceManager()
 {
     const juce::Point<int> pointerSpot ((int) pointer.x, (int) pointer.y), centre (imageSize / 2, imageSize / 2);
+    // A drawing without the selection marks, and one with the selection pointer.
+    auto drawing = [this] (const juce::String& name, juce::Point<int> spot, const std::function<void (juce::Path&)>& shape) {
+        add (name, strokes (shape, Mark::none, false), spot);
+    };
+    auto pointing = [this] (const juce::String& name, juce::Point<int> spot, const std::function<void (juce::Path&)>& shape) {
+        add (name, strokes (shape, Mark::none, true), spot);
+    };
     auto addSet = [this, pointerSpot] (const juce::String& base, const std::function<void (juce::Path&)>& shape) {
         add (base, strokes (shape, Mark::none, true), pointerSpot);
         add (base + "Plus", strokes (shape, Mark::plus, true), pointerSpot);
@@ -139,148 +146,88 @@ ResourceManager::ResourceManager()
         p.startNewSubPath (14.0f, 20.0f);
         p.lineTo (26.0f, 20.0f);
     };
-    add ("zoomPlusCursor",
-         strokes (
-             [lens] (juce::Path& p) {
-                 lens (p);
-                 p.startNewSubPath (20.0f, 14.0f);
-                 p.lineTo (20.0f, 26.0f);
-             },
-             Mark::none, false),
-         { 20, 20 });
-    add ("zoomMinusCursor", strokes (lens, Mark::none, false), { 20, 20 });
-    add ("moveCursor",
-         strokes (
-             [] (juce::Path& p) {
-                 arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
-                 arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f });
-             },
-             Mark::none, false),
-         centre);
-    add ("verticalArrows",
-         strokes (
-             [] (juce::Path& p) {
-                 arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f });
-             },
-             Mark::none, false),
-         centre);
-    add ("horizontalArrows",
-         strokes (
-             [] (juce::Path& p) {
-                 arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
-             },
-             Mark::none, false),
-         centre);
-    add ("eraserCursor",
-         strokes (
-             [] (juce::Path& p) {
-                 p.addRoundedRectangle (12.0f, 18.0f, 26.0f, 14.0f, 3.0f);
-                 p.startNewSubPath (22.0f, 18.0f);
-                 p.lineTo (22.0f, 32.0f);
-             },
-             Mark::none, false),
-         centre);
+    drawing ("zoomPlusCursor", { 20, 20 }, [lens] (juce::Path& p) {
+        lens (p);
+        p.startNewSubPath (20.0f, 14.0f);
+        p.lineTo (20.0f, 26.0f);
+    });
+    drawing ("zoomMinusCursor", { 20, 20 }, lens);
+    drawing ("moveCursor", centre, [] (juce::Path& p) {
+        arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
+        arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f });
+    });
+    drawing ("verticalArrows", centre, [] (juce::Path& p) { arrow (p, { 24.0f, 6.0f }, { 24.0f, 42.0f }); });
+    drawing ("horizontalArrows", centre, [] (juce::Path& p) { arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f }); });
+    drawing ("eraserCursor", centre, [] (juce::Path& p) {
+        p.addRoundedRectangle (12.0f, 18.0f, 26.0f, 14.0f, 3.0f);
+        p.startNewSubPath (22.0f, 18.0f);
+        p.lineTo (22.0f, 32.0f);
+    });
 
     // The separations' icons: a microphone, a slow wave, a drum, a note, four stems, two
     // ways from the middle.
-    add ("VocalSeparation",
-         strokes (
-             [] (juce::Path& p) {
-                 p.addRoundedRectangle (18.0f, 6.0f, 12.0f, 20.0f, 6.0f);
-                 p.startNewSubPath (13.0f, 21.0f);
-                 p.cubicTo (13.0f, 36.0f, 35.0f, 36.0f, 35.0f, 21.0f);
-                 p.startNewSubPath (24.0f, 33.0f);
-                 p.lineTo (24.0f, 41.0f);
-                 p.startNewSubPath (17.0f, 41.0f);
-                 p.lineTo (31.0f, 41.0f);
-             },
-             Mark::none, false),
-         centre);
-    add ("BassSeparation",
-         strokes (
-             [] (juce::Path& p) {
-                 p.startNewSubPath (6.0f, 24.0f);
-                 p.cubicTo (12.0f, 6.0f, 18.0f, 6.0f, 24.0f, 24.0f);
-                 p.cubicTo (30.0f, 42.0f, 36.0f, 42.0f, 42.0f, 24.0f);
-             },
-             Mark::none, false),
-         centre);
-    add ("DrumSeparation",
-         strokes (
-             [] (juce::Path& p) {
-                 p.addEllipse (9.0f, 18.0f, 30.0f, 9.0f);
-                 p.startNewSubPath (9.0f, 22.5f);
-                 p.lineTo (9.0f, 35.0f);
-                 p.cubicTo (12.0f, 42.0f, 36.0f, 42.0f, 39.0f, 35.0f);
-                 p.lineTo (39.0f, 22.5f);
-                 p.startNewSubPath (14.0f, 6.0f);
-                 p.lineTo (24.0f, 20.0f);
-                 p.startNewSubPath (34.0f, 6.0f);
-                 p.lineTo (24.0f, 20.0f);
-             },
-             Mark::none, false),
-         centre);
-    add ("OtherSeparation",
-         strokes (
-             [] (juce::Path& p) {
-                 p.addEllipse (11.0f, 31.0f, 12.0f, 9.0f);
-                 p.startNewSubPath (23.0f, 35.0f);
-                 p.lineTo (23.0f, 8.0f);
-                 p.cubicTo (29.0f, 12.0f, 35.0f, 14.0f, 35.0f, 22.0f);
-             },
-             Mark::none, false),
-         centre);
-    add ("FourstemSeparation",
-         strokes (
-             [] (juce::Path& p) {
-                 const float lengths[] = { 30.0f, 20.0f, 34.0f, 24.0f };
-                 for (int i = 0; i < 4; ++i)
-                 {
-                     p.startNewSubPath (8.0f, 9.0f + 10.0f * (float) i);
-                     p.lineTo (8.0f + lengths[i], 9.0f + 10.0f * (float) i);
-                 }
-             },
-             Mark::none, false),
-         centre);
-    add ("PanSeparation",
-         strokes (
-             [] (juce::Path& p) {
-                 arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
-                 p.addEllipse (20.0f, 20.0f, 8.0f, 8.0f);
-             },
-             Mark::none, false),
-         centre);
+    drawing ("VocalSeparation", centre, [] (juce::Path& p) {
+        p.addRoundedRectangle (18.0f, 6.0f, 12.0f, 20.0f, 6.0f);
+        p.startNewSubPath (13.0f, 21.0f);
+        p.cubicTo (13.0f, 36.0f, 35.0f, 36.0f, 35.0f, 21.0f);
+        p.startNewSubPath (24.0f, 33.0f);
+        p.lineTo (24.0f, 41.0f);
+        p.startNewSubPath (17.0f, 41.0f);
+        p.lineTo (31.0f, 41.0f);
+    });
+    drawing ("BassSeparation", centre, [] (juce::Path& p) {
+        p.startNewSubPath (6.0f, 24.0f);
+        p.cubicTo (12.0f, 6.0f, 18.0f, 6.0f, 24.0f, 24.0f);
+        p.cubicTo (30.0f, 42.0f, 36.0f, 42.0f, 42.0f, 24.0f);
+    });
+    drawing ("DrumSeparation", centre, [] (juce::Path& p) {
+        p.addEllipse (9.0f, 18.0f, 30.0f, 9.0f);
+        p.startNewSubPath (9.0f, 22.5f);
+        p.lineTo (9.0f, 35.0f);
+        p.cubicTo (12.0f, 42.0f, 36.0f, 42.0f, 39.0f, 35.0f);
+        p.lineTo (39.0f, 22.5f);
+        p.startNewSubPath (14.0f, 6.0f);
+        p.lineTo (24.0f, 20.0f);
+        p.startNewSubPath (34.0f, 6.0f);
+        p.lineTo (24.0f, 20.0f);
+    });
+    drawing ("OtherSeparation", centre, [] (juce::Path& p) {
+        p.addEllipse (11.0f, 31.0f, 12.0f, 9.0f);
+        p.startNewSubPath (23.0f, 35.0f);
+        p.lineTo (23.0f, 8.0f);
+        p.cubicTo (29.0f, 12.0f, 35.0f, 14.0f, 35.0f, 22.0f);
+    });
+    drawing ("FourstemSeparation", centre, [] (juce::Path& p) {
+        const float lengths[] = { 30.0f, 20.0f, 34.0f, 24.0f };
+        for (int i = 0; i < 4; ++i)
+        {
+            p.startNewSubPath (8.0f, 9.0f + 10.0f * (float) i);
+            p.lineTo (8.0f + lengths[i], 9.0f + 10.0f * (float) i);
+        }
+    });
+    drawing ("PanSeparation", centre, [] (juce::Path& p) {
+        arrow (p, { 6.0f, 24.0f }, { 42.0f, 24.0f });
+        p.addEllipse (20.0f, 20.0f, 8.0f, 8.0f);
+    });
 
     // The melody tools: a pen drawing a wave, a dashed rectangle over a note line, an
     // eraser over a note line; each points at its top left.
-    add ("freeDrawPitch",
-         strokes (
-             [] (juce::Path& p) {
-                 p.startNewSubPath (8.0f, 8.0f);
-                 p.lineTo (30.0f, 30.0f);
-                 p.startNewSubPath (12.0f, 40.0f);
-                 p.cubicTo (20.0f, 30.0f, 28.0f, 46.0f, 40.0f, 36.0f);
-             },
-             Mark::none, false),
-         pointerSpot);
-    add ("marqueePitchCursor",
-         strokes (
-             [] (juce::Path& p) {
-                 dashedSquare (p, { 16.0f, 16.0f, 24.0f, 20.0f });
-                 p.startNewSubPath (19.0f, 30.0f);
-                 p.lineTo (37.0f, 26.0f);
-             },
-             Mark::none, true),
-         pointerSpot);
-    add ("eraserPitchCursor",
-         strokes (
-             [] (juce::Path& p) {
-                 p.addRoundedRectangle (14.0f, 14.0f, 22.0f, 12.0f, 3.0f);
-                 p.startNewSubPath (10.0f, 36.0f);
-                 p.lineTo (40.0f, 36.0f);
-             },
-             Mark::none, true),
-         pointerSpot);
+    drawing ("freeDrawPitch", pointerSpot, [] (juce::Path& p) {
+        p.startNewSubPath (8.0f, 8.0f);
+        p.lineTo (30.0f, 30.0f);
+        p.startNewSubPath (12.0f, 40.0f);
+        p.cubicTo (20.0f, 30.0f, 28.0f, 46.0f, 40.0f, 36.0f);
+    });
+    pointing ("marqueePitchCursor", pointerSpot, [] (juce::Path& p) {
+        dashedSquare (p, { 16.0f, 16.0f, 24.0f, 20.0f });
+        p.startNewSubPath (19.0f, 30.0f);
+        p.lineTo (37.0f, 26.0f);
+    });
+    pointing ("eraserPitchCursor", pointerSpot, [] (juce::Path& p) {
+        p.addRoundedRectangle (14.0f, 14.0f, 22.0f, 12.0f, 3.0f);
+        p.startNewSubPath (10.0f, 36.0f);
+        p.lineTo (40.0f, 36.0f);
+    });
 }
 
 void ResourceManager::add (const juce::String& name, juce::Path strokesOnGrid, juce::Point<int> hotSpot)
