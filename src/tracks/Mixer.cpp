@@ -746,7 +746,6 @@ bool Mixer::readPlaybackBlock (int frame, juce::AudioBuffer<float>& out) noexcep
             playedPeaks.copyFrom (slot.peaks, frame);
             slot.status = Slot::ready;
             wantedFrame = getNextFrameInPlayOrder (frame);
-            lastPlayedFrame = frame;
             updatePeaks (out);
             return true;
         }

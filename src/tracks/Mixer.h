@@ -299,7 +299,6 @@ private:
     /** The loop as one word (start, end, enabled), so that no reader sees a torn loop. */
     std::atomic<juce::uint64> loop { 0 };
     std::atomic<juce::uint64> publishedGeneration { 0 };
-    std::atomic<int> lastPlayedFrame { -1 };
     // The peaks of the block last played, copied by the audio thread as it takes the block
     // (its slot is refilled with a later block at once), for the meters.
     TrackPeaks playedPeaks;

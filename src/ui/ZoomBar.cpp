@@ -53,7 +53,7 @@ juce::Range<double> ZoomBar::clamped (juce::Range<double> r) const
 {
     if (! std::isfinite (r.getStart()) || ! std::isfinite (r.getEnd()))
         return shown;
-    const auto length = juce::jlimit (juce::jmin (minimumLength, 1.0), 1.0, r.getLength());
+    const auto length = juce::jlimit (minimumLength, 1.0, r.getLength());
     const auto start = juce::jlimit (0.0, 1.0 - length, r.getStart());
     return { start, start + length };
 }
