@@ -35,28 +35,85 @@ public:
     }
 
 private:
-    void computeColumn (int column, const std::vector<int>& rows, const std::vector<juce::uint32>& counts,
+    /** The channels' mean magnitude of what the mask lets through over frames [from, to),
+        and their selection when the store has one. */
+    static void readFramesOf (Asig& asig, int from, int to, Eigen::ArrayXXf& magnitude, Eigen::ArrayXXf& selection)
+    {
+        const auto numFreqs = asig.getNumFreqs(), length = to - from, channels = asig.getNumChannels();
+        magnitude = Eigen::ArrayXXf::Zero (numFreqs, length);
+        for (int c = 0; c < channels; ++c)
+        {
+            const auto masked = asig.readFrames (c, { from, to }, asig.getMaskUse(), Asig::SelectionGain::none);
+            if (masked.rows() == numFreqs && masked.cols() == length)
+                magnitude += masked.array().abs();
+        }
+        magnitude /= (float) juce::jmax (1, channels);
+        selection.resize (0, 0);
+        if (asig.hasSelection())
+        {
+            const MaskMatrix s = asig.getSelection ({ from, to });
+            if (s.rows() == numFreqs && s.cols() == length)
+                selection = s.array();
+        }
+    }
+
+    /** The level's columns over frames: each the loudest of its sampled frames. */
+    static void readColumns (Asig& asig, juce::Range<int> frames, int level, Eigen::ArrayXXf& magnitude,
+                             Eigen::ArrayXXf& selection)
+    {
+        const auto step = 1 << level, samples = juce::jmin (step, samplesPerColumn);
+        const auto numColumns = (frames.getLength() + step - 1) / step;
+        if (level == 0)
+            return readFramesOf (asig, frames.getStart(), frames.getEnd(), magnitude, selection);
+        magnitude = Eigen::ArrayXXf::Zero (asig.getNumFreqs(), numColumns);
+        selection.resize (0, 0);
+        const bool selected = asig.hasSelection();
+        if (selected)
+            selection = Eigen::ArrayXXf::Zero (asig.getNumFreqs(), numColumns);
+        Eigen::ArrayXXf m, s;
+        auto take = [&] (int x, const Eigen::ArrayXXf& from, const Eigen::ArrayXXf& fromSelection, int first, int count) {
+            for (int k = first; k < first + count; ++k)
+            {
+                magnitude.col (x) = magnitude.col (x).max (from.col (k));
+                if (selected && fromSelection.cols() == from.cols())
+                    selection.col (x) = selection.col (x).max (fromSelection.col (k));
+            }
+        };
+        if (samples == step)
+        {
+            // Every frame: one read, pooled.
+            readFramesOf (asig, frames.getStart(), frames.getEnd(), m, s);
+            for (int x = 0; x < numColumns; ++x)
+                take (x, m, s, x * step, juce::jmin (step, frames.getLength() - x * step));
+            return;
+        }
+        for (int x = 0; x < numColumns; ++x)
+            for (int k = 0; k < samples; ++k)
+            {
+                const auto f = frames.getStart() + x * step + k * step / samples;
+                if (f >= frames.getEnd())
+                    break;
+                readFramesOf (asig, f, f + 1, m, s);
+                take (x, m, s, 0, 1);
+            }
+    }
+
+    void computeColumn (int columnIndex, const std::vector<int>& rows, const std::vector<juce::uint32>& counts,
                         const ColourMapping& mapping, const AudioTrack::Content::Ptr& content, juce::uint64 serial)
     {
         auto* asig = content != nullptr ? content->asig.get() : nullptr;
         if (asig == nullptr || ! asig->isReady())
             return;
         const auto numFrames = asig->getNumFrames(), numFreqs = asig->getNumFreqs();
-        const juce::Range<int> frames (column * chunkSize, juce::jmin (numFrames, (column + 1) * chunkSize));
+        const auto level = levelOf (columnIndex);
+        const auto spanned = owner.framesOf (columnIndex);
+        const juce::Range<int> frames (spanned.getStart(), juce::jmin (numFrames, spanned.getEnd()));
         if (frames.isEmpty())
             return;
 
-        // The channels' mean magnitude of what the mask lets through, in dB.
-        Eigen::ArrayXXf magnitude = Eigen::ArrayXXf::Zero (numFreqs, frames.getLength());
-        const auto channels = asig->getNumChannels();
-        for (int c = 0; c < channels; ++c)
-        {
-            const auto masked = asig->readFrames (c, frames, asig->getMaskUse(), Asig::SelectionGain::none);
-            if (masked.rows() == numFreqs && masked.cols() == frames.getLength())
-                magnitude += masked.array().abs();
-        }
-        magnitude /= (float) juce::jmax (1, channels);
-        const MaskMatrix selection = asig->getSelection (frames);
+        Eigen::ArrayXXf magnitude, selection;
+        readColumns (*asig, frames, level, magnitude, selection);
+        const auto width = (size_t) magnitude.cols();
 
         // The colours of 1024 levels from the quietest to the loudest (0.1 dB apart at
         // 90 dB of range): one lookup a pixel instead of the colour rule.
@@ -65,7 +122,7 @@ private:
         const auto span = mapping.maxLevel - mapping.minLevel;
         for (int i = 0; i < steps; ++i)
             colours[(size_t) i] = mapping.colourOf (mapping.minLevel + span * (float) i / (float) (steps - 1));
-        const bool hasSelection = selection.rows() == numFreqs && selection.cols() == frames.getLength();
+        const bool hasSelection = selection.rows() == numFreqs && selection.cols() == magnitude.cols();
 
         // Every bin's colour index at once (vectorised), then turned so that a chunk's row
         // is a contiguous run of frames: the chunks are stored row by row.
@@ -81,18 +138,17 @@ private:
                                            });
         RowMajorBytes selected;
         if (hasSelection)
-            selected = (selection.array() * 255.0f).unaryExpr ([] (float v) {
+            selected = (selection * 255.0f).unaryExpr ([] (float v) {
                 return v > 0.0f ? (std::uint8_t) (juce::jmin (v, 255.0f) + 0.5f) : std::uint8_t (0);
             });
 
         for (size_t k = 0; k < rows.size(); ++k)
         {
             auto chunk = std::make_shared<Chunk>();
-            chunk->index = column * owner.getNumChunkRows() + rows[k];
+            chunk->index = columnIndex + rows[k];
             chunk->pixels.assign ((size_t) pixelsPerChunk, Pixel {});
             chunk->selected.assign ((size_t) pixelsPerChunk, 0);
             const juce::Range<int> bins (rows[k] * chunkSize, juce::jmin (numFreqs, (rows[k] + 1) * chunkSize));
-            const auto width = (size_t) frames.getLength();
             for (int b = bins.getStart(); b < bins.getEnd(); ++b)
             {
                 const auto y = (size_t) (b - bins.getStart()) * chunkSize;
@@ -196,39 +252,95 @@ void Spectrogram::resetLocked()
 }
 
 //==============================================================================
-std::vector<int> Spectrogram::getChunksCovering (juce::Range<int> frames, juce::Range<int> rows) const
+int Spectrogram::levelFor (int visibleFrames, int viewPixels) noexcept
+{
+    int level = 0;
+    while (level < maxLevel && viewPixels > 0 && (juce::int64) viewPixels << (level + 1) <= (juce::int64) visibleFrames)
+        ++level;
+    return level;
+}
+
+std::vector<int> Spectrogram::getChunksCovering (juce::Range<int> frames, juce::Range<int> rows, int level) const
 {
     std::vector<int> result;
+    level = juce::jlimit (0, maxLevel, level);
     const auto f = frames.getIntersectionWith ({ 0, getImageWidth() });
     const auto r = rows.getIntersectionWith ({ 0, getImageHeight() });
     if (f.isEmpty() || r.isEmpty())
         return result;
-    for (int c = f.getStart() / chunkSize; c <= (f.getEnd() - 1) / chunkSize; ++c)
+    const auto span = framesPerChunk (level);
+    for (int c = f.getStart() / span; c <= (f.getEnd() - 1) / span; ++c)
         for (int row = r.getStart() / chunkSize; row <= (r.getEnd() - 1) / chunkSize; ++row)
-            result.push_back (getChunkIndex (c, row));
+            result.push_back (getChunkIndex (c, row, level));
     return result;
 }
 
-void Spectrogram::setVisibleArea (juce::Range<int> frames, juce::Range<int> rows)
+std::vector<Spectrogram::ChunkPtr> Spectrogram::getChunksToDraw (juce::Range<int> frames, juce::Range<int> rows, int level) const
+{
+    const auto covering = getChunksCovering (frames, rows, level);
+    const juce::ScopedLock sl (lock);
+    auto find = [this] (int index) -> ChunkPtr {
+        const auto it = entries.find (index);
+        return it != entries.end() ? it->second.chunk : nullptr;
+    };
+    std::vector<ChunkPtr> under, own;
+    std::set<int> taken;
+    for (auto index : covering)
+    {
+        if (auto chunk = find (index))
+        {
+            own.push_back (std::move (chunk));
+            continue;
+        }
+        // Not made yet: the nearest coarser chunk over it, or else the finer ones below it.
+        const auto column = columnOf (index), row = rowOf (index);
+        bool found = false;
+        for (int up = level + 1; up <= maxLevel && ! found; ++up)
+        {
+            const auto parent = getChunkIndex (column >> (up - level), row, up);
+            if (auto chunk = find (parent))
+            {
+                found = true;
+                if (taken.insert (parent).second)
+                    under.push_back (std::move (chunk));
+            }
+        }
+        if (! found && level > 0)
+            for (int half = 0; half < 2; ++half)
+                if (auto chunk = find (getChunkIndex (column * 2 + half, row, level - 1)))
+                    under.push_back (std::move (chunk));
+    }
+    under.insert (under.end(), own.begin(), own.end());
+    return under;
+}
+
+void Spectrogram::setVisibleArea (juce::Range<int> frames, juce::Range<int> rows, int level)
 {
     const juce::ScopedLock sl (lock);
     visibleFrames = frames;
     visibleRows = rows;
+    visibleLevel = juce::jlimit (0, maxLevel, level);
     recomputeWantedLocked();
+}
+
+int Spectrogram::getVisibleLevel() const
+{
+    const juce::ScopedLock sl (lock);
+    return visibleLevel;
 }
 
 void Spectrogram::recomputeWantedLocked()
 {
     const auto frames = visibleFrames, rows = visibleRows;
-    const auto margin = chunkSize;
+    const auto level = visibleLevel;
+    const auto margin = framesPerChunk (level);
     auto chunks = getChunksCovering ({ frames.getStart() - margin, frames.getEnd() + margin },
-                                     { rows.getStart() - margin, rows.getEnd() + margin });
+                                     { rows.getStart() - chunkSize, rows.getEnd() + chunkSize }, level);
     // Nearest to the centre of the view first.
-    const auto cx = (frames.getStart() + frames.getEnd()) * 0.5 / chunkSize,
+    const auto cx = (frames.getStart() + frames.getEnd()) * 0.5 / margin,
                cy = (rows.getStart() + rows.getEnd()) * 0.5 / chunkSize;
-    const auto numRows = juce::jmax (1, getNumChunkRows());
     std::stable_sort (chunks.begin(), chunks.end(), [&] (int a, int b) {
-        auto distance = [&] (int i) { return std::hypot (i / numRows + 0.5 - cx, i % numRows + 0.5 - cy); };
+        auto distance = [&] (int i) { return std::hypot (columnOf (i) + 0.5 - cx, rowOf (i) + 0.5 - cy); };
         return distance (a) < distance (b);
     });
     // No more than the budget holds, or the far ones would push the near ones out.
@@ -244,17 +356,16 @@ void Spectrogram::recomputeWantedLocked()
 void Spectrogram::uncache (juce::Range<int> frames)
 {
     const juce::ScopedLock sl (lock);
-    for (auto i : getChunksCovering (frames, { 0, getImageHeight() }))
-        markStaleLocked (i);
+    markFramesStaleLocked (frames);
     queueWantedLocked();
 }
 
-void Spectrogram::uncacheChunks (juce::Range<int> indices)
+void Spectrogram::markFramesStaleLocked (juce::Range<int> frames)
 {
-    const juce::ScopedLock sl (lock);
-    for (auto i = juce::jmax (0, indices.getStart()); i < juce::jmin (getNumChunks(), indices.getEnd()); ++i)
-        markStaleLocked (i);
-    queueWantedLocked();
+    // Every level's chunks over them (only chunks that were made can be stale).
+    for (auto& [index, entry] : entries)
+        if (framesOf (index).intersects (frames))
+            markStaleLocked (index);
 }
 
 void Spectrogram::markStaleLocked (int index)
@@ -352,8 +463,7 @@ void Spectrogram::followEdits()
         return;
     const auto frames = asig->getFramesWrittenSince (seenEdits);
     seenEdits = generation;
-    for (auto i : getChunksCovering (frames, { 0, getImageHeight() }))
-        markStaleLocked (i);
+    markFramesStaleLocked (frames);
     queueWantedLocked();
 }
 
@@ -371,15 +481,15 @@ bool Spectrogram::takeWork (int& column, std::vector<int>& rows, std::vector<juc
     const juce::ScopedLock sl (lock);
     if (queue.empty())
         return false;
-    const auto numRows = juce::jmax (1, getNumChunkRows());
-    column = queue.front() / numRows;
+    // The column's first chunk (row 0) stands for the column and its level.
+    column = queue.front() - rowOf (queue.front());
     rows.clear();
     counts.clear();
     for (auto it = queue.begin(); it != queue.end();)
     {
-        if (*it / numRows == column)
+        if (*it - rowOf (*it) == column)
         {
-            rows.push_back (*it % numRows);
+            rows.push_back (rowOf (*it));
             counts.push_back (entries[*it].staleCount);
             it = queue.erase (it);
         }

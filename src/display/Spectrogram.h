@@ -32,6 +32,16 @@ namespace kalder
     one beyond its store. A chunk whose frames, mask, selection or colours change is
     stale until computed again; its old pixels are shown meanwhile.
 
+    Levels: a view that shows more frames than it has pixels across is drawn from a
+    coarser image, level L, whose column x stands for store frames [x 2^L, (x + 1) 2^L):
+    each pixel the loudest of up to samplesPerColumn of those frames, spread evenly over
+    them (all of them up to level 3), and the selection likewise. The level is the
+    largest with at least one column a pixel (levelFor()), so a whole hour on screen is a
+    few chunks, all of it drawn, and its chunks cost a bounded read each. A chunk's index
+    carries its level (getChunkIndex()); level 0's indices are column x rows + row.
+    getChunksToDraw() gives the renderers what to draw while the view's own level is
+    being made: the coarser chunks (or the next finer ones) that are there.
+
     Edits are found without notifications: the spectrogram's timer compares the store's
     edit generation and asks the store which frames it wrote (Asig::getFramesWrittenSince),
     and only the chunks over those frames are computed again. A new store (another
@@ -54,13 +64,15 @@ public:
     static constexpr int maxJobs = 2;
     static constexpr size_t bytesPerChunk = (size_t) pixelsPerChunk * (sizeof (Pixel) + 1);
     static constexpr size_t defaultBudgetBytes = 160 * bytesPerChunk; // about 160 MB
+    static constexpr int maxLevel = 16;
+    static constexpr int samplesPerColumn = 8;
 
     /** Level headroom above the loudest bin's mean level, for the loudest colour. */
     static constexpr float peakHeadroomDb = 10.0f;
 
     struct Chunk
     {
-        int index = 0;
+        int index = 0; // its level, column and row (see getChunkIndex())
         juce::uint64 version = 0;           // unique: grows with every chunk published
         std::vector<Pixel> pixels;          // pixelsPerChunk, bottom row first
         std::vector<std::uint8_t> selected; // pixelsPerChunk, 0 .. 255
@@ -90,24 +102,49 @@ public:
     //==============================================================================
     int getImageWidth() const noexcept { return width.load(); }
     int getImageHeight() const noexcept { return height.load(); }
-    int getNumChunkColumns() const noexcept { return (getImageWidth() + chunkSize - 1) / chunkSize; }
+    /** Store frames a chunk of the level spans. */
+    static int framesPerChunk (int level) noexcept { return chunkSize << level; }
+    int getNumChunkColumns (int level = 0) const noexcept
+    {
+        return (int) (((juce::int64) getImageWidth() + framesPerChunk (level) - 1) / framesPerChunk (level));
+    }
     int getNumChunkRows() const noexcept { return (getImageHeight() + chunkSize - 1) / chunkSize; }
     int getNumChunks() const noexcept { return getNumChunkColumns() * getNumChunkRows(); }
-    int getChunkIndex (int column, int row) const noexcept { return column * getNumChunkRows() + row; }
+    int getChunkIndex (int column, int row, int level = 0) const noexcept
+    {
+        return (level << levelShift) + column * getNumChunkRows() + row;
+    }
+    static int levelOf (int index) noexcept { return index >> levelShift; }
+    int columnOf (int index) const noexcept { return (index & levelMask) / juce::jmax (1, getNumChunkRows()); }
+    int rowOf (int index) const noexcept { return (index & levelMask) % juce::jmax (1, getNumChunkRows()); }
+    /** The store frames a chunk spans (past the image's end for the last column). */
+    juce::Range<int> framesOf (int index) const noexcept
+    {
+        const auto span = framesPerChunk (levelOf (index));
+        return { columnOf (index) * span, (columnOf (index) + 1) * span };
+    }
 
-    /** The chunks that cover image columns [frames) and rows [rows). */
-    std::vector<int> getChunksCovering (juce::Range<int> frames, juce::Range<int> rows) const;
+    /** The level for a view of this many store frames across this many pixels. */
+    static int levelFor (int visibleFrames, int viewPixels) noexcept;
+
+    /** The chunks of the level that cover store frames [frames) and rows [rows). */
+    std::vector<int> getChunksCovering (juce::Range<int> frames, juce::Range<int> rows, int level = 0) const;
+
+    /** What a renderer draws for the view's chunks at level, in order (later ones over
+        earlier ones): for a chunk not made yet, the coarser chunk over it that is there,
+        or else the finer ones of the level below; then the level's own chunks. */
+    std::vector<ChunkPtr> getChunksToDraw (juce::Range<int> frames, juce::Range<int> rows, int level) const;
 
     //==============================================================================
-    /** The part of the image on screen, in image columns and rows: its chunks (and a
-        chunk of margin around them) are wanted, nearest to its centre first. */
-    void setVisibleArea (juce::Range<int> frames, juce::Range<int> rows);
+    /** The part of the image on screen, in store frames and rows, and the level it is
+        drawn at (levelFor() of the frames and the view's width): the level's chunks under
+        it (and a chunk of margin around them) are wanted, nearest to its centre first. */
+    void setVisibleArea (juce::Range<int> frames, juce::Range<int> rows, int level = 0);
+    int getVisibleLevel() const;
 
-    /** Marks the chunks over frames stale (all rows) and queues those that are wanted. */
+    /** Marks the chunks over frames stale (all rows, every level) and queues those that
+        are wanted. */
     void uncache (juce::Range<int> frames);
-
-    /** Marks chunks [indices) stale. */
-    void uncacheChunks (juce::Range<int> indices);
 
     /** The chunk's latest pixels, or nullptr when it was never computed (or dropped). */
     ChunkPtr getChunk (int index) const;
@@ -135,6 +172,8 @@ public:
 
 private:
     class LoadJob;
+    static constexpr int levelShift = 24;
+    static constexpr int levelMask = (1 << levelShift) - 1;
 
     std::function<void()> onPublished;
 
@@ -149,10 +188,12 @@ private:
     void timerCallback() override { scheduleRecache(); }
     void resetLocked();
     void markStaleLocked (int index);
+    void markFramesStaleLocked (juce::Range<int> frames);
     void queueWantedLocked();
     void recomputeWantedLocked();
     void evictLocked();
-    /** The next column's queued chunks for a job; false when the queue is empty. */
+    /** The next column's queued chunks for a job (column: the index of its row 0, which
+        carries its level); false when the queue is empty. */
     bool takeWork (int& column, std::vector<int>& rows, std::vector<juce::uint32>& counts, ColourMapping& mapping,
                    AudioTrack::Content::Ptr& content, juce::uint64& serial);
     void publish (juce::uint64 serial, int index, juce::uint32 staleCount, std::shared_ptr<Chunk> chunk);
@@ -170,6 +211,7 @@ private:
     std::map<int, Entry> entries;
     std::deque<int> queue;
     juce::Range<int> visibleFrames, visibleRows;
+    int visibleLevel = 0;
     std::vector<int> wanted; // the visible chunks and a chunk around them, nearest to the view's centre first
     juce::uint32 wantCounter = 0;
     std::atomic<juce::uint64> imageVersion { 0 };

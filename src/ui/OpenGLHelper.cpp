@@ -103,17 +103,20 @@ void OpenGLHelper::dropTextures (juce::OpenGLContext&, bool all)
     }
 }
 
-OpenGLHelper::Texture& OpenGLHelper::textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk)
+OpenGLHelper::Texture* OpenGLHelper::textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk, int& uploadsLeft)
 {
-    auto& t = textures[chunk.index];
-    if (t.image == 0)
+    auto it = textures.find (chunk.index);
+    if (it == textures.end() || it->second.version != chunk.version)
     {
-        t.image = makeTexture();
-        t.selection = makeTexture();
-        t.version = 0;
-    }
-    if (t.version != chunk.version)
-    {
+        if (uploadsLeft <= 0)
+            return it != textures.end() ? &it->second : nullptr; // the old pixels, until its turn
+        --uploadsLeft;
+        auto& t = textures[chunk.index];
+        if (t.image == 0)
+        {
+            t.image = makeTexture();
+            t.selection = makeTexture();
+        }
         glPixelStorei (GL_UNPACK_ALIGNMENT, 1);
         glBindTexture (GL_TEXTURE_2D, t.image);
         glTexImage2D (GL_TEXTURE_2D, 0, GL_RGB, n, n, 0, GL_RGB, GL_UNSIGNED_BYTE, chunk.pixels.data());
@@ -122,9 +125,10 @@ OpenGLHelper::Texture& OpenGLHelper::textureFor (juce::OpenGLContext&, const Spe
         glTexImage2D (GL_TEXTURE_2D, 0, GL_LUMINANCE, n, n, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, chunk.selected.data());
         t.version = chunk.version;
         ++uploads;
+        it = textures.find (chunk.index);
     }
-    t.lastUsed = frameCount;
-    return t;
+    it->second.lastUsed = frameCount;
+    return &it->second;
 }
 
 bool OpenGLHelper::render (juce::OpenGLContext& context, const Spectrogram& spectrogram, const Frame& frame)
@@ -166,28 +170,37 @@ bool OpenGLHelper::render (juce::OpenGLContext& context, const Spectrogram& spec
     glVertexAttribPointer ((GLuint) position, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), nullptr);
     glVertexAttribPointer ((GLuint) texCoord, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), (const void*) (2 * sizeof (float)));
 
-    const auto numRows = spectrogram.getNumChunkRows();
-    int count = 0;
-    for (auto index : spectrogram.getChunksCovering (frames, rows))
+    const auto level = Spectrogram::levelFor (frames.getLength(), frame.viewWidth);
+    int count = 0, uploadsLeft = maxUploadsPerFrame;
+    bool pending = false;
+    for (const auto& chunk : spectrogram.getChunksToDraw (frames, rows, level))
     {
-        const auto chunk = spectrogram.getChunk (index);
-        if (chunk == nullptr)
-            continue; // not made yet: black until it is
-        auto& t = textureFor (context, *chunk);
+        // A few uploads a frame, so that a whole view of new chunks does not hold the
+        // window for one long frame: the rest follow in the next frames (an older
+        // texture of the chunk is drawn meanwhile).
+        auto* t = textureFor (context, *chunk, uploadsLeft);
+        if (t == nullptr)
+        {
+            pending = true;
+            continue;
+        }
+        pending = pending || t->version != chunk->version;
         // The chunk's corners in fractions of the image; its first row is the bottom one.
-        const auto column = index / numRows, row = index % numRows;
-        const auto left = (float) column * n / (float) iw, right = (float) (column + 1) * n / (float) iw;
+        const auto span = spectrogram.framesOf (chunk->index);
+        const auto row = spectrogram.rowOf (chunk->index);
+        const auto left = (float) span.getStart() / (float) iw, right = (float) span.getEnd() / (float) iw;
         const auto top = 1.0f - (float) (row + 1) * n / (float) ih, bottom = 1.0f - (float) row * n / (float) ih;
         const float quad[] = { left, bottom, 0.0f, 0.0f, right, bottom, 1.0f, 0.0f, right, top, 1.0f, 1.0f,
                                left, bottom, 0.0f, 0.0f, right, top,    1.0f, 1.0f, left,  top, 0.0f, 1.0f };
         glBufferData (GL_ARRAY_BUFFER, sizeof (quad), quad, GL_STREAM_DRAW);
         glActiveTexture (GL_TEXTURE0);
-        glBindTexture (GL_TEXTURE_2D, t.image);
+        glBindTexture (GL_TEXTURE_2D, t->image);
         glActiveTexture (GL_TEXTURE1);
-        glBindTexture (GL_TEXTURE_2D, t.selection);
+        glBindTexture (GL_TEXTURE_2D, t->selection);
         glDrawArrays (GL_TRIANGLES, 0, 6);
         ++count;
     }
+    uploadsPending = pending;
     glActiveTexture (GL_TEXTURE0);
     glDisableVertexAttribArray ((GLuint) position);
     glDisableVertexAttribArray ((GLuint) texCoord);

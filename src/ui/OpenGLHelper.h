@@ -20,7 +20,9 @@ namespace kalder
 
     Textures are kept per chunk and uploaded again only when the chunk's version changed,
     so a frame that only scrolls or zooms uploads nothing; at most maxTextures chunks keep
-    textures, those unused longest are deleted first.
+    textures, those unused longest are deleted first. A frame uploads at most
+    maxUploadsPerFrame chunks (the window waits for a frame that paints components too);
+    hasPendingUploads() says the view should draw another frame for the rest.
 
     Threading: the OpenGL thread only (newContext, render, release); the chunks it reads
     are immutable and the spectrogram's getters are thread-safe.
@@ -29,6 +31,7 @@ class OpenGLHelper
 {
 public:
     static constexpr int maxTextures = 160; // as many as the spectrogram keeps chunks by default
+    static constexpr int maxUploadsPerFrame = 4;
 
     /** What one frame shows. */
     struct Frame
@@ -61,6 +64,8 @@ public:
     juce::uint64 getNumUploads() const noexcept { return uploads.load(); }
     int getChunksDrawn() const noexcept { return drawn.load(); }
     int getNumTextures() const noexcept { return (int) textures.size(); }
+    /** Whether the last frame left chunks it had not uploaded yet. */
+    bool hasPendingUploads() const noexcept { return uploadsPending.load(); }
 
 private:
     struct Texture
@@ -70,7 +75,9 @@ private:
         juce::uint64 lastUsed = 0;
     };
 
-    Texture& textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk);
+    /** The chunk's texture, uploaded if it is new or changed and uploads are left;
+        nullptr when it has none yet. */
+    Texture* textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk, int& uploadsLeft);
     void dropTextures (juce::OpenGLContext&, bool all);
 
     std::unique_ptr<juce::OpenGLShaderProgram> program;
@@ -81,7 +88,7 @@ private:
     std::atomic<juce::uint64> uploads { 0 };
     std::atomic<int> drawn { 0 };
     std::atomic<juce::uint64> framesDrawn { 0 };
-    std::atomic<bool> finishFrames { false };
+    std::atomic<bool> finishFrames { false }, uploadsPending { false };
 };
 
 } // namespace kalder

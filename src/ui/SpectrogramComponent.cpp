@@ -54,6 +54,8 @@ void SpectrogramComponent::renderOpenGL()
     }
     if (! gl.render (*openGL, spectrogram, f))
         glFailed = true;
+    else if (gl.hasPendingUploads())
+        openGL->triggerRepaint(); // the chunks this frame left for the next
 }
 
 void SpectrogramComponent::openGLContextClosing()
@@ -179,7 +181,7 @@ void SpectrogramComponent::updateVisibleChunks()
     // Rows count from the bottom; the visible y range from the top.
     const juce::Range<int> rows ((int) std::floor ((1.0 - visibleY.getEnd()) * h),
                                  (int) std::ceil ((1.0 - visibleY.getStart()) * h));
-    spectrogram.setVisibleArea (frames, rows);
+    spectrogram.setVisibleArea (frames, rows, Spectrogram::levelFor (frames.getLength(), getWidth()));
 }
 
 EditorTool& SpectrogramComponent::getTool (EditorTool::Type type)
@@ -378,6 +380,8 @@ void SpectrogramComponent::timerCallback()
             it = spectrogram.getChunk (it->first) == nullptr ? shown.erase (it) : std::next (it);
         repaint();
     }
+    else if (imagesPending)
+        repaint(); // the chunks the last paint left for this one
 }
 
 juce::Point<double> SpectrogramComponent::viewToFocusArea (juce::Point<float> p) const
@@ -404,14 +408,17 @@ juce::Point<float> SpectrogramComponent::imageToView (juce::Point<double> image)
              (float) ((fy - visibleY.getStart()) / visibleY.getLength() * getHeight()) };
 }
 
-const juce::Image* SpectrogramComponent::imageOfChunk (int index, bool shadeSelection)
+const juce::Image* SpectrogramComponent::imageOfChunk (const Spectrogram::Chunk& chunk, bool shadeSelection, int& conversionsLeft)
 {
-    const auto chunk = spectrogram.getChunk (index);
-    if (chunk == nullptr)
-        return nullptr;
-    auto& entry = shown[index];
-    if (entry.image.isNull() || entry.version != chunk->version || entry.selectionShown != shadeSelection)
+    auto& entry = shown[chunk.index];
+    if (entry.image.isNull() || entry.version != chunk.version || entry.selectionShown != shadeSelection)
     {
+        if (conversionsLeft <= 0)
+        {
+            imagesPending = true;
+            return entry.image.isNull() ? nullptr : &entry.image; // the old pixels, until its turn
+        }
+        --conversionsLeft;
         constexpr int n = Spectrogram::chunkSize;
         if (entry.image.isNull())
             entry.image = juce::Image (juce::Image::RGB, n, n, false);
@@ -422,17 +429,17 @@ const juce::Image* SpectrogramComponent::imageOfChunk (int index, bool shadeSele
             for (int x = 0; x < n; ++x)
             {
                 const auto i = (size_t) (row * n + x);
-                auto p = chunk->pixels[i];
+                auto p = chunk.pixels[i];
                 if (shadeSelection)
                 {
-                    const auto s = chunk->selected[i] / 255.0f;
+                    const auto s = chunk.selected[i] / 255.0f;
                     const auto gain = unselectedBrightness + (1.0f - unselectedBrightness) * s;
                     p = { (std::uint8_t) (p.r * gain), (std::uint8_t) (p.g * gain), (std::uint8_t) (p.b * gain) };
                 }
                 reinterpret_cast<juce::PixelRGB*> (line + x * data.pixelStride)->setARGB (0xff, p.r, p.g, p.b);
             }
         }
-        entry.version = chunk->version;
+        entry.version = chunk.version;
         entry.selectionShown = shadeSelection;
     }
     return &entry.image;
@@ -458,21 +465,24 @@ void SpectrogramComponent::paint (juce::Graphics& g)
     const bool shade = track != nullptr && track->getAsig() != nullptr && track->getAsig()->hasSelection();
     g.setImageResamplingQuality (juce::Graphics::lowResamplingQuality);
 
-    // Every chunk under the view, each drawn where its pixels fall.
+    // Every chunk under the view, each drawn where its pixels fall. A snapshot (not
+    // showing on screen) converts every chunk; the window a few a paint.
     const auto topLeft = viewToImage ({ 0.0f, 0.0f }), bottomRight = viewToImage ({ (float) getWidth(), (float) getHeight() });
     const juce::Range<int> frames ((int) std::floor (topLeft.x), (int) std::ceil (bottomRight.x));
     const juce::Range<int> rows ((int) std::floor (bottomRight.y), (int) std::ceil (topLeft.y));
     constexpr int n = Spectrogram::chunkSize;
-    const auto numRows = spectrogram.getNumChunkRows();
-    for (auto index : spectrogram.getChunksCovering (frames, rows))
+    int conversionsLeft = isShowing() && ! isUsingOpenGL() ? maxConversionsPerPaint : std::numeric_limits<int>::max();
+    imagesPending = false;
+    for (const auto& chunk : spectrogram.getChunksToDraw (frames, rows, Spectrogram::levelFor (frames.getLength(), getWidth())))
     {
-        const auto* image = imageOfChunk (index, shade);
+        const auto* image = imageOfChunk (*chunk, shade, conversionsLeft);
         if (image == nullptr)
             continue;
-        const auto column = index / numRows, row = index % numRows;
+        const auto span = spectrogram.framesOf (chunk->index);
+        const auto row = spectrogram.rowOf (chunk->index);
         // The chunk's corners in the view: its left edge and its top (the highest row).
-        const auto a = imageToView ({ (double) column * n, (double) (row + 1) * n });
-        const auto b = imageToView ({ (double) (column + 1) * n, (double) row * n });
+        const auto a = imageToView ({ (double) span.getStart(), (double) (row + 1) * n });
+        const auto b = imageToView ({ (double) span.getEnd(), (double) row * n });
         g.drawImage (*image, juce::Rectangle<float> (a, b).toFloat(), juce::RectanglePlacement::stretchToFit);
     }
 

@@ -23,7 +23,10 @@ namespace kalder
     area's state saved under the track's file).
 
     Each 512 x 512 chunk of the image becomes one image of the view when it is made or
-    changes (its version), and only the chunks under the view are drawn, scaled to it.
+    changes (its version), and only the chunks under the view are drawn, scaled to it,
+    at the level that gives the view at least one image column a pixel. New chunks become
+    images (or textures) a few at a time, over several frames, so that a whole view of
+    them never holds the window for long.
     The view is drawn through JUCE's OpenGL context when one can be made: the chunk
     images become textures and the scaling runs on the graphics card. Where no context
     can be made (KALDER_NO_OPENGL set, or a display without OpenGL) it draws the same
@@ -140,7 +143,11 @@ private:
     void fallBackToSoftware();
     void updateVisibleChunks();
     void showWholeOrSavedView();
-    const juce::Image* imageOfChunk (int index, bool shadeSelection);
+    /** The chunk's image for software drawing, converted again when it changed and
+        conversions are left (else its older image, or nullptr). */
+    const juce::Image* imageOfChunk (const Spectrogram::Chunk& chunk, bool shadeSelection, int& conversionsLeft);
+    static constexpr int maxConversionsPerPaint = 6;
+    bool imagesPending = false;
 
     Spectrogram spectrogram;
     std::unique_ptr<juce::OpenGLContext> openGL;

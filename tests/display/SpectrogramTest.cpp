@@ -172,6 +172,58 @@ TEST (Spectrogram, OnlyWantedChunksAreMadeWithinTheBudgetAndASilentTrackIsUnifor
         EXPECT_TRUE (s.isChunkCurrent (i)) << i;
     EXPECT_EQ (s.getChunk (0), nullptr);
 
+    // The level of a view: the coarsest with at least one image column a pixel.
+    const struct
+    {
+        int frames, pixels, level;
+    } levels[] = { { 300, 1000, 0 }, { 1999, 1000, 0 }, { 2000, 1000, 1 }, { 155000, 1500, 6 }, { 5000, 0, 0 },
+                   { std::numeric_limits<int>::max(), 1, Spectrogram::maxLevel } };
+    for (const auto& l : levels)
+        EXPECT_EQ (Spectrogram::levelFor (l.frames, l.pixels), l.level) << l.frames << " / " << l.pixels;
+
+    // The whole song 650 pixels wide: level 2, two chunk columns that hold all of it
+    // within the budget (level 0 would need twelve chunks), no column of it left black.
+    const auto whole = juce::Range<int> (0, s.getImageWidth());
+    ASSERT_EQ (Spectrogram::levelFor (whole.getLength(), 650), 2);
+    s.setVisibleArea (whole, { 0, 513 }, 2);
+    ASSERT_TRUE (s.waitUntilCurrent (20000));
+    EXPECT_LE (s.getCachedBytes(), 4 * Spectrogram::bytesPerChunk);
+    const auto wholeChunks = s.getChunksCovering (whole, { 0, 513 }, 2);
+    ASSERT_EQ (wholeChunks.size(), 4u);
+    auto blackColumns = [&] (int row) {
+        int black = 0;
+        for (int x = 0; x < (s.getImageWidth() + 3) / 4; ++x)
+        {
+            const auto chunk = s.getChunk (s.getChunkIndex (x / Spectrogram::chunkSize, 0, 2));
+            black += chunk == nullptr || chunk->pixels[(size_t) (row * Spectrogram::chunkSize + x % Spectrogram::chunkSize)] == Pixel {};
+        }
+        return black;
+    };
+    EXPECT_EQ (blackColumns (100), 0);
+
+    // An erase of frames 1000 .. 1100 makes the coarse chunk over them again: its columns
+    // 250 .. 274 are black, the rest not.
+    for (int c = 0; c < song->getAsig()->getNumChannels(); ++c)
+        ASSERT_TRUE (song->getAsig()->setMask (c, { 0, 513 }, { 1000, 1100 }, MaskMatrix::Zero (513, 100)));
+    s.scheduleRecache();
+    EXPECT_FALSE (s.isChunkCurrent (s.getChunkIndex (0, 0, 2)));
+    EXPECT_TRUE (s.isChunkCurrent (s.getChunkIndex (1, 0, 2)));
+    ASSERT_TRUE (s.waitUntilCurrent (20000));
+    EXPECT_EQ (blackColumns (100), 25);
+    EXPECT_EQ (s.getChunk (s.getChunkIndex (0, 0, 2))->pixels[(size_t) (100 * Spectrogram::chunkSize + 262)], (Pixel {}));
+
+    // Zoomed in before its own chunks are made, the view draws the coarse ones over it;
+    // then its own, last (on top).
+    s.setVisibleArea ({ 0, 300 }, { 0, 513 }, 0);
+    auto drawn = s.getChunksToDraw ({ 0, 300 }, { 0, 513 }, 0);
+    ASSERT_EQ (drawn.size(), 2u);
+    for (const auto& chunk : drawn)
+        EXPECT_EQ (Spectrogram::levelOf (chunk->index), 2);
+    ASSERT_TRUE (s.waitUntilCurrent (20000));
+    drawn = s.getChunksToDraw ({ 0, 300 }, { 0, 513 }, 0);
+    ASSERT_FALSE (drawn.empty());
+    EXPECT_EQ (Spectrogram::levelOf (drawn.back()->index), 0);
+
     // A silent track: one colour everywhere, whatever the levels.
     juce::AudioBuffer<float> silence (2, 8000);
     silence.clear();
