@@ -563,10 +563,14 @@ void MainContentComponent::followEditorTrack()
         const auto frame = g.getFrameCentredAt ((double) transport.getPosition() * g.getHop());
         pitchEditor.setPlayhead ((double) frame / (track->getnFrames() - 1));
     }
-    const bool show = track != nullptr && track->getEditor() == Editor::Type::spectral && track->isStoreReady();
+    // The editor shows a store while it is analysed (its frames fill in); its edits wait
+    // for the end.
+    auto* store = track != nullptr ? track->getAsig() : nullptr;
+    const bool show = track != nullptr && track->getEditor() == Editor::Type::spectral && store != nullptr && store->isReady();
+    const bool editable = show && track->isStoreReady();
     spectrogramView.setTrack (show ? track : nullptr);
-    editHistory.setTrack (show ? track : nullptr);
-    paramsBar.setTrack (show ? track : nullptr);
+    editHistory.setTrack (editable ? track : nullptr);
+    paramsBar.setTrack (editable ? track : nullptr);
     if (show)
     {
         // The image's top row is the highest bin: nFreqs bins of rate / nfft each.

@@ -224,7 +224,8 @@ void Spectrogram::updateMinAndMax()
 {
     const juce::ScopedLock sl (lock);
     auto loudest = -std::numeric_limits<float>::infinity();
-    if (auto* asig = content != nullptr ? content->asig.get() : nullptr)
+    // The levels are written at the end of the analysis: read once the track says so.
+    if (auto* asig = content != nullptr && track != nullptr && track->isStoreReady() ? content->asig.get() : nullptr)
         for (auto level : asig->getAverageLogSpectrum())
             if (std::isfinite (level))
                 loudest = std::max (loudest, level);
@@ -239,6 +240,7 @@ void Spectrogram::updateMinAndMax()
 void Spectrogram::resetLocked()
 {
     ++trackSerial; // jobs of the old track publish nothing
+    mappedForAnalysedStore = track != nullptr && track->isStoreReady();
     entries.clear();
     queue.clear();
     wanted.clear();
@@ -458,6 +460,15 @@ void Spectrogram::followEdits()
         return;
     if (width.load() == 0 && asig->isReady())
         resetLocked(); // the analysis finished in this store
+    if (! mappedForAnalysedStore && track->isStoreReady())
+    {
+        // Shown while it was analysed, with a provisional range: now the song's loudest
+        // level is known, the colours take it (and every chunk is made again).
+        mappedForAnalysedStore = true;
+        const juce::ScopedUnlock ul (lock);
+        updateMinAndMax();
+        return;
+    }
     const auto generation = asig->getEditGeneration();
     if (generation == seenEdits)
         return;

@@ -205,6 +205,7 @@ private:
     AudioTrack::Content::Ptr content;
     juce::uint64 trackSerial = 0; // a new track or store: jobs of an older one publish nothing
     juce::uint64 seenEdits = 0;
+    bool mappedForAnalysedStore = false; // the colour range came from the whole song's levels
     SpectrogramSettings settings;
     ColourMapping mapping;
     std::atomic<int> width { 0 }, height { 0 };

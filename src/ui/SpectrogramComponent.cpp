@@ -218,6 +218,15 @@ void SpectrogramComponent::mouseMove (const juce::MouseEvent& e)
     tool->mouseMove (*this, e);
 }
 
+bool SpectrogramComponent::toolMayAct() const
+{
+    // While the store is analysed the view moves and zooms; selections and erasing wait.
+    const auto type = tool->getType();
+    const auto track = spectrogram.getTrack();
+    return (track != nullptr && track->isStoreReady()) || type == EditorTool::Type::move || type == EditorTool::Type::zoomIn
+           || type == EditorTool::Type::zoomOut;
+}
+
 void SpectrogramComponent::mouseDown (const juce::MouseEvent& e)
 {
     if (e.mods.isPopupMenu() || e.mods.isMiddleButtonDown())
@@ -226,7 +235,8 @@ void SpectrogramComponent::mouseDown (const juce::MouseEvent& e)
         return;
     }
     zoomDragFrom.reset();
-    tool->mouseDown (*this, e);
+    if (toolMayAct())
+        tool->mouseDown (*this, e);
 }
 
 void SpectrogramComponent::mouseDrag (const juce::MouseEvent& e)
@@ -239,7 +249,8 @@ void SpectrogramComponent::mouseDrag (const juce::MouseEvent& e)
         zoomAroundPoint (e.mouseDownPosition, -2.0 * d.x, 2.0 * d.y);
         return;
     }
-    tool->mouseDrag (*this, e);
+    if (toolMayAct())
+        tool->mouseDrag (*this, e);
 }
 
 void SpectrogramComponent::mouseUp (const juce::MouseEvent& e)
@@ -249,7 +260,8 @@ void SpectrogramComponent::mouseUp (const juce::MouseEvent& e)
         zoomDragFrom.reset();
         return;
     }
-    tool->mouseUp (*this, e);
+    if (toolMayAct())
+        tool->mouseUp (*this, e);
 }
 
 void SpectrogramComponent::mouseEnter (const juce::MouseEvent& e)

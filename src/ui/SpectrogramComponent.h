@@ -163,6 +163,8 @@ private:
     std::map<int, ShownChunk> shown;
     void requestOutline();
 
+    bool toolMayAct() const;
+
     SelectionOutline outline;
     const Asig* outlineStore = nullptr; // the store and edit generation the outline was asked for
     juce::uint64 outlineEdits = 0, shownOutline = 0;

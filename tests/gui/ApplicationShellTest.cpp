@@ -647,12 +647,38 @@ TEST (ApplicationShell, TrackRowShowsAnalysisProgressUntilTheStoreIsReady)
     EXPECT_TRUE (bar->isVisible());
     EXPECT_FALSE (bar->getBounds().intersects (findDescendant (*list.getRow (1), "pan")->getBounds()));
 
+    // Chosen meanwhile, it shows in the spectral editor as its frames arrive; a selection
+    // waits for the end of the analysis.
+    auto& content = fixture.content();
+    auto& view = content.getSpectrogramView();
+    stem->setEditor (Editor::Type::spectral);
+    fixture.app().getMixer().setActiveTrack (stem);
+    ASSERT_TRUE (waitUntil ([&] { return view.isShowing() && view.getSpectrogram().getTrack() == stem; }, 5000));
+    EXPECT_GT (view.getSpectrogram().getImageWidth(), 0);
+    ASSERT_TRUE (content.getToolPanel().selectTool (EditorTool::Type::rectangleSelect));
+    auto drag = [&view] (juce::Point<float> from, juce::Point<float> to) {
+        auto event = [&] (juce::Point<float> p) {
+            return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), p, juce::ModifierKeys::leftButtonModifier,
+                                     0.0f, 0.0f, 0.0f, 0.0f, 0.0f, &view, &view, juce::Time::getCurrentTime(), from,
+                                     juce::Time::getCurrentTime(), 1, p != from);
+        };
+        view.mouseDown (event (from));
+        view.mouseDrag (event (to));
+        view.mouseUp (event (to));
+    };
+    const juce::Point<float> from (view.getWidth() * 0.2f, view.getHeight() * 0.2f),
+        to (view.getWidth() * 0.6f, view.getHeight() * 0.6f);
+    drag (from, to);
+    EXPECT_FALSE (stem->getManualEditManager().getUndoManager().canUndo()) << "no selection in a store being analysed";
+
     gate.release.signal();
     EXPECT_TRUE (waitUntil ([&] { return ! list.getShownAnalysisProgress (1).has_value(); }, 30000));
     analysis.join();
     progress->removeListener (&gate);
     EXPECT_TRUE (stem->isStoreReady());
     EXPECT_FALSE (bar->isVisible());
+    drag (from, to);
+    EXPECT_EQ (stem->getManualEditManager().getUndoManager().getUndoDescription(), "Rectangle selection");
 }
 
 TEST (ApplicationShell, WindowsLayOutWithoutOverlapAtTwiceTheScale)
