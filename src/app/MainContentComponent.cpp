@@ -78,6 +78,8 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
     addAndMakeVisible (transportBar);
     addAndMakeVisible (overview);
     addChildComponent (editorArea);
+    addChildComponent (openGLWarmUp);
+    openGLWarmUp.setBounds (0, 0, 1, 1);
     addChildComponent (pitchEditor);
     pitchEditor.setFocusArea (focusArea);
     pitchEditor.onPreviewPitch = [this] (float midi) { transport.getPreviewTone().setPitch (midi); };

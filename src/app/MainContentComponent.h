@@ -146,6 +146,7 @@ public:
     TransportComponent& getTransportBar() noexcept { return transportBar; }
     TrackListComponent& getTrackList() noexcept { return trackList; }
     SpectrogramComponent& getSpectrogramView() noexcept { return spectrogramView; }
+    const OpenGLWarmUp& getOpenGLWarmUp() const noexcept { return openGLWarmUp; }
     PitchEditorComponent& getPitchEditor() noexcept { return pitchEditor; }
     EditHistoryComponent& getEditHistory() noexcept { return editHistory; }
     ScrollableEditorComponent& getEditorArea() noexcept { return editorArea; }
@@ -223,6 +224,7 @@ private:
     WaveformOverviewComponent overview;
     FocusArea::Ptr focusArea { new FocusArea() }; // what the editors show of the image
     SpectrogramComponent spectrogramView;
+    OpenGLWarmUp openGLWarmUp;
     ScrollableEditorComponent editorArea { spectrogramView };
     PitchEditorComponent pitchEditor;
     const AudioTrack* lastShownTrack = nullptr; // compared only, never followed

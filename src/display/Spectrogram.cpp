@@ -13,6 +13,7 @@ namespace
     constexpr int jobStopTimeoutMs = 5000;
     // Levels of silent bins: far below any dynamic range.
     constexpr float silentBelowDb = -180.0f;
+    constexpr juce::uint32 followAnalysisMs = 500;
 } // namespace
 
 /** Computes queued chunks, a chunk column at a time, until the queue is empty. */
@@ -45,7 +46,7 @@ private:
         {
             const auto masked = asig.readFrames (c, { from, to }, asig.getMaskUse(), Asig::SelectionGain::none);
             if (masked.rows() == numFreqs && masked.cols() == length)
-                magnitude += masked.array().abs();
+                magnitude += masked.array().abs2().sqrt(); // not abs(): hypot is several times slower
         }
         magnitude /= (float) juce::jmax (1, channels);
         selection.resize (0, 0);
@@ -472,6 +473,15 @@ void Spectrogram::followEdits()
     const auto generation = asig->getEditGeneration();
     if (generation == seenEdits)
         return;
+    if (! track->isStoreReady())
+    {
+        // Being analysed: the frames that arrived are taken in a few times a second, so
+        // that making their chunks again does not take the analysis's cores from it.
+        const auto now = juce::Time::getMillisecondCounter();
+        if (now - lastFollowedAnalysis < followAnalysisMs)
+            return;
+        lastFollowedAnalysis = now;
+    }
     const auto frames = asig->getFramesWrittenSince (seenEdits);
     seenEdits = generation;
     markFramesStaleLocked (frames);

@@ -72,7 +72,7 @@ public:
 
     struct Chunk
     {
-        int index = 0; // its level, column and row (see getChunkIndex())
+        int index = 0;                      // its level, column and row (see getChunkIndex())
         juce::uint64 version = 0;           // unique: grows with every chunk published
         std::vector<Pixel> pixels;          // pixelsPerChunk, bottom row first
         std::vector<std::uint8_t> selected; // pixelsPerChunk, 0 .. 255
@@ -205,7 +205,8 @@ private:
     AudioTrack::Content::Ptr content;
     juce::uint64 trackSerial = 0; // a new track or store: jobs of an older one publish nothing
     juce::uint64 seenEdits = 0;
-    bool mappedForAnalysedStore = false; // the colour range came from the whole song's levels
+    bool mappedForAnalysedStore = false;   // the colour range came from the whole song's levels
+    juce::uint32 lastFollowedAnalysis = 0; // when frames written by the analysis were last taken in
     SpectrogramSettings settings;
     ColourMapping mapping;
     std::atomic<int> width { 0 }, height { 0 };

@@ -79,6 +79,134 @@ bool OpenGLHelper::newContext (juce::OpenGLContext& context)
     return true;
 }
 
+void OpenGLHelper::warmUpPainting (juce::OpenGLContext& context, OpenGLHelper* helper)
+{
+    // A software renderer takes more than 100 ms over the programs of the component
+    // painting: painting once into a small buffer compiles them (and its shader cache
+    // keeps them for the next context).
+    juce::OpenGLFrameBuffer buffer;
+    if (! buffer.initialise (context, 16, 16))
+        return;
+    if (auto painting = juce::createOpenGLGraphicsContext (context, buffer))
+    {
+        juce::Graphics g (*painting);
+        const juce::Image image (juce::Image::ARGB, 4, 4, true);
+        g.fillAll (juce::Colours::black);
+        g.setColour (juce::Colours::white);
+        g.fillRect (1, 1, 2, 8);
+        g.drawImageAt (image, 0, 0);
+        g.setGradientFill (juce::ColourGradient (juce::Colours::red, 0, 0, juce::Colours::blue, 16, 16, false));
+        g.fillEllipse (0.0f, 0.0f, 16.0f, 16.0f);
+        g.drawText ("0", 0, 0, 16, 16, juce::Justification::centred);
+    }
+    if (helper != nullptr && buffer.makeCurrentRenderingTarget())
+    {
+        helper->warmUp (context);
+        buffer.releaseAsRenderingTarget();
+    }
+    glFinish();
+}
+
+//==============================================================================
+OpenGLWarmUp::OpenGLWarmUp()
+{
+    setInterceptsMouseClicks (false, false);
+    setOpaque (true);
+    setAccessible (false);
+    setVisible (false); // shown only while its context is made
+    if (juce::SystemStats::getEnvironmentVariable ("KALDER_NO_OPENGL", {}).isEmpty())
+        startTimer (delayMs);
+    else
+        done = true;
+}
+
+OpenGLWarmUp::~OpenGLWarmUp()
+{
+    stopTimer();
+    context.detach();
+}
+
+void OpenGLWarmUp::timerCallback()
+{
+    if (! attached)
+    {
+        if (getParentComponent() == nullptr || ! getParentComponent()->isShowing())
+            return; // until the window is on screen
+        attached = true;
+        setVisible (true);
+        context.setRenderer (this);
+        context.setComponentPaintingEnabled (false); // its frames never hold the window
+        context.attachTo (*this);
+        startTimer (patienceMs); // a display without OpenGL never draws a frame
+        return;
+    }
+    finish();
+}
+
+void OpenGLWarmUp::finish()
+{
+    stopTimer();
+    context.detach();
+    setVisible (false);
+    done = true;
+}
+
+void OpenGLWarmUp::newOpenGLContextCreated()
+{
+    OpenGLHelper::warmUpPainting (context, nullptr);
+}
+
+void OpenGLWarmUp::renderOpenGL()
+{
+    juce::OpenGLHelpers::clear (juce::Colours::black);
+    if (drawn.exchange (true))
+        return;
+    juce::Component::SafePointer<OpenGLWarmUp> safe (this);
+    juce::MessageManager::callAsync ([safe] {
+        if (safe != nullptr && ! safe->done.load())
+            safe->finish();
+    });
+}
+
+void OpenGLHelper::warmUp (juce::OpenGLContext&)
+{
+    if (program == nullptr)
+        return;
+    program->use();
+    const auto id = program->getProgramID();
+    const auto position = glGetAttribLocation (id, "position"), texCoord = glGetAttribLocation (id, "textureCoordIn");
+    if (position < 0 || texCoord < 0)
+        return;
+    const std::uint8_t texel[] = { 0, 0, 0 };
+    GLuint textures[] = { makeTexture(), makeTexture() };
+    glPixelStorei (GL_UNPACK_ALIGNMENT, 1);
+    glBindTexture (GL_TEXTURE_2D, textures[0]);
+    glTexImage2D (GL_TEXTURE_2D, 0, GL_RGB, 1, 1, 0, GL_RGB, GL_UNSIGNED_BYTE, texel);
+    glBindTexture (GL_TEXTURE_2D, textures[1]);
+    glTexImage2D (GL_TEXTURE_2D, 0, GL_LUMINANCE, 1, 1, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, texel);
+    glUniform4f (glGetUniformLocation (id, "view"), 0.0f, 0.0f, 1.0f, 1.0f);
+    glUniform1i (glGetUniformLocation (id, "texSpectrogram"), 0);
+    glUniform1i (glGetUniformLocation (id, "texSelection"), 1);
+    glUniform1f (glGetUniformLocation (id, "hasSelection"), 1.0f);
+    const float quad[] = { 0, 1, 0, 0, 1, 1, 1, 0, 1, 0, 1, 1, 0, 1, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1 };
+    glBindBuffer (GL_ARRAY_BUFFER, vertexBuffer);
+    glBufferData (GL_ARRAY_BUFFER, sizeof (quad), quad, GL_STREAM_DRAW);
+    glEnableVertexAttribArray ((GLuint) position);
+    glEnableVertexAttribArray ((GLuint) texCoord);
+    glVertexAttribPointer ((GLuint) position, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), nullptr);
+    glVertexAttribPointer ((GLuint) texCoord, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), (const void*) (2 * sizeof (float)));
+    glActiveTexture (GL_TEXTURE0);
+    glBindTexture (GL_TEXTURE_2D, textures[0]);
+    glActiveTexture (GL_TEXTURE1);
+    glBindTexture (GL_TEXTURE_2D, textures[1]);
+    glDrawArrays (GL_TRIANGLES, 0, 6);
+    glActiveTexture (GL_TEXTURE0);
+    glDisableVertexAttribArray ((GLuint) position);
+    glDisableVertexAttribArray ((GLuint) texCoord);
+    glBindBuffer (GL_ARRAY_BUFFER, 0);
+    glDeleteTextures (2, textures);
+}
+
 void OpenGLHelper::release (juce::OpenGLContext& context)
 {
     dropTextures (context, true);

@@ -52,6 +52,15 @@ public:
 
     void release (juce::OpenGLContext& context);
 
+    /** Paints once through the context's component painting into a small buffer (and
+        with helper's program when given), so that a driver compiles their programs now
+        rather than in a frame that holds the window. OpenGL thread. */
+    static void warmUpPainting (juce::OpenGLContext& context, OpenGLHelper* helper);
+
+    /** Draws one small quad with the program into the current target, so that a driver
+        that compiles a program on its first draw does so now rather than in a frame. */
+    void warmUp (juce::OpenGLContext& context);
+
     bool hasProgram() const noexcept { return program != nullptr; }
     const juce::String& getCompileError() const noexcept { return compileError; }
 
@@ -89,6 +98,41 @@ private:
     std::atomic<int> drawn { 0 };
     std::atomic<juce::uint64> framesDrawn { 0 };
     std::atomic<bool> finishFrames { false }, uploadsPending { false };
+};
+
+/**
+    Loads the OpenGL driver and compiles the painting's programs soon after the window
+    first shows, so that the spectral editor's first appearance (while a song is being
+    analysed, on a busy machine) does not wait for them: a software driver takes more
+    than 100 ms to load, on the message thread, the first time a context is made. A 1 x 1
+    child of the window, hidden but for the moment it makes a context, draws one frame
+    and goes.
+
+    Threading: message thread (its renderer on the OpenGL thread).
+*/
+class OpenGLWarmUp : public juce::Component, private juce::OpenGLRenderer, private juce::Timer
+{
+public:
+    static constexpr int delayMs = 300;     // after the window shows: not in the start-up's first paint
+    static constexpr int patienceMs = 5000; // for the first frame
+
+    OpenGLWarmUp();
+    ~OpenGLWarmUp() override;
+
+    /** Whether it is over (its frame drawn, given up, or no OpenGL wanted): it is
+        hidden from then on. */
+    bool isDone() const noexcept { return done.load(); }
+
+private:
+    void timerCallback() override;
+    void finish();
+    void newOpenGLContextCreated() override;
+    void renderOpenGL() override;
+    void openGLContextClosing() override {}
+
+    juce::OpenGLContext context;
+    bool attached = false;
+    std::atomic<bool> drawn { false }, done { false };
 };
 
 } // namespace kalder

@@ -41,6 +41,10 @@ SpectrogramComponent::SpectrogramComponent() : focus (new FocusArea())
 void SpectrogramComponent::newOpenGLContextCreated()
 {
     const auto ok = gl.newContext (*openGL);
+    // The component painting's shader programs are compiled on their first use, in a
+    // frame that holds the window: here they are made off it.
+    if (ok)
+        OpenGLHelper::warmUpPainting (*openGL, &gl);
     glFailed = ! ok;
     glReady = ok;
 }

@@ -176,8 +176,8 @@ TEST (Spectrogram, OnlyWantedChunksAreMadeWithinTheBudgetAndASilentTrackIsUnifor
     const struct
     {
         int frames, pixels, level;
-    } levels[] = { { 300, 1000, 0 }, { 1999, 1000, 0 }, { 2000, 1000, 1 }, { 155000, 1500, 6 }, { 5000, 0, 0 },
-                   { std::numeric_limits<int>::max(), 1, Spectrogram::maxLevel } };
+    } levels[] = { { 300, 1000, 0 },    { 1999, 1000, 0 }, { 2000, 1000, 1 },
+                   { 155000, 1500, 6 }, { 5000, 0, 0 },    { std::numeric_limits<int>::max(), 1, Spectrogram::maxLevel } };
     for (const auto& l : levels)
         EXPECT_EQ (Spectrogram::levelFor (l.frames, l.pixels), l.level) << l.frames << " / " << l.pixels;
 
@@ -195,7 +195,8 @@ TEST (Spectrogram, OnlyWantedChunksAreMadeWithinTheBudgetAndASilentTrackIsUnifor
         for (int x = 0; x < (s.getImageWidth() + 3) / 4; ++x)
         {
             const auto chunk = s.getChunk (s.getChunkIndex (x / Spectrogram::chunkSize, 0, 2));
-            black += chunk == nullptr || chunk->pixels[(size_t) (row * Spectrogram::chunkSize + x % Spectrogram::chunkSize)] == Pixel {};
+            black += chunk == nullptr
+                     || chunk->pixels[(size_t) (row * Spectrogram::chunkSize + x % Spectrogram::chunkSize)] == Pixel {};
         }
         return black;
     };

@@ -605,8 +605,16 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
             << x;
     }
 
-    // The shader drew it (Mesa's OpenGL under the virtual display).
-    EXPECT_TRUE (waitUntil ([&] { return view.isUsingOpenGL() && view.getOpenGLHelper().getChunksDrawn() > 0; }, 10000));
+    // The shader drew it (Mesa's OpenGL under the virtual display): all five chunk rows,
+    // uploaded a few a frame, the rest by the frames that followed.
+    const auto covering = (int) image.getChunksCovering ({ 0, image.getImageWidth() }, { 0, image.getImageHeight() }).size();
+    ASSERT_GT (covering, OpenGLHelper::maxUploadsPerFrame);
+    EXPECT_TRUE (waitUntil (
+        [&] {
+            const auto& gl = view.getOpenGLHelper();
+            return view.isUsingOpenGL() && gl.getChunksDrawn() == covering && ! gl.hasPendingUploads();
+        },
+        10000));
 
     // Without OpenGL (some remote desktops) a view draws the same in software and says
     // so once.
