@@ -225,11 +225,18 @@ void Spectrogram::updateMinAndMax()
 {
     const juce::ScopedLock sl (lock);
     auto loudest = -std::numeric_limits<float>::infinity();
-    // The levels are written at the end of the analysis: read once the track says so.
-    if (auto* asig = content != nullptr && track != nullptr && track->isStoreReady() ? content->asig.get() : nullptr)
+    // The levels are written at the end of the analysis: read once the track says so;
+    // until then the loudest level of the frames analysed so far stands in.
+    auto* asig = content != nullptr ? content->asig.get() : nullptr;
+    if (asig != nullptr && track != nullptr && track->isStoreReady())
+    {
         for (auto level : asig->getAverageLogSpectrum())
             if (std::isfinite (level))
                 loudest = std::max (loudest, level);
+    }
+    else if (asig != nullptr)
+        loudest = asig->getLoudestAnalysedLevel();
+    provisionalLevel = loudest;
     // The store's floor (about -200 dB) is silence: a silent track keeps 0 dB at the top.
     const bool silent = ! std::isfinite (loudest) || loudest <= silentBelowDb;
     mapping = ColourMapping::fromSettings (settings, silent ? 0.0f : loudest + peakHeadroomDb);
@@ -475,6 +482,15 @@ void Spectrogram::followEdits()
         return;
     if (! track->isStoreReady())
     {
+        // Louder frames analysed: the colours follow them (not for every small rise, as
+        // every chunk is made again).
+        constexpr float remapAboveDb = 3.0f;
+        if (const auto level = asig->getLoudestAnalysedLevel();
+            std::isfinite (level) && ! (level <= provisionalLevel + remapAboveDb))
+        {
+            const juce::ScopedUnlock ul (lock);
+            updateMinAndMax();
+        }
         // Being analysed: the frames that arrived are taken in a few times a second, so
         // that making their chunks again does not take the analysis's cores from it.
         const auto now = juce::Time::getMillisecondCounter();

@@ -206,6 +206,7 @@ private:
     juce::uint64 trackSerial = 0; // a new track or store: jobs of an older one publish nothing
     juce::uint64 seenEdits = 0;
     bool mappedForAnalysedStore = false;   // the colour range came from the whole song's levels
+    float provisionalLevel = 0.0f;         // the loudest level the colours were made with
     juce::uint32 lastFollowedAnalysis = 0; // when frames written by the analysis were last taken in
     SpectrogramSettings settings;
     ColourMapping mapping;

@@ -228,6 +228,10 @@ juce::Result Asig::readAudio (const ParsedAudio& audio, Progress::Ptr progress)
             }
             analysis->advance();
         }
+        // Before its edit is noted, so that a view that takes in these frames finds
+        // their level too.
+        const auto db = power.getDecibels();
+        loudestAnalysedLevel = db.empty() ? -std::numeric_limits<float>::infinity() : *std::max_element (db.begin(), db.end());
         noteEdit (frames);
     }
 

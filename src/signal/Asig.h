@@ -103,6 +103,11 @@ public:
     /** Mean power of every bin over all frames and channels, in dB (nFreqs values). */
     const std::vector<float>& getAverageLogSpectrum() const noexcept { return averageLogSpectrum; }
 
+    /** While readAudio() runs: the loudest bin's mean power over the frames analysed so
+        far, in dB (minus infinity before the first chunk); what a view shows the
+        analysed frames with until the average spectrum is there. Any thread. */
+    float getLoudestAnalysedLevel() const noexcept { return loudestAnalysedLevel.load(); }
+
     juce::File getPropertiesFile() const;
     std::vector<juce::File> getDataFiles() const;
     /** Whether the store's frames files hold every frame (see AsigMemoryManager). */
@@ -217,6 +222,7 @@ private:
     juce::int64 numSamples = 0;
     std::unique_ptr<RealFFT> fft;
     std::vector<float> averageLogSpectrum;
+    std::atomic<float> loudestAnalysedLevel { -std::numeric_limits<float>::infinity() };
 
     std::atomic<bool> flip { false };
     std::atomic<int> analysisFocus { 0 };

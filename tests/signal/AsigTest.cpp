@@ -38,6 +38,9 @@ TEST (Asig, AnalysisGivesTheGeometryAndMatchesADirectTransform)
     EXPECT_EQ (s.asig.getNumFreqs(), 513);
     EXPECT_EQ (s.asig.getNumFrames(), 94 + 3); // ceil (24000 / 256) blocks, and three more frames
     EXPECT_EQ ((int) s.asig.getAverageLogSpectrum().size(), 513);
+    // The level a view shows the analysed frames with, once all of them are: the average's loudest.
+    const auto& average = s.asig.getAverageLogSpectrum();
+    EXPECT_FLOAT_EQ (s.asig.getLoudestAnalysedLevel(), *std::max_element (average.begin(), average.end()));
 
     // Frame 10 analyses samples [(10 - 3) * hop, ...) under a Hann window.
     const int frame = 10, hop = 256, n = 1024;
