@@ -659,6 +659,13 @@ int benchScroll (int steps, const juce::File& work)
         return 1;
     }
     const auto firstPixels = now() - dropped;
+    // The steps start on an analysed song: the analysis would share the cores with them.
+    pumpUntil (
+        [&] {
+            auto master = app->getMixer().getMasterTrack();
+            return master != nullptr && master->isStoreReady();
+        },
+        120000);
     view.getSpectrogram().waitUntilCurrent (60000);
 
     // Each step: a change, then the time until the frame after it has been drawn.
