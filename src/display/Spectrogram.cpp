@@ -294,7 +294,7 @@ std::vector<Spectrogram::ChunkPtr> Spectrogram::getChunksToDraw (juce::Range<int
         return it != entries.end() ? it->second.chunk : nullptr;
     };
     std::vector<ChunkPtr> under, own;
-    own.reserve (covering.size());
+    std::set<int> taken;
     for (auto index : covering)
     {
         if (auto chunk = find (index))
@@ -311,8 +311,7 @@ std::vector<Spectrogram::ChunkPtr> Spectrogram::getChunksToDraw (juce::Range<int
             if (auto chunk = find (parent))
             {
                 found = true;
-                // A parent covers several of the view's chunks: drawn once (a few at most).
-                if (std::none_of (under.begin(), under.end(), [parent] (const ChunkPtr& c) { return c->index == parent; }))
+                if (taken.insert (parent).second)
                     under.push_back (std::move (chunk));
             }
         }
