@@ -646,10 +646,13 @@ int benchScroll (int steps, const juce::File& work)
     gl.setFinishFrames (true);
     // The first frame that draws a chunk of the new song, and when the song was open.
     double openedAt = 0.0;
+    auto analysed = [&] {
+        auto master = app->getMixer().getMasterTrack();
+        return master != nullptr && master->isStoreReady();
+    };
     if (! pumpUntil (
             [&] {
-                auto master = app->getMixer().getMasterTrack();
-                if (openedAt == 0.0 && master != nullptr && master->isStoreReady())
+                if (openedAt == 0.0 && analysed())
                     openedAt = now();
                 return view.isShowing() && view.isUsingOpenGL() && gl.getChunksDrawn() > 0;
             },
@@ -660,12 +663,11 @@ int benchScroll (int steps, const juce::File& work)
     }
     const auto firstPixels = now() - dropped;
     // The steps start on an analysed song: the analysis would share the cores with them.
-    pumpUntil (
-        [&] {
-            auto master = app->getMixer().getMasterTrack();
-            return master != nullptr && master->isStoreReady();
-        },
-        120000);
+    if (! pumpUntil (analysed, 120000))
+    {
+        std::fprintf (stderr, "scroll: the song was never analysed\n");
+        return 1;
+    }
     view.getSpectrogram().waitUntilCurrent (60000);
 
     // Each step: a change, then the time until the frame after it has been drawn.
