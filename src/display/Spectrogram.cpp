@@ -294,7 +294,7 @@ std::vector<Spectrogram::ChunkPtr> Spectrogram::getChunksToDraw (juce::Range<int
         return it != entries.end() ? it->second.chunk : nullptr;
     };
     std::vector<ChunkPtr> under, own;
-    std::set<int> taken;
+    own.reserve (covering.size());
     for (auto index : covering)
     {
         if (auto chunk = find (index))
@@ -311,7 +311,8 @@ std::vector<Spectrogram::ChunkPtr> Spectrogram::getChunksToDraw (juce::Range<int
             if (auto chunk = find (parent))
             {
                 found = true;
-                if (taken.insert (parent).second)
+                // A parent covers several of the view's chunks: drawn once (a few at most).
+                if (std::none_of (under.begin(), under.end(), [parent] (const ChunkPtr& c) { return c->index == parent; }))
                     under.push_back (std::move (chunk));
             }
         }

@@ -9,7 +9,6 @@
 #include <deque>
 #include <map>
 #include <memory>
-#include <set>
 
 namespace kalder
 {

@@ -168,14 +168,63 @@ void OpenGLWarmUp::renderOpenGL()
     });
 }
 
-void OpenGLHelper::warmUp (juce::OpenGLContext&)
+bool OpenGLHelper::bindProgram (const std::array<float, 4>& view, float selectionVolume, bool hasSelection,
+                                Attributes& attributes)
 {
-    if (program == nullptr)
-        return;
     program->use();
     const auto id = program->getProgramID();
-    const auto position = glGetAttribLocation (id, "position"), texCoord = glGetAttribLocation (id, "textureCoordIn");
-    if (position < 0 || texCoord < 0)
+    attributes = { glGetAttribLocation (id, "position"), glGetAttribLocation (id, "textureCoordIn") };
+    if (attributes.position < 0 || attributes.texCoord < 0)
+        return false;
+    glUniform4f (glGetUniformLocation (id, "view"), view[0], view[1], view[2], view[3]);
+    glUniform1i (glGetUniformLocation (id, "texSpectrogram"), 0);
+    glUniform1i (glGetUniformLocation (id, "texSelection"), 1);
+    glUniform1f (glGetUniformLocation (id, "selectionVolume"), juce::jlimit (0.0f, 1.0f, selectionVolume));
+    glUniform1f (glGetUniformLocation (id, "hasSelection"), hasSelection ? 1.0f : 0.0f);
+    glBindBuffer (GL_ARRAY_BUFFER, vertexBuffer);
+    glEnableVertexAttribArray ((GLuint) attributes.position);
+    glEnableVertexAttribArray ((GLuint) attributes.texCoord);
+    glVertexAttribPointer ((GLuint) attributes.position, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), nullptr);
+    glVertexAttribPointer ((GLuint) attributes.texCoord, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float),
+                           (const void*) (2 * sizeof (float)));
+    return true;
+}
+
+void OpenGLHelper::unbindProgram (const Attributes& attributes)
+{
+    glActiveTexture (GL_TEXTURE0);
+    glDisableVertexAttribArray ((GLuint) attributes.position);
+    glDisableVertexAttribArray ((GLuint) attributes.texCoord);
+    glBindBuffer (GL_ARRAY_BUFFER, 0);
+}
+
+void OpenGLHelper::drawQuads (const std::vector<float>& vertices, const std::vector<std::pair<GLuint, GLuint>>& quadTextures)
+{
+    // One upload for the frame's quads: replacing a buffer that an earlier draw of the same
+    // frame still reads makes a driver wait for that draw.
+    glBufferData (GL_ARRAY_BUFFER, (GLsizeiptr) (vertices.size() * sizeof (float)), vertices.data(), GL_STREAM_DRAW);
+    for (size_t i = 0; i < quadTextures.size(); ++i)
+    {
+        glActiveTexture (GL_TEXTURE0);
+        glBindTexture (GL_TEXTURE_2D, quadTextures[i].first);
+        glActiveTexture (GL_TEXTURE1);
+        glBindTexture (GL_TEXTURE_2D, quadTextures[i].second);
+        glDrawArrays (GL_TRIANGLES, (GLint) (i * verticesPerQuad), verticesPerQuad);
+    }
+}
+
+void OpenGLHelper::appendQuad (std::vector<float>& vertices, float left, float top, float right, float bottom)
+{
+    // Two triangles: position (fractions of the image) and texture coordinate per vertex.
+    const float quad[] = { left, bottom, 0.0f, 0.0f, right, bottom, 1.0f, 0.0f, right, top, 1.0f, 1.0f,
+                           left, bottom, 0.0f, 0.0f, right, top,    1.0f, 1.0f, left,  top, 0.0f, 1.0f };
+    vertices.insert (vertices.end(), std::begin (quad), std::end (quad));
+}
+
+void OpenGLHelper::warmUp (juce::OpenGLContext&)
+{
+    Attributes attributes;
+    if (program == nullptr || ! bindProgram ({ 0.0f, 0.0f, 1.0f, 1.0f }, 0.5f, true, attributes))
         return;
     const std::uint8_t texel[] = { 0, 0, 0 };
     GLuint textures[] = { makeTexture(), makeTexture() };
@@ -184,26 +233,10 @@ void OpenGLHelper::warmUp (juce::OpenGLContext&)
     glTexImage2D (GL_TEXTURE_2D, 0, GL_RGB, 1, 1, 0, GL_RGB, GL_UNSIGNED_BYTE, texel);
     glBindTexture (GL_TEXTURE_2D, textures[1]);
     glTexImage2D (GL_TEXTURE_2D, 0, GL_LUMINANCE, 1, 1, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, texel);
-    glUniform4f (glGetUniformLocation (id, "view"), 0.0f, 0.0f, 1.0f, 1.0f);
-    glUniform1i (glGetUniformLocation (id, "texSpectrogram"), 0);
-    glUniform1i (glGetUniformLocation (id, "texSelection"), 1);
-    glUniform1f (glGetUniformLocation (id, "hasSelection"), 1.0f);
-    const float quad[] = { 0, 1, 0, 0, 1, 1, 1, 0, 1, 0, 1, 1, 0, 1, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1 };
-    glBindBuffer (GL_ARRAY_BUFFER, vertexBuffer);
-    glBufferData (GL_ARRAY_BUFFER, sizeof (quad), quad, GL_STREAM_DRAW);
-    glEnableVertexAttribArray ((GLuint) position);
-    glEnableVertexAttribArray ((GLuint) texCoord);
-    glVertexAttribPointer ((GLuint) position, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), nullptr);
-    glVertexAttribPointer ((GLuint) texCoord, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), (const void*) (2 * sizeof (float)));
-    glActiveTexture (GL_TEXTURE0);
-    glBindTexture (GL_TEXTURE_2D, textures[0]);
-    glActiveTexture (GL_TEXTURE1);
-    glBindTexture (GL_TEXTURE_2D, textures[1]);
-    glDrawArrays (GL_TRIANGLES, 0, 6);
-    glActiveTexture (GL_TEXTURE0);
-    glDisableVertexAttribArray ((GLuint) position);
-    glDisableVertexAttribArray ((GLuint) texCoord);
-    glBindBuffer (GL_ARRAY_BUFFER, 0);
+    vertices.clear();
+    appendQuad (vertices, 0.0f, 0.0f, 1.0f, 1.0f);
+    drawQuads (vertices, { { textures[0], textures[1] } });
+    unbindProgram (attributes);
     glDeleteTextures (2, textures);
 }
 
@@ -281,26 +314,16 @@ bool OpenGLHelper::render (juce::OpenGLContext& context, const Spectrogram& spec
     const juce::Range<int> frames ((int) std::floor (x0 * iw), (int) std::ceil ((x0 + f.width) * iw));
     const juce::Range<int> rows ((int) std::floor ((1.0 - y0 - f.height) * ih), (int) std::ceil ((1.0 - y0) * ih));
 
-    program->use();
-    const auto id = program->getProgramID();
-    glUniform4f (glGetUniformLocation (id, "view"), (float) x0, (float) y0, (float) f.width, (float) f.height);
-    glUniform1i (glGetUniformLocation (id, "texSpectrogram"), 0);
-    glUniform1i (glGetUniformLocation (id, "texSelection"), 1);
-    glUniform1f (glGetUniformLocation (id, "selectionVolume"), juce::jlimit (0.0f, 1.0f, frame.selectionVolume));
-    glUniform1f (glGetUniformLocation (id, "hasSelection"), frame.hasSelection ? 1.0f : 0.0f);
-    const auto position = glGetAttribLocation (id, "position"), texCoord = glGetAttribLocation (id, "textureCoordIn");
-    if (position < 0 || texCoord < 0)
+    Attributes attributes;
+    if (! bindProgram ({ (float) x0, (float) y0, (float) f.width, (float) f.height }, frame.selectionVolume, frame.hasSelection,
+                       attributes))
         return false;
-
-    glBindBuffer (GL_ARRAY_BUFFER, vertexBuffer);
-    glEnableVertexAttribArray ((GLuint) position);
-    glEnableVertexAttribArray ((GLuint) texCoord);
-    glVertexAttribPointer ((GLuint) position, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), nullptr);
-    glVertexAttribPointer ((GLuint) texCoord, 2, GL_FLOAT, GL_FALSE, 4 * sizeof (float), (const void*) (2 * sizeof (float)));
 
     const auto level = Spectrogram::levelFor (frames.getLength(), frame.viewWidth);
     int count = 0, uploadsLeft = maxUploadsPerFrame;
     bool pending = false;
+    vertices.clear();
+    quadTextures.clear();
     for (const auto& chunk : spectrogram.getChunksToDraw (frames, rows, level))
     {
         // A few uploads a frame, so that a whole view of new chunks does not hold the
@@ -316,23 +339,14 @@ bool OpenGLHelper::render (juce::OpenGLContext& context, const Spectrogram& spec
         // The chunk's corners in fractions of the image; its first row is the bottom one.
         const auto span = spectrogram.framesOf (chunk->index);
         const auto row = spectrogram.rowOf (chunk->index);
-        const auto left = (float) span.getStart() / (float) iw, right = (float) span.getEnd() / (float) iw;
-        const auto top = 1.0f - (float) (row + 1) * n / (float) ih, bottom = 1.0f - (float) row * n / (float) ih;
-        const float quad[] = { left, bottom, 0.0f, 0.0f, right, bottom, 1.0f, 0.0f, right, top, 1.0f, 1.0f,
-                               left, bottom, 0.0f, 0.0f, right, top,    1.0f, 1.0f, left,  top, 0.0f, 1.0f };
-        glBufferData (GL_ARRAY_BUFFER, sizeof (quad), quad, GL_STREAM_DRAW);
-        glActiveTexture (GL_TEXTURE0);
-        glBindTexture (GL_TEXTURE_2D, t->image);
-        glActiveTexture (GL_TEXTURE1);
-        glBindTexture (GL_TEXTURE_2D, t->selection);
-        glDrawArrays (GL_TRIANGLES, 0, 6);
+        appendQuad (vertices, (float) span.getStart() / (float) iw, 1.0f - (float) (row + 1) * n / (float) ih,
+                    (float) span.getEnd() / (float) iw, 1.0f - (float) row * n / (float) ih);
+        quadTextures.emplace_back (t->image, t->selection);
         ++count;
     }
+    drawQuads (vertices, quadTextures);
     uploadsPending = pending;
-    glActiveTexture (GL_TEXTURE0);
-    glDisableVertexAttribArray ((GLuint) position);
-    glDisableVertexAttribArray ((GLuint) texCoord);
-    glBindBuffer (GL_ARRAY_BUFFER, 0);
+    unbindProgram (attributes);
     drawn = count;
     dropTextures (context, false);
     if (finishFrames.load())

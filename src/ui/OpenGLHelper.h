@@ -5,7 +5,9 @@
 
 #include <juce_opengl/juce_opengl.h>
 
+#include <array>
 #include <map>
+#include <vector>
 
 namespace kalder
 {
@@ -89,10 +91,25 @@ private:
     Texture* textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk, int& uploadsLeft);
     void dropTextures (juce::OpenGLContext&, bool all);
 
+    struct Attributes
+    {
+        GLint position = -1, texCoord = -1;
+    };
+    static constexpr int verticesPerQuad = 6;
+    /** Uses the program with a view (x, y, width, height in fractions of the image) and
+        binds the vertex buffer to its attributes; false when the program lacks them. */
+    bool bindProgram (const std::array<float, 4>& view, float selectionVolume, bool hasSelection, Attributes& attributes);
+    static void unbindProgram (const Attributes& attributes);
+    static void appendQuad (std::vector<float>& vertices, float left, float top, float right, float bottom);
+    /** Uploads the quads' vertices at once and draws each with its two textures. */
+    static void drawQuads (const std::vector<float>& vertices, const std::vector<std::pair<GLuint, GLuint>>& quadTextures);
+
     std::unique_ptr<juce::OpenGLShaderProgram> program;
     juce::String compileError;
     GLuint vertexBuffer = 0;
     std::map<int, Texture> textures;
+    std::vector<float> vertices; // a frame's quads, kept between frames for their storage
+    std::vector<std::pair<GLuint, GLuint>> quadTextures;
     juce::uint64 frameCount = 0, generation = 0;
     std::atomic<juce::uint64> uploads { 0 };
     std::atomic<int> drawn { 0 };
