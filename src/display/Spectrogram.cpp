@@ -31,7 +31,10 @@ public:
         AudioTrack::Content::Ptr content;
         juce::uint64 serial = 0;
         while (! shouldExit() && owner.takeWork (column, rows, counts, mapping, content, serial))
+        {
             computeColumn (column, rows, counts, mapping, content, serial);
+            owner.finishWork (serial, column, rows, counts);
+        }
         return jobHasFinished;
     }
 
@@ -395,8 +398,11 @@ void Spectrogram::queueWantedLocked()
     for (auto i : wanted)
     {
         const auto it = entries.find (i);
-        if (it == entries.end() || it->second.stale || it->second.chunk == nullptr)
+        if (it == entries.end())
             queue.push_back (i);
+        else if (const auto& e = it->second;
+                 (e.stale || e.chunk == nullptr) && ! (e.computing && e.computingCount == e.staleCount))
+            queue.push_back (i); // not one a job is making as it is now: the view moving would make it twice
     }
 }
 
@@ -528,7 +534,10 @@ bool Spectrogram::takeWork (int& column, std::vector<int>& rows, std::vector<juc
         if (*it - rowOf (*it) == column)
         {
             rows.push_back (rowOf (*it));
-            counts.push_back (entries[*it].staleCount);
+            auto& entry = entries[*it];
+            counts.push_back (entry.staleCount);
+            entry.computing = true;
+            entry.computingCount = entry.staleCount;
             it = queue.erase (it);
         }
         else
@@ -553,9 +562,31 @@ void Spectrogram::publish (juce::uint64 serial, int index, juce::uint32 staleCou
     // that was dropped and made again (a texture, a view's image) is never taken as current.
     chunk->version = ++imageVersion;
     entry.chunk = std::move (chunk);
+    if (entry.computingCount == staleCount)
+        entry.computing = false; // (else another job has it since)
     evictLocked();
     if (onPublished)
         onPublished();
+}
+
+void Spectrogram::finishWork (juce::uint64 serial, int column, const std::vector<int>& rows,
+                              const std::vector<juce::uint32>& counts)
+{
+    const juce::ScopedLock sl (lock);
+    if (serial != trackSerial)
+        return;
+    // Rows the job gave up on (the store went, or a stale copy changed again): queued
+    // again with the wanted ones.
+    bool left = false;
+    for (size_t k = 0; k < rows.size(); ++k)
+        if (const auto it = entries.find (column + rows[k]);
+            it != entries.end() && it->second.computing && it->second.computingCount == counts[k])
+        {
+            it->second.computing = false;
+            left = true;
+        }
+    if (left)
+        queueWantedLocked();
 }
 
 void Spectrogram::setPublishedCallback (std::function<void()> fn)

@@ -182,6 +182,9 @@ private:
         bool stale = true;
         juce::uint32 staleCount = 0; // a change while it is computed
         juce::uint32 lastWanted = 0;
+        // Taken by a job (at this staleCount): not queued again unless it changed since.
+        bool computing = false;
+        juce::uint32 computingCount = 0;
     };
 
     void timerCallback() override { scheduleRecache(); }
@@ -196,6 +199,8 @@ private:
     bool takeWork (int& column, std::vector<int>& rows, std::vector<juce::uint32>& counts, ColourMapping& mapping,
                    AudioTrack::Content::Ptr& content, juce::uint64& serial);
     void publish (juce::uint64 serial, int index, juce::uint32 staleCount, std::shared_ptr<Chunk> chunk);
+    /** A job is done with a column's rows (published or not). */
+    void finishWork (juce::uint64 serial, int column, const std::vector<int>& rows, const std::vector<juce::uint32>& counts);
     void followEdits();
 
     const size_t budget;

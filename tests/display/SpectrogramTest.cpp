@@ -164,9 +164,17 @@ TEST (Spectrogram, OnlyWantedChunksAreMadeWithinTheBudgetAndASilentTrackIsUnifor
     for (int i = 0; i < s.getNumChunks(); ++i)
         EXPECT_EQ (s.getChunk (i) != nullptr, i < 4) << i;
     // Scrolled to the end (two chunk columns on screen): the visible chunks are made,
-    // the old ones go, and the budget holds.
-    s.setVisibleArea ({ s.getImageWidth() - 300, s.getImageWidth() }, { 0, 513 });
+    // the old ones go, and the budget holds. The view is set again and again while they
+    // are made (as a drag does): each is made once, not again for every move.
+    const auto published = s.getImageVersion();
+    for (int i = 0; i < 200; ++i)
+    {
+        s.setVisibleArea ({ s.getImageWidth() - 300, s.getImageWidth() }, { 0, 513 });
+        s.scheduleRecache();
+        juce::Thread::sleep (1);
+    }
     ASSERT_TRUE (s.waitUntilCurrent (20000));
+    EXPECT_EQ (s.getImageVersion() - published, 4u);
     EXPECT_LE (s.getCachedBytes(), 4 * Spectrogram::bytesPerChunk);
     for (int i = s.getNumChunks() - 4; i < s.getNumChunks(); ++i)
         EXPECT_TRUE (s.isChunkCurrent (i)) << i;
