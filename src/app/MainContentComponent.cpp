@@ -165,6 +165,7 @@ MainContentComponent::MainContentComponent (Mixer& m, AlertManager& a, juce::App
 MainContentComponent::~MainContentComponent()
 {
     stopTimer();
+    openGLWarmUp.stop(); // before the spectral editor's context goes: one context at a time
     opening.reset();
     chooser.reset();
     transport.stop();
@@ -582,6 +583,8 @@ void MainContentComponent::followEditorTrack()
     }
     if (show != editorArea.isVisible())
     {
+        if (show)
+            openGLWarmUp.stop(); // one OpenGL context at a time
         for (juce::Component* c : std::initializer_list<juce::Component*> { &editorArea, &editHistory, &toolPanel, &paramsBar })
             c->setVisible (show);
         auto& commands = CommandIDs::getInstance();

@@ -122,8 +122,7 @@ OpenGLWarmUp::OpenGLWarmUp()
 
 OpenGLWarmUp::~OpenGLWarmUp()
 {
-    stopTimer();
-    context.detach();
+    stop();
 }
 
 void OpenGLWarmUp::timerCallback()
@@ -140,13 +139,15 @@ void OpenGLWarmUp::timerCallback()
         startTimer (patienceMs); // a display without OpenGL never draws a frame
         return;
     }
-    finish();
+    stop();
 }
 
-void OpenGLWarmUp::finish()
+void OpenGLWarmUp::stop()
 {
     stopTimer();
-    context.detach();
+    if (attached)
+        context.detach();
+    attached = false;
     setVisible (false);
     done = true;
 }
@@ -164,7 +165,7 @@ void OpenGLWarmUp::renderOpenGL()
     juce::Component::SafePointer<OpenGLWarmUp> safe (this);
     juce::MessageManager::callAsync ([safe] {
         if (safe != nullptr && ! safe->done.load())
-            safe->finish();
+            safe->stop();
     });
 }
 

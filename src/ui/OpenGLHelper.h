@@ -140,9 +140,13 @@ public:
         hidden from then on. */
     bool isDone() const noexcept { return done.load(); }
 
+    /** Ends it now. Call before another OpenGL view shows: the render thread the
+        contexts share must never render one while the other is shut down on the
+        message thread (the software driver crashed on it). */
+    void stop();
+
 private:
     void timerCallback() override;
-    void finish();
     void newOpenGLContextCreated() override;
     void renderOpenGL() override;
     void openGLContextClosing() override {}
