@@ -22,8 +22,9 @@ namespace kalder
 
     Textures are kept per chunk and uploaded again only when the chunk's version changed,
     so a frame that only scrolls or zooms uploads nothing; at most maxTextures chunks keep
-    textures, those unused longest are deleted first. A frame uploads at most
-    maxUploadsPerFrame chunks (the window waits for a frame that paints components too);
+    textures, those unused longest are kept for new chunks (a few) or deleted. A frame
+    uploads chunks for at most uploadMsPerFrame (at least one, at most
+    maxUploadsPerFrame), as the window waits for a frame that paints components too;
     hasPendingUploads() says the view should draw another frame for the rest.
 
     Threading: the OpenGL thread only (newContext, render, release); the chunks it reads
@@ -33,7 +34,9 @@ class OpenGLHelper
 {
 public:
     static constexpr int maxTextures = 160; // as many as the spectrogram keeps chunks by default
-    static constexpr int maxUploadsPerFrame = 4;
+    static constexpr int maxUploadsPerFrame = 16;
+    static constexpr double uploadMsPerFrame = 4.0; // a chunk into new storage takes about 3 ms in software
+    static constexpr size_t maxSpareTextures = 16;  // let go by a scroll, refilled by the next new chunks
 
     /** What one frame shows. */
     struct Frame
@@ -82,13 +85,14 @@ private:
     struct Texture
     {
         GLuint image = 0, selection = 0;
+        bool hasStorage = false; // both hold a chunk's worth already
         juce::uint64 version = 0;
         juce::uint64 lastUsed = 0;
     };
 
     /** The chunk's texture, uploaded if it is new or changed and uploads are left;
         nullptr when it has none yet. */
-    Texture* textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk, int& uploadsLeft);
+    Texture* textureFor (juce::OpenGLContext&, const Spectrogram::Chunk& chunk, int& uploadsLeft, double uploadsUntil);
     void dropTextures (juce::OpenGLContext&, bool all);
 
     struct Attributes
@@ -108,8 +112,10 @@ private:
     juce::String compileError;
     GLuint vertexBuffer = 0;
     std::map<int, Texture> textures;
+    std::vector<Texture> spare;
     std::vector<float> vertices; // a frame's quads, kept between frames for their storage
     std::vector<std::pair<GLuint, GLuint>> quadTextures;
+    std::vector<juce::uint32> staging; // a chunk's texels as the driver takes them
     juce::uint64 frameCount = 0, generation = 0;
     std::atomic<juce::uint64> uploads { 0 };
     std::atomic<int> drawn { 0 };

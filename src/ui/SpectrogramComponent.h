@@ -70,6 +70,8 @@ public:
     const OpenGLHelper& getOpenGLHelper() const noexcept { return gl; }
     SelectionOutline& getSelectionOutline() noexcept { return outline; }
     OpenGLHelper& getOpenGLHelper() noexcept { return gl; }
+    /** The view's context, or nullptr when it draws in software. */
+    juce::OpenGLContext* getOpenGLContext() noexcept { return openGL.get(); }
 
     /** Told once when the view had to fall back to software drawing, and why. */
     std::function<void (const juce::String&)> onStatus;
