@@ -621,10 +621,11 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
         },
         10000));
 
-    // What the shader draws is the software picture at 92 % (no selection), colour for
-    // colour: the image read back from the view's context in a frame buffer of its own.
-    std::promise<juce::Image> drawn;
-    auto drawnFuture = drawn.get_future();
+    // The shader's picture has the software picture's colours: read back from the view's
+    // context, drawn into a frame buffer of its own. (The job holds nothing of this
+    // scope but the spectrogram, which the view keeps while its context runs.)
+    auto drawn = std::make_shared<std::promise<juce::Image>>();
+    auto drawnFuture = drawn->get_future();
     const auto vw = view.getWidth(), vh = view.getHeight();
     OpenGLHelper::Frame frame;
     frame.focus = view.getFocusArea().getRect();
@@ -632,7 +633,7 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
     frame.viewHeight = vh;
     ASSERT_NE (view.getOpenGLContext(), nullptr);
     view.getOpenGLContext()->executeOnGLThread (
-        [&] (juce::OpenGLContext& context) {
+        [drawn, frame, vw, vh, &image] (juce::OpenGLContext& context) {
             juce::Image result (juce::Image::ARGB, vw, vh, true);
             OpenGLHelper probe;
             juce::OpenGLFrameBuffer buffer;
@@ -649,7 +650,7 @@ TEST (MainWindow, ASteadyToneIsABrightLineAtItsHeightInTheSpectralEditor)
                 buffer.releaseAsRenderingTarget();
             }
             probe.release (context);
-            drawn.set_value (result);
+            drawn->set_value (result);
         },
         false);
     ASSERT_TRUE (waitUntil ([&] { return drawnFuture.wait_for (std::chrono::seconds (0)) == std::future_status::ready; }, 10000));
